@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the x86_64 and i686 variants and runs every test under Wine.
+# Usage: scripts/test.sh [extra ctest arguments]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake --preset x86_64 >/dev/null
+cmake --build --preset x86_64 -j "$jobs"
+cmake --preset i686 >/dev/null
+cmake --build --preset i686 -j "$jobs"
+
+. scripts/wine-env.sh
+trap wine_cleanup EXIT
+wine_prefix_prepare "$PWD/build/x86_64/wineprefix"
+display_start
+wine_start
+ctest --preset x86_64 "$@"

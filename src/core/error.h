@@ -1,0 +1,46 @@
+#pragma once
+
+// The program's error: a Win32 code with the system's own message text.
+
+#include <windows.h>
+
+#include <exception>
+#include <string>
+
+namespace merovane {
+
+class Error : public std::exception {
+public:
+    explicit Error(DWORD code);
+    Error(DWORD code, std::wstring message);
+
+    [[nodiscard]] DWORD code() const noexcept { return code_; }
+    // The text shown to the user.
+    [[nodiscard]] const std::wstring& message() const noexcept { return message_; }
+    // UTF-8 form of message(), for std::exception users such as test output.
+    [[nodiscard]] const char* what() const noexcept override { return utf8_.c_str(); }
+
+private:
+    DWORD code_;
+    std::wstring message_;
+    std::string utf8_;
+};
+
+// The system's message text for a Win32 error code, without the trailing line
+// break. Codes the system has no text for read "Error <code>".
+std::wstring SystemMessage(DWORD code);
+
+[[noreturn]] void ThrowWin32(DWORD code);
+[[noreturn]] void ThrowLastError();
+
+// Throws when a registry or other LSTATUS-style call did not succeed.
+inline void CheckWin32(LSTATUS status)
+{
+    if (status != ERROR_SUCCESS) {
+        ThrowWin32(static_cast<DWORD>(status));
+    }
+}
+
+std::string ToUtf8(std::wstring_view text);
+
+} // namespace merovane

@@ -1,0 +1,176 @@
+#include "core/error.h"
+#include "core/icon_store.h"
+#include "support/sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace merovane {
+namespace {
+
+using test::RegistrySandbox;
+
+const std::wstring kBase(kNotifyIconSettingsKey);
+
+std::wstring Entry(std::wstring_view name)
+{
+    return kBase + L"\\" + std::wstring(name);
+}
+
+std::uint64_t Ticks(const FILETIME& time)
+{
+    return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+}
+
+// Lets the registry clock move on, so a rewrite shows in the last-write time.
+void LetTimePass()
+{
+    ::Sleep(30);
+}
+
+class IconStoreTest : public ::testing::Test {
+protected:
+    RegistrySandbox sandbox;
+};
+
+TEST_F(IconStoreTest, WriteIsPromotedWritesOneOrZero)
+{
+    test::SetRegString(Entry(L"1111"), L"ExecutablePath", L"C:\\a.exe");
+    ASSERT_TRUE(WriteIsPromoted(L"1111", true));
+    EXPECT_EQ(test::GetRegDword(Entry(L"1111"), L"IsPromoted"), 1);
+    ASSERT_TRUE(WriteIsPromoted(L"1111", false));
+    EXPECT_EQ(test::GetRegDword(Entry(L"1111"), L"IsPromoted"), 0);
+}
+
+TEST_F(IconStoreTest, WriteIsPromotedRecreatesAVanishedEntry)
+{
+    test::CreateRegKey(kBase);
+    ASSERT_TRUE(WriteIsPromoted(L"gone", true));
+    EXPECT_EQ(test::GetRegDword(Entry(L"gone"), L"IsPromoted"), 1);
+    EXPECT_FALSE(test::GetRegRaw(Entry(L"gone"), L"ExecutablePath").exists);
+}
+
+TEST_F(IconStoreTest, WriteIsPromotedNeverWritesOutsideOneEntry)
+{
+    test::CreateRegKey(Entry(L"a"));
+    for (const wchar_t* name : {L"", L"a\\b", L"\\x", L"..\\Desktop"}) {
+        EXPECT_FALSE(WriteIsPromoted(name, true)) << ToUtf8(name);
+    }
+    EXPECT_FALSE(test::GetRegRaw(kBase, L"IsPromoted").exists);
+    EXPECT_EQ(test::RegSubkeys(kBase), std::vector<std::wstring>{L"a"});
+    EXPECT_TRUE(test::RegSubkeys(Entry(L"a")).empty());
+}
+
+TEST_F(IconStoreTest, SetAllWritesOnlyEntriesThatDiffer)
+{
+    const std::vector<BYTE> text{'1', 0, 0, 0};
+    test::CreateRegKey(Entry(L"missing"));
+    test::SetRegDword(Entry(L"zero"), L"IsPromoted", 0);
+    test::SetRegDword(Entry(L"one"), L"IsPromoted", 1);
+    test::SetRegDword(Entry(L"two"), L"IsPromoted", 2);
+    test::SetRegRaw(Entry(L"text"), L"IsPromoted", REG_SZ, text);
+
+    struct Expectation {
+        std::int64_t value;   // IsPromoted afterwards, -1 for none / not a DWORD
+        bool rewritten;       // last-write time moved
+    };
+    auto check = [&](const std::map<std::wstring, Expectation>& expected, void (*pass)(), const char* passName) {
+        std::map<std::wstring, FILETIME> before;
+        for (const auto& [name, _] : expected) {
+            before[name] = test::RegLastWrite(Entry(name));
+        }
+        LetTimePass();
+        pass();
+        for (const auto& [name, want] : expected) {
+            SCOPED_TRACE(std::string(passName) + " " + ToUtf8(name));
+            EXPECT_EQ(test::GetRegDword(Entry(name), L"IsPromoted"), want.value);
+            const auto after = Ticks(test::RegLastWrite(Entry(name)));
+            if (want.rewritten) {
+                EXPECT_GT(after, Ticks(before[name]));
+            } else {
+                EXPECT_EQ(after, Ticks(before[name]));
+            }
+        }
+    };
+
+    check({{L"missing", {1, true}},
+           {L"zero", {1, true}},
+           {L"one", {1, false}},
+           {L"two", {1, true}},
+           {L"text", {1, true}}},
+          SetAllIsPromotedToOne, "to one");
+    check({{L"missing", {0, true}}, {L"zero", {0, true}}, {L"one", {0, true}}, {L"two", {0, true}}, {L"text", {0, true}}},
+          SetAllIsPromotedToOff, "to off");
+    check({{L"missing", {0, false}}, {L"zero", {0, false}}, {L"one", {0, false}}}, SetAllIsPromotedToOff,
+          "to off again");
+}
+
+TEST_F(IconStoreTest, SetAllOffLeavesAMissingValueMissing)
+{
+    test::CreateRegKey(Entry(L"no value"));
+    SetAllIsPromotedToOff();
+    EXPECT_FALSE(test::GetRegRaw(Entry(L"no value"), L"IsPromoted").exists);
+}
+
+TEST_F(IconStoreTest, SetAllTouchesOnlyDirectSubkeys)
+{
+    test::SetRegDword(Entry(L"a\\nested"), L"IsPromoted", 0);
+    SetAllIsPromotedToOne();
+    EXPECT_EQ(test::GetRegDword(Entry(L"a"), L"IsPromoted"), 1);
+    EXPECT_EQ(test::GetRegDword(Entry(L"a\\nested"), L"IsPromoted"), 0);
+    EXPECT_FALSE(test::GetRegRaw(kBase, L"IsPromoted").exists);
+}
+
+TEST_F(IconStoreTest, SetAllWithoutTheBaseKeyCreatesNothing)
+{
+    SetAllIsPromotedToOne();
+    SetAllIsPromotedToOff();
+    EXPECT_FALSE(test::RegKeyExists(kBase));
+    EXPECT_FALSE(test::RegKeyExists(L"Control Panel"));
+}
+
+TEST_F(IconStoreTest, DeleteRegistryKeyRemovesOneEntryWithEverythingBelowIt)
+{
+    test::SetRegDword(Entry(L"victim"), L"IsPromoted", 1);
+    test::SetRegDword(Entry(L"victim\\child\\grandchild"), L"x", 1);
+    test::SetRegDword(Entry(L"other"), L"IsPromoted", 1);
+
+    DeleteRegistryKey(L"victim");
+    EXPECT_EQ(test::RegSubkeys(kBase), std::vector<std::wstring>{L"other"});
+
+    for (const wchar_t* name : {L"victim", L"", L"other\\..", L"\\"}) {
+        DeleteRegistryKey(name); // nothing to delete, or not one entry's name
+    }
+    EXPECT_EQ(test::RegSubkeys(kBase), std::vector<std::wstring>{L"other"});
+}
+
+TEST_F(IconStoreTest, DeleteRegistryKeyWithoutTheBaseKeyCreatesNothing)
+{
+    DeleteRegistryKey(L"anything");
+    EXPECT_FALSE(test::RegKeyExists(kBase));
+}
+
+TEST_F(IconStoreTest, LastWriteTimeOrdersWritesAndIsZeroWhenUnknown)
+{
+    EXPECT_EQ(GetRegistryKeyLastWriteTime(Entry(L"missing")), 0);
+
+    test::SetRegDword(Entry(L"first"), L"IsPromoted", 1);
+    LetTimePass();
+    test::SetRegDword(Entry(L"second"), L"IsPromoted", 1);
+    const KeyWriteTime first = GetRegistryKeyLastWriteTime(Entry(L"first"));
+    const KeyWriteTime second = GetRegistryKeyLastWriteTime(Entry(L"second"));
+    EXPECT_GT(first, 0);
+    EXPECT_LT(first, second);
+    EXPECT_EQ(first, static_cast<KeyWriteTime>(Ticks(test::RegLastWrite(Entry(L"first"))) / 10'000));
+
+    // A real time of today is far above zero, so "unknown" sorts first.
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    EXPECT_NEAR(static_cast<double>(ToKeyWriteTime(now)), static_cast<double>(second), 60'000.0);
+    const FILETIME invalid{0xFFFFFFFF, 0xFFFFFFFF};
+    EXPECT_EQ(ToKeyWriteTime(invalid), 0);
+}
+
+} // namespace
+} // namespace merovane
