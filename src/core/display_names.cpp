@@ -1,0 +1,64 @@
+#include "core/display_names.h"
+
+#include "core/builtin_guid_names.h"
+#include "core/registry.h"
+#include "i18n/ini_file.h"
+#include "i18n/locale_paths.h"
+
+#include <windows.h>
+
+namespace merovane {
+
+std::wstring BuiltinGuidName(std::wstring_view guid)
+{
+    for (const GuidName& row : BuiltinGuidNames()) {
+        if (row.guid == guid) {
+            return std::wstring(row.name);
+        }
+    }
+    return {};
+}
+
+std::wstring GetDisplayNameFromRegistry(std::wstring_view guid)
+{
+    if (guid.empty()) {
+        return {};
+    }
+    RegistryAccessor registry(HKEY_CLASSES_ROOT);
+    const std::wstring base = L"CLSID\\" + std::wstring(guid);
+    for (const std::wstring& path : {base, base + L"\\LocalizedString", base + L"\\SystemResources"}) {
+        if (registry.OpenKey(L"\\" + path, false)) {
+            std::wstring name = registry.ReadString(L"");
+            registry.CloseKey();
+            if (!name.empty()) {
+                return name;
+            }
+        }
+    }
+    return {};
+}
+
+std::wstring GetCorrectDisplayNameFromIconGuid(std::wstring_view guid, const IniFile& language)
+{
+    std::wstring name = language.ReadString(L"GUID", guid, L"");
+    if (name.empty()) {
+        name = BuiltinGuidName(guid);
+    }
+    if (name.empty()) {
+        name = GetDisplayNameFromRegistry(guid);
+    }
+    return name;
+}
+
+std::wstring GetCorrectDisplayNameFromIconGuid(std::wstring_view guid, const LocalePaths& paths)
+{
+    IniFile language;
+    const std::wstring file = paths.LanguageFile(paths.ActiveLanguage());
+    const DWORD attributes = ::GetFileAttributesW(file.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        language = IniFile::Load(file);
+    }
+    return GetCorrectDisplayNameFromIconGuid(guid, language);
+}
+
+} // namespace merovane

@@ -1,0 +1,31 @@
+#pragma once
+
+// Readable names for notification-area entries that identify their icon by a
+// GUID: from the active language file, the built-in table, or the GUID's
+// class registration.
+
+#include <string>
+#include <string_view>
+
+namespace merovane {
+
+class IniFile;
+struct LocalePaths;
+
+// The name for an icon GUID, "" when no source knows it. Reads the settings
+// and the language file anew on every call.
+std::wstring GetCorrectDisplayNameFromIconGuid(std::wstring_view guid, const LocalePaths& paths);
+// The same with the active language file already read (empty when none), for
+// a load that names many entries at once.
+std::wstring GetCorrectDisplayNameFromIconGuid(std::wstring_view guid, const IniFile& language);
+
+// The built-in name of a GUID: exact, case-sensitive match; "" when unknown.
+std::wstring BuiltinGuidName(std::wstring_view guid);
+
+// Default value of CLSID\<guid>, then of its LocalizedString and
+// SystemResources subkeys, under HKEY_CLASSES_ROOT; "" when none has one.
+// An empty GUID is not looked up: "CLSID\" alone is the parent key, whose own
+// default value is no class name.
+std::wstring GetDisplayNameFromRegistry(std::wstring_view guid);
+
+} // namespace merovane

@@ -1,0 +1,265 @@
+#include "i18n/language.h"
+
+#include "core/handles.h"
+#include "i18n/ini_file.h"
+#include "shell/settings_file.h"
+#include "ui/application.h"
+#include "ui/form.h"
+#include "ui/menu.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace merovane {
+
+namespace {
+
+constexpr std::wstring_view kLanguageInformation = L"Language information";
+constexpr std::wstring_view kKeptSections[] = {L"Language information", L"DestDir", L"GUID"};
+
+bool EndsWithIni(std::wstring_view name)
+{
+    return name.size() >= 4 && IniNamesEqual(name.substr(name.size() - 4), L".ini");
+}
+
+bool FileExists(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A key addresses a window ("Form2.Caption") or one of its components
+// ("Form2.CheckBoxToTray.Caption") of a window that exists.
+bool KeyNamesExistingComponent(std::wstring_view key, const std::vector<ui::Form*>& forms)
+{
+    const size_t dot = key.find(L'.');
+    if (dot == std::wstring_view::npos) {
+        return false;
+    }
+    const std::wstring_view window = key.substr(0, dot);
+    const std::wstring_view rest = key.substr(dot + 1);
+    for (const ui::Form* form : forms) {
+        if (!IniNamesEqual(form->Name(), window)) {
+            continue;
+        }
+        const size_t next = rest.find(L'.');
+        if (next == std::wstring_view::npos) {
+            return true;
+        }
+        return form->FindComponent(rest.substr(0, next)) != nullptr;
+    }
+    return false;
+}
+
+} // namespace
+
+std::vector<std::wstring> ListLanguageFiles(const std::wstring& directory)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data{};
+    unique_find find(::FindFirstFileExW((directory + L"*.ini").c_str(), FindExInfoBasic, &data,
+                                        FindExSearchNameMatch, nullptr, 0));
+    if (!find) {
+        return names;
+    }
+    do {
+        const std::wstring_view name = data.cFileName;
+        // The pattern also matches long names whose short name ends in .ini.
+        if (name != L"." && name != L".." && EndsWithIni(name)) {
+            names.emplace_back(name);
+        }
+    } while (::FindNextFileW(find.get(), &data));
+    std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {
+        return ::CompareStringEx(LOCALE_NAME_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()),
+                                 b.c_str(), static_cast<int>(b.size()), nullptr, nullptr, 0) == CSTR_LESS_THAN;
+    });
+    return names;
+}
+
+std::wstring LanguageBaseName(std::wstring_view fileName)
+{
+    const size_t dot = fileName.rfind(L'.');
+    return std::wstring(dot == std::wstring_view::npos ? fileName : fileName.substr(0, dot));
+}
+
+std::wstring LanguageDisplayName(const std::wstring& file, std::wstring_view baseName)
+{
+    try {
+        return IniFile::Load(file).ReadString(kLanguageInformation, L"LANGNAME", baseName);
+    } catch (...) {
+        return std::wstring(baseName);
+    }
+}
+
+std::wstring LanguageMenuCaption(std::wstring_view baseName, std::wstring_view displayName)
+{
+    std::wstring caption(baseName);
+    caption += L"\t\t";
+    caption += displayName;
+    return caption;
+}
+
+std::wstring BaseNameFromMenuCaption(std::wstring_view caption)
+{
+    return std::wstring(caption.substr(0, caption.find(L'\t')));
+}
+
+bool IsActiveLanguage(std::wstring_view baseName, std::wstring_view active)
+{
+    return baseName == active || IniNamesEqual(baseName, active) || std::wstring(baseName) + L".ini" == active;
+}
+
+bool CanOpenForWrite(const std::wstring& file)
+{
+    // Checked separately: some systems let a privileged user open read-only
+    // files for writing, and a read-only file must stay as it is.
+    const DWORD attributes = ::GetFileAttributesW(file.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return false;
+    }
+    unique_file handle(
+        ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(handle);
+}
+
+bool CleanLanguageFile(const std::wstring& file, const std::vector<ui::Form*>& forms)
+{
+    if (FileExists(file) && !CanOpenForWrite(file)) {
+        return false;
+    }
+    IniFile ini;
+    try {
+        ini = IniFile::Load(file);
+    } catch (...) {
+        return false;
+    }
+    // A file whose bytes did not decode cleanly would be damaged by a rewrite.
+    if (!ini.Faithful()) {
+        return false;
+    }
+    bool changed = false;
+    for (const std::wstring& section : ini.SectionNames()) {
+        if (std::any_of(std::begin(kKeptSections), std::end(kKeptSections),
+                        [&](std::wstring_view kept) { return IniNamesEqual(section, kept); })) {
+            continue;
+        }
+        const std::vector<std::wstring> keys = ini.SectionKeys(section);
+        for (size_t j = keys.size(); j-- > 0;) {
+            const std::wstring& key = keys[j];
+            const bool duplicate = std::any_of(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(j),
+                                               [&](const std::wstring& earlier) { return IniNamesEqual(earlier, key); });
+            if (duplicate || !KeyNamesExistingComponent(key, forms)) {
+                changed = ini.DeleteKey(section, key) || changed;
+            }
+        }
+        if (ini.SectionKeys(section).empty()) {
+            changed = ini.EraseSection(section) || changed;
+        }
+    }
+    if (!changed || !CanOpenForWrite(file)) {
+        return false;
+    }
+    try {
+        ini.Save(file);
+    } catch (...) {
+        return false;
+    }
+    return true;
+}
+
+LanguageMenu::LanguageMenu(ui::MenuItem& menu, std::function<LocalePaths()> paths)
+    : menu_(menu), paths_(std::move(paths))
+{
+}
+
+void LanguageMenu::LoadLanguage()
+{
+    const LocalePaths paths = paths_();
+    active_ = paths.ActiveLanguage();
+    menu_.ClearItems();
+    for (const std::wstring& name : ListLanguageFiles(paths.languageDirectory)) {
+        const std::wstring baseName = LanguageBaseName(name);
+        const std::wstring displayName = LanguageDisplayName(paths.languageDirectory + name, baseName);
+        ui::MenuItem& item = menu_.AddItem(LanguageMenuCaption(baseName, displayName), true, true);
+        item.SetLiteralCaption(true);
+        item.onClick = [this](ui::MenuItem& sender) { LanguageMenuItemClick(&sender); };
+        if (IsActiveLanguage(baseName, active_)) {
+            item.SetChecked(true);
+        }
+    }
+}
+
+void LanguageMenu::LanguageMenuItemClick(ui::MenuItem* sender)
+{
+    if (sender != nullptr) {
+        const std::wstring baseName = BaseNameFromMenuCaption(sender->Caption());
+        for (ui::MenuItem* item : menu_.Items()) {
+            item->SetChecked(false);
+        }
+        sender->SetChecked(true);
+        const LocalePaths paths = paths_();
+        IniFile settings = IniFile::Load(paths.settingsFile);
+        settings.WriteString(L"Language", L"Language", baseName);
+        settings.Save(paths.settingsFile); // a failure ends the handling here
+        active_ = baseName;
+        LoadLanguage(); // destroys `sender`
+        Globload();
+    }
+    if (onLanguageChosen) {
+        onLanguageChosen();
+    }
+}
+
+void LanguageMenu::Globload()
+{
+    if (globloadRunning_) {
+        globloadAgain_ = true;
+        return;
+    }
+    globloadRunning_ = true;
+    do {
+        globloadAgain_ = false;
+        // A copy: a window may come or go while messages are processed.
+        const std::vector<ui::Form*> forms = ui::application::Forms();
+        for (ui::Form* form : forms) {
+            const auto& current = ui::application::Forms();
+            if (std::find(current.begin(), current.end(), form) == current.end() || form->Handle() == nullptr) {
+                continue;
+            }
+            try {
+                const LocalePaths paths = paths_();
+                const std::wstring baseName = paths.ActiveLanguage();
+                if (baseName.empty()) {
+                    continue;
+                }
+                if (IniFile::Load(paths.LanguageFile(baseName)).SectionExists(kApplicationTitle)) {
+                    engine_.TranslateForm(*form, kApplicationTitle, paths);
+                    ui::application::ProcessMessages();
+                }
+            } catch (...) {
+                // Translating is optional: the window keeps the texts it has.
+            }
+        }
+    } while (globloadAgain_);
+    globloadRunning_ = false;
+}
+
+void LanguageMenu::CleanTranslationsLikeGlobload()
+{
+    const LocalePaths paths = paths_();
+    std::vector<ui::Form*> forms;
+    for (ui::Form* form : ui::application::Forms()) {
+        if (form->Handle() != nullptr) {
+            forms.push_back(form);
+        }
+    }
+    for (const std::wstring& name : ListLanguageFiles(paths.languageDirectory)) {
+        try {
+            CleanLanguageFile(paths.languageDirectory + name, forms);
+        } catch (...) {
+            // A file that can't be tidied stays as it is.
+        }
+    }
+}
+
+} // namespace merovane

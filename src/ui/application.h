@@ -1,0 +1,33 @@
+#pragma once
+
+// The program's windows as one application: their list in creation order, the
+// message loop, and the processing of pending messages that long operations
+// call between their steps.
+
+#include <string_view>
+#include <vector>
+
+namespace merovane::ui {
+
+class Form;
+
+namespace application {
+
+// Windows in creation order.
+const std::vector<Form*>& Forms();
+void Register(Form& form);
+void Unregister(Form& form);
+
+// Handles every message waiting for this thread, then returns. A WM_QUIT met
+// on the way is posted again so the main loop still sees it.
+void ProcessMessages();
+// The main message loop; returns the exit code.
+int Run();
+void Terminate(int exitCode = 0);
+[[nodiscard]] bool Terminated();
+
+// The program's standard error message box: error icon, the error's text.
+void ShowError(std::wstring_view text);
+
+} // namespace application
+} // namespace merovane::ui

@@ -1,0 +1,452 @@
+#include "ui/component.h"
+
+#include "ui/form.h"
+
+#include <commctrl.h>
+
+namespace merovane::ui {
+
+namespace {
+
+bool Is(std::wstring_view property, std::wstring_view name)
+{
+    return ::CompareStringOrdinal(property.data(), static_cast<int>(property.size()), name.data(),
+                                  static_cast<int>(name.size()), TRUE) == CSTR_EQUAL;
+}
+
+} // namespace
+
+Component::Component(Form& owner, const ComponentDef& def)
+    : caption_(def.caption), hint_(def.hint), owner_(owner), def_(def), name_(def.name), kind_(def.kind)
+{
+    if (!def.parent.empty()) {
+        parent_ = owner.FindComponent(def.parent);
+    }
+}
+
+std::optional<std::wstring> Component::GetText(std::wstring_view property) const
+{
+    if (HasCaption() && Is(property, L"Caption")) {
+        return caption_;
+    }
+    if (HasHint() && Is(property, L"Hint")) {
+        return hint_;
+    }
+    return std::nullopt;
+}
+
+bool Component::SetText(std::wstring_view property, std::wstring_view value)
+{
+    if (HasCaption() && Is(property, L"Caption")) {
+        caption_ = value;
+        CaptionChanged();
+        return true;
+    }
+    if (HasHint() && Is(property, L"Hint")) {
+        hint_ = value;
+        return true;
+    }
+    return false;
+}
+
+// Control
+
+Control::Control(Form& owner, const ComponentDef& def)
+    : Component(owner, def), bounds_(def.bounds), visible_((def.flags & Hidden) == 0),
+      enabled_((def.flags & Disabled) == 0)
+{
+}
+
+Control::~Control()
+{
+    if (hwnd_ != nullptr && ::IsWindow(hwnd_)) {
+        ::DestroyWindow(hwnd_);
+    }
+}
+
+HWND Control::CreateChild(HWND parent, const wchar_t* windowClass, DWORD style, DWORD exStyle, std::wstring_view text)
+{
+    style |= WS_CHILD | WS_CLIPSIBLINGS;
+    if (visible_) {
+        style |= WS_VISIBLE;
+    }
+    if (!enabled_) {
+        style |= WS_DISABLED;
+    }
+    const std::wstring title(text);
+    hwnd_ = ::CreateWindowExW(exStyle, windowClass, title.c_str(), style, 0, 0, 0, 0, parent, nullptr,
+                              ::GetModuleHandleW(nullptr), nullptr);
+    if (hwnd_ != nullptr) {
+        ApplyFont();
+    }
+    return hwnd_;
+}
+
+void Control::ApplyFont()
+{
+    if (hwnd_ != nullptr) {
+        ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(Owner().FontFor(Definition())), TRUE);
+    }
+}
+
+void Control::CaptionChanged()
+{
+    if (hwnd_ != nullptr) {
+        ::SetWindowTextW(hwnd_, caption_.c_str());
+    }
+}
+
+void Control::SetVisible(bool visible)
+{
+    if (visible_ == visible) {
+        return;
+    }
+    visible_ = visible;
+    if (hwnd_ != nullptr) {
+        ::ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
+        Owner().Layout();
+    }
+}
+
+void Control::SetEnabled(bool enabled)
+{
+    enabled_ = enabled;
+    if (hwnd_ != nullptr) {
+        ::EnableWindow(hwnd_, enabled ? TRUE : FALSE);
+    }
+}
+
+void Control::SetDesignBounds(const Bounds& bounds)
+{
+    bounds_ = bounds;
+    Owner().Layout();
+}
+
+// Label
+
+void Label::CreateWindowIn(HWND parent)
+{
+    DWORD style = SS_NOPREFIX | SS_NOTIFY;
+    const auto flags = Definition().flags;
+    style |= (flags & CenterText) ? SS_CENTER : (flags & RightText) ? SS_RIGHT : SS_LEFT;
+    CreateChild(parent, WC_STATICW, style, 0, caption_);
+}
+
+void Label::OnCommand(WORD code)
+{
+    if (code == STN_CLICKED && onClick) {
+        onClick();
+    }
+}
+
+// Button
+
+void Button::CreateWindowIn(HWND parent)
+{
+    const DWORD style = WS_TABSTOP | ((Definition().flags & DefaultButton) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+    CreateChild(parent, WC_BUTTONW, style, 0, caption_);
+}
+
+void Button::OnCommand(WORD code)
+{
+    if (code == BN_CLICKED) {
+        Click();
+    }
+}
+
+void Button::Click()
+{
+    if (onClick) {
+        onClick();
+    }
+}
+
+// SpeedButton
+
+void SpeedButton::CreateWindowIn(HWND parent)
+{
+    CreateChild(parent, WC_BUTTONW, BS_PUSHBUTTON | BS_FLAT | BS_CENTER | BS_VCENTER, 0, caption_);
+}
+
+void SpeedButton::OnCommand(WORD code)
+{
+    if (code == BN_CLICKED) {
+        Click();
+    }
+}
+
+void SpeedButton::Click()
+{
+    if (onClick) {
+        onClick();
+    }
+}
+
+void SpeedButton::SetDown(bool down)
+{
+    down_ = down;
+    if (hwnd_ != nullptr) {
+        ::SendMessageW(hwnd_, BM_SETSTATE, down ? TRUE : FALSE, 0);
+    }
+}
+
+// CheckBox
+
+CheckBox::CheckBox(Form& owner, const ComponentDef& def) : Control(owner, def), checked_((def.flags & Flag::Checked) != 0) {}
+
+void CheckBox::CreateWindowIn(HWND parent)
+{
+    CreateChild(parent, WC_BUTTONW, BS_CHECKBOX | WS_TABSTOP, 0, caption_);
+    ::SendMessageW(hwnd_, BM_SETCHECK, checked_ ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void CheckBox::SetChecked(bool checked)
+{
+    if (checked_ == checked) {
+        return;
+    }
+    checked_ = checked;
+    if (hwnd_ != nullptr) {
+        ::SendMessageW(hwnd_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    }
+    if (onClick) {
+        onClick();
+    }
+}
+
+void CheckBox::OnCommand(WORD code)
+{
+    if (code == BN_CLICKED) {
+        SetChecked(!checked_);
+    }
+}
+
+// RadioButton
+
+RadioButton::RadioButton(Form& owner, const ComponentDef& def)
+    : Control(owner, def), checked_((def.flags & Flag::Checked) != 0)
+{
+}
+
+void RadioButton::CreateWindowIn(HWND parent)
+{
+    CreateChild(parent, WC_BUTTONW, BS_RADIOBUTTON | WS_TABSTOP, 0, caption_);
+    ShowState();
+}
+
+void RadioButton::ShowState()
+{
+    if (hwnd_ != nullptr) {
+        ::SendMessageW(hwnd_, BM_SETCHECK, checked_ ? BST_CHECKED : BST_UNCHECKED, 0);
+    }
+}
+
+void RadioButton::SetChecked(bool checked)
+{
+    if (checked_ == checked) {
+        return;
+    }
+    checked_ = checked;
+    ShowState();
+    if (!checked) {
+        return;
+    }
+    for (const auto& component : Owner().Components()) {
+        auto* sibling = dynamic_cast<RadioButton*>(component.get());
+        if (sibling != nullptr && sibling != this && sibling->Parent() == Parent() && sibling->checked_) {
+            sibling->checked_ = false;
+            sibling->ShowState();
+        }
+    }
+    if (onClick) {
+        onClick();
+    }
+}
+
+void RadioButton::OnCommand(WORD code)
+{
+    if (code == BN_CLICKED) {
+        SetChecked(true);
+    }
+}
+
+// Container
+
+int Container::Inset() const noexcept
+{
+    return GetKind() == Kind::TabControl && (Definition().flags & Framed) ? 2 : 0;
+}
+
+void Container::CreateWindowIn(HWND parent)
+{
+    CreateChild(parent, L"MerovaneContainer", WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, caption_);
+    ::InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+TabControl::TabControl(Form& owner, const ComponentDef& def) : Container(owner, def)
+{
+    std::wstring_view items = def.items;
+    while (!items.empty()) {
+        const size_t end = items.find(L'\n');
+        tabs_.emplace_back(items.substr(0, end));
+        items = end == std::wstring_view::npos ? std::wstring_view() : items.substr(end + 1);
+    }
+}
+
+void TabControl::SetTabs(std::vector<std::wstring> tabs)
+{
+    tabs_ = std::move(tabs);
+    if (hwnd_ != nullptr) {
+        ::InvalidateRect(hwnd_, nullptr, TRUE);
+    }
+}
+
+// StatusBar
+
+void StatusBar::CreateWindowIn(HWND parent)
+{
+    CreateChild(parent, STATUSCLASSNAMEW, SBARS_SIZEGRIP, 0, text_);
+}
+
+void StatusBar::SetStatusText(std::wstring_view text)
+{
+    text_ = text;
+    if (hwnd_ != nullptr) {
+        ::SendMessageW(hwnd_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text_.c_str()));
+    }
+}
+
+// ComboBox
+
+std::optional<std::wstring> ComboBox::GetText(std::wstring_view property) const
+{
+    if (Is(property, L"Text")) {
+        return text_;
+    }
+    if (Is(property, L"TextHint")) {
+        return textHint_;
+    }
+    return Control::GetText(property);
+}
+
+bool ComboBox::SetText(std::wstring_view property, std::wstring_view value)
+{
+    if (Is(property, L"Text")) {
+        text_ = value;
+        if (hwnd_ != nullptr) {
+            ::SetWindowTextW(hwnd_, text_.c_str());
+        }
+        return true;
+    }
+    if (Is(property, L"TextHint")) {
+        textHint_ = value;
+        if (hwnd_ != nullptr) {
+            ::SendMessageW(hwnd_, CB_SETCUEBANNER, 0, reinterpret_cast<LPARAM>(textHint_.c_str()));
+        }
+        return true;
+    }
+    return Control::SetText(property, value);
+}
+
+void ComboBox::CreateWindowIn(HWND parent)
+{
+    CreateChild(parent, WC_COMBOBOXW, CBS_DROPDOWNLIST | WS_TABSTOP | WS_VSCROLL, 0, text_);
+}
+
+// ProgressBar
+
+void ProgressBar::CreateWindowIn(HWND parent)
+{
+    if (Definition().value > 0) {
+        maximum_ = Definition().value;
+    }
+    CreateChild(parent, PROGRESS_CLASSW, PBS_SMOOTH);
+    ::SendMessageW(hwnd_, PBM_SETRANGE32, 0, maximum_);
+    ::SendMessageW(hwnd_, PBM_SETPOS, position_, 0);
+}
+
+void ProgressBar::SetPosition(int position)
+{
+    position_ = position;
+    if (hwnd_ != nullptr) {
+        ::SendMessageW(hwnd_, PBM_SETPOS, position, 0);
+    }
+}
+
+void ProgressBar::SetMaximum(int maximum)
+{
+    maximum_ = maximum;
+    if (hwnd_ != nullptr) {
+        ::SendMessageW(hwnd_, PBM_SETRANGE32, 0, maximum);
+    }
+}
+
+// Image
+
+Image::~Image()
+{
+    if (icon_ != nullptr) {
+        ::DestroyIcon(icon_);
+    }
+}
+
+void Image::CreateWindowIn(HWND parent)
+{
+    CreateChild(parent, WC_STATICW, SS_ICON | SS_CENTERIMAGE | SS_REALSIZECONTROL);
+    if (icon_ != nullptr) {
+        ::SendMessageW(hwnd_, STM_SETICON, reinterpret_cast<WPARAM>(icon_), 0);
+    }
+}
+
+void Image::SetIcon(HICON icon)
+{
+    if (icon_ != nullptr && icon_ != icon) {
+        ::DestroyIcon(icon_);
+    }
+    icon_ = icon;
+    if (hwnd_ != nullptr) {
+        ::SendMessageW(hwnd_, STM_SETICON, reinterpret_cast<WPARAM>(icon_), 0);
+    }
+}
+
+// Timer
+
+Timer::Timer(Form& owner, const ComponentDef& def, UINT_PTR id)
+    : Component(owner, def), id_(id), interval_(def.value > 0 ? static_cast<UINT>(def.value) : 1000),
+      enabled_((def.flags & Disabled) == 0)
+{
+}
+
+Timer::~Timer()
+{
+    if (Owner().Handle() != nullptr) {
+        ::KillTimer(Owner().Handle(), id_);
+    }
+}
+
+void Timer::SetEnabled(bool enabled)
+{
+    enabled_ = enabled;
+    Arm();
+}
+
+void Timer::SetInterval(UINT milliseconds)
+{
+    interval_ = milliseconds;
+    Arm();
+}
+
+void Timer::Arm()
+{
+    HWND window = Owner().Handle();
+    if (window == nullptr) {
+        return;
+    }
+    if (enabled_ && interval_ > 0) {
+        ::SetTimer(window, id_, interval_, nullptr);
+    } else {
+        ::KillTimer(window, id_);
+    }
+}
+
+} // namespace merovane::ui

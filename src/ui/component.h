@@ -1,0 +1,287 @@
+#pragma once
+
+// Components of a form: named parts with a kind and text properties read and
+// written by name. Windowed kinds wrap a Win32 control; menu items, popup
+// menus, the tray icon and timers are components without a window of their own.
+
+#include "ui/form_definition.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace merovane::ui {
+
+class Form;
+
+// The text properties the translation engine and the language files know.
+inline constexpr std::wstring_view kTextProperties[] = {L"Caption", L"Hint", L"Title", L"Text", L"TextHint"};
+
+class Component {
+public:
+    Component(Form& owner, const ComponentDef& def);
+    virtual ~Component() = default;
+    Component(const Component&) = delete;
+    Component& operator=(const Component&) = delete;
+
+    [[nodiscard]] const std::wstring& Name() const noexcept { return name_; }
+    [[nodiscard]] Kind GetKind() const noexcept { return kind_; }
+    [[nodiscard]] Form& Owner() const noexcept { return owner_; }
+    [[nodiscard]] Component* Parent() const noexcept { return parent_; }
+    [[nodiscard]] const ComponentDef& Definition() const noexcept { return def_; }
+
+    // A text property by name; nothing when this kind has no such property.
+    [[nodiscard]] virtual std::optional<std::wstring> GetText(std::wstring_view property) const;
+    // False, changing nothing, when this kind has no such property.
+    virtual bool SetText(std::wstring_view property, std::wstring_view value);
+
+    [[nodiscard]] std::wstring Caption() const { return GetText(L"Caption").value_or(std::wstring()); }
+    void SetCaption(std::wstring_view caption) { SetText(L"Caption", caption); }
+
+    // Which text properties this kind has.
+    [[nodiscard]] virtual bool HasCaption() const { return false; }
+    [[nodiscard]] virtual bool HasHint() const { return false; }
+
+protected:
+    friend class Form;
+    virtual void CaptionChanged() {}
+
+    std::wstring caption_;
+    std::wstring hint_;
+
+private:
+    Form& owner_;
+    ComponentDef def_;
+    std::wstring name_;
+    Kind kind_;
+    Component* parent_ = nullptr;
+};
+
+// A component with a window: position, size, visibility and enabled state.
+class Control : public Component {
+public:
+    Control(Form& owner, const ComponentDef& def);
+    ~Control() override;
+
+    [[nodiscard]] HWND Handle() const noexcept { return hwnd_; }
+    [[nodiscard]] bool HasCaption() const override { return true; }
+    [[nodiscard]] bool HasHint() const override { return true; }
+
+    [[nodiscard]] bool Visible() const noexcept { return visible_; }
+    void SetVisible(bool visible);
+    [[nodiscard]] bool Enabled() const noexcept { return enabled_; }
+    void SetEnabled(bool enabled);
+
+    // Position in 96-DPI units inside the parent's client area.
+    [[nodiscard]] const Bounds& DesignBounds() const noexcept { return bounds_; }
+    void SetDesignBounds(const Bounds& bounds);
+
+    // Notifications the form reflects back to the control that sent them.
+    virtual void OnCommand(WORD /*code*/) {}
+    virtual LRESULT OnNotify(NMHDR& /*header*/, bool& handled)
+    {
+        handled = false;
+        return 0;
+    }
+
+    std::function<void()> onClick;
+
+protected:
+    friend class Form;
+    // Creates the window as a child of `parent`; called by the form in definition order.
+    virtual void CreateWindowIn(HWND parent) = 0;
+    HWND CreateChild(HWND parent, const wchar_t* windowClass, DWORD style, DWORD exStyle = 0,
+                     std::wstring_view text = {});
+    void CaptionChanged() override;
+    void ApplyFont();
+
+    HWND hwnd_ = nullptr;
+    Bounds bounds_;
+    bool visible_;
+    bool enabled_;
+};
+
+class Label : public Control {
+public:
+    using Control::Control;
+    void OnCommand(WORD code) override;
+
+protected:
+    void CreateWindowIn(HWND parent) override;
+};
+
+class Button : public Control {
+public:
+    using Control::Control;
+    void OnCommand(WORD code) override;
+    void Click();
+
+protected:
+    void CreateWindowIn(HWND parent) override;
+};
+
+// A flat button that never takes the focus; it can be drawn pressed.
+class SpeedButton : public Control {
+public:
+    using Control::Control;
+    void OnCommand(WORD code) override;
+    [[nodiscard]] bool Down() const noexcept { return down_; }
+    void SetDown(bool down);
+    void Click();
+
+protected:
+    void CreateWindowIn(HWND parent) override;
+
+private:
+    bool down_ = false;
+};
+
+// Check box: a change of state, by the user or by code, runs onClick.
+class CheckBox : public Control {
+public:
+    CheckBox(Form& owner, const ComponentDef& def);
+    [[nodiscard]] bool Checked() const noexcept { return checked_; }
+    void SetChecked(bool checked);
+    void OnCommand(WORD code) override;
+
+protected:
+    void CreateWindowIn(HWND parent) override;
+    bool checked_;
+};
+
+// Radio button: becoming checked unchecks the radio buttons of the same parent
+// and runs onClick; becoming unchecked runs nothing.
+class RadioButton : public Control {
+public:
+    RadioButton(Form& owner, const ComponentDef& def);
+    [[nodiscard]] bool Checked() const noexcept { return checked_; }
+    void SetChecked(bool checked);
+    void OnCommand(WORD code) override;
+
+protected:
+    void CreateWindowIn(HWND parent) override;
+
+private:
+    void ShowState();
+    bool checked_;
+};
+
+// Group boxes and tab controls used as panels: containers for other controls.
+class Container : public Control {
+public:
+    using Control::Control;
+    // Offset of the children's coordinates inside the container, in 96-DPI units.
+    [[nodiscard]] int Inset() const noexcept;
+
+protected:
+    void CreateWindowIn(HWND parent) override;
+};
+
+// A tab control; without tabs it is a framed panel.
+class TabControl : public Container {
+public:
+    TabControl(Form& owner, const ComponentDef& def);
+    [[nodiscard]] bool HasCaption() const override { return false; }
+    [[nodiscard]] const std::vector<std::wstring>& Tabs() const noexcept { return tabs_; }
+    void SetTabs(std::vector<std::wstring> tabs);
+
+private:
+    std::vector<std::wstring> tabs_;
+};
+
+class StatusBar : public Control {
+public:
+    using Control::Control;
+    [[nodiscard]] bool HasCaption() const override { return false; }
+    [[nodiscard]] std::wstring Text() const { return text_; }
+    void SetStatusText(std::wstring_view text);
+
+protected:
+    void CreateWindowIn(HWND parent) override;
+
+private:
+    std::wstring text_;
+};
+
+class ComboBox : public Control {
+public:
+    using Control::Control;
+    [[nodiscard]] std::optional<std::wstring> GetText(std::wstring_view property) const override;
+    bool SetText(std::wstring_view property, std::wstring_view value) override;
+    [[nodiscard]] bool HasCaption() const override { return false; }
+
+protected:
+    void CreateWindowIn(HWND parent) override;
+
+private:
+    std::wstring text_;
+    std::wstring textHint_;
+};
+
+class ProgressBar : public Control {
+public:
+    using Control::Control;
+    [[nodiscard]] bool HasCaption() const override { return false; }
+    [[nodiscard]] int Position() const noexcept { return position_; }
+    void SetPosition(int position);
+    void SetMaximum(int maximum);
+
+protected:
+    void CreateWindowIn(HWND parent) override;
+
+private:
+    int position_ = 0;
+    int maximum_ = 100;
+};
+
+class Image : public Control {
+public:
+    using Control::Control;
+    ~Image() override;
+    [[nodiscard]] bool HasCaption() const override { return false; }
+    // Takes ownership of the icon.
+    void SetIcon(HICON icon);
+    [[nodiscard]] HICON Icon() const noexcept { return icon_; }
+
+protected:
+    void CreateWindowIn(HWND parent) override;
+
+private:
+    HICON icon_ = nullptr;
+};
+
+// A timer of the form's window; onTimer runs on the user-interface thread.
+class Timer : public Component {
+public:
+    Timer(Form& owner, const ComponentDef& def, UINT_PTR id);
+    ~Timer() override;
+    [[nodiscard]] bool Enabled() const noexcept { return enabled_; }
+    void SetEnabled(bool enabled);
+    [[nodiscard]] UINT Interval() const noexcept { return interval_; }
+    void SetInterval(UINT milliseconds);
+    [[nodiscard]] UINT_PTR Id() const noexcept { return id_; }
+
+    std::function<void()> onTimer;
+
+private:
+    friend class Form;
+    void Arm(); // (re)starts or stops the system timer to match the state
+    UINT_PTR id_;
+    UINT interval_;
+    bool enabled_;
+};
+
+// The notification-area icon's component: its tooltip is the Hint.
+class TrayIcon : public Component {
+public:
+    using Component::Component;
+    [[nodiscard]] bool HasHint() const override { return true; }
+    [[nodiscard]] const std::wstring& Hint() const noexcept { return hint_; }
+};
+
+} // namespace merovane::ui

@@ -1,0 +1,652 @@
+#include "ui/form.h"
+
+#include "ui/application.h"
+#include "ui/list_view.h"
+#include "ui/menu.h"
+
+#include "core/error.h"
+
+#include <commctrl.h>
+#include <dwmapi.h>
+
+#include <map>
+
+namespace merovane::ui {
+
+namespace {
+
+constexpr wchar_t kContainerClass[] = L"MerovaneContainer";
+
+bool NamesEqual(std::wstring_view a, std::wstring_view b)
+{
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+std::wstring Widen(const char* text)
+{
+    std::wstring result;
+    const int size = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    if (size > 1) {
+        result.resize(static_cast<size_t>(size - 1));
+        ::MultiByteToWideChar(CP_UTF8, 0, text, -1, result.data(), size);
+    }
+    return result;
+}
+
+// Runs an event handler: an error it lets escape is shown, never propagated
+// through the window procedure.
+template <typename Call>
+void Guarded(Call&& call) noexcept
+{
+    try {
+        call();
+    } catch (const Error& error) {
+        application::ShowError(error.message());
+    } catch (const std::exception& error) {
+        application::ShowError(Widen(error.what()));
+    } catch (...) {
+        application::ShowError(L"Unknown error");
+    }
+}
+
+// Group boxes and panels: real parents of their controls. They pass control
+// notifications on to the window, which reflects them to the controls.
+LRESULT CALLBACK ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept
+{
+    switch (message) {
+    case WM_COMMAND:
+    case WM_NOTIFY:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_DRAWITEM:
+    case WM_MEASUREITEM:
+        return ::SendMessageW(::GetAncestor(hwnd, GA_ROOT), message, wParam, lParam);
+    case WM_SETFONT:
+        ::SetWindowLongPtrW(hwnd, 0, static_cast<LONG_PTR>(wParam));
+        if (LOWORD(lParam)) {
+            ::InvalidateRect(hwnd, nullptr, TRUE);
+        }
+        return 0;
+    case WM_GETFONT:
+        return ::GetWindowLongPtrW(hwnd, 0);
+    case WM_SETTEXT: {
+        const LRESULT result = ::DefWindowProcW(hwnd, message, wParam, lParam);
+        ::InvalidateRect(hwnd, nullptr, TRUE);
+        return result;
+    }
+    case WM_ERASEBKGND: {
+        RECT rect;
+        ::GetClientRect(hwnd, &rect);
+        ::FillRect(reinterpret_cast<HDC>(wParam), &rect, ::GetSysColorBrush(COLOR_BTNFACE));
+        return 1;
+    }
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        HDC dc = ::BeginPaint(hwnd, &paint);
+        RECT rect;
+        ::GetClientRect(hwnd, &rect);
+        const auto* container = reinterpret_cast<const Container*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (container != nullptr) {
+            HGDIOBJ oldFont = ::SelectObject(dc, reinterpret_cast<HFONT>(::GetWindowLongPtrW(hwnd, 0)));
+            if (container->GetKind() == Kind::GroupBox) {
+                TEXTMETRICW metrics{};
+                ::GetTextMetricsW(dc, &metrics);
+                RECT frame = rect;
+                frame.top += metrics.tmHeight / 2;
+                ::DrawEdge(dc, &frame, EDGE_ETCHED, BF_RECT);
+                const std::wstring caption = container->Caption();
+                if (!caption.empty()) {
+                    RECT text{metrics.tmAveCharWidth, 0, rect.right - metrics.tmAveCharWidth, metrics.tmHeight};
+                    ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+                    ::SetTextColor(dc, ::GetSysColor(COLOR_BTNTEXT));
+                    ::SetBkMode(dc, OPAQUE);
+                    ::DrawTextW(dc, (L" " + caption + L" ").c_str(), -1, &text,
+                                DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
+                }
+            } else if (container->Definition().flags & Framed) {
+                ::FrameRect(dc, &rect, ::GetSysColorBrush(COLOR_BTNSHADOW));
+            }
+            ::SelectObject(dc, oldFont);
+        }
+        ::EndPaint(hwnd, &paint);
+        return 0;
+    }
+    default:
+        return ::DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+}
+
+void RegisterClasses(const std::wstring& formClass, WNDPROC formProc)
+{
+    HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    WNDCLASSEXW info{};
+    if (!::GetClassInfoExW(instance, kContainerClass, &info)) {
+        WNDCLASSEXW container{};
+        container.cbSize = sizeof(container);
+        container.lpfnWndProc = ContainerProc;
+        container.cbWndExtra = sizeof(LONG_PTR);
+        container.hInstance = instance;
+        container.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+        container.lpszClassName = kContainerClass;
+        ::RegisterClassExW(&container);
+    }
+    if (!::GetClassInfoExW(instance, formClass.c_str(), &info)) {
+        WNDCLASSEXW form{};
+        form.cbSize = sizeof(form);
+        form.lpfnWndProc = formProc;
+        form.hInstance = instance;
+        form.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+        form.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
+        form.hIcon = ::LoadIconW(instance, L"MAINICON");
+        form.lpszClassName = formClass.c_str();
+        if (!::RegisterClassExW(&form)) {
+            ThrowLastError();
+        }
+    }
+}
+
+DWORD StyleOf(Border border)
+{
+    switch (border) {
+    case Border::Dialog:
+    case Border::Single:
+        return WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+    case Border::Sizeable:
+    default:
+        return WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+    }
+}
+
+} // namespace
+
+Form::Form(const FormDef& def) : def_(def), name_(def.name), caption_(def.caption)
+{
+    application::Register(*this);
+}
+
+Form::~Form()
+{
+    application::Unregister(*this);
+    components_.clear();
+    if (hwnd_ != nullptr) {
+        ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+        ::DestroyWindow(hwnd_);
+    }
+    for (auto& [key, font] : fonts_) {
+        ::DeleteObject(font);
+    }
+}
+
+void Form::Create(HWND owner)
+{
+    const std::wstring className(def_.className);
+    RegisterClasses(className, &Form::WindowProc);
+    DWORD exStyle = WS_EX_CONTROLPARENT;
+    if (def_.border == Border::Dialog) {
+        exStyle |= WS_EX_DLGMODALFRAME;
+    }
+    if (def_.appWindow) {
+        exStyle |= WS_EX_APPWINDOW;
+        owner = nullptr; // owned by the desktop: a taskbar button of its own
+    }
+    hwnd_ = ::CreateWindowExW(exStyle, className.c_str(), caption_.c_str(), StyleOf(def_.border), CW_USEDEFAULT,
+                              CW_USEDEFAULT, 100, 100, owner, nullptr, ::GetModuleHandleW(nullptr), this);
+    if (hwnd_ == nullptr) {
+        ThrowLastError();
+    }
+    dpi_ = ::GetDpiForWindow(hwnd_);
+    if (dpi_ == 0) {
+        dpi_ = 96;
+    }
+    if (def_.roundedCorners) {
+        const DWORD round = 2; // DWMWCP_ROUND; older systems ignore the attribute
+        ::DwmSetWindowAttribute(hwnd_, 33 /* DWMWA_WINDOW_CORNER_PREFERENCE */, &round, sizeof(round));
+    }
+
+    // Designed client size, centred on the work area of the primary monitor.
+    RECT rect{0, 0, Scale(def_.clientWidth), Scale(def_.clientHeight)};
+    ::AdjustWindowRectExForDpi(&rect, StyleOf(def_.border), FALSE, exStyle, dpi_);
+    int width = rect.right - rect.left;
+    int height = rect.bottom - rect.top;
+    width = std::max(width, Scale(def_.minWidth));
+    height = std::max(height, Scale(def_.minHeight));
+    RECT work{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    ::SetWindowPos(hwnd_, nullptr, work.left + (work.right - work.left - width) / 2,
+                   work.top + (work.bottom - work.top - height) / 2, width, height,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    CreateComponents();
+    Layout();
+}
+
+void Form::CreateComponents()
+{
+    for (const ComponentDef& def : def_.components) {
+        std::unique_ptr<Component> component;
+        switch (def.kind) {
+        case Kind::Label:
+            component = std::make_unique<Label>(*this, def);
+            break;
+        case Kind::CheckBox:
+            component = std::make_unique<CheckBox>(*this, def);
+            break;
+        case Kind::RadioButton:
+            component = std::make_unique<RadioButton>(*this, def);
+            break;
+        case Kind::Button:
+            component = std::make_unique<Button>(*this, def);
+            break;
+        case Kind::SpeedButton:
+            component = std::make_unique<SpeedButton>(*this, def);
+            break;
+        case Kind::GroupBox:
+            component = std::make_unique<Container>(*this, def);
+            break;
+        case Kind::TabControl:
+            component = std::make_unique<TabControl>(*this, def);
+            break;
+        case Kind::ListView:
+            component = std::make_unique<ListView>(*this, def);
+            break;
+        case Kind::StatusBar:
+            component = std::make_unique<StatusBar>(*this, def);
+            break;
+        case Kind::ComboBox:
+            component = std::make_unique<ComboBox>(*this, def);
+            break;
+        case Kind::ProgressBar:
+            component = std::make_unique<ProgressBar>(*this, def);
+            break;
+        case Kind::Image:
+            component = std::make_unique<Image>(*this, def);
+            break;
+        case Kind::PopupMenu:
+            component = std::make_unique<PopupMenu>(*this, def);
+            break;
+        case Kind::MenuItem:
+            component = std::make_unique<MenuItem>(*this, def, NextCommandId());
+            break;
+        case Kind::TrayIcon:
+            component = std::make_unique<TrayIcon>(*this, def);
+            break;
+        case Kind::Timer:
+            component = std::make_unique<Timer>(*this, def, NextCommandId());
+            break;
+        }
+        Component* parent = component->Parent();
+        if (auto* item = dynamic_cast<MenuItem*>(component.get())) {
+            if (auto* menu = dynamic_cast<PopupMenu*>(parent)) {
+                menu->Attach(item);
+            } else if (auto* parentItem = dynamic_cast<MenuItem*>(parent)) {
+                parentItem->Attach(item);
+            }
+        }
+        if (auto* control = dynamic_cast<Control*>(component.get())) {
+            auto* container = dynamic_cast<Container*>(parent);
+            control->CreateWindowIn(container != nullptr ? container->Handle() : hwnd_);
+            if (dynamic_cast<Container*>(control) != nullptr) {
+                ::SetWindowLongPtrW(control->Handle(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(control));
+            }
+        }
+        if (auto* timer = dynamic_cast<Timer*>(component.get())) {
+            timer->Arm();
+        }
+        components_.push_back(std::move(component));
+    }
+}
+
+Component* Form::FindComponent(std::wstring_view name) const
+{
+    if (name.empty()) {
+        return nullptr;
+    }
+    for (const auto& component : components_) {
+        if (NamesEqual(component->Name(), name)) {
+            return component.get();
+        }
+    }
+    return nullptr;
+}
+
+MenuItem* Form::FindMenuItem(UINT id) const
+{
+    for (const auto& component : components_) {
+        if (auto* item = dynamic_cast<MenuItem*>(component.get()); item != nullptr && item->Id() == id) {
+            return item;
+        }
+    }
+    return nullptr;
+}
+
+Control* Form::ControlFromHandle(HWND hwnd) const
+{
+    if (hwnd == nullptr) {
+        return nullptr;
+    }
+    for (const auto& component : components_) {
+        if (auto* control = dynamic_cast<Control*>(component.get()); control != nullptr && control->Handle() == hwnd) {
+            return control;
+        }
+    }
+    return nullptr;
+}
+
+void Form::SetCaption(std::wstring_view caption)
+{
+    caption_ = caption;
+    if (hwnd_ != nullptr) {
+        ::SetWindowTextW(hwnd_, caption_.c_str());
+    }
+}
+
+void Form::Show()
+{
+    if (hwnd_ != nullptr) {
+        ::ShowWindow(hwnd_, SW_SHOW);
+        ::SetForegroundWindow(hwnd_);
+    }
+}
+
+void Form::Hide()
+{
+    if (hwnd_ != nullptr) {
+        ::ShowWindow(hwnd_, SW_HIDE);
+    }
+}
+
+bool Form::Visible() const
+{
+    return hwnd_ != nullptr && ::IsWindowVisible(hwnd_);
+}
+
+int Form::ShowModal()
+{
+    if (hwnd_ == nullptr || modal_) {
+        return 0;
+    }
+    // Every other window of the program waits while this one is open.
+    std::vector<HWND> disabled;
+    for (Form* form : application::Forms()) {
+        if (form != this && form->hwnd_ != nullptr && ::IsWindowEnabled(form->hwnd_)) {
+            ::EnableWindow(form->hwnd_, FALSE);
+            disabled.push_back(form->hwnd_);
+        }
+    }
+    modal_ = true;
+    modalResult_ = 0;
+    Show();
+    MSG msg;
+    while (modal_) {
+        const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
+        if (got <= 0) {
+            ::PostQuitMessage(got == 0 ? static_cast<int>(msg.wParam) : 1);
+            break;
+        }
+        if (!::IsDialogMessageW(hwnd_, &msg)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+    modal_ = false;
+    for (HWND window : disabled) {
+        ::EnableWindow(window, TRUE);
+    }
+    Hide();
+    return modalResult_;
+}
+
+void Form::Close()
+{
+    if (hwnd_ != nullptr) {
+        ::SendMessageW(hwnd_, WM_CLOSE, 0, 0);
+    }
+}
+
+int Form::Scale(int units) const
+{
+    return ::MulDiv(units, static_cast<int>(dpi_), 96);
+}
+
+HFONT Form::FontFor(const ComponentDef& def)
+{
+    FontKey key{std::wstring(def.fontFace.empty() ? def_.fontFace : def.fontFace),
+                def.fontHeight != 0 ? def.fontHeight : def_.fontHeight, (def.flags & Bold) != 0,
+                (def.flags & Link) != 0};
+    for (const auto& [existing, font] : fonts_) {
+        if (existing.face == key.face && existing.height == key.height && existing.bold == key.bold &&
+            existing.underline == key.underline) {
+            return font;
+        }
+    }
+    HFONT font = ::CreateFontW(Scale(key.height), 0, 0, 0, key.bold ? FW_BOLD : FW_NORMAL, FALSE,
+                               key.underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                               CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, key.face.c_str());
+    fonts_.emplace_back(std::move(key), font);
+    return font;
+}
+
+void Form::Layout()
+{
+    if (hwnd_ == nullptr) {
+        return;
+    }
+    RECT client;
+    ::GetClientRect(hwnd_, &client);
+    LayoutChildren(nullptr, client);
+}
+
+void Form::LayoutChildren(Component* parent, RECT area)
+{
+    const int inset = parent != nullptr ? Scale(static_cast<Container*>(parent)->Inset()) : 0;
+    RECT remaining{area.left + inset, area.top + inset, area.right - inset, area.bottom - inset};
+    const int parentWidth = area.right - area.left;
+    const int parentHeight = area.bottom - area.top;
+    // The size the parent was designed at, for controls anchored to its far edges.
+    int designWidth = def_.clientWidth;
+    int designHeight = def_.clientHeight;
+    if (parent != nullptr) {
+        designWidth = static_cast<Control*>(parent)->DesignBounds().width;
+        designHeight = static_cast<Control*>(parent)->DesignBounds().height;
+    }
+
+    std::map<Control*, RECT> placed;
+    Control* client = nullptr;
+    for (const auto& component : components_) {
+        auto* control = dynamic_cast<Control*>(component.get());
+        if (control == nullptr || control->Parent() != parent || !control->Visible()) {
+            continue;
+        }
+        const Bounds& b = control->DesignBounds();
+        RECT rect{};
+        switch (control->Definition().align) {
+        case Align::Top:
+            rect = {remaining.left, remaining.top, remaining.right, remaining.top + Scale(b.height)};
+            remaining.top = rect.bottom;
+            break;
+        case Align::Bottom:
+            rect = {remaining.left, remaining.bottom - Scale(b.height), remaining.right, remaining.bottom};
+            remaining.bottom = rect.top;
+            break;
+        case Align::Left:
+            rect = {remaining.left, remaining.top, remaining.left + Scale(b.width), remaining.bottom};
+            remaining.left = rect.right;
+            break;
+        case Align::Right:
+            rect = {remaining.right - Scale(b.width), remaining.top, remaining.right, remaining.bottom};
+            remaining.right = rect.left;
+            break;
+        case Align::Client:
+            client = control;
+            continue;
+        case Align::None: {
+            const std::uint8_t anchors = control->Definition().anchors;
+            int left = area.left + inset + Scale(b.left);
+            int top = area.top + inset + Scale(b.top);
+            int right = left + Scale(b.width);
+            int bottom = top + Scale(b.height);
+            if ((anchors & AnchorRight) && designWidth > 0) {
+                const int gap = Scale(designWidth - b.left - b.width);
+                right = area.left + parentWidth - gap;
+                if (!(anchors & AnchorLeft)) {
+                    left = right - Scale(b.width);
+                }
+            }
+            if ((anchors & AnchorBottom) && designHeight > 0) {
+                const int gap = Scale(designHeight - b.top - b.height);
+                bottom = area.top + parentHeight - gap;
+                if (!(anchors & AnchorTop)) {
+                    top = bottom - Scale(b.height);
+                }
+            }
+            rect = {left, top, right, bottom};
+            break;
+        }
+        }
+        placed[control] = rect;
+    }
+    if (client != nullptr) {
+        placed[client] = remaining;
+    }
+    for (const auto& [control, rect] : placed) {
+        ::SetWindowPos(control->Handle(), nullptr, rect.left, rect.top, rect.right - rect.left,
+                       rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        if (dynamic_cast<Container*>(control) != nullptr) {
+            LayoutChildren(control, RECT{0, 0, rect.right - rect.left, rect.bottom - rect.top});
+        }
+    }
+}
+
+void Form::ApplyDpi(UINT dpi)
+{
+    dpi_ = dpi;
+    for (auto& [key, font] : fonts_) {
+        ::DeleteObject(font);
+    }
+    fonts_.clear();
+    for (const auto& component : components_) {
+        if (auto* control = dynamic_cast<Control*>(component.get())) {
+            control->ApplyFont();
+        }
+    }
+}
+
+bool Form::HandleMessage(UINT, WPARAM, LPARAM, LRESULT&)
+{
+    return false;
+}
+
+LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept
+{
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        auto* form = static_cast<Form*>(create->lpCreateParams);
+        form->hwnd_ = hwnd;
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    }
+    auto* form = reinterpret_cast<Form*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (form == nullptr) {
+        return ::DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    LRESULT result = 0;
+    bool handled = false;
+    Guarded([&] {
+        result = form->Dispatch(message, wParam, lParam);
+        handled = true;
+    });
+    return handled ? result : ::DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+LRESULT Form::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    HWND self = hwnd_;
+    LRESULT result = 0;
+    if (HandleMessage(message, wParam, lParam, result)) {
+        return result;
+    }
+    switch (message) {
+    case WM_COMMAND:
+        if (Control* control = ControlFromHandle(reinterpret_cast<HWND>(lParam))) {
+            control->OnCommand(HIWORD(wParam));
+            return 0;
+        }
+        break;
+    case WM_NOTIFY: {
+        auto* header = reinterpret_cast<NMHDR*>(lParam);
+        if (Control* control = ControlFromHandle(header->hwndFrom)) {
+            bool notifyHandled = false;
+            const LRESULT notifyResult = control->OnNotify(*header, notifyHandled);
+            if (notifyHandled) {
+                return notifyResult;
+            }
+        }
+        break;
+    }
+    case WM_TIMER:
+        for (const auto& component : components_) {
+            if (auto* timer = dynamic_cast<Timer*>(component.get()); timer != nullptr && timer->Id() == wParam) {
+                if (timer->Enabled() && timer->onTimer) {
+                    timer->onTimer();
+                }
+                return 0;
+            }
+        }
+        break;
+    case WM_SIZE:
+        Layout();
+        return 0;
+    case WM_GETMINMAXINFO: {
+        auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        info->ptMinTrackSize.x = std::max<LONG>(info->ptMinTrackSize.x, Scale(def_.minWidth));
+        info->ptMinTrackSize.y = std::max<LONG>(info->ptMinTrackSize.y, Scale(def_.minHeight));
+        return 0;
+    }
+    case WM_DPICHANGED: {
+        ApplyDpi(HIWORD(wParam));
+        const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+        ::SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                       suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        Layout();
+        return 0;
+    }
+    case WM_SHOWWINDOW:
+        if (wParam != FALSE && lParam == 0 && onShow) {
+            onShow();
+        }
+        break;
+    case WM_CLOSE: {
+        bool allow = true;
+        if (onClose) {
+            onClose(allow);
+        }
+        if (allow) {
+            if (modal_) {
+                modal_ = false;
+                if (modalResult_ == 0) {
+                    modalResult_ = IDCANCEL;
+                }
+                ::PostMessageW(hwnd_, WM_NULL, 0, 0);
+            }
+            Hide();
+        }
+        return 0;
+    }
+    case WM_DESTROY:
+        for (const auto& component : components_) {
+            if (auto* timer = dynamic_cast<Timer*>(component.get())) {
+                ::KillTimer(hwnd_, timer->Id());
+            }
+        }
+        break;
+    case WM_NCDESTROY:
+        hwnd_ = nullptr;
+        break;
+    default:
+        break;
+    }
+    return ::DefWindowProcW(self, message, wParam, lParam);
+}
+
+} // namespace merovane::ui

@@ -1,0 +1,265 @@
+#include "ui/list_view.h"
+
+#include "ui/form.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+namespace merovane::ui {
+
+ListView::ListView(Form& owner, const ComponentDef& def) : Control(owner, def)
+{
+    const int width = def.value > 0 ? def.value : 100;
+    std::wstring_view items = def.items;
+    while (!items.empty()) {
+        const size_t end = items.find(L'\n');
+        columns_.push_back({std::wstring(items.substr(0, end)), width});
+        items = end == std::wstring_view::npos ? std::wstring_view() : items.substr(end + 1);
+    }
+}
+
+void ListView::CreateWindowIn(HWND parent)
+{
+    const auto flags = Definition().flags;
+    DWORD style = LVS_REPORT | LVS_SHOWSELALWAYS | WS_TABSTOP | WS_BORDER;
+    if (flags & SingleSelect) {
+        style |= LVS_SINGLESEL;
+    }
+    CreateChild(parent, WC_LISTVIEWW, style);
+    DWORD exStyle = LVS_EX_DOUBLEBUFFER | LVS_EX_LABELTIP;
+    if (flags & CheckBoxes) {
+        exStyle |= LVS_EX_CHECKBOXES;
+    }
+    if (flags & RowSelect) {
+        exStyle |= LVS_EX_FULLROWSELECT;
+    }
+    ListView_SetExtendedListViewStyle(hwnd_, exStyle);
+    for (int i = 0; i < ColumnCount(); ++i) {
+        LVCOLUMNW column{};
+        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+        column.pszText = columns_[i].caption.data();
+        column.cx = Owner().Scale(columns_[i].width);
+        column.iSubItem = i;
+        ListView_InsertColumn(hwnd_, i, &column);
+    }
+    for (int i = 0; i < RowCount(); ++i) {
+        ShowRow(i, true);
+    }
+}
+
+void ListView::SetColumnCaption(int column, std::wstring_view caption)
+{
+    columns_.at(column).caption = caption;
+    if (hwnd_ != nullptr) {
+        LVCOLUMNW info{};
+        info.mask = LVCF_TEXT;
+        info.pszText = columns_[column].caption.data();
+        ListView_SetColumn(hwnd_, column, &info);
+    }
+}
+
+void ListView::ShowRow(int row, bool insert)
+{
+    if (hwnd_ == nullptr) {
+        return;
+    }
+    ListRow& data = rows_[row];
+    LVITEMW item{};
+    item.mask = LVIF_TEXT | LVIF_IMAGE;
+    item.iItem = row;
+    item.pszText = data.caption.data();
+    item.iImage = data.image;
+    settingCheck_ = true;
+    if (insert) {
+        ListView_InsertItem(hwnd_, &item);
+    } else {
+        ListView_SetItem(hwnd_, &item);
+    }
+    for (int column = 1; column < ColumnCount(); ++column) {
+        const size_t index = static_cast<size_t>(column - 1);
+        std::wstring text = index < data.subItems.size() ? data.subItems[index] : std::wstring();
+        ListView_SetItemText(hwnd_, row, column, text.data());
+    }
+    settingCheck_ = false;
+    ShowCheck(row);
+}
+
+void ListView::ShowCheck(int row)
+{
+    if (hwnd_ == nullptr || (Definition().flags & CheckBoxes) == 0) {
+        return;
+    }
+    settingCheck_ = true;
+    ListView_SetCheckState(hwnd_, row, rows_[row].checked ? TRUE : FALSE);
+    settingCheck_ = false;
+}
+
+int ListView::AddRow(ListRow row)
+{
+    const bool checked = row.checked;
+    row.checked = false;
+    rows_.push_back(std::move(row));
+    const int index = RowCount() - 1;
+    ShowRow(index, true);
+    if (checked) {
+        SetChecked(index, true);
+    }
+    return index;
+}
+
+void ListView::DeleteRow(int row)
+{
+    rows_.erase(rows_.begin() + row);
+    if (hwnd_ != nullptr) {
+        ListView_DeleteItem(hwnd_, row);
+    }
+}
+
+void ListView::Clear()
+{
+    rows_.clear();
+    if (hwnd_ != nullptr) {
+        ListView_DeleteAllItems(hwnd_);
+    }
+}
+
+void ListView::SetChecked(int row, bool checked)
+{
+    if (rows_.at(row).checked == checked) {
+        return;
+    }
+    rows_[row].checked = checked;
+    ShowCheck(row);
+    if (onItemChecked) {
+        onItemChecked(row);
+    }
+}
+
+void ListView::SetSubItem(int row, size_t index, std::wstring_view text)
+{
+    ListRow& data = rows_.at(row);
+    if (data.subItems.size() <= index) {
+        data.subItems.resize(index + 1);
+    }
+    data.subItems[index] = text;
+    const int column = static_cast<int>(index) + 1;
+    if (hwnd_ != nullptr && column < ColumnCount()) {
+        ListView_SetItemText(hwnd_, row, column, data.subItems[index].data());
+    }
+}
+
+int ListView::Selected() const
+{
+    return hwnd_ == nullptr ? -1 : ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED);
+}
+
+void ListView::Select(int row)
+{
+    if (hwnd_ == nullptr) {
+        return;
+    }
+    ListView_SetItemState(hwnd_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    if (row >= 0) {
+        ListView_SetItemState(hwnd_, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        ListView_EnsureVisible(hwnd_, row, FALSE);
+    }
+}
+
+void ListView::BeginUpdate()
+{
+    if (updateDepth_++ == 0 && hwnd_ != nullptr) {
+        ::SendMessageW(hwnd_, WM_SETREDRAW, FALSE, 0);
+    }
+}
+
+void ListView::EndUpdate()
+{
+    if (updateDepth_ > 0 && --updateDepth_ == 0 && hwnd_ != nullptr) {
+        ::SendMessageW(hwnd_, WM_SETREDRAW, TRUE, 0);
+        ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
+    }
+}
+
+void ListView::Sort(const std::function<int(const ListRow&, const ListRow&)>& compare)
+{
+    const int selected = Selected();
+    const ListRow* selectedRow = selected >= 0 ? &rows_[selected] : nullptr;
+    std::vector<size_t> order(rows_.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return compare(rows_[a], rows_[b]) < 0; });
+    std::vector<ListRow> sorted;
+    sorted.reserve(rows_.size());
+    int newSelected = -1;
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (selectedRow == &rows_[order[i]]) {
+            newSelected = static_cast<int>(i);
+        }
+        sorted.push_back(std::move(rows_[order[i]]));
+    }
+    rows_ = std::move(sorted);
+    BeginUpdate();
+    for (int i = 0; i < RowCount(); ++i) {
+        ShowRow(i, false);
+    }
+    Select(newSelected);
+    EndUpdate();
+}
+
+void ListView::AutoSizeColumns()
+{
+    if (hwnd_ == nullptr) {
+        return;
+    }
+    for (int column = 0; column < ColumnCount(); ++column) {
+        ListView_SetColumnWidth(hwnd_, column, LVSCW_AUTOSIZE_USEHEADER);
+    }
+}
+
+LRESULT ListView::OnNotify(NMHDR& header, bool& handled)
+{
+    handled = false;
+    switch (header.code) {
+    case LVN_ITEMCHANGED: {
+        const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
+        if (settingCheck_ || change.iItem < 0 || change.iItem >= RowCount() || (change.uChanged & LVIF_STATE) == 0 ||
+            ((change.uNewState ^ change.uOldState) & LVIS_STATEIMAGEMASK) == 0) {
+            return 0;
+        }
+        // State image 2 is the ticked box, 1 the empty one.
+        const bool checked = ((change.uNewState & LVIS_STATEIMAGEMASK) >> 12) == 2;
+        if (rows_[change.iItem].checked != checked) {
+            rows_[change.iItem].checked = checked;
+            if (onItemChecked) {
+                onItemChecked(change.iItem);
+            }
+        }
+        return 0;
+    }
+    case LVN_KEYDOWN: {
+        const auto& key = reinterpret_cast<const NMLVKEYDOWN&>(header);
+        if (onKeyDown) {
+            bool keyHandled = false;
+            onKeyDown(key.wVKey, keyHandled);
+            handled = keyHandled;
+        }
+        return 0;
+    }
+    case NM_RCLICK: {
+        if (onContextMenu) {
+            POINT point{};
+            ::GetCursorPos(&point);
+            onContextMenu(point);
+            handled = true;
+        }
+        return 0;
+    }
+    default:
+        return 0;
+    }
+}
+
+} // namespace merovane::ui

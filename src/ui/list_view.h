@@ -1,0 +1,76 @@
+#pragma once
+
+// A report-view list with optional check boxes. The rows live here, in display
+// order, with texts for sub-items that have no column; the control shows them.
+
+#include "ui/component.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace merovane::ui {
+
+struct ListRow {
+    std::wstring caption;
+    int image = -1;
+    std::vector<std::wstring> subItems;
+    bool checked = false;
+};
+
+class ListView : public Control {
+public:
+    ListView(Form& owner, const ComponentDef& def);
+
+    [[nodiscard]] int ColumnCount() const noexcept { return static_cast<int>(columns_.size()); }
+    [[nodiscard]] const std::wstring& ColumnCaption(int column) const { return columns_.at(column).caption; }
+    void SetColumnCaption(int column, std::wstring_view caption);
+
+    [[nodiscard]] int RowCount() const noexcept { return static_cast<int>(rows_.size()); }
+    [[nodiscard]] const ListRow& Row(int row) const { return rows_.at(row); }
+
+    // Appends a row; a checked row reports its check box like any change.
+    int AddRow(ListRow row);
+    void DeleteRow(int row);
+    void Clear();
+    // Changes the check box; a change runs onItemChecked.
+    void SetChecked(int row, bool checked);
+    void SetSubItem(int row, size_t index, std::wstring_view text);
+
+    [[nodiscard]] int Selected() const;
+    void Select(int row);
+
+    // Redrawing stops between the two; they nest.
+    void BeginUpdate();
+    void EndUpdate();
+
+    // Stable sort of the rows by a three-way comparison.
+    void Sort(const std::function<int(const ListRow&, const ListRow&)>& compare);
+    // Sizes every column to fit its texts and its header.
+    void AutoSizeColumns();
+
+    LRESULT OnNotify(NMHDR& header, bool& handled) override;
+
+    // Every change of a row's check box, by the user or by code.
+    std::function<void(int row)> onItemChecked;
+    std::function<void(WORD key, bool& handled)> onKeyDown;
+    std::function<void(POINT screenPoint)> onContextMenu;
+
+protected:
+    void CreateWindowIn(HWND parent) override;
+
+private:
+    struct Column {
+        std::wstring caption;
+        int width;
+    };
+    void ShowRow(int row, bool insert);
+    void ShowCheck(int row);
+
+    std::vector<Column> columns_;
+    std::vector<ListRow> rows_;
+    int updateDepth_ = 0;
+    bool settingCheck_ = false;
+};
+
+} // namespace merovane::ui

@@ -1,0 +1,221 @@
+#include "locale_fixture.h"
+
+#include "core/error.h"
+#include "i18n/ini_file.h"
+#include "i18n/language.h"
+#include "ui/application.h"
+#include "ui/component.h"
+#include "ui/menu.h"
+
+#include <gtest/gtest.h>
+
+namespace merovane {
+namespace {
+
+using test::LocaleFixture;
+
+// A window with a language submenu, like the main window's.
+constexpr ui::ComponentDef kMenuComponents[] = {
+    {.kind = ui::Kind::Label, .name = L"LabelTitle", .caption = L"Заголовок", .bounds = {8, 8, 200, 17}},
+    {.kind = ui::Kind::PopupMenu, .name = L"PopupMenu_General"},
+    {.kind = ui::Kind::MenuItem, .name = L"LanguageMenu", .parent = L"PopupMenu_General", .caption = L"Язык"},
+};
+constexpr ui::FormDef kMenuForm{.name = L"Form1",
+                                .className = L"TTestMenuForm1",
+                                .caption = L"Merovane",
+                                .clientWidth = 300,
+                                .clientHeight = 200,
+                                .components = kMenuComponents};
+
+class LanguageTest : public ::testing::Test {
+protected:
+    LanguageTest()
+    {
+        main.Create();
+        settings.Create();
+        menu.onLanguageChosen = [this] { ++reloads; };
+    }
+
+    std::vector<std::wstring> Captions() const
+    {
+        std::vector<std::wstring> captions;
+        for (const ui::MenuItem* item : languageMenu.Items()) {
+            captions.push_back(item->Caption() + (item->Checked() ? L" *" : L""));
+        }
+        return captions;
+    }
+
+    LocaleFixture locale;
+    ui::Form main{kMenuForm};
+    ui::Form settings{test::kSmallForm2};
+    ui::MenuItem& languageMenu = main.Get<ui::MenuItem>(L"LanguageMenu");
+    LanguageMenu menu{languageMenu, [this] { return locale.Paths(); }};
+    int reloads = 0;
+};
+
+TEST(LanguageNames, BaseNamesCaptionsAndMatching)
+{
+    EXPECT_EQ(LanguageBaseName(L"English.ini"), L"English");
+    EXPECT_EQ(LanguageBaseName(L"pt.BR.ini"), L"pt.BR");
+    EXPECT_EQ(BaseNameFromMenuCaption(LanguageMenuCaption(L"English", L"English (UK)")), L"English");
+    EXPECT_EQ(LanguageMenuCaption(L"De", L"Deutsch"), L"De\t\tDeutsch");
+
+    struct Case {
+        const wchar_t* base;
+        const wchar_t* active;
+        bool matches;
+    } cases[] = {
+        {L"English", L"English", true},  {L"English", L"english", true}, {L"English", L"English.ini", true},
+        {L"English", L"english.ini", false}, {L"English", L"", false},    {L"English", L"Engl", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsActiveLanguage(c.base, c.active), c.matches) << ToUtf8(c.base) << " / " << ToUtf8(c.active);
+    }
+}
+
+TEST_F(LanguageTest, MenuListsFilesInCaseInsensitiveOrderAndChecksTheActiveOne)
+{
+    locale.WriteLanguage(L"b.ini", "[Language information]\r\nLANGNAME=Bee\r\n");
+    locale.WriteLanguage(L"A.ini", "[Language information]\r\nLANGNAME=Ay\r\n");
+    locale.WriteLanguage(L"c.INI", "[Merovane]\r\n");
+    locale.WriteLanguage(L"notes.txt", "");
+    locale.SetActive(L"B");
+    menu.LoadLanguage();
+    EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"A\t\tAy", L"b\t\tBee *", L"c\t\tc"}));
+
+    // Rebuilding replaces the entries; an active name that matches no file checks none.
+    locale.SetActive(L"Missing");
+    menu.LoadLanguage();
+    EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"A\t\tAy", L"b\t\tBee", L"c\t\tc"}));
+}
+
+TEST_F(LanguageTest, NoFolderGivesAnEmptyMenu)
+{
+    locale.SetActive(L"English");
+    ::RemoveDirectoryW(locale.Paths().languageDirectory.c_str());
+    menu.LoadLanguage();
+    EXPECT_TRUE(languageMenu.Items().empty());
+}
+
+TEST_F(LanguageTest, ChoosingALanguageStoresItAndTranslatesEveryWindow)
+{
+    locale.WriteLanguage(L"English.ini", "[Language information]\r\nLANGNAME=English\r\n[Merovane]\r\n"
+                                         "Form1.LabelTitle.Caption=Title\r\nForm2.Caption=Settings\r\n");
+    test::WriteFileBytes(locale.Paths().settingsFile, "[Option]\r\nThemeDark=1\r\n");
+    menu.LoadLanguage();
+    ASSERT_EQ(languageMenu.Items().size(), 1u);
+    languageMenu.Items()[0]->Click();
+
+    EXPECT_EQ(IniFile::Load(locale.Paths().settingsFile).ReadString(L"Language", L"Language", L""), L"English");
+    EXPECT_TRUE(IniFile::Load(locale.Paths().settingsFile).ReadBool(L"Option", L"ThemeDark", false));
+    EXPECT_EQ(main.FindComponent(L"LabelTitle")->Caption(), L"Title");
+    EXPECT_EQ(settings.Caption(), L"Settings");
+    EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"English\t\tEnglish *"}));
+    EXPECT_EQ(reloads, 1);
+
+    menu.LanguageMenuItemClick(nullptr); // not from a menu entry: only the list reload
+    EXPECT_EQ(reloads, 2);
+}
+
+TEST_F(LanguageTest, AFailedSettingsWriteEndsTheChoice)
+{
+    locale.WriteLanguage(L"English.ini", "[Merovane]\r\nForm2.Caption=Settings\r\n");
+    menu.LoadLanguage();
+    // The settings file stands in a folder that does not exist.
+    menu = LanguageMenu(languageMenu, [this] {
+        LocalePaths paths = locale.Paths();
+        paths.settingsFile = locale.Dir() / L"missing\\Option.ini";
+        return paths;
+    });
+    menu.onLanguageChosen = [this] { ++reloads; };
+    menu.LoadLanguage();
+    EXPECT_THROW(languageMenu.Items()[0]->Click(), Error);
+    EXPECT_EQ(settings.Caption(), L"Настройки");
+    EXPECT_EQ(reloads, 0);
+}
+
+TEST_F(LanguageTest, GlobloadSkipsFilesWithoutTheTranslationSection)
+{
+    locale.WriteLanguage(L"Other.ini", "[Something]\r\nForm2.Caption=Settings\r\n");
+    locale.SetActive(L"Other");
+    locale.CreateLog();
+    menu.Globload();
+    EXPECT_EQ(settings.Caption(), L"Настройки");
+    EXPECT_EQ(test::ReadFileBytes(locale.Paths().missingKeysLog), ""); // the engine never ran
+}
+
+TEST_F(LanguageTest, ALanguageChosenDuringAPassIsAppliedAfterIt)
+{
+    locale.WriteLanguage(L"First.ini", "[Merovane]\r\nForm1.LabelTitle.Caption=First\r\nForm2.Caption=First\r\n");
+    locale.WriteLanguage(L"Second.ini", "[Merovane]\r\nForm1.LabelTitle.Caption=Second\r\nForm2.Caption=Second\r\n");
+    locale.SetActive(L"First");
+    menu.LoadLanguage();
+    // The second choice arrives as a message handled between two steps of the first pass.
+    auto& label = main.Get<ui::Label>(L"LabelTitle");
+    int choices = 0;
+    label.onClick = [&] {
+        if (choices++ == 0) {
+            menu.LanguageMenuItemClick(languageMenu.Items()[1]);
+        }
+    };
+    ::PostMessageW(main.Handle(), WM_COMMAND, MAKEWPARAM(0, STN_CLICKED), reinterpret_cast<LPARAM>(label.Handle()));
+    menu.Globload();
+    EXPECT_EQ(choices, 1);
+    EXPECT_EQ(label.Caption(), L"Second");
+    EXPECT_EQ(settings.Caption(), L"Second");
+}
+
+class LanguageCleanupTest : public LanguageTest {};
+
+TEST_F(LanguageCleanupTest, StaleMalformedAndDuplicateKeysGo)
+{
+    const std::wstring file = locale.WriteLanguage(L"English.ini", "; translated by hand\r\n"
+                                                                   "[Language information]\r\n"
+                                                                   "[Merovane]\r\n"
+                                                                   "Form2.NoSuchControl.Caption=a\r\n"
+                                                                   "Form9.Button1.Caption=b\r\n"
+                                                                   "JustAWord\r\n"
+                                                                   "Form2.Caption=Settings\r\n"
+                                                                   "form2.checkboxtotray.caption=Old\r\n"
+                                                                   "Form2.CheckBoxToTray.Caption=New\r\n"
+                                                                   "[Extra]\r\n"
+                                                                   "NoDot=1\r\n"
+                                                                   "Form7.Caption=x\r\n"
+                                                                   "[DestDir]\r\n"
+                                                                   "[GUID]\r\n"
+                                                                   "{ABC}=Name\r\n");
+    EXPECT_TRUE(CleanLanguageFile(file, ui::application::Forms()));
+    EXPECT_EQ(test::ReadFileBytes(file), "\xEF\xBB\xBF"
+                                         "[Language information]\r\n\r\n"
+                                         "[Merovane]\r\n"
+                                         "Form2.Caption=Settings\r\n"
+                                         "Form2.CheckBoxToTray.Caption=New\r\n\r\n"
+                                         "[DestDir]\r\n\r\n"
+                                         "[GUID]\r\n"
+                                         "{ABC}=Name\r\n\r\n");
+}
+
+TEST_F(LanguageCleanupTest, FilesThatNeedNothingOrMayNotBeWrittenStayByteForByte)
+{
+    const std::string tidy = "; comments survive\r\n[Merovane]\r\nForm2.Caption = Settings\r\n";
+    const std::wstring tidyFile = locale.WriteLanguage(L"Tidy.ini", tidy);
+    const std::string stale = "[Merovane]\r\nForm9.Caption=x\r\n";
+    const std::wstring readOnly = locale.WriteLanguage(L"ReadOnly.ini", stale);
+    ::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+    const std::wstring locked = locale.WriteLanguage(L"Locked.ini", stale);
+    unique_file lock(::CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock);
+    const std::string broken = "\xEF\xBB\xBF[Merovane]\r\nForm9.Caption=\xFF\xFE broken\r\n";
+    const std::wstring undecodable = locale.WriteLanguage(L"Broken.ini", "");
+    test::WriteFileBytes(undecodable, broken);
+
+    menu.CleanTranslationsLikeGlobload();
+    EXPECT_EQ(test::ReadFileBytes(tidyFile), "\xEF\xBB\xBF" + tidy);
+    EXPECT_EQ(test::ReadFileBytes(readOnly), "\xEF\xBB\xBF" + stale);
+    lock.reset();
+    EXPECT_EQ(test::ReadFileBytes(locked), "\xEF\xBB\xBF" + stale);
+    EXPECT_EQ(test::ReadFileBytes(undecodable), broken);
+}
+
+} // namespace
+} // namespace merovane
