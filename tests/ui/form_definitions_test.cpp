@@ -1,9 +1,11 @@
 #include "core/error.h"
 #include "forms/forms.h"
+#include "support/language_file.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cwctype>
 #include <set>
 #include <string>
@@ -178,6 +180,122 @@ TEST(MainWindowMenus, KeepTheirOrder)
         }
         EXPECT_EQ(joined(items), joined(menu.items)) << ToUtf8(menu.menu);
     }
+}
+
+// The translation engine's skip rule: empty, a separator, or a 32-bit integer.
+bool IsLookedUp(std::wstring_view text)
+{
+    if (text.empty() || text == L"-") {
+        return false;
+    }
+    std::wstring_view digits = text;
+    if (digits.front() == L'-' || digits.front() == L'+') {
+        digits.remove_prefix(1);
+    }
+    if (digits.empty() || digits.size() > 10 ||
+        !std::all_of(digits.begin(), digits.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; })) {
+        return true;
+    }
+    const long long value = std::stoll(std::wstring(text));
+    return value < INT32_MIN || value > INT32_MAX;
+}
+
+// Texts the program sets itself, which the engine never looks up.
+bool IsExcluded(const FormDef& form, const ComponentDef& component)
+{
+    if (component.kind == Kind::ComboBox || component.kind == Kind::StatusBar ||
+        component.kind == Kind::TrayIcon) {
+        return true;
+    }
+    const std::wstring key = std::wstring(form.name) + L"." + std::wstring(component.name);
+    return key == L"Form1.Name" || key == L"Form1.Version" || key == L"Form8.LabelCopyright" ||
+           key == L"Form10.LabelLocalVersion" || key == L"Form10.LabelServerVersion";
+}
+
+std::vector<std::wstring_view> Lines(std::wstring_view text)
+{
+    std::vector<std::wstring_view> lines;
+    if (text.empty()) {
+        return lines;
+    }
+    size_t start = 0;
+    for (size_t end; (end = text.find(L'\n', start)) != std::wstring_view::npos; start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    lines.push_back(text.substr(start));
+    return lines;
+}
+
+// The keys the engine looks up for a window's built-in texts.
+std::vector<std::wstring> TranslationKeys(const FormDef& form)
+{
+    const std::wstring window(form.name);
+    std::vector<std::wstring> keys;
+    if (window != L"Form1") { // the main window composes its caption itself
+        keys.push_back(window + L".Caption");
+    }
+    for (const ComponentDef& component : form.components) {
+        if (IsExcluded(form, component)) {
+            continue;
+        }
+        const std::wstring prefix = window + L"." + std::wstring(component.name);
+        if (IsLookedUp(component.caption)) {
+            keys.push_back(prefix + L".Caption");
+        }
+        if (IsLookedUp(component.hint)) {
+            keys.push_back(prefix + L".Hint");
+        }
+        const std::vector<std::wstring_view> items = Lines(component.items);
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (!IsLookedUp(items[i])) {
+                continue;
+            }
+            if (component.kind == Kind::ListView) {
+                keys.push_back(prefix + L".Columns[" + std::to_wstring(i) + L"].Caption");
+            } else if (component.kind == Kind::TabControl) {
+                keys.push_back(prefix + L".Tabs [" + std::to_wstring(i) + L"]");
+            }
+        }
+    }
+    return keys;
+}
+
+// A key the file lacks leaves a Russian text behind; a key that addresses
+// nothing is deleted from the file by the start-up cleanup.
+TEST(ShippedEnglishFile, TranslatesEveryTextOfEveryWindowAndNothingElse)
+{
+    const auto entries = test::ReadSection(test::ShippedEnglishFile(), L"Merovane");
+    ASSERT_FALSE(entries.empty());
+
+    std::set<std::wstring> inFile;
+    for (const auto& [key, value] : entries) {
+        EXPECT_TRUE(inFile.insert(Folded(key)).second) << ToUtf8(key) << " occurs twice";
+        EXPECT_FALSE(value.empty()) << ToUtf8(key);
+    }
+    std::set<std::wstring> expected;
+    for (const FormCase& form : kForms) {
+        for (const std::wstring& key : TranslationKeys(form.definition())) {
+            expected.insert(Folded(key));
+            EXPECT_TRUE(inFile.contains(Folded(key))) << "missing: " << ToUtf8(key);
+        }
+    }
+    for (const auto& [key, value] : entries) {
+        EXPECT_TRUE(expected.contains(Folded(key))) << "addresses nothing: " << ToUtf8(key);
+    }
+}
+
+// Without the mark the file reads in the ANSI code page and "≡" is lost.
+TEST(ShippedEnglishFile, IsUtf8WithByteOrderMarkAndCrlfLines)
+{
+    const std::string bytes = test::ReadFileAsBytes(test::ShippedEnglishFile());
+    EXPECT_TRUE(bytes.starts_with("\xEF\xBB\xBF"));
+    size_t bareLineFeeds = 0;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r')) {
+            ++bareLineFeeds;
+        }
+    }
+    EXPECT_EQ(bareLineFeeds, 0u);
 }
 
 } // namespace
