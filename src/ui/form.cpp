@@ -594,6 +594,24 @@ LRESULT Form::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
             }
         }
         break;
+    case WM_SETCURSOR:
+        if (LOWORD(lParam) == HTCLIENT) {
+            if (Control* control = ControlFromHandle(reinterpret_cast<HWND>(wParam));
+                control != nullptr && (control->Definition().flags & (HandCursor | Link)) != 0) {
+                ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
+                return TRUE;
+            }
+        }
+        break;
+    case WM_CTLCOLORSTATIC:
+        if (Control* control = ControlFromHandle(reinterpret_cast<HWND>(lParam));
+            control != nullptr && (control->Definition().flags & Link) != 0) {
+            auto dc = reinterpret_cast<HDC>(wParam);
+            ::SetTextColor(dc, RGB(0, 102, 204));
+            ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+            return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+        }
+        break;
     case WM_SIZE:
         Layout();
         return 0;
