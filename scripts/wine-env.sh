@@ -57,16 +57,7 @@ display_start() {
       sleep 0.1
     done
     kill "$XVFB_PID" 2>/dev/null || true
-    # One wineserver for the whole session, with Wine's background processes
-# (services, the desktop) started here, detached from our output: started by
-# the first test instead, they would hold ctest's output pipe open and ctest
-# would wait for them until its timeout.
-wine_start() {
-  wineserver -p
-  "$WINE" wineboot >/dev/null 2>&1 </dev/null
-}
-
-XVFB_PID=""
+    XVFB_PID=""
   done
   echo "could not start Xvfb" >&2
   return 1

@@ -29,12 +29,7 @@ constexpr ui::FormDef kMenuForm{.name = L"Form1",
 
 class LanguageTest : public ::testing::Test {
 protected:
-    LanguageTest()
-    {
-        main.Create();
-        settings.Create();
-        menu.onLanguageChosen = [this] { ++reloads; };
-    }
+    LanguageTest() { menu.onLanguageChosen = [this] { ++reloads; }; }
 
     std::vector<std::wstring> Captions() const
     {
@@ -48,6 +43,7 @@ protected:
     LocaleFixture locale;
     ui::Form main{kMenuForm};
     ui::Form settings{test::kSmallForm2};
+    bool created = (main.Create(), settings.Create(), true); // components exist from here on
     ui::MenuItem& languageMenu = main.Get<ui::MenuItem>(L"LanguageMenu");
     LanguageMenu menu{languageMenu, [this] { return locale.Paths(); }};
     int reloads = 0;
@@ -120,15 +116,14 @@ TEST_F(LanguageTest, ChoosingALanguageStoresItAndTranslatesEveryWindow)
 TEST_F(LanguageTest, AFailedSettingsWriteEndsTheChoice)
 {
     locale.WriteLanguage(L"English.ini", "[Merovane]\r\nForm2.Caption=Settings\r\n");
-    menu.LoadLanguage();
     // The settings file stands in a folder that does not exist.
-    menu = LanguageMenu(languageMenu, [this] {
+    LanguageMenu failing(languageMenu, [this] {
         LocalePaths paths = locale.Paths();
         paths.settingsFile = locale.Dir() / L"missing\\Option.ini";
         return paths;
     });
-    menu.onLanguageChosen = [this] { ++reloads; };
-    menu.LoadLanguage();
+    failing.onLanguageChosen = [this] { ++reloads; };
+    failing.LoadLanguage();
     EXPECT_THROW(languageMenu.Items()[0]->Click(), Error);
     EXPECT_EQ(settings.Caption(), L"Настройки");
     EXPECT_EQ(reloads, 0);

@@ -102,6 +102,9 @@ void LocaleFixture::CreateLog() const
 std::vector<std::wstring> LocaleFixture::LogLines() const
 {
     const std::string bytes = ReadFileBytes(paths_.missingKeysLog);
+    if (bytes.empty()) {
+        return {};
+    }
     if (bytes.size() < 2 || bytes[0] != '\xFF' || bytes[1] != '\xFE') {
         throw std::runtime_error("the log lacks its UTF-16 LE byte-order mark");
     }
