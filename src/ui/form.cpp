@@ -9,7 +9,6 @@
 #include <commctrl.h>
 #include <dwmapi.h>
 
-#include <map>
 
 namespace merovane::ui {
 
@@ -219,6 +218,7 @@ void Form::Create(HWND owner)
                    work.top + (work.bottom - work.top - height) / 2, width, height,
                    SWP_NOZORDER | SWP_NOACTIVATE);
     CreateComponents();
+    MeasureDesign(nullptr, RECT{0, 0, def_.clientWidth, def_.clientHeight});
     Layout();
 }
 
@@ -438,21 +438,21 @@ void Form::Layout()
     LayoutChildren(nullptr, client);
 }
 
-void Form::LayoutChildren(Component* parent, RECT area)
+std::vector<std::pair<Control*, RECT>> Form::Arrange(const Component* parent, RECT area, bool design) const
 {
-    const int inset = parent != nullptr ? Scale(static_cast<Container*>(parent)->Inset()) : 0;
+    const auto scale = [&](int units) { return design ? units : Scale(units); };
+    const int inset = parent != nullptr ? scale(static_cast<const Container*>(parent)->Inset()) : 0;
     RECT remaining{area.left + inset, area.top + inset, area.right - inset, area.bottom - inset};
     const int parentWidth = area.right - area.left;
     const int parentHeight = area.bottom - area.top;
     // The size the parent was designed at, for controls anchored to its far edges.
-    int designWidth = def_.clientWidth;
-    int designHeight = def_.clientHeight;
+    SIZE designed{def_.clientWidth, def_.clientHeight};
     if (parent != nullptr) {
-        designWidth = static_cast<Control*>(parent)->DesignBounds().width;
-        designHeight = static_cast<Control*>(parent)->DesignBounds().height;
+        const auto found = designSizes_.find(static_cast<const Control*>(parent));
+        designed = found != designSizes_.end() ? found->second : SIZE{parentWidth, parentHeight};
     }
 
-    std::map<Control*, RECT> placed;
+    std::vector<std::pair<Control*, RECT>> placed;
     Control* client = nullptr;
     for (const auto& component : components_) {
         auto* control = dynamic_cast<Control*>(component.get());
@@ -463,54 +463,67 @@ void Form::LayoutChildren(Component* parent, RECT area)
         RECT rect{};
         switch (control->Definition().align) {
         case Align::Top:
-            rect = {remaining.left, remaining.top, remaining.right, remaining.top + Scale(b.height)};
+            rect = {remaining.left, remaining.top, remaining.right, remaining.top + scale(b.height)};
             remaining.top = rect.bottom;
             break;
         case Align::Bottom:
-            rect = {remaining.left, remaining.bottom - Scale(b.height), remaining.right, remaining.bottom};
+            rect = {remaining.left, remaining.bottom - scale(b.height), remaining.right, remaining.bottom};
             remaining.bottom = rect.top;
             break;
         case Align::Left:
-            rect = {remaining.left, remaining.top, remaining.left + Scale(b.width), remaining.bottom};
+            rect = {remaining.left, remaining.top, remaining.left + scale(b.width), remaining.bottom};
             remaining.left = rect.right;
             break;
         case Align::Right:
-            rect = {remaining.right - Scale(b.width), remaining.top, remaining.right, remaining.bottom};
+            rect = {remaining.right - scale(b.width), remaining.top, remaining.right, remaining.bottom};
             remaining.right = rect.left;
             break;
         case Align::Client:
-            client = control;
+            client = control; // takes what the others leave
             continue;
         case Align::None: {
             const std::uint8_t anchors = control->Definition().anchors;
-            int left = area.left + inset + Scale(b.left);
-            int top = area.top + inset + Scale(b.top);
-            int right = left + Scale(b.width);
-            int bottom = top + Scale(b.height);
-            if ((anchors & AnchorRight) && designWidth > 0) {
-                const int gap = Scale(designWidth - b.left - b.width);
-                right = area.left + parentWidth - gap;
+            int left = area.left + inset + scale(b.left);
+            int top = area.top + inset + scale(b.top);
+            int right = left + scale(b.width);
+            int bottom = top + scale(b.height);
+            if (anchors & AnchorRight) {
+                right = area.left + parentWidth - scale(designed.cx - b.left - b.width);
                 if (!(anchors & AnchorLeft)) {
-                    left = right - Scale(b.width);
+                    left = right - scale(b.width);
                 }
             }
-            if ((anchors & AnchorBottom) && designHeight > 0) {
-                const int gap = Scale(designHeight - b.top - b.height);
-                bottom = area.top + parentHeight - gap;
+            if (anchors & AnchorBottom) {
+                bottom = area.top + parentHeight - scale(designed.cy - b.top - b.height);
                 if (!(anchors & AnchorTop)) {
-                    top = bottom - Scale(b.height);
+                    top = bottom - scale(b.height);
                 }
             }
             rect = {left, top, right, bottom};
             break;
         }
         }
-        placed[control] = rect;
+        placed.emplace_back(control, rect);
     }
     if (client != nullptr) {
-        placed[client] = remaining;
+        placed.emplace_back(client, remaining);
     }
-    for (const auto& [control, rect] : placed) {
+    return placed;
+}
+
+void Form::MeasureDesign(const Component* parent, RECT area)
+{
+    for (const auto& [control, rect] : Arrange(parent, area, true)) {
+        designSizes_[control] = SIZE{rect.right - rect.left, rect.bottom - rect.top};
+        if (dynamic_cast<Container*>(control) != nullptr) {
+            MeasureDesign(control, RECT{0, 0, rect.right - rect.left, rect.bottom - rect.top});
+        }
+    }
+}
+
+void Form::LayoutChildren(const Component* parent, RECT area)
+{
+    for (const auto& [control, rect] : Arrange(parent, area, false)) {
         ::SetWindowPos(control->Handle(), nullptr, rect.left, rect.top, rect.right - rect.left,
                        rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
         if (dynamic_cast<Container*>(control) != nullptr) {

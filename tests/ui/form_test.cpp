@@ -1,0 +1,322 @@
+#include "ui/application.h"
+#include "ui/component.h"
+#include "ui/form.h"
+#include "ui/list_view.h"
+#include "ui/menu.h"
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+namespace merovane::ui {
+namespace {
+
+constexpr ComponentDef kComponents[] = {
+    {.kind = Kind::TabControl, .name = L"TabControlTop", .bounds = {0, 0, 0, 30}, .align = Align::Top, .flags = Framed},
+    {.kind = Kind::SpeedButton, .name = L"SpeedButtonMenu", .parent = L"TabControlTop", .caption = L"≡",
+     .bounds = {370, 4, 22, 22}, .anchors = AnchorRight | AnchorTop},
+    {.kind = Kind::StatusBar, .name = L"StatusBar1", .bounds = {0, 0, 0, 20}, .align = Align::Bottom},
+    {.kind = Kind::GroupBox, .name = L"GroupBoxA", .caption = L"A", .bounds = {0, 0, 200, 0}, .align = Align::Left},
+    {.kind = Kind::CheckBox, .name = L"CheckBoxOne", .parent = L"GroupBoxA", .caption = L"One", .bounds = {8, 20, 150, 17}},
+    {.kind = Kind::RadioButton, .name = L"RadioA1", .parent = L"GroupBoxA", .caption = L"A1", .bounds = {8, 40, 150, 17}},
+    {.kind = Kind::RadioButton, .name = L"RadioA2", .parent = L"GroupBoxA", .caption = L"A2", .bounds = {8, 60, 150, 17},
+     .flags = Checked},
+    {.kind = Kind::GroupBox, .name = L"GroupBoxB", .caption = L"B", .bounds = {0, 0, 0, 0}, .align = Align::Client},
+    {.kind = Kind::RadioButton, .name = L"RadioB1", .parent = L"GroupBoxB", .caption = L"B1", .bounds = {8, 20, 150, 17},
+     .flags = Checked},
+    {.kind = Kind::ListView, .name = L"ListView1", .parent = L"GroupBoxB", .bounds = {8, 40, 180, 150},
+     .flags = CheckBoxes | RowSelect, .items = L"Name\nCompany", .value = 80},
+    {.kind = Kind::PopupMenu, .name = L"PopupMenu1"},
+    {.kind = Kind::MenuItem, .name = L"N1", .parent = L"PopupMenu1", .caption = L"-"},
+    {.kind = Kind::MenuItem, .name = L"Hidden", .parent = L"PopupMenu1", .caption = L"Hidden", .flags = Hidden},
+    {.kind = Kind::MenuItem, .name = L"Theme", .parent = L"PopupMenu1", .caption = L"Theme"},
+    {.kind = Kind::MenuItem, .name = L"Light", .parent = L"Theme", .caption = L"Light",
+     .flags = RadioItem | AutoCheck | Checked, .value = 1},
+    {.kind = Kind::MenuItem, .name = L"Dark", .parent = L"Theme", .caption = L"Dark", .flags = RadioItem | AutoCheck,
+     .value = 1},
+    {.kind = Kind::MenuItem, .name = L"N2", .parent = L"PopupMenu1", .caption = L"-"},
+    {.kind = Kind::MenuItem, .name = L"N3", .parent = L"PopupMenu1", .caption = L"-"},
+    {.kind = Kind::MenuItem, .name = L"About", .parent = L"PopupMenu1", .caption = L"About", .shortcut = L"F1"},
+    {.kind = Kind::MenuItem, .name = L"Exit", .parent = L"PopupMenu1", .caption = L"Exit", .flags = Disabled},
+    {.kind = Kind::MenuItem, .name = L"N4", .parent = L"PopupMenu1", .caption = L"-"},
+    {.kind = Kind::Timer, .name = L"Timer1", .flags = Disabled, .value = 10},
+};
+constexpr FormDef kForm{.name = L"FormTest",
+                        .className = L"TFormTest",
+                        .caption = L"Test",
+                        .clientWidth = 400,
+                        .clientHeight = 300,
+                        .minWidth = 300,
+                        .minHeight = 200,
+                        .components = kComponents};
+
+class FormTest : public ::testing::Test {
+protected:
+    FormTest() { form.Create(); }
+
+    // What a mouse click on a button sends its parent.
+    static void ClickButton(HWND button) { ::SendMessageW(button, BM_CLICK, 0, 0); }
+
+    static RECT ClientRectIn(HWND window, HWND reference)
+    {
+        RECT rect;
+        ::GetWindowRect(window, &rect);
+        ::MapWindowPoints(nullptr, reference, reinterpret_cast<POINT*>(&rect), 2);
+        return rect;
+    }
+
+    Form form{kForm};
+};
+
+TEST_F(FormTest, ComponentsAreFoundByNameWithoutRegardToCase)
+{
+    EXPECT_EQ(form.FindComponent(L"checkboxone"), form.FindComponent(L"CheckBoxOne"));
+    EXPECT_EQ(form.FindComponent(L"Missing"), nullptr);
+    EXPECT_EQ(form.FindComponent(L""), nullptr);
+    EXPECT_THROW((void)form.Get<RadioButton>(L"CheckBoxOne"), std::logic_error);
+    EXPECT_EQ(form.Components().size(), std::size(kComponents));
+    EXPECT_EQ(form.FindComponent(L"RadioA1")->Parent(), form.FindComponent(L"GroupBoxA"));
+}
+
+TEST_F(FormTest, TextPropertiesExistWhereTheKindHasThem)
+{
+    auto& check = form.Get<CheckBox>(L"CheckBoxOne");
+    EXPECT_EQ(check.GetText(L"caption"), std::optional<std::wstring>(L"One"));
+    EXPECT_TRUE(check.SetText(L"Caption", L"Uno"));
+    wchar_t shown[16]{};
+    ::GetWindowTextW(check.Handle(), shown, 16);
+    EXPECT_STREQ(shown, L"Uno");
+    EXPECT_FALSE(check.GetText(L"Title").has_value());
+    EXPECT_FALSE(check.SetText(L"TextHint", L"x"));
+    EXPECT_FALSE(form.FindComponent(L"Timer1")->GetText(L"Caption").has_value());
+    EXPECT_FALSE(form.FindComponent(L"PopupMenu1")->GetText(L"Hint").has_value());
+    EXPECT_FALSE(form.FindComponent(L"StatusBar1")->GetText(L"Caption").has_value());
+}
+
+TEST_F(FormTest, CheckBoxRunsItsClickWhenItsStateChanges)
+{
+    auto& check = form.Get<CheckBox>(L"CheckBoxOne");
+    int clicks = 0;
+    check.onClick = [&] { ++clicks; };
+    check.SetChecked(false); // no change
+    EXPECT_EQ(clicks, 0);
+    check.SetChecked(true);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(::SendMessageW(check.Handle(), BM_GETCHECK, 0, 0), BST_CHECKED);
+    ClickButton(check.Handle()); // the user unticks it
+    EXPECT_EQ(clicks, 2);
+    EXPECT_FALSE(check.Checked());
+    EXPECT_EQ(::SendMessageW(check.Handle(), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+}
+
+TEST_F(FormTest, RadioButtonsClickOnlyWhenCheckedAndOnlyWithinTheirParent)
+{
+    auto& a1 = form.Get<RadioButton>(L"RadioA1");
+    auto& a2 = form.Get<RadioButton>(L"RadioA2");
+    auto& b1 = form.Get<RadioButton>(L"RadioB1");
+    int a1Clicks = 0;
+    int a2Clicks = 0;
+    a1.onClick = [&] { ++a1Clicks; };
+    a2.onClick = [&] { ++a2Clicks; };
+
+    a1.SetChecked(true);
+    EXPECT_TRUE(a1.Checked());
+    EXPECT_FALSE(a2.Checked());
+    EXPECT_TRUE(b1.Checked()); // another group box, another group
+    EXPECT_EQ(a1Clicks, 1);
+    EXPECT_EQ(a2Clicks, 0); // unchecking runs nothing
+
+    a1.SetChecked(false);
+    EXPECT_EQ(a1Clicks, 1);
+    ClickButton(a2.Handle());
+    EXPECT_EQ(a2Clicks, 1);
+    ClickButton(a2.Handle()); // already checked
+    EXPECT_EQ(a2Clicks, 1);
+    EXPECT_EQ(::SendMessageW(a1.Handle(), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(::SendMessageW(a2.Handle(), BM_GETCHECK, 0, 0), BST_CHECKED);
+}
+
+TEST_F(FormTest, MenusShowWhatIsVisibleWithoutStraySeparators)
+{
+    auto& menu = form.Get<PopupMenu>(L"PopupMenu1");
+    auto describe = [](HMENU handle) {
+        std::wstring text;
+        for (int i = 0; i < ::GetMenuItemCount(handle); ++i) {
+            wchar_t caption[64]{};
+            MENUITEMINFOW info{};
+            info.cbSize = sizeof(info);
+            info.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_STRING | MIIM_SUBMENU;
+            info.dwTypeData = caption;
+            info.cch = 64;
+            ::GetMenuItemInfoW(handle, static_cast<UINT>(i), TRUE, &info);
+            if (info.fType & MFT_SEPARATOR) {
+                text += L"-|";
+                continue;
+            }
+            text += caption;
+            if (info.fState & MFS_CHECKED) {
+                text += (info.fType & MFT_RADIOCHECK) ? L"(o)" : L"(v)";
+            }
+            if (info.fState & MFS_DISABLED) {
+                text += L"(off)";
+            }
+            if (info.hSubMenu != nullptr) {
+                text += L"{";
+                for (int j = 0; j < ::GetMenuItemCount(info.hSubMenu); ++j) {
+                    wchar_t sub[64]{};
+                    ::GetMenuStringW(info.hSubMenu, static_cast<UINT>(j), sub, 64, MF_BYPOSITION);
+                    text += sub;
+                    text += L";";
+                }
+                text += L"}";
+            }
+            text += L"|";
+        }
+        return text;
+    };
+    EXPECT_EQ(describe(menu.Build().get()), L"Theme{Light;Dark;}|-|About\tF1|Exit(off)|");
+
+    form.Get<MenuItem>(L"Theme").SetVisible(false);
+    form.Get<MenuItem>(L"Hidden").SetVisible(true);
+    EXPECT_EQ(describe(menu.Build().get()), L"Hidden|-|About\tF1|Exit(off)|");
+
+    // A radio item chosen from the menu unchecks its group.
+    form.Get<MenuItem>(L"Dark").Click();
+    EXPECT_TRUE(form.Get<MenuItem>(L"Dark").Checked());
+    EXPECT_FALSE(form.Get<MenuItem>(L"Light").Checked());
+}
+
+TEST_F(FormTest, RuntimeMenuItemsShowTheirCaptionLiterally)
+{
+    auto& theme = form.Get<MenuItem>(L"Theme");
+    MenuItem& added = theme.AddItem(L"Fish & Chips\t\tF&C", true, true);
+    added.SetLiteralCaption(true);
+    EXPECT_EQ(theme.Items().size(), 3u);
+    EXPECT_EQ(form.FindComponent(L"Fish & Chips"), nullptr);
+    unique_hmenu built = form.Get<PopupMenu>(L"PopupMenu1").Build();
+    HMENU submenu = ::GetSubMenu(built.get(), 0);
+    wchar_t text[64]{};
+    ::GetMenuStringW(submenu, 2, text, 64, MF_BYPOSITION);
+    EXPECT_STREQ(text, L"Fish && Chips\t\tF&&C");
+    theme.ClearItems();
+    EXPECT_EQ(theme.Items().size(), 2u); // the designed items stay
+}
+
+TEST_F(FormTest, ListViewReportsEveryCheckChangeOnce)
+{
+    auto& list = form.Get<ListView>(L"ListView1");
+    std::vector<int> reported;
+    list.onItemChecked = [&](int row) { reported.push_back(row); };
+    list.AddRow({L"a", -1, {L"A Corp", L"C:\\a.exe", L"key-a", L"False"}, false});
+    list.AddRow({L"b", -1, {L"B Corp"}, true}); // a checked row reports itself
+    EXPECT_EQ(reported, (std::vector<int>{1}));
+
+    list.SetChecked(0, true);
+    list.SetChecked(0, true); // no change, no report
+    EXPECT_EQ(reported, (std::vector<int>{1, 0}));
+    EXPECT_TRUE(ListView_GetCheckState(list.Handle(), 0));
+
+    // What a click on the box or the space bar does to the control.
+    ListView_SetCheckState(list.Handle(), 1, FALSE);
+    EXPECT_EQ(reported, (std::vector<int>{1, 0, 1}));
+    EXPECT_FALSE(list.Row(1).checked);
+
+    // Sub-items beyond the columns are kept by the list, not the control.
+    EXPECT_EQ(list.Row(0).subItems[2], L"key-a");
+    list.SetSubItem(1, 3, L"True");
+    EXPECT_EQ(list.Row(1).subItems.size(), 4u);
+    wchar_t company[32]{};
+    ListView_GetItemText(list.Handle(), 1, 1, company, 32);
+    EXPECT_STREQ(company, L"B Corp");
+}
+
+TEST_F(FormTest, ListViewSortsStablyAndKeepsTheSelection)
+{
+    auto& list = form.Get<ListView>(L"ListView1");
+    for (const wchar_t* name : {L"b", L"a2", L"c", L"a1"}) {
+        list.AddRow({name, -1, {std::wstring(name).substr(0, 1)}, false});
+    }
+    list.Select(2); // "c"
+    // By first letter only: "a2" and "a1" compare equal and keep their order.
+    list.Sort([](const ListRow& x, const ListRow& y) { return x.caption[0] - y.caption[0]; });
+    std::vector<std::wstring> order;
+    for (int i = 0; i < list.RowCount(); ++i) {
+        order.push_back(list.Row(i).caption);
+        wchar_t shown[8]{};
+        ListView_GetItemText(list.Handle(), i, 0, shown, 8);
+        EXPECT_EQ(list.Row(i).caption, shown);
+    }
+    EXPECT_EQ(order, (std::vector<std::wstring>{L"a2", L"a1", L"b", L"c"}));
+    EXPECT_EQ(list.Selected(), 3);
+    list.DeleteRow(0);
+    EXPECT_EQ(list.Row(0).caption, L"a1");
+    EXPECT_EQ(ListView_GetItemCount(list.Handle()), 3);
+}
+
+TEST_F(FormTest, LayoutDocksAndAnchorsAtEverySize)
+{
+    auto& top = form.Get<TabControl>(L"TabControlTop");
+    auto& button = form.Get<SpeedButton>(L"SpeedButtonMenu");
+    auto& status = form.Get<StatusBar>(L"StatusBar1");
+    auto& left = form.Get<Container>(L"GroupBoxA");
+    auto& client = form.Get<Container>(L"GroupBoxB");
+    for (const int width : {500, 700}) {
+        RECT frame{0, 0, form.Scale(width), form.Scale(400)};
+        ::AdjustWindowRectExForDpi(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0, form.Dpi());
+        ::SetWindowPos(form.Handle(), nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                       SWP_NOZORDER | SWP_NOMOVE);
+        RECT area;
+        ::GetClientRect(form.Handle(), &area);
+        const RECT topRect = ClientRectIn(top.Handle(), form.Handle());
+        const RECT buttonRect = ClientRectIn(button.Handle(), top.Handle());
+        const RECT leftRect = ClientRectIn(left.Handle(), form.Handle());
+        const RECT clientRect = ClientRectIn(client.Handle(), form.Handle());
+        const RECT statusRect = ClientRectIn(status.Handle(), form.Handle());
+        SCOPED_TRACE(width);
+        EXPECT_EQ(topRect.right - topRect.left, area.right);
+        EXPECT_EQ(topRect.bottom, form.Scale(30));
+        // 400 - 370 - 22 = 8 units from the right edge, whatever the width.
+        EXPECT_EQ(area.right - buttonRect.right, form.Scale(8));
+        EXPECT_EQ(leftRect.top, topRect.bottom);
+        EXPECT_EQ(leftRect.right - leftRect.left, form.Scale(200));
+        EXPECT_EQ(clientRect.left, leftRect.right);
+        EXPECT_EQ(clientRect.right, area.right);
+        EXPECT_EQ(clientRect.bottom, statusRect.top);
+    }
+}
+
+TEST_F(FormTest, TimerTicksOnlyWhileEnabled)
+{
+    auto& timer = form.Get<Timer>(L"Timer1");
+    int ticks = 0;
+    timer.onTimer = [&] { ++ticks; };
+    auto pump = [](DWORD milliseconds) {
+        const DWORD end = ::GetTickCount() + milliseconds;
+        while (::GetTickCount() < end) {
+            application::ProcessMessages();
+            ::Sleep(5);
+        }
+    };
+    pump(60);
+    EXPECT_EQ(ticks, 0);
+    timer.SetEnabled(true);
+    pump(200);
+    EXPECT_GT(ticks, 0);
+    timer.SetEnabled(false);
+    pump(20);
+    const int stopped = ticks;
+    pump(100);
+    EXPECT_EQ(ticks, stopped);
+}
+
+TEST(Application, ProcessMessagesLeavesAQuitForTheMainLoop)
+{
+    ::PostQuitMessage(3);
+    application::ProcessMessages();
+    MSG msg;
+    ASSERT_TRUE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 3u);
+}
+
+} // namespace
+} // namespace merovane::ui
