@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 namespace merovane::ui::application {
 
@@ -28,6 +29,11 @@ bool PreTranslate(MSG& msg)
     }
     for (Form* form : FormList()) {
         if (form->Handle() == root) {
+            if (msg.message == WM_KEYDOWN && (::GetKeyState(VK_CONTROL) & 0x8000) == 0 &&
+                (::GetKeyState(VK_MENU) & 0x8000) == 0 && (::GetKeyState(VK_SHIFT) & 0x8000) == 0 &&
+                form->HandleShortcut(static_cast<UINT>(msg.wParam))) {
+                return true;
+            }
             return ::IsDialogMessageW(root, &msg) != FALSE;
         }
     }
@@ -96,6 +102,44 @@ void ShowError(std::wstring_view text)
     HWND owner = ::GetActiveWindow();
     const std::wstring message(text);
     ::MessageBoxW(owner, message.c_str(), L"Merovane", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+}
+
+namespace {
+
+thread_local HHOOK g_centreHook = nullptr;
+
+LRESULT CALLBACK CentreOnActivate(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_ACTIVATE) {
+        auto box = reinterpret_cast<HWND>(wParam);
+        RECT rect;
+        ::GetWindowRect(box, &rect);
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof(monitor);
+        ::GetMonitorInfoW(::MonitorFromWindow(box, MONITOR_DEFAULTTOPRIMARY), &monitor);
+        const RECT& work = monitor.rcWork;
+        ::SetWindowPos(box, nullptr, work.left + (work.right - work.left - (rect.right - rect.left)) / 2,
+                       work.top + (work.bottom - work.top - (rect.bottom - rect.top)) / 2, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        HHOOK hook = std::exchange(g_centreHook, nullptr);
+        ::UnhookWindowsHookEx(hook);
+        return 0;
+    }
+    return ::CallNextHookEx(g_centreHook, code, wParam, lParam);
+}
+
+} // namespace
+
+int MessageBoxOnScreenCentre(HWND owner, std::wstring_view text, std::wstring_view title, UINT flags)
+{
+    g_centreHook = ::SetWindowsHookExW(WH_CBT, CentreOnActivate, nullptr, ::GetCurrentThreadId());
+    const std::wstring message(text);
+    const std::wstring caption(title);
+    const int result = ::MessageBoxW(owner, message.c_str(), caption.c_str(), flags);
+    if (g_centreHook != nullptr) {
+        ::UnhookWindowsHookEx(std::exchange(g_centreHook, nullptr));
+    }
+    return result;
 }
 
 } // namespace merovane::ui::application

@@ -4,6 +4,8 @@
 // message loop, and the processing of pending messages that long operations
 // call between their steps.
 
+#include <windows.h>
+
 #include <string_view>
 #include <vector>
 
@@ -28,6 +30,9 @@ void Terminate(int exitCode = 0);
 
 // The program's standard error message box: error icon, the error's text.
 void ShowError(std::wstring_view text);
+
+// A message box centred on the screen rather than on its owner.
+int MessageBoxOnScreenCentre(HWND owner, std::wstring_view text, std::wstring_view title, UINT flags);
 
 } // namespace application
 } // namespace merovane::ui

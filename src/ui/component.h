@@ -276,12 +276,4 @@ private:
     bool enabled_;
 };
 
-// The notification-area icon's component: its tooltip is the Hint.
-class TrayIcon : public Component {
-public:
-    using Component::Component;
-    [[nodiscard]] bool HasHint() const override { return true; }
-    [[nodiscard]] const std::wstring& Hint() const noexcept { return hint_; }
-};
-
 } // namespace merovane::ui

@@ -3,6 +3,7 @@
 #include "ui/application.h"
 #include "ui/list_view.h"
 #include "ui/menu.h"
+#include "ui/tray_icon.h"
 
 #include "core/error.h"
 
@@ -319,6 +320,22 @@ MenuItem* Form::FindMenuItem(UINT id) const
         }
     }
     return nullptr;
+}
+
+bool Form::HandleShortcut(UINT virtualKey)
+{
+    if (virtualKey < VK_F1 || virtualKey > VK_F12) {
+        return false;
+    }
+    const std::wstring key = L"F" + std::to_wstring(virtualKey - VK_F1 + 1);
+    for (const auto& component : components_) {
+        auto* item = dynamic_cast<MenuItem*>(component.get());
+        if (item != nullptr && item->Enabled() && NamesEqual(item->Shortcut(), key)) {
+            item->Click();
+            return true;
+        }
+    }
+    return false;
 }
 
 Control* Form::ControlFromHandle(HWND hwnd) const

@@ -74,6 +74,9 @@ public:
     // Re-applies positions and sizes after a change of visibility or bounds.
     void Layout();
     UINT NextCommandId() noexcept { return nextCommandId_++; }
+    // Runs the enabled menu item whose shortcut is this key (F1 to F12, no
+    // modifier). Returns whether one ran.
+    bool HandleShortcut(UINT virtualKey);
     [[nodiscard]] MenuItem* FindMenuItem(UINT id) const;
 
     std::function<void()> onShow;

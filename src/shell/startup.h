@@ -1,0 +1,31 @@
+#pragma once
+
+// Start-up facts: one instance per logon, the Windows 11 test, the program's
+// own version texts, and the four windows created in their order.
+
+#include <windows.h>
+
+#include <string>
+
+namespace merovane {
+
+// Opens the named mutex "Merovane"; when it exists another instance owns it.
+// Otherwise creates it and keeps it for the life of the process.
+bool IsAnotherInstanceRunning();
+
+// Major version 10 and build 22000 or later.
+bool IsWindows11Version(DWORD major, DWORD build);
+// The version the system reports to this program (RtlGetVersion).
+bool IsWindows11();
+
+// "(64-bit)" or "(32-bit)": the bitness of this build.
+std::wstring ArchitectureLabel();
+// Full path of the running executable.
+std::wstring OwnExecutablePath();
+// The file version of the running executable, e.g. "1.0.0.0".
+std::wstring ProgramVersionText();
+// The main window's caption: title, version, bitness, and " Portable".
+std::wstring MainWindowCaption(std::wstring_view designed, std::wstring_view version, std::wstring_view architecture,
+                               bool portable);
+
+} // namespace merovane

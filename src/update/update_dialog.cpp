@@ -1,0 +1,40 @@
+#include "update/update_dialog.h"
+
+#include "forms/forms.h"
+#include "i18n/ini_file.h"
+#include "shell/main_window.h"
+#include "shell/settings_file.h"
+#include "ui/component.h"
+
+namespace merovane {
+
+TForm10::TForm10(TForm1& main) : ui::Form(forms::Form10Definition()), main_(main) {}
+
+void TForm10::FormCreate()
+{
+    LoadNastr();
+    Get<ui::Button>(L"ButtonClose").onClick = [this] { Close(); };
+    onClose = [this](bool&) { SaveNastr(); };
+}
+
+void TForm10::LoadNastr()
+{
+    const IniFile settings = ReadSettings(main_.Paths().settingsFile);
+    Get<ui::CheckBox>(L"CheckBoxAutoCheck").SetChecked(ReadOption(settings, option_key::CheckBoxAutoCheck));
+}
+
+void TForm10::SaveNastr()
+{
+    const std::wstring path = main_.Paths().settingsFile;
+    IniFile settings = LoadSettings(path);
+    WriteOption(settings, option_key::CheckBoxAutoCheck, Checked(option_key::CheckBoxAutoCheck));
+    SaveSettings(settings, path);
+}
+
+bool TForm10::Checked(std::wstring_view control) const
+{
+    const auto* check = dynamic_cast<const ui::CheckBox*>(FindComponent(control));
+    return check != nullptr && check->Checked();
+}
+
+} // namespace merovane

@@ -1,0 +1,131 @@
+#include "core/error.h"
+#include "core/handles.h"
+#include "support/sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace merovane {
+namespace {
+
+// The real program, started as a user starts it.
+class RunningProgram {
+public:
+    RunningProgram()
+    {
+        std::wstring command = L"\"" + Path() + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info{};
+        if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+            process_.reset(info.hProcess);
+            ::CloseHandle(info.hThread);
+            id_ = info.dwProcessId;
+        }
+    }
+
+    static std::wstring Path()
+    {
+        return (test::TestBinaryDir().parent_path() / L"bin" / L"Merovane.exe").wstring();
+    }
+
+    [[nodiscard]] bool Started() const { return static_cast<bool>(process_); }
+
+    // The program's main window once it is visible, or nullptr.
+    HWND WaitForMainWindow(std::chrono::seconds timeout) const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            struct Search {
+                DWORD process;
+                HWND found;
+            } search{id_, nullptr};
+            ::EnumWindows(
+                [](HWND window, LPARAM parameter) -> BOOL {
+                    auto* s = reinterpret_cast<Search*>(parameter);
+                    DWORD process = 0;
+                    ::GetWindowThreadProcessId(window, &process);
+                    wchar_t name[32]{};
+                    ::GetClassNameW(window, name, 32);
+                    if (process == s->process && ::IsWindowVisible(window) && lstrcmpW(name, L"TForm1") == 0) {
+                        s->found = window;
+                        return FALSE;
+                    }
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(&search));
+            if (search.found != nullptr) {
+                return search.found;
+            }
+            if (::WaitForSingleObject(process_.get(), 100) == WAIT_OBJECT_0) {
+                return nullptr;
+            }
+        }
+        return nullptr;
+    }
+
+    // The exit code, or STILL_ACTIVE when it did not end in time.
+    DWORD WaitForExit(DWORD timeoutMs) const
+    {
+        ::WaitForSingleObject(process_.get(), timeoutMs);
+        DWORD code = STILL_ACTIVE;
+        ::GetExitCodeProcess(process_.get(), &code);
+        return code;
+    }
+
+    ~RunningProgram()
+    {
+        if (process_ && WaitForExit(0) == STILL_ACTIVE) {
+            ::TerminateProcess(process_.get(), 1);
+        }
+    }
+
+private:
+    unique_handle process_;
+    DWORD id_ = 0;
+};
+
+std::wstring SettingsFileOfThePrefix()
+{
+    wchar_t appData[MAX_PATH]{};
+    ::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData);
+    return std::wstring(appData) + L"\\Merovane Developers\\Merovane\\Config\\Option.ini";
+}
+
+TEST(Program, RunsOncePerLogonAndEndsWhenClosed)
+{
+    // A window that shows at start and closes for good.
+    const std::wstring settings = SettingsFileOfThePrefix();
+    std::filesystem::create_directories(std::filesystem::path(settings).parent_path());
+    test::WriteFileBytes(settings, "[Option]\r\nCheckBoxAutostartToTray=0\r\nCheckBoxToTray=0\r\n");
+
+    RunningProgram first;
+    ASSERT_TRUE(first.Started());
+    HWND window = first.WaitForMainWindow(std::chrono::seconds(60));
+    ASSERT_NE(window, nullptr) << "the main window did not appear";
+    wchar_t caption[128]{};
+    ::GetWindowTextW(window, caption, 128);
+    const std::wstring expected = std::wstring(L"Merovane ") + MEROVANE_EXPECTED_VERSION + L" " +
+                                  (sizeof(void*) == 8 ? L"(64-bit)" : L"(32-bit)");
+    EXPECT_EQ(std::wstring(caption), expected);
+
+    RunningProgram second;
+    ASSERT_TRUE(second.Started());
+    EXPECT_EQ(second.WaitForExit(30'000), 0u);
+    EXPECT_EQ(second.WaitForMainWindow(std::chrono::seconds(0)), nullptr);
+
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(first.WaitForExit(30'000), 0u);
+    std::ifstream saved(std::filesystem::path(settings), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Window=wsNormal"), std::string::npos);
+}
+
+} // namespace
+} // namespace merovane
