@@ -1,0 +1,124 @@
+#include "core/cleanup.h"
+
+#include "core/icon_list.h"
+#include "core/registry.h"
+
+#include <exception>
+
+namespace merovane {
+
+namespace {
+
+std::wstring EntryPath(std::wstring_view keyName)
+{
+    std::wstring path(kNotifyIconSettingsKey);
+    path += L'\\';
+    path += keyName;
+    return path;
+}
+
+} // namespace
+
+std::wstring DuplicateKey(std::wstring_view executablePath)
+{
+    std::wstring path = ExpandKnownFolderPath(executablePath);
+    path = ReplaceIgnoringCase(path, kProgramFilesFolderId, ProgramFilesDirectory());
+    if (std::wstring expanded = ExpandKnownFolderPath(path); IsExistingFile(expanded)) {
+        path = std::move(expanded);
+    }
+    return AsciiUpper(path);
+}
+
+std::vector<std::wstring> PlanDuplicateDeletions(const std::vector<DuplicateCandidate>& candidates)
+{
+    std::vector<DuplicateCandidate> survivors;
+    std::vector<std::wstring> deletions;
+    for (const DuplicateCandidate& candidate : candidates) {
+        auto survivor = survivors.begin();
+        while (survivor != survivors.end() && survivor->key != candidate.key) {
+            ++survivor;
+        }
+        if (survivor == survivors.end()) {
+            survivors.push_back(candidate);
+        } else if (survivor->time < candidate.time) {
+            deletions.push_back(survivor->keyName);
+            survivor->keyName = candidate.keyName;
+            survivor->time = candidate.time;
+        } else {
+            deletions.push_back(candidate.keyName);
+        }
+    }
+    return deletions;
+}
+
+bool CleanupNotifyIconSettingsDuplicates()
+{
+    RegistryAccessor registry;
+    std::vector<std::wstring> names;
+    if (registry.OpenKey(kNotifyIconSettingsKey, false)) {
+        names = registry.GetKeyNames();
+        registry.CloseKey();
+    }
+
+    // Everything is read before anything is deleted, so a read error leaves
+    // the registry as it was.
+    std::vector<DuplicateCandidate> candidates;
+    for (const std::wstring& name : names) {
+        const std::wstring entryPath = EntryPath(name);
+        if (!registry.OpenKey(entryPath, false)) {
+            continue;
+        }
+        const std::wstring path =
+            registry.ValueExists(L"ExecutablePath") ? registry.ReadString(L"ExecutablePath") : std::wstring();
+        const std::wstring guid = registry.ValueExists(L"IconGuid") ? registry.ReadString(L"IconGuid") : std::wstring();
+        if (!path.empty() && guid.empty()) {
+            candidates.push_back({DuplicateKey(path), name, GetRegistryKeyLastWriteTime(entryPath)});
+        }
+        registry.CloseKey();
+    }
+
+    bool deleted = false;
+    for (const std::wstring& name : PlanDuplicateDeletions(candidates)) {
+        if (!registry.OpenKey(kNotifyIconSettingsKey, false)) {
+            continue;
+        }
+        try {
+            if (registry.KeyExists(name)) {
+                registry.DeleteKey(name);
+                deleted = true;
+            }
+        } catch (const std::exception&) {
+            // One entry that won't go does not keep the others.
+        }
+        registry.CloseKey();
+    }
+    return deleted;
+}
+
+bool CleanupNotifyIconSettingsNonExistentFiles(const std::vector<std::vector<std::wstring>>& rows)
+{
+    RegistryAccessor registry;
+    bool deleted = false;
+    for (const std::vector<std::wstring>& row : rows) {
+        if (row.size() < 3) {
+            continue;
+        }
+        const std::wstring& path = row[1];
+        const std::wstring& name = row[2];
+        if (name.empty() || path.empty() || IsExistingFile(path)) {
+            continue;
+        }
+        try {
+            const std::wstring entryPath = EntryPath(name);
+            if (registry.KeyExists(entryPath)) {
+                registry.DeleteKey(entryPath);
+                deleted = true;
+            }
+        } catch (const std::exception&) {
+            // Skip this row; the others still go.
+        }
+    }
+    return deleted;
+}
+
+} // namespace merovane

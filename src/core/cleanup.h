@@ -1,0 +1,41 @@
+#pragma once
+
+// The two cleanups of HKCU\Control Panel\NotifyIconSettings: entries that
+// repeat another entry's executable, and entries whose executable is gone.
+
+#include "core/icon_store.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace merovane {
+
+// What two entries must share to be duplicates: the path with known folders
+// and the program files id expanded (no "Program Files (x86)" step), ASCII
+// letters in capitals.
+std::wstring DuplicateKey(std::wstring_view executablePath);
+
+struct DuplicateCandidate {
+    std::wstring key;     // DuplicateKey of the entry's path
+    std::wstring keyName; // subkey name
+    KeyWriteTime time = 0;
+};
+
+// Subkey names to delete, in the order they are marked, from the candidates in
+// enumeration order: of each group with the same key the one written last
+// survives, the first enumerated among equal times.
+std::vector<std::wstring> PlanDuplicateDeletions(const std::vector<DuplicateCandidate>& candidates);
+
+// Deletes all but the most recently written entry of each executable. Entries
+// with an icon GUID or without a path are left alone. A value of the wrong
+// type throws merovane::Error before anything is deleted. True when something
+// was deleted.
+bool CleanupNotifyIconSettingsDuplicates();
+
+// Works on the rows as last loaded: each element is one row's sub-items
+// (company, path, key name, promoted). Deletes the entries whose path names no
+// existing file; rows without a path are kept. True when something was deleted.
+bool CleanupNotifyIconSettingsNonExistentFiles(const std::vector<std::vector<std::wstring>>& rows);
+
+} // namespace merovane

@@ -1,0 +1,367 @@
+#include "core/icon_list.h"
+
+#include "core/display_names.h"
+#include "core/file_info.h"
+#include "core/handles.h"
+#include "core/icon_store.h"
+#include "core/registry.h"
+#include "i18n/ini_file.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <array>
+#include <exception>
+#include <optional>
+
+namespace merovane {
+
+namespace {
+
+// The network icon's GUID, which the graphics drivers' helpers borrow.
+constexpr std::wstring_view kDriverHelperGuid = L"{D36B22A6-995E-4340-8339-3DE08C6840DF}";
+
+struct VendorRow {
+    std::array<std::wstring_view, 5> fileNames; // unused slots stay empty
+    std::wstring_view pathPart;
+    std::wstring_view name;
+};
+
+constexpr VendorRow kVendors[] = {
+    {{L"NVDisplay.Container.exe", L"NVContainer.exe", L"NVStreamerUserAgent.exe", L"NVIDIA Web Helper.exe",
+      L"NVIDIA Bridge.exe"},
+     L"NVIDIA",
+     L"NVIDIA"},
+    {{L"AMDRSServ.exe", L"AMDRSEN.exe", L"AMDExternalEventsUtility.exe"}, L"AMD", L"AMD"},
+    {{L"igfxTray.exe", L"igfxCUIService.exe", L"IntelGraphicsControl.exe"}, L"Intel", L"Intel Graphics"},
+};
+
+wchar_t UpperAscii(wchar_t c) noexcept
+{
+    return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - (L'a' - L'A')) : c;
+}
+
+bool AsciiEqualIgnoringCase(std::wstring_view a, std::wstring_view b) noexcept
+{
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (UpperAscii(a[i]) != UpperAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int HexDigit(wchar_t c) noexcept
+{
+    if (c >= L'0' && c <= L'9') {
+        return c - L'0';
+    }
+    c = UpperAscii(c);
+    if (c >= L'A' && c <= L'F') {
+        return c - L'A' + 10;
+    }
+    return -1;
+}
+
+// Exactly "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", hex digits in either case.
+std::optional<GUID> ParseGuid(std::wstring_view text) noexcept
+{
+    if (text.size() != 38 || text[0] != L'{' || text[37] != L'}' || text[9] != L'-' || text[14] != L'-' ||
+        text[19] != L'-' || text[24] != L'-') {
+        return std::nullopt;
+    }
+    bool valid = true;
+    auto read = [&](size_t position, size_t digits) {
+        unsigned long long value = 0;
+        for (size_t i = position; i < position + digits; ++i) {
+            const int digit = HexDigit(text[i]);
+            valid = valid && digit >= 0;
+            value = value * 16 + static_cast<unsigned>(digit < 0 ? 0 : digit);
+        }
+        return value;
+    };
+    GUID guid{};
+    guid.Data1 = static_cast<unsigned long>(read(1, 8));
+    guid.Data2 = static_cast<unsigned short>(read(10, 4));
+    guid.Data3 = static_cast<unsigned short>(read(15, 4));
+    guid.Data4[0] = static_cast<unsigned char>(read(20, 2));
+    guid.Data4[1] = static_cast<unsigned char>(read(22, 2));
+    for (size_t i = 0; i < 6; ++i) {
+        guid.Data4[2 + i] = static_cast<unsigned char>(read(25 + 2 * i, 2));
+    }
+    if (!valid) {
+        return std::nullopt;
+    }
+    return guid;
+}
+
+std::optional<std::wstring> KnownFolderPath(const GUID& id)
+{
+    PWSTR raw = nullptr;
+    const HRESULT result = ::SHGetKnownFolderPath(id, 0, nullptr, &raw);
+    const unique_cotaskmem owner(raw); // freed on failure too
+    if (FAILED(result) || raw == nullptr) {
+        return std::nullopt;
+    }
+    return std::wstring(raw);
+}
+
+std::wstring_view FileNameOf(std::wstring_view path) noexcept
+{
+    const size_t separator = path.find_last_of(L"\\:");
+    return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
+}
+
+std::wstring EntryPath(std::wstring_view keyName)
+{
+    std::wstring path(kNotifyIconSettingsKey);
+    path += L'\\';
+    path += keyName;
+    return path;
+}
+
+int SystemIconIndex(const std::wstring& path)
+{
+    SHFILEINFOW info{};
+    ::SHGetFileInfoW(path.c_str(), 0, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_TYPENAME);
+    return info.iIcon;
+}
+
+// The subkey is open in `registry`. Errors reading the IconGuid, the path,
+// IsPromoted or the GUID's class name end the whole load; the company and the
+// file description only lose their own text.
+IconEntry ReadEntry(const RegistryAccessor& registry, const std::wstring& keyName, const IniFile& language)
+{
+    IconEntry entry;
+    entry.keyName = keyName;
+
+    const std::wstring guid = registry.ValueExists(L"IconGuid") ? registry.ReadString(L"IconGuid") : std::wstring();
+    if (registry.ValueExists(L"ExecutablePath")) {
+        entry.executablePath = registry.ReadString(L"ExecutablePath");
+    }
+    if (!entry.executablePath.empty()) {
+        entry.executablePath = NormalizeExecutablePath(entry.executablePath);
+    }
+    const std::wstring_view fileName = FileNameOf(entry.executablePath);
+    const bool fileExists = !entry.executablePath.empty() && IsExistingFile(entry.executablePath);
+
+    try {
+        if (registry.ValueExists(L"Publisher")) {
+            entry.company = registry.ReadString(L"Publisher");
+        } else if (fileExists) {
+            entry.company = GetCompanyName(entry.executablePath);
+        }
+    } catch (const std::exception&) {
+        entry.company.clear();
+    }
+
+    if (registry.ValueExists(kIsPromotedValue)) {
+        entry.promoted = registry.ReadInteger(kIsPromotedValue) != 0;
+    }
+
+    if (guid == kDriverHelperGuid && !entry.executablePath.empty()) {
+        entry.displayName = VendorDisplayName(entry.executablePath);
+    }
+    if (entry.displayName.empty()) {
+        entry.displayName = GetCorrectDisplayNameFromIconGuid(guid, language);
+    }
+    if (entry.displayName.empty() && fileExists) {
+        try {
+            entry.displayName = GetFileDescription(entry.executablePath);
+        } catch (const std::exception&) {
+            entry.displayName.clear();
+        }
+    }
+    if (entry.displayName.empty()) {
+        entry.displayName = entry.company;
+    }
+    if (entry.displayName.empty()) {
+        entry.displayName = fileName.empty() ? keyName : std::wstring(fileName);
+    }
+
+    entry.iconIndex = SystemIconIndex(fileExists ? entry.executablePath : std::wstring());
+    return entry;
+}
+
+} // namespace
+
+std::wstring AsciiUpper(std::wstring_view text)
+{
+    std::wstring result(text);
+    for (wchar_t& c : result) {
+        c = UpperAscii(c);
+    }
+    return result;
+}
+
+std::wstring ReplaceIgnoringCase(std::wstring_view text, std::wstring_view what, std::wstring_view with)
+{
+    if (what.empty()) {
+        return std::wstring(text);
+    }
+    std::wstring result;
+    size_t position = 0;
+    while (position < text.size()) {
+        if (text.size() - position >= what.size() &&
+            ::CompareStringOrdinal(text.data() + position, static_cast<int>(what.size()), what.data(),
+                                   static_cast<int>(what.size()), TRUE) == CSTR_EQUAL) {
+            result += with;
+            position += what.size();
+        } else {
+            result += text[position];
+            ++position;
+        }
+    }
+    return result;
+}
+
+bool IsExistingFile(const std::wstring& path)
+{
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        // The attributes above are the link's own; ask what it points at.
+        const unique_file target(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!target || !::GetFileInformationByHandle(target.get(), &info)) {
+            return false;
+        }
+        attributes = info.dwFileAttributes;
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::wstring ExpandKnownFolderPath(std::wstring_view path)
+{
+    const size_t open = path.find(L'{');
+    const size_t close = path.find(L'}');
+    if (open == std::wstring_view::npos || close == std::wstring_view::npos || close < open) {
+        return std::wstring(path);
+    }
+    std::wstring_view rest = path.substr(close + 1);
+    if (!rest.empty() && rest.front() == L'\\') {
+        rest.remove_prefix(1);
+    }
+    const std::optional<GUID> id = ParseGuid(path.substr(open, close - open + 1));
+    if (!id) {
+        return std::wstring(path);
+    }
+    std::optional<std::wstring> folder = KnownFolderPath(*id);
+    if (!folder) {
+        return std::wstring(path);
+    }
+    if (rest.empty()) {
+        return *folder;
+    }
+    if (folder->empty() || folder->back() != L'\\') {
+        *folder += L'\\';
+    }
+    *folder += rest;
+    return *folder;
+}
+
+std::wstring ProgramFilesDirectory()
+{
+    if (const std::optional<GUID> id = ParseGuid(kProgramFilesFolderId)) {
+        if (std::optional<std::wstring> folder = KnownFolderPath(*id); folder && !folder->empty()) {
+            return *folder;
+        }
+    }
+    // A 32-bit process gets no 64-bit folder; this names "Program Files (x86)" there.
+    std::wstring value(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetEnvironmentVariableW(L"ProgramFiles", value.data(), static_cast<DWORD>(value.size()));
+        if (length < value.size()) {
+            value.resize(length);
+            return value;
+        }
+        value.resize(length);
+    }
+}
+
+std::wstring NormalizeExecutablePath(std::wstring_view path)
+{
+    std::wstring result = ExpandKnownFolderPath(path);
+    result = ReplaceIgnoringCase(result, kProgramFilesFolderId, ProgramFilesDirectory());
+    if (!IsExistingFile(result)) {
+        result = ReplaceIgnoringCase(result, L"Program Files (x86)", L"Program Files");
+    }
+    return result;
+}
+
+std::wstring VendorDisplayName(std::wstring_view path)
+{
+    const std::wstring_view fileName = FileNameOf(path);
+    for (const VendorRow& row : kVendors) {
+        bool matches = path.find(row.pathPart) != std::wstring_view::npos;
+        for (const std::wstring_view name : row.fileNames) {
+            matches = matches || (!name.empty() && AsciiEqualIgnoringCase(fileName, name));
+        }
+        if (matches) {
+            return std::wstring(row.name);
+        }
+    }
+    return {};
+}
+
+int CompareIconRows(std::wstring_view captionA, const std::vector<std::wstring>& subItemsA,
+                    std::wstring_view captionB, const std::vector<std::wstring>& subItemsB) noexcept
+{
+    auto promoted = [](const std::vector<std::wstring>& subItems) {
+        return subItems.size() >= 4 && AsciiEqualIgnoringCase(subItems[3], L"True");
+    };
+    const bool promotedA = promoted(subItemsA);
+    const bool promotedB = promoted(subItemsB);
+    if (promotedA != promotedB) {
+        return promotedA ? -1 : 1;
+    }
+    const size_t common = captionA.size() < captionB.size() ? captionA.size() : captionB.size();
+    for (size_t i = 0; i < common; ++i) {
+        const wchar_t a = UpperAscii(captionA[i]);
+        const wchar_t b = UpperAscii(captionB[i]);
+        if (a != b) {
+            return a < b ? -1 : 1;
+        }
+    }
+    if (captionA.size() == captionB.size()) {
+        return 0;
+    }
+    return captionA.size() < captionB.size() ? -1 : 1;
+}
+
+IconListLoad ReadNotifyIconEntries(const IniFile& language)
+{
+    IconListLoad load;
+    RegistryAccessor registry;
+    if (!registry.KeyExists(kNotifyIconSettingsKey) || !registry.OpenKey(kNotifyIconSettingsKey, false)) {
+        return load;
+    }
+    const std::vector<std::wstring> names = registry.GetKeyNames();
+    registry.CloseKey();
+    if (names.empty()) {
+        return load;
+    }
+
+    load.listed = true;
+    try {
+        for (const std::wstring& name : names) {
+            if (!registry.OpenKey(EntryPath(name), false)) {
+                continue;
+            }
+            load.entries.push_back(ReadEntry(registry, name, language));
+            registry.CloseKey();
+        }
+    } catch (const std::exception&) {
+        load.stoppedByError = true;
+    }
+    return load;
+}
+
+} // namespace merovane

@@ -1,0 +1,73 @@
+#pragma once
+
+// Reading the notification-area entries for the main list, the path
+// normalisation they go through, and the list's sort order. The functions
+// return data; the main window puts it into its list view, which stays the
+// only place the rows are kept.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace merovane {
+
+class IniFile;
+
+// The 64-bit program files folder as Explorer writes it into ExecutablePath.
+inline constexpr std::wstring_view kProgramFilesFolderId = L"{6D809377-6AF0-444B-8957-A3773F02200E}";
+
+// One notification-area entry as the list shows it.
+struct IconEntry {
+    std::wstring keyName;        // subkey name
+    std::wstring displayName;
+    std::wstring company;
+    std::wstring executablePath; // normalised, or ""
+    bool promoted = false;
+    int iconIndex = 0;           // index in the shell's system image list
+};
+
+struct IconListLoad {
+    std::vector<IconEntry> entries;
+    // False when there was nothing to list (no base key, or it can't be opened,
+    // or it has no subkeys): the caller then shows "<LangElements> 0" and
+    // leaves the columns alone. True when the entries were read, also when an
+    // error stopped the reading.
+    bool listed = false;
+    // An error (a value of an unexpected type, an unreadable file) ended the
+    // reading; `entries` holds the ones read before it.
+    bool stoppedByError = false;
+};
+
+// Reads every entry under HKCU\Control Panel\NotifyIconSettings in enumeration
+// order. `language` is the active language file already read (empty when
+// none); it names GUID entries before the built-in table does.
+IconListLoad ReadNotifyIconEntries(const IniFile& language);
+
+// Replaces a known-folder GUID in braces by that folder. Text before the brace
+// is dropped; a malformed or unknown GUID leaves the path as it is.
+std::wstring ExpandKnownFolderPath(std::wstring_view path);
+// The 64-bit program files folder, else %ProgramFiles%.
+std::wstring ProgramFilesDirectory();
+// ExecutablePath as the list shows it: known folders expanded, the program
+// files id replaced, and "Program Files (x86)" turned into "Program Files"
+// when no file exists at the path.
+std::wstring NormalizeExecutablePath(std::wstring_view path);
+// "NVIDIA", "AMD" or "Intel Graphics" for the graphics drivers' helper
+// programs, "" for anything else.
+std::wstring VendorDisplayName(std::wstring_view path);
+
+// True for an existing file (links followed); a folder is no file.
+bool IsExistingFile(const std::wstring& path);
+
+// The list's sort comparison, negative, 0 or positive: promoted rows first,
+// then by caption with only ASCII letters folded. Sub-item 3 holds "True" or
+// "False".
+int CompareIconRows(std::wstring_view captionA, const std::vector<std::wstring>& subItemsA,
+                    std::wstring_view captionB, const std::vector<std::wstring>& subItemsB) noexcept;
+
+// Every occurrence of `what`, ignoring case, replaced by `with`.
+std::wstring ReplaceIgnoringCase(std::wstring_view text, std::wstring_view what, std::wstring_view with);
+// a to z as capitals; every other character unchanged.
+std::wstring AsciiUpper(std::wstring_view text);
+
+} // namespace merovane

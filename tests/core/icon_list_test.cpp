@@ -1,0 +1,336 @@
+#include "core/error.h"
+#include "core/icon_list.h"
+#include "core/icon_store.h"
+#include "i18n/ini_file.h"
+#include "support/sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+
+namespace merovane {
+namespace {
+
+const std::wstring kBase(kNotifyIconSettingsKey);
+constexpr wchar_t kBattery[] = L"{7820AE73-23E3-4229-82C1-E41CB67D5B9C}";
+constexpr wchar_t kDriverHelperGuid[] = L"{D36B22A6-995E-4340-8339-3DE08C6840DF}";
+constexpr wchar_t kWindowsFolderId[] = L"{F38BF404-1D43-42F2-9305-67DE0B28FC23}";
+
+std::wstring Entry(std::wstring_view name)
+{
+    return kBase + L"\\" + std::wstring(name);
+}
+
+std::wstring WindowsDirectory()
+{
+    wchar_t buffer[MAX_PATH];
+    const UINT length = ::GetWindowsDirectoryW(buffer, MAX_PATH);
+    return std::wstring(buffer, length);
+}
+
+std::wstring Environment(const wchar_t* name)
+{
+    wchar_t buffer[MAX_PATH];
+    const DWORD length = ::GetEnvironmentVariableW(name, buffer, MAX_PATH);
+    return length < MAX_PATH ? std::wstring(buffer, length) : std::wstring();
+}
+
+int SystemIconIndex(const std::wstring& path)
+{
+    SHFILEINFOW info{};
+    ::SHGetFileInfoW(path.c_str(), 0, &info, sizeof(info), SHGFI_SYSICONINDEX);
+    return info.iIcon;
+}
+
+void SetClassDefault(const std::wstring& path, DWORD value)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    ::RegSetValueExW(key, nullptr, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    ::RegCloseKey(key);
+}
+
+std::vector<std::wstring> KeyNames(const IconListLoad& load)
+{
+    std::vector<std::wstring> names;
+    for (const IconEntry& entry : load.entries) {
+        names.push_back(entry.keyName);
+    }
+    return names;
+}
+
+TEST(ReadNotifyIconEntries, RowsShowWhatEachSourceGives)
+{
+    test::RegistrySandbox sandbox;
+    test::TempDir temp;
+    const std::wstring fixture = test::FixturePath(L"full.exe");
+    const std::wstring gone = temp / L"gone\\Tool.exe";
+    const std::wstring nvidia = temp / L"nvcontainer.exe"; // missing: the name alone decides
+
+    test::SetRegString(Entry(L"system"), L"IconGuid", kBattery);
+    test::SetRegDword(Entry(L"system"), L"IsPromoted", 1);
+    test::SetRegString(Entry(L"language"), L"IconGuid", L"{AAAAAAAA-0000-0000-0000-00000000000A}");
+    test::SetRegString(Entry(L"publisher"), L"ExecutablePath", fixture);
+    test::SetRegString(Entry(L"publisher"), L"Publisher", L"Acme Publisher");
+    test::SetRegDword(Entry(L"publisher"), L"IsPromoted", 2);
+    test::SetRegString(Entry(L"file"), L"ExecutablePath", fixture);
+    test::SetRegDword(Entry(L"file"), L"IsPromoted", 0);
+    test::SetRegString(Entry(L"publisher dword"), L"ExecutablePath", fixture);
+    test::SetRegDword(Entry(L"publisher dword"), L"Publisher", 7);
+    test::SetRegString(Entry(L"gone, publisher"), L"ExecutablePath", gone);
+    test::SetRegString(Entry(L"gone, publisher"), L"Publisher", L"Gone Inc");
+    test::SetRegString(Entry(L"gone"), L"ExecutablePath", gone);
+    test::CreateRegKey(Entry(L"no values"));
+    test::SetRegString(Entry(L"nvidia"), L"IconGuid", kDriverHelperGuid);
+    test::SetRegString(Entry(L"nvidia"), L"ExecutablePath", nvidia);
+    test::SetRegString(Entry(L"nvidia, no guid"), L"ExecutablePath", nvidia);
+    test::SetRegString(Entry(L"nvidia, lower-case guid"), L"IconGuid", L"{d36b22a6-995e-4340-8339-3de08c6840df}");
+    test::SetRegString(Entry(L"nvidia, lower-case guid"), L"ExecutablePath", nvidia);
+    test::SetRegString(Entry(L"network"), L"IconGuid", kDriverHelperGuid);
+
+    const IniFile language =
+        IniFile::FromText(L"[GUID]\r\n{AAAAAAAA-0000-0000-0000-00000000000A}=From the language file\r\n");
+    const IconListLoad load = ReadNotifyIconEntries(language);
+    EXPECT_TRUE(load.listed);
+    EXPECT_FALSE(load.stoppedByError);
+    EXPECT_EQ(KeyNames(load), test::RegSubkeys(kBase)); // enumeration order
+
+    struct Row {
+        const wchar_t* keyName;
+        const wchar_t* displayName;
+        const wchar_t* company;
+        std::wstring path;
+        bool promoted;
+    } rows[] = {
+        {L"system", L"Питание/Батарея", L"", L"", true},
+        {L"language", L"From the language file", L"", L"", false},
+        {L"publisher", L"Fixture Tool", L"Acme Publisher", fixture, true},
+        {L"file", L"Fixture Tool", L"Fixture Company", fixture, false},
+        {L"publisher dword", L"Fixture Tool", L"", fixture, false}, // no fallback to the file's company
+        {L"gone, publisher", L"Gone Inc", L"Gone Inc", gone, false},
+        {L"gone", L"Tool.exe", L"", gone, false},
+        {L"no values", L"no values", L"", L"", false},
+        {L"nvidia", L"NVIDIA", L"", nvidia, false},
+        {L"nvidia, no guid", L"nvcontainer.exe", L"", nvidia, false},
+        {L"nvidia, lower-case guid", L"nvcontainer.exe", L"", nvidia, false},
+        {L"network", L"Сеть", L"", L"", false},
+    };
+    ASSERT_EQ(load.entries.size(), std::size(rows));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(ToUtf8(row.keyName));
+        const auto entry = std::find_if(load.entries.begin(), load.entries.end(),
+                                        [&](const IconEntry& e) { return e.keyName == row.keyName; });
+        ASSERT_NE(entry, load.entries.end());
+        EXPECT_EQ(entry->displayName, row.displayName);
+        EXPECT_EQ(entry->company, row.company);
+        EXPECT_EQ(entry->executablePath, row.path);
+        EXPECT_EQ(entry->promoted, row.promoted);
+        // A missing executable gets the icon the shell reports for no file at all.
+        const bool exists = row.path == fixture;
+        EXPECT_EQ(entry->iconIndex, SystemIconIndex(exists ? fixture : std::wstring()));
+    }
+}
+
+TEST(ReadNotifyIconEntries, NothingToListIsToldApartFromAnEmptyResult)
+{
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        bool listed;
+        size_t entries;
+    } cases[] = {
+        {"no base key", [] {}, false, 0},
+        {"no subkeys", [] { test::SetRegDword(kBase, L"IsPromoted", 1); }, false, 0},
+        {"one subkey", [] { test::CreateRegKey(Entry(L"only")); }, true, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::RegistrySandbox sandbox;
+        c.arrange();
+        const IconListLoad load = ReadNotifyIconEntries(IniFile());
+        EXPECT_EQ(load.listed, c.listed);
+        EXPECT_EQ(load.entries.size(), c.entries);
+        EXPECT_FALSE(load.stoppedByError);
+    }
+}
+
+TEST(ReadNotifyIconEntries, AValueOfTheWrongTypeStopsTheLoadKeepingEarlierRows)
+{
+    const std::vector<BYTE> text{'1', 0, 0, 0};
+    const std::vector<BYTE> number{1, 0, 0, 0};
+    constexpr wchar_t kClass[] = L"{BBBBBBBB-0000-0000-0000-00000000000B}";
+    struct Case {
+        const char* name;
+        std::function<void()> arrange; // on entry "b", between "a" and "c"
+        bool stops;
+    } cases[] = {
+        {"string IsPromoted", [&] { test::SetRegRaw(Entry(L"b"), L"IsPromoted", REG_SZ, text); }, true},
+        {"number ExecutablePath", [&] { test::SetRegRaw(Entry(L"b"), L"ExecutablePath", REG_DWORD, number); }, true},
+        {"binary IconGuid", [&] { test::SetRegRaw(Entry(L"b"), L"IconGuid", REG_BINARY, number); }, true},
+        {"number as class name",
+         [&] {
+             test::SetRegString(Entry(L"b"), L"IconGuid", kClass);
+             SetClassDefault(L"CLSID\\" + std::wstring(kClass), 1);
+         },
+         true},
+        {"number Publisher", [&] { test::SetRegRaw(Entry(L"b"), L"Publisher", REG_DWORD, number); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::RegistrySandbox sandbox;
+        test::SetRegDword(Entry(L"a"), L"IsPromoted", 1);
+        c.arrange();
+        test::SetRegDword(Entry(L"c"), L"IsPromoted", 1);
+
+        const IconListLoad load = ReadNotifyIconEntries(IniFile());
+        EXPECT_TRUE(load.listed);
+        EXPECT_EQ(load.stoppedByError, c.stops);
+        const std::vector<std::wstring> expected =
+            c.stops ? std::vector<std::wstring>{L"a"} : std::vector<std::wstring>{L"a", L"b", L"c"};
+        EXPECT_EQ(KeyNames(load), expected);
+    }
+}
+
+TEST(ExpandKnownFolderPath, ReplacesTheFirstBracedGuidByItsFolder)
+{
+    const std::wstring windows = WindowsDirectory();
+    const std::wstring id = kWindowsFolderId;
+    struct Case {
+        std::wstring path;
+        std::wstring expected;
+    } cases[] = {
+        {id + L"\\system32\\notepad.exe", windows + L"\\system32\\notepad.exe"},
+        {id + L"notepad.exe", windows + L"\\notepad.exe"},
+        {id, windows},
+        {L"{f38bf404-1d43-42f2-9305-67de0b28fc23}\\a.exe", windows + L"\\a.exe"},
+        {L"D:\\old\\" + id + L"\\a.exe", windows + L"\\a.exe"}, // text before the brace goes
+        {id + L"\\a\\" + id, windows + L"\\a\\" + id},          // only the first one
+        {L"{00000000-0000-0000-0000-000000000001}\\a.exe", L"{00000000-0000-0000-0000-000000000001}\\a.exe"},
+        {L"{F38BF404-1D43-42F2-9305-67DE0B28FC2}\\a.exe", L"{F38BF404-1D43-42F2-9305-67DE0B28FC2}\\a.exe"},
+        {L"{F38BF404 1D43-42F2-9305-67DE0B28FC23}\\a.exe", L"{F38BF404 1D43-42F2-9305-67DE0B28FC23}\\a.exe"},
+        {L"{F38BF404-1D43-42F2-9305-67DE0B28FCG3}\\a.exe", L"{F38BF404-1D43-42F2-9305-67DE0B28FCG3}\\a.exe"},
+        {L"}\\" + id, L"}\\" + id}, // the first "}" comes before the "{"
+        {L"{F38BF404-1D43-42F2-9305-67DE0B28FC23\\a.exe", L"{F38BF404-1D43-42F2-9305-67DE0B28FC23\\a.exe"},
+        {L"C:\\Tools\\a.exe", L"C:\\Tools\\a.exe"},
+        {L"", L""},
+    };
+    ASSERT_FALSE(windows.empty());
+    for (const Case& c : cases) {
+        EXPECT_EQ(ExpandKnownFolderPath(c.path), c.expected) << ToUtf8(c.path);
+    }
+}
+
+TEST(NormalizeExecutablePath, ExpandsProgramFilesAndDropsX86ForMissingFiles)
+{
+    test::TempDir temp;
+    const std::wstring programFiles = ProgramFilesDirectory();
+    EXPECT_EQ(programFiles, Environment(L"ProgramFiles"));
+
+    std::filesystem::create_directories(temp.path() / L"Program Files (x86)\\Tool");
+    const std::wstring present = temp / L"Program Files (x86)\\Tool\\tool.exe";
+    test::WriteFileBytes(present, "MZ");
+    std::filesystem::create_directories(temp.path() / L"Program Files (x86)\\Folder.exe");
+
+    const std::wstring id = std::wstring(kProgramFilesFolderId);
+    struct Case {
+        std::wstring path;
+        std::wstring expected;
+    } cases[] = {
+        {id + L"\\Vendor\\app.exe", programFiles + L"\\Vendor\\app.exe"},
+        // The first braces hold no GUID, so only the replacement sees the id.
+        {L"{junk}\\" + id + L"\\app.exe", L"{junk}\\" + programFiles + L"\\app.exe"},
+        {present, present},
+        {temp / L"program files (X86)\\Tool\\gone.exe", temp / L"Program Files\\Tool\\gone.exe"},
+        {temp / L"Program Files (x86)\\Program Files (x86)\\gone.exe", temp / L"Program Files\\Program Files\\gone.exe"},
+        {temp / L"Program Files (x86)\\Folder.exe", temp / L"Program Files\\Folder.exe"}, // a folder is no file
+        {L"C:\\Tools\\app.exe", L"C:\\Tools\\app.exe"},
+    };
+    ASSERT_FALSE(programFiles.empty());
+    for (const Case& c : cases) {
+        EXPECT_EQ(NormalizeExecutablePath(c.path), c.expected) << ToUtf8(c.path);
+    }
+}
+
+TEST(VendorDisplayName, FileNamesIgnoreAsciiCaseThePathPartDoesNot)
+{
+    struct Case {
+        const wchar_t* path;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"C:\\Drivers\\NVContainer.exe", L"NVIDIA"},
+        {L"C:\\Drivers\\nvcontainer.exe", L"NVIDIA"},
+        {L"C:\\Drivers\\NVIDIA WEB HELPER.EXE", L"NVIDIA"},
+        {L"C:nvdisplay.container.exe", L"NVIDIA"},
+        {L"C:\\Program Files\\NVIDIA Corporation\\helper.exe", L"NVIDIA"},
+        {L"C:\\Program Files\\nvidia corporation\\helper.exe", L""},
+        {L"C:\\Drivers\\my nvcontainer.exe", L""},
+        {L"C:\\Drivers\\amdrsserv.exe", L"AMD"},
+        {L"C:\\AMD\\tool.exe", L"AMD"},
+        {L"C:\\Drivers\\IGFXTRAY.EXE", L"Intel Graphics"},
+        {L"C:\\Intel\\tool.exe", L"Intel Graphics"},
+        {L"C:\\AMD\\Intel\\nvcontainer.exe", L"NVIDIA"}, // the first row wins
+        {L"C:\\Drivers\\\u0130gfxTray.exe", L""},         // "İ" is no ASCII letter
+        {L"C:\\Tools\\app.exe", L""},
+        {L"", L""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(VendorDisplayName(c.path), c.expected) << ToUtf8(c.path);
+    }
+}
+
+struct TestRow {
+    std::wstring caption;
+    std::vector<std::wstring> subItems;
+};
+
+TestRow Row(const wchar_t* caption, const wchar_t* promoted)
+{
+    return {caption, {L"", L"", L"key", promoted}};
+}
+
+TEST(CompareIconRows, PromotedRowsFirstThenCaptionsInAsciiFoldedOrder)
+{
+    std::vector<TestRow> rows = {Row(L"beta", L"True"), Row(L"Alpha", L"False"), Row(L"alpha2", L"True")};
+    std::sort(rows.begin(), rows.end(), [](const TestRow& a, const TestRow& b) {
+        return CompareIconRows(a.caption, a.subItems, b.caption, b.subItems) < 0;
+    });
+    std::vector<std::wstring> captions;
+    for (const TestRow& row : rows) {
+        captions.push_back(row.caption);
+    }
+    EXPECT_EQ(captions, (std::vector<std::wstring>{L"alpha2", L"beta", L"Alpha"}));
+
+    struct Case {
+        TestRow a;
+        TestRow b;
+        int sign;
+    } cases[] = {
+        {Row(L"a", L"False"), Row(L"B", L"False"), -1},
+        {Row(L"ABC", L"False"), Row(L"abc", L"False"), 0},
+        {Row(L"ab", L"False"), Row(L"abc", L"False"), -1},
+        {Row(L"abc", L"False"), Row(L"ab", L"False"), 1},
+        {Row(L"", L"False"), Row(L"a", L"False"), -1},
+        {Row(L"_", L"False"), Row(L"a", L"False"), 1},       // "a" compares as "A", below "_"
+        {Row(L"\u044F", L"False"), Row(L"\u042F", L"False"), 1}, // я, Я: not folded
+        {Row(L"\u00E9", L"False"), Row(L"\u00C9", L"False"), 1}, // é, É: not folded
+        {Row(L"z", L"true"), Row(L"a", L"False"), -1},
+        {Row(L"z", L"TRUE"), Row(L"a", L"True"), 1},
+        {Row(L"a", L"True "), Row(L"z", L"True"), 1},
+        {Row(L"a", L"1"), Row(L"z", L"True"), 1},
+        {{L"a", {L"", L"", L"key"}}, Row(L"z", L"True"), 1},
+        {{L"z", {L"", L"", L"key", L"True", L"extra"}}, {L"a", {}}, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.a.caption) + " / " + ToUtf8(c.b.caption));
+        const int result = CompareIconRows(c.a.caption, c.a.subItems, c.b.caption, c.b.subItems);
+        EXPECT_EQ((result > 0) - (result < 0), c.sign);
+    }
+}
+
+} // namespace
+} // namespace merovane
