@@ -15,7 +15,7 @@ fi
 
 wine_prefix_prepare() {
   export WINEPREFIX="$1"
-  local stamp="$WINEPREFIX/.merovane-prefix"
+  local stamp="$WINEPREFIX/.merovane-prefix-2"
   [ -f "$stamp" ] && return 0
   echo "Preparing the Wine prefix in $WINEPREFIX"
   rm -rf "$WINEPREFIX"
@@ -27,6 +27,11 @@ wine_prefix_prepare() {
   local key='HKLM\Software\Microsoft\Windows NT\CurrentVersion'
   "$WINE" reg add "$key" /v CurrentBuildNumber /t REG_SZ /d 22631 /f >/dev/null 2>&1
   "$WINE" reg add "$key" /v CurrentBuild /t REG_SZ /d 22631 /f >/dev/null 2>&1
+  # A virtual desktop brings Wine's own taskbar with a notification area: the
+  # program's icon has somewhere to live, and without one every icon call
+  # waits two seconds for a tray that never answers.
+  "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
   wineserver -w
   touch "$stamp"
 }
