@@ -156,12 +156,9 @@ void TForm1::WireHandlers()
         }
     };
     list_->onContextMenu = [this](POINT point) { Get<ui::PopupMenu>(L"PopupMenuIcon").Popup(Handle(), point); };
-    onShow = [this] {
-        LoadNotifyIconSettingsWithUpdate();
-        if (list_->RowCount() > 0) {
-            SortList();
-        }
-    };
+    onShow = [this] { ReloadList(); };
+    // Names in the list come from the language file too.
+    languages_->onLanguageChosen = [this] { ReloadList(); };
 }
 
 void TForm1::ShowAtStart()
@@ -219,15 +216,18 @@ void TForm1::LoadNotifyIconSettingsWithUpdate()
         return;
     }
     if (list_->RowCount() > 0) {
-        list_->AutoSizeColumns();
-        for (int column = 0; column < list_->ColumnCount(); ++column) {
-            if (ListView_GetColumnWidth(list_->Handle(), column) < Scale(kMinimumColumnWidth)) {
-                ListView_SetColumnWidth(list_->Handle(), column, Scale(kMinimumColumnWidth));
-            }
-        }
+        list_->AutoSizeColumns(kMinimumColumnWidth);
     }
     ui::application::ProcessMessages();
     SetStatusCount(list_->RowCount());
+}
+
+void TForm1::ReloadList()
+{
+    LoadNotifyIconSettingsWithUpdate();
+    if (list_->RowCount() > 0) {
+        SortList();
+    }
 }
 
 void TForm1::SortList()
@@ -371,10 +371,7 @@ void TForm1::DelOldIconMenuClick()
 {
     ReleaseMenuButton();
     if (CleanupNotifyIconSettingsDuplicates()) {
-        LoadNotifyIconSettingsWithUpdate();
-        if (list_->RowCount() > 0) {
-            SortList();
-        }
+        ReloadList();
     }
 }
 
@@ -387,10 +384,7 @@ void TForm1::DelNonExistentFilesMenuClick()
         rows.push_back(list_->Row(row).subItems);
     }
     if (CleanupNotifyIconSettingsNonExistentFiles(rows)) {
-        LoadNotifyIconSettingsWithUpdate();
-        if (list_->RowCount() > 0) {
-            SortList();
-        }
+        ReloadList();
     }
 }
 

@@ -48,6 +48,9 @@ public:
     // The list.
     void LoadNotifyIconSettingsWithUpdate();
     void SortList();
+    // Load, then sort when there are rows: after every showing, cleanup and
+    // language choice.
+    void ReloadList();
     void ListView1ItemChecked(int row);
     void CheckAll(bool checked);
     [[nodiscard]] bool Loading() const noexcept { return FLoading; }

@@ -209,13 +209,19 @@ void ListView::Sort(const std::function<int(const ListRow&, const ListRow&)>& co
     EndUpdate();
 }
 
-void ListView::AutoSizeColumns()
+void ListView::AutoSizeColumns(int minimumWidth)
 {
     if (hwnd_ == nullptr) {
         return;
     }
+    // Column by column: the last one fills what the others leave, so each has
+    // its final width before the next is sized.
+    const int minimum = Owner().Scale(minimumWidth);
     for (int column = 0; column < ColumnCount(); ++column) {
         ListView_SetColumnWidth(hwnd_, column, LVSCW_AUTOSIZE_USEHEADER);
+        if (ListView_GetColumnWidth(hwnd_, column) < minimum) {
+            ListView_SetColumnWidth(hwnd_, column, minimum);
+        }
     }
 }
 

@@ -46,8 +46,9 @@ public:
 
     // Stable sort of the rows by a three-way comparison.
     void Sort(const std::function<int(const ListRow&, const ListRow&)>& compare);
-    // Sizes every column to fit its texts and its header.
-    void AutoSizeColumns();
+    // Sizes every column to fit its texts and its header, but no narrower than
+    // `minimumWidth` (96-DPI units); the last column fills the rest.
+    void AutoSizeColumns(int minimumWidth = 0);
 
     LRESULT OnNotify(NMHDR& header, bool& handled) override;
 
