@@ -8,8 +8,8 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   googletest
-  wine wine64
-  xvfb xauth x11-utils imagemagick
+  wine wine64 fonts-wine
+  xvfb xauth x11-utils xdotool imagemagick
 )
 
 missing=()
