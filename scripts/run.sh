@@ -24,26 +24,10 @@ headless=false
 wine_start
 demo_seed "$PWD/build/x86_64/demo"
 
-# Wine's own fonts (caption buttons, check marks, Tahoma) go where this Wine
-# looks for them: it does not read them from its data folder.
-if [ -d /usr/share/wine/fonts ]; then
-  cp -u /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-fi
-
-# Nothing manages the windows on our own Xvfb, so Wine draws their frames and
-# captions itself there; on a real display the window manager does.
-decorations='HKCU\Software\Wine\AppDefaults\Merovane.exe\X11 Driver'
-if $headless; then
-  "$WINE" reg add "$decorations" /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
-else
-  "$WINE" reg delete "$decorations" /v Decorated /f >/dev/null 2>&1 || true
-fi
-
-# The main window is the only one whose caption starts with the program's
-# name and a blank ("Merovane 1.0.0.0 ..."); the dialogs exist hidden from the
-# start.
-main_window() {
-  xdotool search --onlyvisible --name '^Merovane ' 2>/dev/null | head -n 1 || true
+# The program's windows live in Wine's virtual desktop (one X window), so the
+# main window is looked for from inside Wine.
+main_window_shown() {
+  "$WINE" build/x86_64/tools/wait_window.exe TForm1 "$1" >/dev/null 2>&1
 }
 
 "$WINE" build/x86_64/bin/Merovane.exe &
@@ -52,18 +36,17 @@ program=$!
 # Wait for the main window while the program runs: on our own Xvfb for at most
 # a minute, on a real display for as long as it takes (the program may start
 # hidden in the notification area and be opened later).
-window=""
+shown=false
 deadline=$((SECONDS + 60))
-while [ -z "$window" ] && kill -0 "$program" 2>/dev/null; do
+while ! $shown && kill -0 "$program" 2>/dev/null; do
   if $headless && [ "$SECONDS" -ge "$deadline" ]; then
     break
   fi
-  sleep 0.5
-  window=$(main_window)
+  main_window_shown 2 && shown=true
 done
 
 screenshot="$PWD/build/screenshot.png"
-if [ -z "$window" ]; then
+if ! $shown; then
   if kill -0 "$program" 2>/dev/null; then
     import -window root "$screenshot"
     echo "the main window did not appear within 60 seconds; the screen: $screenshot" >&2

@@ -9,7 +9,7 @@ packages=(
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   googletest
   wine wine64 fonts-wine
-  xvfb xauth x11-utils xdotool imagemagick
+  xvfb xauth x11-utils imagemagick
 )
 
 missing=()

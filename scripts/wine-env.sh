@@ -15,7 +15,7 @@ fi
 
 wine_prefix_prepare() {
   export WINEPREFIX="$1"
-  local stamp="$WINEPREFIX/.merovane-prefix-2"
+  local stamp="$WINEPREFIX/.merovane-prefix-3"
   [ -f "$stamp" ] && return 0
   echo "Preparing the Wine prefix in $WINEPREFIX"
   rm -rf "$WINEPREFIX"
@@ -32,6 +32,11 @@ wine_prefix_prepare() {
   # waits two seconds for a tray that never answers.
   "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
   "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
+  # Wine's own fonts (caption buttons, check marks, Tahoma) go where this Wine
+  # looks for them: it does not read them from its data folder.
+  if [ -d /usr/share/wine/fonts ]; then
+    cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+  fi
   wineserver -w
   touch "$stamp"
 }
