@@ -100,6 +100,12 @@ struct hwnd {
     static void close(pointer value) noexcept { ::DestroyWindow(value); }
 };
 
+struct gdi_brush {
+    using pointer = HBRUSH;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { ::DeleteObject(value); }
+};
+
 struct cotaskmem {
     using pointer = void*;
     static pointer invalid() noexcept { return nullptr; }

@@ -1,6 +1,12 @@
 #include "settings/settings_dialog.h"
 
+#include "core/file_info.h"
 #include "forms/forms.h"
+#include "settings/autostart.h"
+#include "settings/chevron.h"
+#include "shell/startup.h"
+#include "shell/theme_reader.h"
+#include "ui/application.h"
 #include "i18n/ini_file.h"
 #include "shell/main_window.h"
 #include "shell/settings_file.h"
@@ -23,15 +29,63 @@ TForm2::TForm2(TForm1& main) : ui::Form(forms::Form2Definition()), main_(main) {
 void TForm2::FormCreate()
 {
     main_.Languages().Globload();
-    Get<ui::Button>(L"ButtonSave").onClick = [this] {
-        main_.SaveNastr();
-        Close();
-    };
+    Get<ui::CheckBox>(L"CheckBoxColorTrayIcon").onClick = [this] { CheckBoxColorTrayIconClick(); };
+    Get<ui::CheckBox>(L"CheckBoxHiddenIcons").onClick = [this] { CheckBoxHiddenIconsClick(); };
+    Get<ui::CheckBox>(L"CheckBoxAutoUpdateList").onClick = [this] { CheckBoxAutoUpdateListClick(); };
+    Get<ui::CheckBox>(L"CheckBoxAutostart").onClick = [this] { CheckBoxAutostartClick(); };
+    Get<ui::Button>(L"ButtonSave").onClick = [this] { ButtonSaveClick(); };
     onClose = [this](bool&) { main_.SaveNastr(); };
+
+    // 1 ticks the box (and so writes 1 where nothing was stored), 0 clears
+    // it; anything else leaves it as it is until the user clicks.
+    const std::int32_t chevron = GetChevronVisibility();
+    if (chevron == 1) {
+        Get<ui::CheckBox>(L"CheckBoxHiddenIcons").SetChecked(true);
+    } else if (chevron == 0) {
+        Get<ui::CheckBox>(L"CheckBoxHiddenIcons").SetChecked(false);
+    }
+}
+
+void TForm2::CheckBoxColorTrayIconClick()
+{
+    try {
+        if (Checked(L"CheckBoxColorTrayIcon")) {
+            main_.SetTrayImage(2);
+        } else {
+            main_.SetTrayImage(IsSystemLightTheme() ? 0 : 1);
+        }
+        ui::application::ProcessMessages();
+    } catch (...) {
+        // The icon keeps its image.
+    }
+}
+
+void TForm2::CheckBoxHiddenIconsClick()
+{
+    SetChevronVisibility(Checked(L"CheckBoxHiddenIcons"));
+}
+
+void TForm2::CheckBoxAutoUpdateListClick()
+{
+    main_.Get<ui::Timer>(L"Timer2").SetEnabled(Checked(L"CheckBoxAutoUpdateList"));
+}
+
+void TForm2::CheckBoxAutostartClick()
+{
+    const std::wstring executable = OwnExecutablePath();
+    ApplyAutoStart(Checked(L"CheckBoxAutostart"), executable, GetFileDescription(executable));
+}
+
+void TForm2::ButtonSaveClick()
+{
+    main_.SaveNastr();
+    ui::application::ProcessMessages();
+    Close();
 }
 
 void TForm2::LoadNastr()
 {
+    Get<ui::CheckBox>(L"CheckBoxAutostart").SetChecked(CheckAutoStart(OwnExecutablePath()));
     const IniFile settings = ReadSettings(main_.Paths().settingsFile);
     for (const std::wstring_view key : kStoredControls) {
         const bool value = ReadOption(settings, key);
@@ -42,7 +96,11 @@ void TForm2::LoadNastr()
                 radio->SetChecked(true);
             }
         }
+        if (key == option_key::CheckBoxAutoUpdateList) {
+            CheckBoxAutoUpdateListClick(); // whether or not the box changed
+        }
     }
+    CheckBoxColorTrayIconClick();
 }
 
 bool TForm2::Checked(std::wstring_view control) const

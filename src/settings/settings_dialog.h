@@ -21,6 +21,14 @@ public:
     // The state of one of the dialog's check boxes or radio buttons.
     [[nodiscard]] bool Checked(std::wstring_view control) const;
 
+    // Picks the notification-area image from the colour option and the
+    // taskbar's light or dark setting; errors leave the image as it is.
+    void CheckBoxColorTrayIconClick();
+    void CheckBoxHiddenIconsClick();
+    void CheckBoxAutoUpdateListClick();
+    void CheckBoxAutostartClick();
+    void ButtonSaveClick();
+
 private:
     TForm1& main_;
 };

@@ -11,6 +11,7 @@
 #include "settings/settings_dialog.h"
 #include "shell/settings_file.h"
 #include "shell/startup.h"
+#include "shell/theme_reader.h"
 #include "ui/application.h"
 #include "ui/component.h"
 #include "ui/list_view.h"
@@ -137,11 +138,10 @@ void TForm1::WireHandlers()
     on(L"DeleteIconMenu", &TForm1::DeleteIconMenuClick);
     Get<ui::MenuItem>(L"ShowAllMenu").onClick = [this](ui::MenuItem&) { CheckAll(true); };
     Get<ui::MenuItem>(L"HideAllMenu").onClick = [this](ui::MenuItem&) { CheckAll(false); };
-    for (const std::wstring_view theme : kThemeItems) {
-        // The styles themselves arrive with the theme support; choosing one
-        // already releases the button and keeps the check mark.
-        Get<ui::MenuItem>(theme).onClick = [this](ui::MenuItem&) { ReleaseMenuButton(); };
-    }
+    on(L"ThemeAuto", &TForm1::ThemeAutoClick);
+    on(L"ThemeLight", &TForm1::ThemeLightClick);
+    on(L"ThemeDark", &TForm1::ThemeDarkClick);
+    Get<ui::Timer>(L"Timer2").onTimer = [this] { Timer2Timer(); };
     Get<ui::PopupMenu>(L"PopupMenuIcon").onPopup = [this] { PopupMenuIconPopup(); };
 
     menuButton_->onClick = [this] { SpeedButton_GeneralMenuClick(); };
@@ -455,6 +455,64 @@ void TForm1::TrayIcon1RightClick(POINT screenPoint)
     Get<ui::PopupMenu>(L"PopupMenu_General").Popup(Handle(), screenPoint, TPM_RIGHTALIGN | TPM_BOTTOMALIGN);
 }
 
+// Themes and the refresh timer
+
+void TForm1::UnCheckTheme()
+{
+    for (const std::wstring_view theme : kThemeItems) {
+        Get<ui::MenuItem>(theme).SetChecked(false);
+    }
+}
+
+void TForm1::SelectStyle(bool first, std::wstring_view firstName, std::wstring_view secondName)
+{
+    const std::wstring_view name = first ? firstName : secondName;
+    if (name == ui::kDarkStyleName) {
+        ui::application::SetStyle(ui::Style::Dark);
+    } else if (name == ui::kLightStyleName) {
+        ui::application::SetStyle(ui::Style::Light);
+    }
+}
+
+void TForm1::ThemeAutoClick()
+{
+    ReleaseMenuButton();
+    UnCheckTheme();
+    Get<ui::MenuItem>(L"ThemeAuto").SetChecked(true);
+    SelectStyle(true, IsAppsDarkTheme() ? ui::kDarkStyleName : ui::kLightStyleName, L"");
+}
+
+void TForm1::ThemeLightClick()
+{
+    ReleaseMenuButton();
+    UnCheckTheme();
+    Get<ui::MenuItem>(L"ThemeLight").SetChecked(true);
+    SelectStyle(true, ui::kLightStyleName, L"");
+}
+
+void TForm1::ThemeDarkClick()
+{
+    ReleaseMenuButton();
+    UnCheckTheme();
+    Get<ui::MenuItem>(L"ThemeDark").SetChecked(true);
+    SelectStyle(true, ui::kDarkStyleName, L"");
+}
+
+void TForm1::Timer2Timer()
+{
+    if (settings_ == nullptr) {
+        return;
+    }
+    if (settings_->Checked(option_key::RadioButtonViewNew)) {
+        SetAllIsPromotedToOne();
+        ui::application::ProcessMessages();
+    }
+    if (settings_->Checked(option_key::RadioButtonHideNew)) {
+        SetAllIsPromotedToOff();
+        ui::application::ProcessMessages();
+    }
+}
+
 // Minimise, close, exit
 
 void TForm1::HideToTray()
@@ -514,6 +572,22 @@ bool TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
         return true;
     case WM_MOUSEMOVE:
         ReleaseMenuButton();
+        result = 0;
+        return true;
+    case WM_SETTINGCHANGE:
+        // Any setting may be the light or dark preference; it is not examined.
+        if (Get<ui::MenuItem>(L"ThemeAuto").Checked()) {
+            try {
+                SelectStyle(true, IsAppsDarkTheme() ? ui::kDarkStyleName : ui::kLightStyleName, L"");
+            } catch (...) {
+                // The current look stays.
+            }
+            ui::application::ProcessMessages();
+        }
+        if (settings_ != nullptr) {
+            settings_->CheckBoxColorTrayIconClick();
+            ui::application::ProcessMessages();
+        }
         result = 0;
         return true;
     default:

@@ -77,6 +77,17 @@ public:
     // Hides the window to the notification area, without a taskbar button.
     void HideToTray();
 
+    // Themes.
+    void ThemeAutoClick();
+    void ThemeLightClick();
+    void ThemeDarkClick();
+    void UnCheckTheme();
+    // Makes the first style active when `first` is true, else the second.
+    static void SelectStyle(bool first, std::wstring_view firstName, std::wstring_view secondName);
+
+    // The refresh timer's tick: the new-icon policy.
+    void Timer2Timer();
+
     // Settings.
     void LoadNastr();
     void SaveNastr();

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -95,6 +96,52 @@ void Terminate(int exitCode)
 bool Terminated()
 {
     return g_terminated;
+}
+
+namespace {
+
+Style g_style = Style::System;
+
+// Popup menus follow the app's dark mode only through two unnamed exports of
+// uxtheme (Windows 10 1903 and later); elsewhere the menus keep their look.
+void SetMenuMode(Style style)
+{
+    HMODULE uxtheme = ::GetModuleHandleW(L"uxtheme.dll");
+    if (uxtheme == nullptr) {
+        return;
+    }
+    auto* setMode = ::GetProcAddress(uxtheme, MAKEINTRESOURCEA(135));
+    auto* flush = ::GetProcAddress(uxtheme, MAKEINTRESOURCEA(136));
+    if (setMode == nullptr || flush == nullptr) {
+        return;
+    }
+    using SetPreferredAppMode = int(WINAPI*)(int);
+    using FlushMenuThemes = void(WINAPI*)();
+    SetPreferredAppMode setModeFunction;
+    FlushMenuThemes flushFunction;
+    std::memcpy(&setModeFunction, &setMode, sizeof(setMode));
+    std::memcpy(&flushFunction, &flush, sizeof(flush));
+    constexpr int kDefault = 0;
+    constexpr int kForceDark = 2;
+    constexpr int kForceLight = 3;
+    setModeFunction(style == Style::Dark ? kForceDark : style == Style::Light ? kForceLight : kDefault);
+    flushFunction();
+}
+
+} // namespace
+
+void SetStyle(Style style)
+{
+    g_style = style;
+    SetMenuMode(style);
+    for (Form* form : FormList()) {
+        form->ApplyStyle(style);
+    }
+}
+
+Style CurrentStyle()
+{
+    return g_style;
 }
 
 void ShowError(std::wstring_view text)

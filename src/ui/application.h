@@ -4,6 +4,8 @@
 // message loop, and the processing of pending messages that long operations
 // call between their steps.
 
+#include "ui/style.h"
+
 #include <windows.h>
 
 #include <string_view>
@@ -27,6 +29,10 @@ void ProcessMessages();
 int Run();
 void Terminate(int exitCode = 0);
 [[nodiscard]] bool Terminated();
+
+// Applies a visual style to every window of the program, menus included.
+void SetStyle(Style style);
+[[nodiscard]] Style CurrentStyle();
 
 // The program's standard error message box: error icon, the error's text.
 void ShowError(std::wstring_view text);

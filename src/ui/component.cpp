@@ -1,8 +1,10 @@
 #include "ui/component.h"
 
 #include "ui/form.h"
+#include "ui/style.h"
 
 #include <commctrl.h>
+#include <uxtheme.h>
 
 namespace merovane::ui {
 
@@ -143,8 +145,8 @@ void Label::OnCommand(WORD code)
 
 void Button::CreateWindowIn(HWND parent)
 {
-    const DWORD style = WS_TABSTOP | ((Definition().flags & DefaultButton) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
-    CreateChild(parent, WC_BUTTONW, style, 0, caption_);
+    // Buttons of every kind draw themselves, in the window's style.
+    CreateChild(parent, WC_BUTTONW, WS_TABSTOP | BS_OWNERDRAW, 0, caption_);
 }
 
 void Button::OnCommand(WORD code)
@@ -152,6 +154,12 @@ void Button::OnCommand(WORD code)
     if (code == BN_CLICKED) {
         Click();
     }
+}
+
+bool Button::DrawItem(const DRAWITEMSTRUCT& item)
+{
+    DrawButtonControl(item, Kind::Button, false, false, Owner().CurrentPalette());
+    return true;
 }
 
 void Button::Click()
@@ -165,7 +173,7 @@ void Button::Click()
 
 void SpeedButton::CreateWindowIn(HWND parent)
 {
-    CreateChild(parent, WC_BUTTONW, BS_PUSHBUTTON | BS_FLAT | BS_CENTER | BS_VCENTER, 0, caption_);
+    CreateChild(parent, WC_BUTTONW, BS_OWNERDRAW, 0, caption_);
 }
 
 void SpeedButton::OnCommand(WORD code)
@@ -182,11 +190,17 @@ void SpeedButton::Click()
     }
 }
 
+bool SpeedButton::DrawItem(const DRAWITEMSTRUCT& item)
+{
+    DrawButtonControl(item, Kind::SpeedButton, false, down_, Owner().CurrentPalette());
+    return true;
+}
+
 void SpeedButton::SetDown(bool down)
 {
     down_ = down;
     if (hwnd_ != nullptr) {
-        ::SendMessageW(hwnd_, BM_SETSTATE, down ? TRUE : FALSE, 0);
+        ::InvalidateRect(hwnd_, nullptr, TRUE);
     }
 }
 
@@ -196,8 +210,13 @@ CheckBox::CheckBox(Form& owner, const ComponentDef& def) : Control(owner, def), 
 
 void CheckBox::CreateWindowIn(HWND parent)
 {
-    CreateChild(parent, WC_BUTTONW, BS_CHECKBOX | WS_TABSTOP, 0, caption_);
-    ::SendMessageW(hwnd_, BM_SETCHECK, checked_ ? BST_CHECKED : BST_UNCHECKED, 0);
+    CreateChild(parent, WC_BUTTONW, BS_OWNERDRAW | WS_TABSTOP, 0, caption_);
+}
+
+bool CheckBox::DrawItem(const DRAWITEMSTRUCT& item)
+{
+    DrawButtonControl(item, Kind::CheckBox, checked_, false, Owner().CurrentPalette());
+    return true;
 }
 
 void CheckBox::SetChecked(bool checked)
@@ -207,7 +226,7 @@ void CheckBox::SetChecked(bool checked)
     }
     checked_ = checked;
     if (hwnd_ != nullptr) {
-        ::SendMessageW(hwnd_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+        ::InvalidateRect(hwnd_, nullptr, TRUE);
     }
     if (onClick) {
         onClick();
@@ -230,14 +249,19 @@ RadioButton::RadioButton(Form& owner, const ComponentDef& def)
 
 void RadioButton::CreateWindowIn(HWND parent)
 {
-    CreateChild(parent, WC_BUTTONW, BS_RADIOBUTTON | WS_TABSTOP, 0, caption_);
-    ShowState();
+    CreateChild(parent, WC_BUTTONW, BS_OWNERDRAW | WS_TABSTOP, 0, caption_);
+}
+
+bool RadioButton::DrawItem(const DRAWITEMSTRUCT& item)
+{
+    DrawButtonControl(item, Kind::RadioButton, checked_, false, Owner().CurrentPalette());
+    return true;
 }
 
 void RadioButton::ShowState()
 {
     if (hwnd_ != nullptr) {
-        ::SendMessageW(hwnd_, BM_SETCHECK, checked_ ? BST_CHECKED : BST_UNCHECKED, 0);
+        ::InvalidateRect(hwnd_, nullptr, TRUE);
     }
 }
 
@@ -311,9 +335,42 @@ void StatusBar::CreateWindowIn(HWND parent)
 void StatusBar::SetStatusText(std::wstring_view text)
 {
     text_ = text;
-    if (hwnd_ != nullptr) {
-        ::SendMessageW(hwnd_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text_.c_str()));
+    if (hwnd_ == nullptr) {
+        return;
     }
+    // Kept readable for SB_GETTEXT, drawn by us in a style's colours.
+    ::SendMessageW(hwnd_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text_.c_str()));
+    if (Owner().CurrentPalette().custom) {
+        ::SendMessageW(hwnd_, SB_SETTEXTW, SBT_OWNERDRAW, reinterpret_cast<LPARAM>(text_.c_str()));
+    }
+}
+
+bool StatusBar::DrawItem(const DRAWITEMSTRUCT& item)
+{
+    const Palette& palette = Owner().CurrentPalette();
+    ::SetDCBrushColor(item.hDC, palette.window);
+    ::FillRect(item.hDC, &item.rcItem, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
+    RECT text = item.rcItem;
+    text.left += Owner().Scale(4);
+    ::SetBkMode(item.hDC, TRANSPARENT);
+    ::SetTextColor(item.hDC, palette.text);
+    ::DrawTextW(item.hDC, text_.c_str(), static_cast<int>(text_.size()), &text,
+                DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    return true;
+}
+
+void StatusBar::ApplyStyle()
+{
+    const Palette& palette = Owner().CurrentPalette();
+    // A themed status bar ignores its background colour.
+    if (palette.custom) {
+        ::SetWindowTheme(hwnd_, L"", L"");
+        ::SendMessageW(hwnd_, SB_SETBKCOLOR, 0, static_cast<LPARAM>(palette.window));
+    } else {
+        ::SetWindowTheme(hwnd_, nullptr, nullptr);
+        ::SendMessageW(hwnd_, SB_SETBKCOLOR, 0, static_cast<LPARAM>(CLR_DEFAULT));
+    }
+    SetStatusText(std::wstring(text_));
 }
 
 // ComboBox
@@ -363,6 +420,20 @@ void ProgressBar::CreateWindowIn(HWND parent)
     CreateChild(parent, PROGRESS_CLASSW, PBS_SMOOTH);
     ::SendMessageW(hwnd_, PBM_SETRANGE32, 0, maximum_);
     ::SendMessageW(hwnd_, PBM_SETPOS, position_, 0);
+}
+
+void ProgressBar::ApplyStyle()
+{
+    const Palette& palette = Owner().CurrentPalette();
+    if (palette.custom) {
+        ::SetWindowTheme(hwnd_, L"", L"");
+        ::SendMessageW(hwnd_, PBM_SETBKCOLOR, 0, static_cast<LPARAM>(palette.face));
+        ::SendMessageW(hwnd_, PBM_SETBARCOLOR, 0, static_cast<LPARAM>(palette.accent));
+    } else {
+        ::SetWindowTheme(hwnd_, nullptr, nullptr);
+        ::SendMessageW(hwnd_, PBM_SETBKCOLOR, 0, static_cast<LPARAM>(CLR_DEFAULT));
+        ::SendMessageW(hwnd_, PBM_SETBARCOLOR, 0, static_cast<LPARAM>(CLR_DEFAULT));
+    }
 }
 
 void ProgressBar::SetPosition(int position)

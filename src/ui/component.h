@@ -83,6 +83,10 @@ public:
 
     // Notifications the form reflects back to the control that sent them.
     virtual void OnCommand(WORD /*code*/) {}
+    // Owner-drawn controls paint here; false when this kind draws itself.
+    virtual bool DrawItem(const DRAWITEMSTRUCT& /*item*/) { return false; }
+    // Takes on the window's visual style.
+    virtual void ApplyStyle() {}
     virtual LRESULT OnNotify(NMHDR& /*header*/, bool& handled)
     {
         handled = false;
@@ -119,6 +123,7 @@ class Button : public Control {
 public:
     using Control::Control;
     void OnCommand(WORD code) override;
+    bool DrawItem(const DRAWITEMSTRUCT& item) override;
     void Click();
 
 protected:
@@ -130,6 +135,7 @@ class SpeedButton : public Control {
 public:
     using Control::Control;
     void OnCommand(WORD code) override;
+    bool DrawItem(const DRAWITEMSTRUCT& item) override;
     [[nodiscard]] bool Down() const noexcept { return down_; }
     void SetDown(bool down);
     void Click();
@@ -148,6 +154,7 @@ public:
     [[nodiscard]] bool Checked() const noexcept { return checked_; }
     void SetChecked(bool checked);
     void OnCommand(WORD code) override;
+    bool DrawItem(const DRAWITEMSTRUCT& item) override;
 
 protected:
     void CreateWindowIn(HWND parent) override;
@@ -162,6 +169,7 @@ public:
     [[nodiscard]] bool Checked() const noexcept { return checked_; }
     void SetChecked(bool checked);
     void OnCommand(WORD code) override;
+    bool DrawItem(const DRAWITEMSTRUCT& item) override;
 
 protected:
     void CreateWindowIn(HWND parent) override;
@@ -200,6 +208,8 @@ public:
     [[nodiscard]] bool HasCaption() const override { return false; }
     [[nodiscard]] std::wstring Text() const { return text_; }
     void SetStatusText(std::wstring_view text);
+    bool DrawItem(const DRAWITEMSTRUCT& item) override;
+    void ApplyStyle() override;
 
 protected:
     void CreateWindowIn(HWND parent) override;
@@ -230,6 +240,7 @@ public:
     [[nodiscard]] int Position() const noexcept { return position_; }
     void SetPosition(int position);
     void SetMaximum(int maximum);
+    void ApplyStyle() override;
 
 protected:
     void CreateWindowIn(HWND parent) override;

@@ -80,7 +80,9 @@ LRESULT CALLBACK ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     case WM_ERASEBKGND: {
         RECT rect;
         ::GetClientRect(hwnd, &rect);
-        ::FillRect(reinterpret_cast<HDC>(wParam), &rect, ::GetSysColorBrush(COLOR_BTNFACE));
+        const auto* container = reinterpret_cast<const Container*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        ::FillRect(reinterpret_cast<HDC>(wParam), &rect,
+                   container != nullptr ? container->Owner().BackgroundBrush() : ::GetSysColorBrush(COLOR_BTNFACE));
         return 1;
     }
     case WM_PAINT: {
@@ -91,23 +93,32 @@ LRESULT CALLBACK ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
         const auto* container = reinterpret_cast<const Container*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         if (container != nullptr) {
             HGDIOBJ oldFont = ::SelectObject(dc, reinterpret_cast<HFONT>(::GetWindowLongPtrW(hwnd, 0)));
+            const Palette& palette = container->Owner().CurrentPalette();
+            const COLORREF back = palette.custom ? palette.window : ::GetSysColor(COLOR_BTNFACE);
+            const COLORREF line = palette.custom ? palette.border : ::GetSysColor(COLOR_BTNSHADOW);
+            ::SetDCBrushColor(dc, line);
+            HBRUSH lineBrush = static_cast<HBRUSH>(::GetStockObject(DC_BRUSH));
             if (container->GetKind() == Kind::GroupBox) {
                 TEXTMETRICW metrics{};
                 ::GetTextMetricsW(dc, &metrics);
                 RECT frame = rect;
                 frame.top += metrics.tmHeight / 2;
-                ::DrawEdge(dc, &frame, EDGE_ETCHED, BF_RECT);
+                if (palette.custom) {
+                    ::FrameRect(dc, &frame, lineBrush);
+                } else {
+                    ::DrawEdge(dc, &frame, EDGE_ETCHED, BF_RECT);
+                }
                 const std::wstring caption = container->Caption();
                 if (!caption.empty()) {
                     RECT text{metrics.tmAveCharWidth, 0, rect.right - metrics.tmAveCharWidth, metrics.tmHeight};
-                    ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
-                    ::SetTextColor(dc, ::GetSysColor(COLOR_BTNTEXT));
+                    ::SetBkColor(dc, back);
+                    ::SetTextColor(dc, palette.custom ? palette.text : ::GetSysColor(COLOR_BTNTEXT));
                     ::SetBkMode(dc, OPAQUE);
                     ::DrawTextW(dc, (L" " + caption + L" ").c_str(), -1, &text,
                                 DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
                 }
             } else if (container->Definition().flags & Framed) {
-                ::FrameRect(dc, &rect, ::GetSysColorBrush(COLOR_BTNSHADOW));
+                ::FrameRect(dc, &rect, lineBrush);
             }
             ::SelectObject(dc, oldFont);
         }
@@ -221,6 +232,8 @@ void Form::Create(HWND owner)
     CreateComponents();
     MeasureDesign(nullptr, RECT{0, 0, def_.clientWidth, def_.clientHeight});
     Layout();
+    // A window made after a style was chosen wears it too.
+    ApplyStyle(application::CurrentStyle());
 }
 
 void Form::CreateComponents()
@@ -420,6 +433,30 @@ void Form::Close()
     if (hwnd_ != nullptr) {
         ::SendMessageW(hwnd_, WM_CLOSE, 0, 0);
     }
+}
+
+HBRUSH Form::BackgroundBrush() const
+{
+    return brush_ ? brush_.get() : ::GetSysColorBrush(COLOR_BTNFACE);
+}
+
+void Form::ApplyStyle(Style style)
+{
+    style_ = style;
+    const Palette& palette = PaletteFor(style);
+    brush_.reset(palette.custom ? ::CreateSolidBrush(palette.window) : nullptr);
+    if (hwnd_ == nullptr) {
+        return;
+    }
+    // The caption bar follows; systems before Windows 11 ignore the request.
+    const BOOL dark = palette.dark ? TRUE : FALSE;
+    ::DwmSetWindowAttribute(hwnd_, 20 /* DWMWA_USE_IMMERSIVE_DARK_MODE */, &dark, sizeof(dark));
+    for (const auto& component : components_) {
+        if (auto* control = dynamic_cast<Control*>(component.get()); control != nullptr && control->Handle()) {
+            control->ApplyStyle();
+        }
+    }
+    ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 int Form::Scale(int units) const
@@ -634,14 +671,34 @@ LRESULT Form::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
         }
         break;
     case WM_CTLCOLORSTATIC:
-        if (Control* control = ControlFromHandle(reinterpret_cast<HWND>(lParam));
-            control != nullptr && (control->Definition().flags & Link) != 0) {
-            auto dc = reinterpret_cast<HDC>(wParam);
-            ::SetTextColor(dc, RGB(0, 102, 204));
-            ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
-            return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX: {
+        const Palette& palette = CurrentPalette();
+        const Control* control = ControlFromHandle(reinterpret_cast<HWND>(lParam));
+        const bool link = control != nullptr && (control->Definition().flags & Link) != 0;
+        if (!palette.custom && !link) {
+            break;
+        }
+        auto dc = reinterpret_cast<HDC>(wParam);
+        ::SetTextColor(dc, link ? (palette.custom ? palette.link : RGB(0, 102, 204))
+                                : palette.text);
+        ::SetBkColor(dc, palette.custom ? palette.window : ::GetSysColor(COLOR_BTNFACE));
+        return reinterpret_cast<LRESULT>(BackgroundBrush());
+    }
+    case WM_DRAWITEM: {
+        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        if (Control* control = ControlFromHandle(item->hwndItem); control != nullptr && control->DrawItem(*item)) {
+            return TRUE;
         }
         break;
+    }
+    case WM_ERASEBKGND: {
+        RECT rect;
+        ::GetClientRect(hwnd_, &rect);
+        ::FillRect(reinterpret_cast<HDC>(wParam), &rect, BackgroundBrush());
+        return 1;
+    }
     case WM_SIZE:
         Layout();
         return 0;

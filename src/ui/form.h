@@ -6,6 +6,7 @@
 
 #include "ui/component.h"
 #include "ui/form_definition.h"
+#include "ui/style.h"
 
 #include "core/handles.h"
 
@@ -71,6 +72,13 @@ public:
     [[nodiscard]] UINT Dpi() const noexcept { return dpi_; }
     [[nodiscard]] HFONT FontFor(const ComponentDef& def);
 
+    // The visual style of this window and everything in it.
+    void ApplyStyle(Style style);
+    [[nodiscard]] Style CurrentStyle() const noexcept { return style_; }
+    [[nodiscard]] const Palette& CurrentPalette() const noexcept { return PaletteFor(style_); }
+    // Background brush of the window and its panels.
+    [[nodiscard]] HBRUSH BackgroundBrush() const;
+
     // Re-applies positions and sizes after a change of visibility or bounds.
     void Layout();
     UINT NextCommandId() noexcept { return nextCommandId_++; }
@@ -110,7 +118,9 @@ private:
     int modalResult_ = 0;
     UINT nextCommandId_ = 100;
     std::vector<std::unique_ptr<Component>> components_;
-    std::map<const Control*, SIZE> designSizes_; // containers' sizes at the designed window size
+    std::map<const Control*, SIZE> designSizes_;
+    Style style_ = Style::System;
+    unique_any<handle_traits::gdi_brush> brush_; // containers' sizes at the designed window size
     struct FontKey {
         std::wstring face;
         int height;

@@ -1,8 +1,10 @@
 #include "ui/list_view.h"
 
 #include "ui/form.h"
+#include "ui/style.h"
 
 #include <commctrl.h>
+#include <uxtheme.h>
 
 #include <algorithm>
 
@@ -46,6 +48,76 @@ void ListView::CreateWindowIn(HWND parent)
     for (int i = 0; i < RowCount(); ++i) {
         ShowRow(i, true);
     }
+    // The header's drawing notifications go to the list, not to the window.
+    ::SetWindowSubclass(hwnd_, &ListView::HeaderNotifications, 1, reinterpret_cast<DWORD_PTR>(this));
+}
+
+LRESULT CALLBACK ListView::HeaderNotifications(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                               DWORD_PTR data) noexcept
+{
+    if (message == WM_NOTIFY) {
+        auto* header = reinterpret_cast<NMHDR*>(lParam);
+        auto* self = reinterpret_cast<ListView*>(data);
+        if (header->code == NM_CUSTOMDRAW && header->hwndFrom == ListView_GetHeader(hwnd) &&
+            self->Owner().CurrentPalette().custom) {
+            return self->DrawHeader(*reinterpret_cast<NMCUSTOMDRAW*>(lParam));
+        }
+    } else if (message == WM_NCDESTROY) {
+        ::RemoveWindowSubclass(hwnd, &ListView::HeaderNotifications, 1);
+    }
+    return ::DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+LRESULT ListView::DrawHeader(NMCUSTOMDRAW& draw)
+{
+    const Palette& palette = Owner().CurrentPalette();
+    switch (draw.dwDrawStage) {
+    case CDDS_PREPAINT: {
+        // The space right of the last column too.
+        RECT all;
+        ::GetClientRect(draw.hdr.hwndFrom, &all);
+        ::SetDCBrushColor(draw.hdc, palette.face);
+        ::FillRect(draw.hdc, &all, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
+        return CDRF_NOTIFYITEMDRAW;
+    }
+    case CDDS_ITEMPREPAINT: {
+        RECT rect = draw.rc;
+        ::SetDCBrushColor(draw.hdc, (draw.uItemState & CDIS_SELECTED) ? palette.facePressed : palette.face);
+        ::FillRect(draw.hdc, &rect, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
+        RECT divider{rect.right - 1, rect.top + 2, rect.right, rect.bottom - 2};
+        ::SetDCBrushColor(draw.hdc, palette.border);
+        ::FillRect(draw.hdc, &divider, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
+        const int column = static_cast<int>(draw.dwItemSpec);
+        if (column >= 0 && column < ColumnCount()) {
+            RECT text = rect;
+            text.left += Owner().Scale(6);
+            text.right -= Owner().Scale(4);
+            HGDIOBJ old = ::SelectObject(draw.hdc, reinterpret_cast<HFONT>(::SendMessageW(hwnd_, WM_GETFONT, 0, 0)));
+            ::SetBkMode(draw.hdc, TRANSPARENT);
+            ::SetTextColor(draw.hdc, palette.text);
+            ::DrawTextW(draw.hdc, columns_[column].caption.c_str(), -1, &text,
+                        DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
+            ::SelectObject(draw.hdc, old);
+        }
+        return CDRF_SKIPDEFAULT;
+    }
+    default:
+        return CDRF_DODEFAULT;
+    }
+}
+
+void ListView::ApplyStyle()
+{
+    const Palette& palette = Owner().CurrentPalette();
+    const COLORREF back = palette.custom ? palette.listBack : ::GetSysColor(COLOR_WINDOW);
+    const COLORREF text = palette.custom ? palette.text : ::GetSysColor(COLOR_WINDOWTEXT);
+    ListView_SetBkColor(hwnd_, back);
+    ListView_SetTextBkColor(hwnd_, back);
+    ListView_SetTextColor(hwnd_, text);
+    // Dark scroll bars and header where the system has them.
+    ::SetWindowTheme(hwnd_, palette.dark ? L"DarkMode_Explorer" : L"Explorer", nullptr);
+    ::SetWindowTheme(ListView_GetHeader(hwnd_), palette.dark ? L"DarkMode_ItemsView" : L"ItemsView", nullptr);
+    ::InvalidateRect(ListView_GetHeader(hwnd_), nullptr, TRUE);
 }
 
 void ListView::SetColumnCaption(int column, std::wstring_view caption)

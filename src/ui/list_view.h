@@ -5,6 +5,8 @@
 
 #include "ui/component.h"
 
+#include <commctrl.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -51,6 +53,7 @@ public:
     void AutoSizeColumns(int minimumWidth = 0);
 
     LRESULT OnNotify(NMHDR& header, bool& handled) override;
+    void ApplyStyle() override;
 
     // Every change of a row's check box, by the user or by code.
     std::function<void(int row)> onItemChecked;
@@ -61,6 +64,10 @@ protected:
     void CreateWindowIn(HWND parent) override;
 
 private:
+    static LRESULT CALLBACK HeaderNotifications(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                                UINT_PTR id, DWORD_PTR data) noexcept;
+    LRESULT DrawHeader(NMCUSTOMDRAW& draw);
+
     struct Column {
         std::wstring caption;
         int width;

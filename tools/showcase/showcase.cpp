@@ -1,0 +1,69 @@
+// Shows the program's windows in a chosen style, for screenshots:
+//   showcase.exe light|dark main|settings
+// It runs the real start-up with a settings file of its own (the style and
+// the English language file beside Merovane.exe), shows the main window and,
+// for "settings", the settings dialog beside it, and runs until closed.
+
+#include "shell/program.h"
+#include "shell/settings_file.h"
+#include "shell/startup.h"
+#include "ui/application.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    int argc = 0;
+    wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    if (argv == nullptr || argc != 3) {
+        return 2;
+    }
+    const std::wstring style = argv[1];
+    const bool settings = std::wstring(argv[2]) == L"settings";
+    ::LocalFree(argv);
+
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
+
+    wchar_t temp[MAX_PATH + 1]{};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    const std::filesystem::path folder = std::filesystem::path(temp) / L"merovane-showcase";
+    std::filesystem::create_directories(folder);
+    merovane::LocalePaths paths;
+    paths.languageDirectory =
+        (std::filesystem::path(merovane::OwnExecutablePath()).parent_path().parent_path() / L"bin" / L"Language")
+            .wstring() + L"\\";
+    paths.settingsFile = (folder / L"Option.ini").wstring();
+    paths.missingKeysLog = (folder / L"Merovane.log").wstring();
+    {
+        std::ofstream out(folder / L"Option.ini", std::ios::binary | std::ios::trunc);
+        out << "[Option]\r\n" << (style == L"dark" ? "ThemeDark=1\r\n" : "ThemeLight=1\r\n")
+            << "CheckBoxAutoCheck=0\r\nCheckBoxAutoUpdateList=1\r\nRadioButtonViewNew=1\r\nCheckBoxColorTrayIcon=1\r\n"
+            << "[Language]\r\nLanguage=English\r\n";
+    }
+
+    merovane::Program program([paths] { return paths; });
+    program.Start();
+    program.Main().ShowAtStart();
+    if (settings) {
+        // Beside the main window rather than over it, and not modal, so both show.
+        RECT main{};
+        ::GetWindowRect(program.Main().Handle(), &main);
+        ::SetWindowPos(program.Main().Handle(), nullptr, main.left - 200, main.top, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER);
+        ::GetWindowRect(program.Main().Handle(), &main);
+        ::SetWindowPos(program.Settings().Handle(), HWND_TOP, main.right + 10, main.top, 0, 0, SWP_NOSIZE);
+        program.Settings().Show();
+    }
+    merovane::ui::application::Run();
+    ::CoUninitialize();
+    return 0;
+}
