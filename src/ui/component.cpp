@@ -330,47 +330,57 @@ void TabControl::SetTabs(std::vector<std::wstring> tabs)
 void StatusBar::CreateWindowIn(HWND parent)
 {
     CreateChild(parent, STATUSCLASSNAMEW, SBARS_SIZEGRIP, 0, text_);
+    ::SetWindowSubclass(hwnd_, &StatusBar::StyledPaint, 1, reinterpret_cast<DWORD_PTR>(this));
 }
 
 void StatusBar::SetStatusText(std::wstring_view text)
 {
     text_ = text;
-    if (hwnd_ == nullptr) {
-        return;
-    }
-    // Kept readable for SB_GETTEXT, drawn by us in a style's colours.
-    ::SendMessageW(hwnd_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text_.c_str()));
-    if (Owner().CurrentPalette().custom) {
-        ::SendMessageW(hwnd_, SB_SETTEXTW, SBT_OWNERDRAW, reinterpret_cast<LPARAM>(text_.c_str()));
+    if (hwnd_ != nullptr) {
+        ::SendMessageW(hwnd_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text_.c_str()));
     }
 }
 
-bool StatusBar::DrawItem(const DRAWITEMSTRUCT& item)
+// In a style's colours the bar paints itself; the text stays the control's
+// own, for SB_GETTEXT and screen readers.
+LRESULT CALLBACK StatusBar::StyledPaint(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                        DWORD_PTR data) noexcept
 {
-    const Palette& palette = Owner().CurrentPalette();
-    ::SetDCBrushColor(item.hDC, palette.window);
-    ::FillRect(item.hDC, &item.rcItem, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
-    RECT text = item.rcItem;
-    text.left += Owner().Scale(4);
-    ::SetBkMode(item.hDC, TRANSPARENT);
-    ::SetTextColor(item.hDC, palette.text);
-    ::DrawTextW(item.hDC, text_.c_str(), static_cast<int>(text_.size()), &text,
-                DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-    return true;
+    auto* self = reinterpret_cast<StatusBar*>(data);
+    const Palette& palette = self->Owner().CurrentPalette();
+    if (palette.custom && message == WM_ERASEBKGND) {
+        return 1;
+    }
+    if (palette.custom && message == WM_PAINT) {
+        PAINTSTRUCT paint;
+        HDC dc = ::BeginPaint(hwnd, &paint);
+        RECT rect;
+        ::GetClientRect(hwnd, &rect);
+        ::SetDCBrushColor(dc, palette.window);
+        ::FillRect(dc, &rect, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
+        RECT line{rect.left, rect.top, rect.right, rect.top + 1};
+        ::SetDCBrushColor(dc, palette.border);
+        ::FillRect(dc, &line, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
+        HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(hwnd, WM_GETFONT, 0, 0)));
+        RECT text = rect;
+        text.left += self->Owner().Scale(4);
+        ::SetBkMode(dc, TRANSPARENT);
+        ::SetTextColor(dc, palette.text);
+        ::DrawTextW(dc, self->text_.c_str(), static_cast<int>(self->text_.size()), &text,
+                    DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+        ::SelectObject(dc, old);
+        ::EndPaint(hwnd, &paint);
+        return 0;
+    }
+    if (message == WM_NCDESTROY) {
+        ::RemoveWindowSubclass(hwnd, &StatusBar::StyledPaint, 1);
+    }
+    return ::DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
 void StatusBar::ApplyStyle()
 {
-    const Palette& palette = Owner().CurrentPalette();
-    // A themed status bar ignores its background colour.
-    if (palette.custom) {
-        ::SetWindowTheme(hwnd_, L"", L"");
-        ::SendMessageW(hwnd_, SB_SETBKCOLOR, 0, static_cast<LPARAM>(palette.window));
-    } else {
-        ::SetWindowTheme(hwnd_, nullptr, nullptr);
-        ::SendMessageW(hwnd_, SB_SETBKCOLOR, 0, static_cast<LPARAM>(CLR_DEFAULT));
-    }
-    SetStatusText(std::wstring(text_));
+    ::InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
 // ComboBox

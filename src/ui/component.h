@@ -208,13 +208,14 @@ public:
     [[nodiscard]] bool HasCaption() const override { return false; }
     [[nodiscard]] std::wstring Text() const { return text_; }
     void SetStatusText(std::wstring_view text);
-    bool DrawItem(const DRAWITEMSTRUCT& item) override;
     void ApplyStyle() override;
 
 protected:
     void CreateWindowIn(HWND parent) override;
 
 private:
+    static LRESULT CALLBACK StyledPaint(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                        DWORD_PTR data) noexcept;
     std::wstring text_;
 };
 

@@ -43,7 +43,12 @@ protected:
         paths.settingsFile = temp / L"Option.ini";
         paths.missingKeysLog = temp / L"Merovane.log";
     }
-    ~MainWindowTest() override { DrainQuit(); }
+    ~MainWindowTest() override
+    {
+        program.reset();
+        ui::application::SetStyle(ui::Style::System); // the style is the whole process's
+        DrainQuit();
+    }
 
     // The program's windows, created as the start-up creates them.
     Program& Start()
