@@ -106,6 +106,12 @@ struct gdi_brush {
     static void close(pointer value) noexcept { ::DeleteObject(value); }
 };
 
+struct gdi_font {
+    using pointer = HFONT;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { ::DeleteObject(value); }
+};
+
 struct cotaskmem {
     using pointer = void*;
     static pointer invalid() noexcept { return nullptr; }

@@ -596,6 +596,9 @@ void Form::ApplyDpi(UINT dpi)
     for (const auto& component : components_) {
         if (auto* control = dynamic_cast<Control*>(component.get())) {
             control->ApplyFont();
+            if (control->Handle() != nullptr) {
+                control->ApplyStyle(); // images drawn for the old size
+            }
         }
     }
 }

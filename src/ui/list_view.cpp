@@ -21,6 +21,51 @@ ListView::ListView(Form& owner, const ComponentDef& def) : Control(owner, def)
     }
 }
 
+ListView::~ListView()
+{
+    if (checkImages_ != nullptr) {
+        if (hwnd_ != nullptr) {
+            ListView_SetImageList(hwnd_, nullptr, LVSIL_STATE);
+        }
+        ImageList_Destroy(checkImages_);
+    }
+}
+
+void ListView::UpdateCheckImages()
+{
+    if ((Definition().flags & CheckBoxes) == 0) {
+        return;
+    }
+    // Drawn like the window's own check boxes, so a dark list has no white
+    // boxes in it; state 1 is the empty box, state 2 the ticked one.
+    const Palette& palette = Owner().CurrentPalette();
+    const int size = ::GetSystemMetricsForDpi(SM_CXSMICON, Owner().Dpi());
+    HIMAGELIST images = ImageList_Create(size, size, ILC_COLOR32, 2, 0);
+    HDC screen = ::GetDC(nullptr);
+    HDC dc = ::CreateCompatibleDC(screen);
+    for (const bool checked : {false, true}) {
+        HBITMAP bitmap = ::CreateCompatibleBitmap(screen, size, size);
+        HGDIOBJ old = ::SelectObject(dc, bitmap);
+        RECT all{0, 0, size, size};
+        ::SetDCBrushColor(dc, palette.custom ? palette.listBack : ::GetSysColor(COLOR_WINDOW));
+        ::FillRect(dc, &all, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
+        const int box = size * 13 / 16;
+        const RECT glyph{(size - box) / 2, (size - box) / 2, (size - box) / 2 + box, (size - box) / 2 + box};
+        DrawCheckGlyph(dc, glyph, Kind::CheckBox, checked, false, palette, hwnd_);
+        ::SelectObject(dc, old);
+        ImageList_Add(images, bitmap, nullptr);
+        ::DeleteObject(bitmap);
+    }
+    ::DeleteDC(dc);
+    ::ReleaseDC(nullptr, screen);
+    // Replaced sets of ours are freed here; the one the list made is left to it.
+    ListView_SetImageList(hwnd_, images, LVSIL_STATE);
+    if (checkImages_ != nullptr) {
+        ImageList_Destroy(checkImages_);
+    }
+    checkImages_ = images;
+}
+
 void ListView::CreateWindowIn(HWND parent)
 {
     const auto flags = Definition().flags;
@@ -118,6 +163,7 @@ void ListView::ApplyStyle()
     ::SetWindowTheme(hwnd_, palette.dark ? L"DarkMode_Explorer" : L"Explorer", nullptr);
     ::SetWindowTheme(ListView_GetHeader(hwnd_), palette.dark ? L"DarkMode_ItemsView" : L"ItemsView", nullptr);
     ::InvalidateRect(ListView_GetHeader(hwnd_), nullptr, TRUE);
+    UpdateCheckImages();
 }
 
 void ListView::SetColumnCaption(int column, std::wstring_view caption)

@@ -23,6 +23,7 @@ struct ListRow {
 class ListView : public Control {
 public:
     ListView(Form& owner, const ComponentDef& def);
+    ~ListView() override;
 
     [[nodiscard]] int ColumnCount() const noexcept { return static_cast<int>(columns_.size()); }
     [[nodiscard]] const std::wstring& ColumnCaption(int column) const { return columns_.at(column).caption; }
@@ -77,6 +78,9 @@ private:
 
     std::vector<Column> columns_;
     std::vector<ListRow> rows_;
+    void UpdateCheckImages();
+
+    HIMAGELIST checkImages_ = nullptr; // the row check boxes, drawn in the style
     int updateDepth_ = 0;
     bool settingCheck_ = false;
 };

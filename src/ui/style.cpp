@@ -5,6 +5,7 @@
 #include <uxtheme.h>
 #include <vssym32.h>
 
+#include <algorithm>
 #include <string>
 
 namespace merovane::ui {
@@ -72,8 +73,44 @@ int ScaleFor(HWND window, int units)
     return ::MulDiv(units, dpi == 0 ? 96 : static_cast<int>(dpi), 96);
 }
 
+bool HasAllGlyphs(HDC dc, const std::wstring& text)
+{
+    std::wstring indices(text.size(), L'\0');
+    if (text.empty() || ::GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()),
+                                           reinterpret_cast<WORD*>(indices.data()),
+                                           GGI_MARK_NONEXISTING_GLYPHS) == GDI_ERROR) {
+        return true;
+    }
+    return indices.find(static_cast<wchar_t>(0xFFFF)) == std::wstring::npos;
+}
+
+// A caption the window's font has no glyphs for (the menu button's "≡" in
+// some fonts) is drawn with a font that has them.
+unique_any<handle_traits::gdi_font> FallbackFont(HDC dc, const std::wstring& text)
+{
+    if (HasAllGlyphs(dc, text)) {
+        return {};
+    }
+    LOGFONTW current{};
+    ::GetObjectW(::GetCurrentObject(dc, OBJ_FONT), sizeof(current), &current);
+    for (const wchar_t* face : {L"Segoe UI Symbol", L"Segoe UI", L"Arial Unicode MS", L"DejaVu Sans", L"Symbol"}) {
+        LOGFONTW candidate = current;
+        ::lstrcpynW(candidate.lfFaceName, face, LF_FACESIZE);
+        unique_any<handle_traits::gdi_font> font(::CreateFontIndirectW(&candidate));
+        HGDIOBJ old = ::SelectObject(dc, font.get());
+        const bool fits = HasAllGlyphs(dc, text);
+        ::SelectObject(dc, old);
+        if (fits) {
+            return font;
+        }
+    }
+    return {};
+}
+
 void DrawCaption(HDC dc, RECT rect, const std::wstring& text, COLORREF colour, UINT format, bool focus)
 {
+    const auto fallback = FallbackFont(dc, text);
+    HGDIOBJ previous = fallback ? ::SelectObject(dc, fallback.get()) : nullptr;
     ::SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, colour);
     ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect, format | DT_NOPREFIX);
@@ -88,6 +125,9 @@ void DrawCaption(HDC dc, RECT rect, const std::wstring& text, COLORREF colour, U
         }
         ::InflateRect(&measured, 1, 1);
         ::DrawFocusRect(dc, &measured);
+    }
+    if (previous != nullptr) {
+        ::SelectObject(dc, previous);
     }
 }
 
@@ -107,19 +147,7 @@ void DrawSystemButton(const DRAWITEMSTRUCT& item, Kind kind, bool checked, bool 
         const int box = ScaleFor(item.hwndItem, 13);
         RECT glyph{rect.left, rect.top + (rect.bottom - rect.top - box) / 2, rect.left + box, 0};
         glyph.bottom = glyph.top + box;
-        if (theme != nullptr) {
-            const int part = kind == Kind::CheckBox ? BP_CHECKBOX : BP_RADIOBUTTON;
-            int state = kind == Kind::CheckBox ? static_cast<int>(checked ? CBS_CHECKEDNORMAL : CBS_UNCHECKEDNORMAL)
-                                               : static_cast<int>(checked ? RBS_CHECKEDNORMAL : RBS_UNCHECKEDNORMAL);
-            if (disabled) {
-                state += 3; // the *DISABLED states follow NORMAL, HOT, PRESSED
-            }
-            ::DrawThemeBackground(theme, dc, part, state, &glyph, nullptr);
-        } else {
-            UINT flags = kind == Kind::CheckBox ? DFCS_BUTTONCHECK : DFCS_BUTTONRADIO;
-            flags |= (checked ? DFCS_CHECKED : 0) | (disabled ? DFCS_INACTIVE : 0);
-            ::DrawFrameControl(dc, &glyph, DFC_BUTTON, flags);
-        }
+        DrawCheckGlyph(dc, glyph, kind, checked, disabled, kSystem, item.hwndItem);
         RECT label{glyph.right + ScaleFor(item.hwndItem, 4), rect.top, rect.right, rect.bottom};
         DrawCaption(dc, label, text, textColour, DT_LEFT | DT_VCENTER | DT_SINGLELINE, focus);
     } else {
@@ -159,40 +187,7 @@ void DrawStyledButton(const DRAWITEMSTRUCT& item, Kind kind, bool checked, bool 
         const int box = ScaleFor(item.hwndItem, 14);
         RECT glyph{rect.left + 1, rect.top + (rect.bottom - rect.top - box) / 2, rect.left + 1 + box, 0};
         glyph.bottom = glyph.top + box;
-        const COLORREF edge = checked ? palette.accent : palette.text;
-        HGDIOBJ oldPen = ::SelectObject(dc, ::GetStockObject(DC_PEN));
-        HGDIOBJ oldBrush = ::SelectObject(dc, ::GetStockObject(DC_BRUSH));
-        ::SetDCPenColor(dc, disabled ? palette.disabledText : edge);
-        if (kind == Kind::CheckBox) {
-            ::SetDCBrushColor(dc, checked ? palette.accent : palette.face);
-            const int round = ScaleFor(item.hwndItem, 4);
-            ::RoundRect(dc, glyph.left, glyph.top, glyph.right, glyph.bottom, round, round);
-            if (checked) {
-                const int w = glyph.right - glyph.left;
-                ::SetDCPenColor(dc, palette.accentText);
-                const POINT tick[] = {{glyph.left + w * 3 / 14, glyph.top + w * 7 / 14},
-                                      {glyph.left + w * 6 / 14, glyph.top + w * 10 / 14},
-                                      {glyph.left + w * 11 / 14, glyph.top + w * 4 / 14}};
-                for (int thickness = 0; thickness < ScaleFor(item.hwndItem, 2); ++thickness) {
-                    POINT shifted[3];
-                    for (int i = 0; i < 3; ++i) {
-                        shifted[i] = {tick[i].x, tick[i].y + thickness};
-                    }
-                    ::Polyline(dc, shifted, 3);
-                }
-            }
-        } else {
-            ::SetDCBrushColor(dc, palette.face);
-            ::Ellipse(dc, glyph.left, glyph.top, glyph.right, glyph.bottom);
-            if (checked) {
-                const int inset = (glyph.right - glyph.left) / 4;
-                ::SetDCBrushColor(dc, palette.accent);
-                ::SetDCPenColor(dc, palette.accent);
-                ::Ellipse(dc, glyph.left + inset, glyph.top + inset, glyph.right - inset, glyph.bottom - inset);
-            }
-        }
-        ::SelectObject(dc, oldBrush);
-        ::SelectObject(dc, oldPen);
+        DrawCheckGlyph(dc, glyph, kind, checked, disabled, palette, item.hwndItem);
         RECT label{glyph.right + ScaleFor(item.hwndItem, 6), rect.top, rect.right, rect.bottom};
         DrawCaption(dc, label, text, textColour, DT_LEFT | DT_VCENTER | DT_SINGLELINE, focus);
         return;
@@ -207,6 +202,64 @@ void DrawStyledButton(const DRAWITEMSTRUCT& item, Kind kind, bool checked, bool 
 }
 
 } // namespace
+
+void DrawCheckGlyph(HDC dc, const RECT& glyph, Kind kind, bool checked, bool disabled, const Palette& palette,
+                    HWND themeSource)
+{
+    if (!palette.custom) {
+        HTHEME theme = ::IsAppThemed() ? ::OpenThemeData(themeSource, L"BUTTON") : nullptr;
+        if (theme != nullptr) {
+            const int part = kind == Kind::CheckBox ? BP_CHECKBOX : BP_RADIOBUTTON;
+            int state = kind == Kind::CheckBox ? static_cast<int>(checked ? CBS_CHECKEDNORMAL : CBS_UNCHECKEDNORMAL)
+                                               : static_cast<int>(checked ? RBS_CHECKEDNORMAL : RBS_UNCHECKEDNORMAL);
+            if (disabled) {
+                state += 3; // the *DISABLED states follow NORMAL, HOT, PRESSED
+            }
+            ::DrawThemeBackground(theme, dc, part, state, &glyph, nullptr);
+            ::CloseThemeData(theme);
+        } else {
+            UINT flags = kind == Kind::CheckBox ? DFCS_BUTTONCHECK : DFCS_BUTTONRADIO;
+            flags |= (checked ? DFCS_CHECKED : 0) | (disabled ? DFCS_INACTIVE : 0);
+            RECT box = glyph;
+            ::DrawFrameControl(dc, &box, DFC_BUTTON, flags);
+        }
+        return;
+    }
+    const COLORREF edge = checked ? palette.accent : palette.text;
+    HGDIOBJ oldPen = ::SelectObject(dc, ::GetStockObject(DC_PEN));
+    HGDIOBJ oldBrush = ::SelectObject(dc, ::GetStockObject(DC_BRUSH));
+    ::SetDCPenColor(dc, disabled ? palette.disabledText : edge);
+    const int w = glyph.right - glyph.left;
+    if (kind == Kind::CheckBox) {
+        ::SetDCBrushColor(dc, checked ? palette.accent : palette.face);
+        const int round = std::max(2, w / 4);
+        ::RoundRect(dc, glyph.left, glyph.top, glyph.right, glyph.bottom, round, round);
+        if (checked) {
+            ::SetDCPenColor(dc, palette.accentText);
+            const POINT tick[] = {{glyph.left + w * 3 / 14, glyph.top + w * 7 / 14},
+                                  {glyph.left + w * 6 / 14, glyph.top + w * 10 / 14},
+                                  {glyph.left + w * 11 / 14, glyph.top + w * 4 / 14}};
+            for (int thickness = 0; thickness < std::max(1, w / 7); ++thickness) {
+                POINT shifted[3];
+                for (int i = 0; i < 3; ++i) {
+                    shifted[i] = {tick[i].x, tick[i].y + thickness};
+                }
+                ::Polyline(dc, shifted, 3);
+            }
+        }
+    } else {
+        ::SetDCBrushColor(dc, palette.face);
+        ::Ellipse(dc, glyph.left, glyph.top, glyph.right, glyph.bottom);
+        if (checked) {
+            const int inset = w / 4;
+            ::SetDCBrushColor(dc, palette.accent);
+            ::SetDCPenColor(dc, palette.accent);
+            ::Ellipse(dc, glyph.left + inset, glyph.top + inset, glyph.right - inset, glyph.bottom - inset);
+        }
+    }
+    ::SelectObject(dc, oldBrush);
+    ::SelectObject(dc, oldPen);
+}
 
 const Palette& PaletteFor(Style style)
 {

@@ -38,6 +38,11 @@ struct Palette {
 
 const Palette& PaletteFor(Style style);
 
+// Draws a check box's or radio button's box alone, in the palette or as the
+// system draws it (then `themeSource` names the window whose theme is used).
+void DrawCheckGlyph(HDC dc, const RECT& glyph, Kind kind, bool checked, bool disabled, const Palette& palette,
+                    HWND themeSource);
+
 // Draws a button-class control (push button, flat button, check box, radio
 // button) in the palette; with the system look, as the system draws it.
 void DrawButtonControl(const DRAWITEMSTRUCT& item, Kind kind, bool checked, bool down, const Palette& palette);

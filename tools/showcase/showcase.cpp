@@ -46,7 +46,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     {
         std::ofstream out(folder / L"Option.ini", std::ios::binary | std::ios::trunc);
         out << "[Option]\r\n" << (style == L"dark" ? "ThemeDark=1\r\n" : "ThemeLight=1\r\n")
-            << "CheckBoxAutoCheck=0\r\nCheckBoxAutoUpdateList=1\r\nRadioButtonViewNew=1\r\nCheckBoxColorTrayIcon=1\r\n"
+            << "CheckBoxAutoCheck=0\r\nRadioButtonViewNew=1\r\nCheckBoxColorTrayIcon=1\r\n"
             << "[Language]\r\nLanguage=English\r\n";
     }
 
