@@ -1,3 +1,5 @@
+#include "program_fixture.h"
+
 #include "core/error.h"
 #include "core/icon_store.h"
 #include "i18n/ini_file.h"
@@ -20,78 +22,10 @@
 namespace merovane {
 namespace {
 
-const std::wstring kBase(kNotifyIconSettingsKey);
+using test::Entry;
+using test::kBase;
 
-std::wstring Entry(std::wstring_view name)
-{
-    return kBase + L"\\" + std::wstring(name);
-}
-
-void DrainQuit()
-{
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-    }
-}
-
-class MainWindowTest : public ::testing::Test {
-protected:
-    MainWindowTest()
-    {
-        std::filesystem::create_directories(temp.path() / L"Language");
-        paths.languageDirectory = (temp.path() / L"Language").wstring() + L"\\";
-        paths.settingsFile = temp / L"Option.ini";
-        paths.missingKeysLog = temp / L"Merovane.log";
-    }
-    ~MainWindowTest() override
-    {
-        program.reset();
-        ui::application::SetStyle(ui::Style::System); // the style is the whole process's
-        DrainQuit();
-    }
-
-    // The program's windows, created as the start-up creates them.
-    Program& Start()
-    {
-        program = std::make_unique<Program>([this] { return paths; });
-        program->Start();
-        list = &program->Main().Get<ui::ListView>(L"ListView1");
-        return *program;
-    }
-
-    std::vector<std::wstring> Captions() const
-    {
-        std::vector<std::wstring> captions;
-        for (int row = 0; row < list->RowCount(); ++row) {
-            captions.push_back(list->Row(row).caption + (list->Row(row).checked ? L" [x]" : L""));
-        }
-        return captions;
-    }
-
-    int RowOf(std::wstring_view key) const
-    {
-        for (int row = 0; row < list->RowCount(); ++row) {
-            if (list->Row(row).subItems.size() > 2 && list->Row(row).subItems[2] == key) {
-                return row;
-            }
-        }
-        return -1;
-    }
-
-    std::wstring StatusText() const
-    {
-        wchar_t text[128]{};
-        ::SendMessageW(program->Main().Get<ui::StatusBar>(L"StatusBar1").Handle(), SB_GETTEXTW, 0,
-                       reinterpret_cast<LPARAM>(text));
-        return text;
-    }
-
-    test::RegistrySandbox sandbox;
-    test::TempDir temp;
-    LocalePaths paths;
-    std::unique_ptr<Program> program;
-    ui::ListView* list = nullptr;
-};
+class MainWindowTest : public test::ProgramFixture {};
 
 // A small notification area: a system icon, a program with a version
 // resource, one whose executable is gone, and an entry with no values.

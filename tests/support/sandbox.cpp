@@ -40,6 +40,27 @@ private:
 
 } // namespace
 
+namespace {
+
+// Sandboxes nest: when an inner one ends, the outer one's keys come back.
+struct Overrides {
+    HKEY user;
+    HKEY classes;
+};
+std::vector<Overrides>& OverrideStack()
+{
+    static std::vector<Overrides> stack;
+    return stack;
+}
+
+void Apply(const Overrides* overrides)
+{
+    ::RegOverridePredefKey(HKEY_CURRENT_USER, overrides != nullptr ? overrides->user : nullptr);
+    ::RegOverridePredefKey(HKEY_CLASSES_ROOT, overrides != nullptr ? overrides->classes : nullptr);
+}
+
+} // namespace
+
 RegistrySandbox::RegistrySandbox()
 {
     static std::atomic<int> counter{0};
@@ -50,19 +71,23 @@ RegistrySandbox::RegistrySandbox()
     HKEY classes = OpenOrCreate(HKEY_CURRENT_USER, scratchPath_ + L"\\HKCR");
     const LSTATUS userStatus = ::RegOverridePredefKey(HKEY_CURRENT_USER, user);
     const LSTATUS classesStatus = ::RegOverridePredefKey(HKEY_CLASSES_ROOT, classes);
-    ::RegCloseKey(user);
-    ::RegCloseKey(classes);
     if (userStatus != ERROR_SUCCESS || classesStatus != ERROR_SUCCESS) {
-        ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-        ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+        ::RegCloseKey(user);
+        ::RegCloseKey(classes);
+        Apply(OverrideStack().empty() ? nullptr : &OverrideStack().back());
         Fail("RegOverridePredefKey", userStatus != ERROR_SUCCESS ? userStatus : classesStatus);
     }
+    OverrideStack().push_back({user, classes});
 }
 
 RegistrySandbox::~RegistrySandbox()
 {
-    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    const Overrides mine = OverrideStack().back();
+    OverrideStack().pop_back();
+    Apply(OverrideStack().empty() ? nullptr : &OverrideStack().back());
+    ::RegCloseKey(mine.user);
+    ::RegCloseKey(mine.classes);
+    // The scratch key was made under what HKEY_CURRENT_USER was then.
     ::RegDeleteTreeW(HKEY_CURRENT_USER, scratchPath_.c_str());
     ::RegDeleteKeyW(HKEY_CURRENT_USER, scratchPath_.c_str());
 }
