@@ -34,7 +34,7 @@ void TForm2::FormCreate()
     Get<ui::CheckBox>(L"CheckBoxAutoUpdateList").onClick = [this] { CheckBoxAutoUpdateListClick(); };
     Get<ui::CheckBox>(L"CheckBoxAutostart").onClick = [this] { CheckBoxAutostartClick(); };
     Get<ui::Button>(L"ButtonSave").onClick = [this] { ButtonSaveClick(); };
-    onClose = [this](bool&) { main_.SaveNastr(); };
+    onClose = [this](bool&) { main_.SaveNastrOnClose(); };
 
     // 1 ticks the box (and so writes 1 where nothing was stored), 0 clears
     // it; anything else leaves it as it is until the user clicks.
@@ -78,7 +78,7 @@ void TForm2::CheckBoxAutostartClick()
 
 void TForm2::ButtonSaveClick()
 {
-    main_.SaveNastr();
+    main_.SaveNastrOnClose();
     ui::application::ProcessMessages();
     Close();
 }

@@ -523,7 +523,7 @@ void TForm1::HideToTray()
 
 void TForm1::FormClose()
 {
-    SaveNastr();
+    SaveNastrOnClose();
     if (settings_ != nullptr && settings_->Checked(option_key::CheckBoxToTray)) {
         HideToTray();
         return;
@@ -533,7 +533,7 @@ void TForm1::FormClose()
 
 void TForm1::CloseTrayMenuClick()
 {
-    SaveNastr();
+    SaveNastrOnClose();
     Terminate();
 }
 
@@ -668,6 +668,15 @@ void TForm1::SaveNastr()
         settings.WriteInteger(kOptionSection, option_key::Width, window.right - window.left);
     }
     SaveSettings(settings, path);
+}
+
+void TForm1::SaveNastrOnClose()
+{
+    try {
+        SaveNastr();
+    } catch (const Error& error) {
+        ui::application::ShowError(error.message());
+    }
 }
 
 void TForm1::LowerProcessPriority()

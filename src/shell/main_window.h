@@ -91,6 +91,9 @@ public:
     // Settings.
     void LoadNastr();
     void SaveNastr();
+    // SaveNastr for the ways out (closing, exiting): a settings file that
+    // can't be written is reported, and the window still closes.
+    void SaveNastrOnClose();
     [[nodiscard]] bool StartToTray() const noexcept { return startToTray_; }
 
     [[nodiscard]] LanguageMenu& Languages() noexcept { return *languages_; }

@@ -1,9 +1,11 @@
 #include "update/update_dialog.h"
 
+#include "core/error.h"
 #include "forms/forms.h"
 #include "i18n/ini_file.h"
 #include "shell/main_window.h"
 #include "shell/settings_file.h"
+#include "ui/application.h"
 #include "ui/component.h"
 
 namespace merovane {
@@ -14,7 +16,14 @@ void TForm10::FormCreate()
 {
     LoadNastr();
     Get<ui::Button>(L"ButtonClose").onClick = [this] { Close(); };
-    onClose = [this](bool&) { SaveNastr(); };
+    onClose = [this](bool&) {
+        // An unwritable settings file is reported; the dialog closes anyway.
+        try {
+            SaveNastr();
+        } catch (const Error& error) {
+            ui::application::ShowError(error.message());
+        }
+    };
 }
 
 void TForm10::LoadNastr()

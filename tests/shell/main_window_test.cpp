@@ -222,6 +222,21 @@ TEST_F(MainWindowTest, MinimiseAndCloseFollowTheCloseToTrayOption)
     EXPECT_FALSE(ReadOption(IniFile::Load(paths.settingsFile), option_key::CheckBoxToTray));
 }
 
+TEST_F(MainWindowTest, AnUnwritableSettingsFileIsReportedAndTheProgramStillEnds)
+{
+    paths.settingsFile = temp / L"missing\\Option.ini";
+    Program& p = Start();
+    p.Main().Show();
+    bool ended = false;
+    p.Main().onTerminate = [&] { ended = true; };
+    {
+        test::MessageBoxAnswer answer(IDOK);
+        ::SendMessageW(p.Main().Handle(), WM_CLOSE, 0, 0);
+        ASSERT_TRUE(answer.Answered());
+    }
+    EXPECT_TRUE(ended);
+}
+
 TEST_F(MainWindowTest, SettingsAreReadBackAtTheNextStart)
 {
     test::WriteFileBytes(paths.settingsFile, "[Option]\r\nIconSmallMenu=1\r\nIconBigMenu=1\r\nThemeLight=1\r\n"
