@@ -154,7 +154,7 @@ MenuItem* PopupMenu::FindById(UINT id) const
     return FindIn(items_, id);
 }
 
-MenuItem* PopupMenu::Popup(HWND owner, POINT screenPoint, UINT alignment)
+bool PopupMenu::Popup(HWND owner, POINT screenPoint, UINT alignment)
 {
     if (onPopup) {
         onPopup();
@@ -166,10 +166,11 @@ MenuItem* PopupMenu::Popup(HWND owner, POINT screenPoint, UINT alignment)
                                                          screenPoint.x, screenPoint.y, owner, nullptr));
     ::PostMessageW(owner, WM_NULL, 0, 0);
     MenuItem* chosen = id != 0 ? FindById(id) : nullptr;
-    if (chosen != nullptr) {
-        chosen->Click();
+    if (chosen == nullptr) {
+        return false;
     }
-    return chosen;
+    chosen->Click();
+    return true;
 }
 
 } // namespace merovane::ui

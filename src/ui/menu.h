@@ -81,8 +81,9 @@ public:
     [[nodiscard]] unique_hmenu Build() const;
 
     // Shows the menu at a screen point and runs the chosen item. Blocks until
-    // the menu closes. Returns the chosen item, or nullptr.
-    MenuItem* Popup(HWND owner, POINT screenPoint, UINT alignment = TPM_LEFTALIGN | TPM_TOPALIGN);
+    // the menu closes. Returns whether an item was chosen (which its handler
+    // may already have destroyed, as the language entries do).
+    bool Popup(HWND owner, POINT screenPoint, UINT alignment = TPM_LEFTALIGN | TPM_TOPALIGN);
 
     std::function<void()> onPopup;
 
