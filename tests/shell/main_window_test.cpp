@@ -12,6 +12,7 @@
 #include "ui/component.h"
 #include "ui/list_view.h"
 #include "ui/menu.h"
+#include "ui/tray_icon.h"
 
 #include <gtest/gtest.h>
 
@@ -235,6 +236,27 @@ TEST_F(MainWindowTest, AnUnwritableSettingsFileIsReportedAndTheProgramStillEnds)
         ASSERT_TRUE(answer.Answered());
     }
     EXPECT_TRUE(ended);
+}
+
+TEST_F(MainWindowTest, TheTrayIconLivesFromStartToExit)
+{
+    Program& p = Start();
+    auto& tray = p.Main().Get<ui::TrayIcon>(L"TrayIcon1");
+    EXPECT_TRUE(tray.Added());
+    EXPECT_EQ(tray.Hint(), L"Merovane"); // until the pointer first moves over it
+    p.Main().TrayIcon1MouseMove();
+    // The test executable has no version resource: an empty description and version.
+    EXPECT_EQ(tray.Hint(), L"\r " + ArchitectureLabel());
+
+    // Explorer restarted: the icon is added to the new taskbar.
+    tray.Remove();
+    ::SendMessageW(p.Main().Handle(), ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(tray.Added());
+
+    p.Main().onTerminate = [] {};
+    p.Main().Get<ui::MenuItem>(L"CloseTrayMenu").Click();
+    EXPECT_FALSE(tray.Added());
+    EXPECT_FALSE(::IsWindow(p.Main().Handle()));
 }
 
 TEST_F(MainWindowTest, SettingsAreReadBackAtTheNextStart)
