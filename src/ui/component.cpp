@@ -4,6 +4,8 @@
 #include "ui/style.h"
 
 #include <commctrl.h>
+#include <initguid.h>
+#include <oleacc.h>
 #include <uxtheme.h>
 
 namespace merovane::ui {
@@ -14,6 +16,40 @@ bool Is(std::wstring_view property, std::wstring_view name)
 {
     return ::CompareStringOrdinal(property.data(), static_cast<int>(property.size()), name.data(),
                                   static_cast<int>(name.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Check boxes and radio buttons draw themselves, so the system sees push
+// buttons; tell assistive technology what they are and whether they are on.
+void AnnotateCheckState(HWND hwnd, Kind kind, bool checked)
+{
+    if (hwnd == nullptr) {
+        return;
+    }
+    IAccPropServices* services = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
+                                  reinterpret_cast<void**>(&services)))) {
+        return; // no COM on this thread, or no accessibility services
+    }
+    VARIANT value{};
+    value.vt = VT_I4;
+    value.lVal = kind == Kind::CheckBox ? ROLE_SYSTEM_CHECKBUTTON : ROLE_SYSTEM_RADIOBUTTON;
+    services->SetHwndProp(hwnd, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_ROLE, value);
+    value.lVal = STATE_SYSTEM_FOCUSABLE | (checked ? STATE_SYSTEM_CHECKED : 0);
+    services->SetHwndProp(hwnd, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_STATE, value);
+    services->Release();
+}
+
+// The owner-drawn boxes answer BM_GETCHECK as native ones do.
+LRESULT CALLBACK AnswerGetCheck(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                DWORD_PTR data) noexcept
+{
+    if (message == BM_GETCHECK) {
+        return *reinterpret_cast<const bool*>(data) ? BST_CHECKED : BST_UNCHECKED;
+    }
+    if (message == WM_NCDESTROY) {
+        ::RemoveWindowSubclass(hwnd, &AnswerGetCheck, 1);
+    }
+    return ::DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
 } // namespace
@@ -211,6 +247,8 @@ CheckBox::CheckBox(Form& owner, const ComponentDef& def) : Control(owner, def), 
 void CheckBox::CreateWindowIn(HWND parent)
 {
     CreateChild(parent, WC_BUTTONW, BS_OWNERDRAW | WS_TABSTOP, 0, caption_);
+    ::SetWindowSubclass(hwnd_, &AnswerGetCheck, 1, reinterpret_cast<DWORD_PTR>(&checked_));
+    AnnotateCheckState(hwnd_, Kind::CheckBox, checked_);
 }
 
 bool CheckBox::DrawItem(const DRAWITEMSTRUCT& item)
@@ -227,6 +265,7 @@ void CheckBox::SetChecked(bool checked)
     checked_ = checked;
     if (hwnd_ != nullptr) {
         ::InvalidateRect(hwnd_, nullptr, TRUE);
+        AnnotateCheckState(hwnd_, Kind::CheckBox, checked_);
     }
     if (onClick) {
         onClick();
@@ -250,6 +289,8 @@ RadioButton::RadioButton(Form& owner, const ComponentDef& def)
 void RadioButton::CreateWindowIn(HWND parent)
 {
     CreateChild(parent, WC_BUTTONW, BS_OWNERDRAW | WS_TABSTOP, 0, caption_);
+    ::SetWindowSubclass(hwnd_, &AnswerGetCheck, 1, reinterpret_cast<DWORD_PTR>(&checked_));
+    AnnotateCheckState(hwnd_, Kind::RadioButton, checked_);
 }
 
 bool RadioButton::DrawItem(const DRAWITEMSTRUCT& item)
@@ -262,6 +303,7 @@ void RadioButton::ShowState()
 {
     if (hwnd_ != nullptr) {
         ::InvalidateRect(hwnd_, nullptr, TRUE);
+        AnnotateCheckState(hwnd_, Kind::RadioButton, checked_);
     }
 }
 

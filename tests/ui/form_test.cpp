@@ -102,9 +102,11 @@ TEST_F(FormTest, CheckBoxRunsItsClickWhenItsStateChanges)
     EXPECT_EQ(clicks, 0);
     check.SetChecked(true);
     EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(::SendMessageW(check.Handle(), BM_GETCHECK, 0, 0), BST_CHECKED);
     ClickButton(check.Handle()); // the user unticks it
     EXPECT_EQ(clicks, 2);
     EXPECT_FALSE(check.Checked());
+    EXPECT_EQ(::SendMessageW(check.Handle(), BM_GETCHECK, 0, 0), BST_UNCHECKED);
 }
 
 TEST_F(FormTest, RadioButtonsClickOnlyWhenCheckedAndOnlyWithinTheirParent)
@@ -130,8 +132,8 @@ TEST_F(FormTest, RadioButtonsClickOnlyWhenCheckedAndOnlyWithinTheirParent)
     EXPECT_EQ(a2Clicks, 1);
     ClickButton(a2.Handle()); // already checked
     EXPECT_EQ(a2Clicks, 1);
-    EXPECT_FALSE(a1.Checked());
-    EXPECT_TRUE(a2.Checked());
+    EXPECT_EQ(::SendMessageW(a1.Handle(), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(::SendMessageW(a2.Handle(), BM_GETCHECK, 0, 0), BST_CHECKED);
 }
 
 TEST_F(FormTest, MenusShowWhatIsVisibleWithoutStraySeparators)
