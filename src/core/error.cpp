@@ -17,6 +17,19 @@ std::string ToUtf8(std::wstring_view text)
     return result;
 }
 
+std::wstring FromUtf8(std::string_view text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring result(static_cast<size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0) {
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
+    }
+    return result;
+}
+
 std::wstring SystemMessage(DWORD code)
 {
     wchar_t* buffer = nullptr;

@@ -42,5 +42,6 @@ inline void CheckWin32(LSTATUS status)
 }
 
 std::string ToUtf8(std::wstring_view text);
+std::wstring FromUtf8(std::string_view text);
 
 } // namespace merovane

@@ -1,4 +1,6 @@
+#include "core/error.h"
 #include "shell/program.h"
+#include "ui/application.h"
 #include "shell/startup.h"
 
 #include <windows.h>
@@ -16,10 +18,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     ::InitCommonControlsEx(&controls);
 
     int exitCode = 0;
-    {
+    try {
         merovane::Program program(&merovane::LocalePaths::ForProgram);
         program.Start();
         exitCode = program.Run();
+    } catch (const merovane::Error& error) {
+        // Only the start-up can get here: every event handler catches its own.
+        merovane::ui::application::ShowError(error.message());
+        exitCode = 1;
+    } catch (const std::exception& error) {
+        merovane::ui::application::ShowError(merovane::FromUtf8(error.what()));
+        exitCode = 1;
     }
     if (SUCCEEDED(com)) {
         ::CoUninitialize();

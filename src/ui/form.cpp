@@ -23,17 +23,6 @@ bool NamesEqual(std::wstring_view a, std::wstring_view b)
            CSTR_EQUAL;
 }
 
-std::wstring Widen(const char* text)
-{
-    std::wstring result;
-    const int size = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
-    if (size > 1) {
-        result.resize(static_cast<size_t>(size - 1));
-        ::MultiByteToWideChar(CP_UTF8, 0, text, -1, result.data(), size);
-    }
-    return result;
-}
-
 // Runs an event handler: an error it lets escape is shown, never propagated
 // through the window procedure.
 template <typename Call>
@@ -44,7 +33,7 @@ void Guarded(Call&& call) noexcept
     } catch (const Error& error) {
         application::ShowError(error.message());
     } catch (const std::exception& error) {
-        application::ShowError(Widen(error.what()));
+        application::ShowError(FromUtf8(error.what()));
     } catch (...) {
         application::ShowError(L"Unknown error");
     }
