@@ -1,5 +1,6 @@
 #include "core/error.h"
 #include "core/handles.h"
+#include "support/dialogs.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 namespace merovane {
 namespace {
@@ -36,6 +38,7 @@ public:
     }
 
     [[nodiscard]] bool Started() const { return static_cast<bool>(process_); }
+    [[nodiscard]] DWORD Id() const noexcept { return id_; }
 
     // The program's main window once it is visible, or nullptr.
     HWND WaitForMainWindow(std::chrono::seconds timeout) const
@@ -125,6 +128,53 @@ TEST(Program, RunsOncePerLogonAndEndsWhenClosed)
     std::ifstream saved(std::filesystem::path(settings), std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("Window=wsNormal"), std::string::npos);
+}
+
+// Sets the build number the system reports to new processes, and puts the
+// old one back afterwards.
+class ReportedBuild {
+public:
+    explicit ReportedBuild(const wchar_t* build)
+    {
+        for (const wchar_t* name : {L"CurrentBuildNumber", L"CurrentBuild"}) {
+            saved_.emplace_back(name, Read(name));
+            Write(name, build);
+        }
+    }
+    ~ReportedBuild()
+    {
+        for (const auto& [name, value] : saved_) {
+            Write(name.c_str(), value.c_str());
+        }
+    }
+
+private:
+    static constexpr wchar_t kKey[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion";
+    static std::wstring Read(const wchar_t* name)
+    {
+        wchar_t value[64]{};
+        DWORD size = sizeof(value);
+        ::RegGetValueW(HKEY_LOCAL_MACHINE, kKey, name, RRF_RT_REG_SZ, nullptr, value, &size);
+        return value;
+    }
+    static void Write(const wchar_t* name, const wchar_t* value)
+    {
+        ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, name, REG_SZ, value,
+                          static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+    }
+    std::vector<std::pair<std::wstring, std::wstring>> saved_;
+};
+
+TEST(Program, BeforeWindows11ItSaysSoAndEnds)
+{
+    ReportedBuild older(L"21999");
+    RunningProgram program;
+    ASSERT_TRUE(program.Started());
+    test::MessageBoxAnswer answer(IDOK, program.Id());
+    ASSERT_TRUE(answer.Answered(60'000)) << "no message appeared";
+    EXPECT_EQ(answer.Title(), L"Ошибка");
+    EXPECT_EQ(answer.Text(), L"Эта программа работает только на Windows 11.");
+    EXPECT_EQ(program.WaitForExit(30'000), 0u);
 }
 
 } // namespace

@@ -8,6 +8,7 @@ namespace {
 
 struct Search {
     const wchar_t* windowClass;
+    DWORD process;
     HWND found;
 };
 
@@ -18,18 +19,18 @@ BOOL CALLBACK FindOwnWindow(HWND window, LPARAM parameter)
     ::GetWindowThreadProcessId(window, &process);
     wchar_t name[64]{};
     ::GetClassNameW(window, name, 64);
-    if (process == ::GetCurrentProcessId() && ::IsWindowVisible(window) && lstrcmpW(name, search->windowClass) == 0) {
+    if (process == search->process && ::IsWindowVisible(window) && lstrcmpW(name, search->windowClass) == 0) {
         search->found = window;
         return FALSE;
     }
     return TRUE;
 }
 
-HWND WaitForWindow(const wchar_t* windowClass, const std::atomic<bool>& stop)
+HWND WaitForWindow(const wchar_t* windowClass, const std::atomic<bool>& stop, DWORD process = ::GetCurrentProcessId())
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!stop && std::chrono::steady_clock::now() < deadline) {
-        Search search{windowClass, nullptr};
+        Search search{windowClass, process, nullptr};
         ::EnumWindows(FindOwnWindow, reinterpret_cast<LPARAM>(&search));
         if (search.found != nullptr) {
             return search.found;
@@ -57,10 +58,10 @@ bool WaitFor(const std::atomic<bool>& flag, DWORD timeoutMs)
 
 } // namespace
 
-MessageBoxAnswer::MessageBoxAnswer(int id)
+MessageBoxAnswer::MessageBoxAnswer(int id, DWORD processId)
 {
-    worker_ = std::thread([this, id] {
-        HWND box = WaitForWindow(L"#32770", stop_);
+    worker_ = std::thread([this, id, processId] {
+        HWND box = WaitForWindow(L"#32770", stop_, processId);
         if (box == nullptr) {
             return;
         }

@@ -13,8 +13,9 @@ namespace merovane::test {
 
 class MessageBoxAnswer {
 public:
-    // Presses the button `id` (IDYES, IDNO, IDOK...) of the next message box.
-    explicit MessageBoxAnswer(int id);
+    // Presses the button `id` (IDYES, IDNO, IDOK...) of the next message box
+    // of this process, or of the process `processId`.
+    explicit MessageBoxAnswer(int id, DWORD processId = ::GetCurrentProcessId());
     ~MessageBoxAnswer();
     MessageBoxAnswer(const MessageBoxAnswer&) = delete;
     MessageBoxAnswer& operator=(const MessageBoxAnswer&) = delete;
