@@ -112,8 +112,11 @@ HWND Control::CreateChild(HWND parent, const wchar_t* windowClass, DWORD style, 
         style |= WS_DISABLED;
     }
     const std::wstring title(text);
-    hwnd_ = ::CreateWindowExW(exStyle, windowClass, title.c_str(), style, 0, 0, 0, 0, parent, nullptr,
-                              ::GetModuleHandleW(nullptr), nullptr);
+    // A control id of its own: keyboard navigation reports by id.
+    id_ = static_cast<int>(Owner().NextCommandId());
+    hwnd_ = ::CreateWindowExW(exStyle, windowClass, title.c_str(), style, 0, 0, 0, 0, parent,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)), ::GetModuleHandleW(nullptr),
+                              nullptr);
     if (hwnd_ != nullptr) {
         ApplyFont();
     }

@@ -69,6 +69,7 @@ public:
     ~Control() override;
 
     [[nodiscard]] HWND Handle() const noexcept { return hwnd_; }
+    [[nodiscard]] int ControlId() const noexcept { return id_; }
     [[nodiscard]] bool HasCaption() const override { return true; }
     [[nodiscard]] bool HasHint() const override { return true; }
 
@@ -105,6 +106,7 @@ protected:
     void ApplyFont();
 
     HWND hwnd_ = nullptr;
+    int id_ = 0;
     Bounds bounds_;
     bool visible_;
     bool enabled_;

@@ -631,7 +631,31 @@ LRESULT Form::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
             control->OnCommand(HIWORD(wParam));
             return 0;
         }
+        if (lParam == 0) {
+            // Enter and Escape, as the dialog keyboard handling reports them:
+            // the default button's id, or IDCANCEL.
+            const int id = LOWORD(wParam);
+            for (const auto& component : components_) {
+                if (auto* control = dynamic_cast<Control*>(component.get());
+                    control != nullptr && control->ControlId() == id && control->Enabled()) {
+                    control->OnCommand(BN_CLICKED);
+                    return 0;
+                }
+            }
+            if (id == IDCANCEL && def_.border != Border::Sizeable) {
+                Close();
+                return 0;
+            }
+        }
         break;
+    case DM_GETDEFID:
+        for (const auto& component : components_) {
+            if (auto* button = dynamic_cast<Button*>(component.get());
+                button != nullptr && (button->Definition().flags & DefaultButton) != 0 && button->Visible()) {
+                return MAKELRESULT(button->ControlId(), DC_HASDEFID);
+            }
+        }
+        return 0;
     case WM_NOTIFY: {
         auto* header = reinterpret_cast<NMHDR*>(lParam);
         if (Control* control = ControlFromHandle(header->hwndFrom)) {

@@ -26,6 +26,8 @@ constexpr ComponentDef kComponents[] = {
      .flags = Checked},
     {.kind = Kind::ListView, .name = L"ListView1", .parent = L"GroupBoxB", .bounds = {8, 40, 180, 150},
      .flags = CheckBoxes | RowSelect, .items = L"Name\nCompany", .value = 80},
+    {.kind = Kind::Button, .name = L"ButtonOk", .parent = L"GroupBoxB", .caption = L"Ok", .bounds = {8, 200, 80, 24},
+     .flags = DefaultButton},
     {.kind = Kind::PopupMenu, .name = L"PopupMenu1"},
     {.kind = Kind::MenuItem, .name = L"N1", .parent = L"PopupMenu1", .caption = L"-"},
     {.kind = Kind::MenuItem, .name = L"Hidden", .parent = L"PopupMenu1", .caption = L"Hidden", .flags = Hidden},
@@ -107,6 +109,18 @@ TEST_F(FormTest, CheckBoxRunsItsClickWhenItsStateChanges)
     EXPECT_EQ(clicks, 2);
     EXPECT_FALSE(check.Checked());
     EXPECT_EQ(::SendMessageW(check.Handle(), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+}
+
+TEST_F(FormTest, EnterPressesTheDefaultButton)
+{
+    int clicks = 0;
+    form.Get<Button>(L"ButtonOk").onClick = [&] { ++clicks; };
+    form.Show();
+    ::SetFocus(form.Get<CheckBox>(L"CheckBoxOne").Handle());
+    ::PostMessageW(form.Get<CheckBox>(L"CheckBoxOne").Handle(), WM_KEYDOWN, VK_RETURN, 0);
+    application::ProcessMessages();
+    EXPECT_EQ(clicks, 1);
+    EXPECT_FALSE(form.Get<CheckBox>(L"CheckBoxOne").Checked());
 }
 
 TEST_F(FormTest, RadioButtonsClickOnlyWhenCheckedAndOnlyWithinTheirParent)
