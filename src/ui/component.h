@@ -88,6 +88,8 @@ public:
     virtual bool DrawItem(const DRAWITEMSTRUCT& /*item*/) { return false; }
     // Takes on the window's visual style.
     virtual void ApplyStyle() {}
+    // Sizes the control keeps in pixels of its own follow a new monitor DPI.
+    virtual void DpiChanged(UINT /*oldDpi*/, UINT /*newDpi*/) {}
     virtual LRESULT OnNotify(NMHDR& /*header*/, bool& handled)
     {
         handled = false;

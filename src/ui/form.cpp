@@ -577,6 +577,7 @@ void Form::LayoutChildren(const Component* parent, RECT area)
 
 void Form::ApplyDpi(UINT dpi)
 {
+    const UINT old = dpi_;
     dpi_ = dpi;
     for (auto& [key, font] : fonts_) {
         ::DeleteObject(font);
@@ -586,6 +587,7 @@ void Form::ApplyDpi(UINT dpi)
         if (auto* control = dynamic_cast<Control*>(component.get())) {
             control->ApplyFont();
             if (control->Handle() != nullptr) {
+                control->DpiChanged(old, dpi);
                 control->ApplyStyle(); // images drawn for the old size
             }
         }

@@ -166,6 +166,17 @@ void ListView::ApplyStyle()
     UpdateCheckImages();
 }
 
+void ListView::DpiChanged(UINT oldDpi, UINT newDpi)
+{
+    if (oldDpi == 0 || oldDpi == newDpi) {
+        return;
+    }
+    for (int column = 0; column < ColumnCount(); ++column) {
+        const int width = ListView_GetColumnWidth(hwnd_, column);
+        ListView_SetColumnWidth(hwnd_, column, ::MulDiv(width, static_cast<int>(newDpi), static_cast<int>(oldDpi)));
+    }
+}
+
 void ListView::SetColumnCaption(int column, std::wstring_view caption)
 {
     columns_.at(column).caption = caption;

@@ -55,6 +55,7 @@ public:
 
     LRESULT OnNotify(NMHDR& header, bool& handled) override;
     void ApplyStyle() override;
+    void DpiChanged(UINT oldDpi, UINT newDpi) override;
 
     // Every change of a row's check box, by the user or by code.
     std::function<void(int row)> onItemChecked;

@@ -244,6 +244,24 @@ TEST_F(FormTest, ListViewReportsEveryCheckChangeOnce)
     EXPECT_STREQ(company, L"B Corp");
 }
 
+TEST_F(FormTest, AMonitorOfAnotherDpiRescalesTheWindow)
+{
+    auto& list = form.Get<ListView>(L"ListView1");
+    const int column = ListView_GetColumnWidth(list.Handle(), 0);
+    const UINT dpi = form.Dpi();
+    RECT suggested;
+    ::GetWindowRect(form.Handle(), &suggested);
+    suggested.right = suggested.left + (suggested.right - suggested.left) * 2;
+    suggested.bottom = suggested.top + (suggested.bottom - suggested.top) * 2;
+    ::SendMessageW(form.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi * 2, dpi * 2), reinterpret_cast<LPARAM>(&suggested));
+    EXPECT_EQ(form.Dpi(), dpi * 2);
+    EXPECT_EQ(form.Scale(10), ::MulDiv(10, static_cast<int>(dpi) * 2, 96));
+    EXPECT_EQ(ListView_GetColumnWidth(list.Handle(), 0), column * 2);
+    RECT window;
+    ::GetWindowRect(form.Handle(), &window);
+    EXPECT_EQ(window.right - window.left, suggested.right - suggested.left);
+}
+
 TEST_F(FormTest, ListViewSortsStablyAndKeepsTheSelection)
 {
     auto& list = form.Get<ListView>(L"ListView1");
