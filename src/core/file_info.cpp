@@ -100,6 +100,22 @@ void ShareImageLists(HWND listView)
 
 } // namespace
 
+std::wstring OwnExecutablePath()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return {};
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
 std::wstring TranslationName(WORD language, WORD codePage)
 {
     if (language == 0 && codePage == 0) {

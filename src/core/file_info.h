@@ -12,6 +12,9 @@
 
 namespace merovane {
 
+// Full path of the running executable, as the system reports it.
+std::wstring OwnExecutablePath();
+
 // The named string of the file's version resource ("CompanyName", ...), or "".
 std::wstring GetVersionInfoString(const std::wstring& file, std::wstring_view name);
 std::wstring GetFileDescription(const std::wstring& file);

@@ -18,19 +18,6 @@ std::wstring WithTrailingBackslash(std::wstring_view folder)
     return result;
 }
 
-std::wstring ExecutablePath()
-{
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
 std::wstring RoamingAppDataDirectory()
 {
     wchar_t folder[MAX_PATH] = {};
@@ -70,7 +57,7 @@ bool CreateFolderTree(const std::wstring& folder)
 
 std::wstring ExecutableDirectory()
 {
-    std::wstring path = ExecutablePath();
+    std::wstring path = OwnExecutablePath();
     path.resize(path.find_last_of(L'\\') + 1); // npos + 1 == 0
     return path;
 }
@@ -110,7 +97,7 @@ void CreateSettingsFolder(std::wstring_view settingsPath) noexcept
 std::wstring PortablePath()
 {
     std::wstring path = SettingsPathFor(PortableMode(), ExecutableDirectory(), RoamingAppDataDirectory(),
-                                        GetCompanyName(ExecutablePath()));
+                                        GetCompanyName(OwnExecutablePath()));
     CreateSettingsFolder(path);
     return path;
 }

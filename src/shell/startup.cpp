@@ -62,22 +62,6 @@ std::wstring ArchitectureLabel()
     return sizeof(void*) == 8 ? L"(64-bit)" : L"(32-bit)";
 }
 
-std::wstring OwnExecutablePath()
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) {
-            return {};
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 std::wstring ProgramVersionText()
 {
     return GetFileVersionText(OwnExecutablePath());

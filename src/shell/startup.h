@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "core/file_info.h"
+
 #include <string>
 
 namespace merovane {
@@ -20,8 +22,6 @@ bool IsWindows11();
 
 // "(64-bit)" or "(32-bit)": the bitness of this build.
 std::wstring ArchitectureLabel();
-// Full path of the running executable.
-std::wstring OwnExecutablePath();
 // The file version of the running executable, e.g. "1.0.0.0".
 std::wstring ProgramVersionText();
 // The main window's caption: title, version, bitness, and " Portable".
