@@ -1,5 +1,7 @@
 #include "support/sandbox.h"
 
+#include "core/file_info.h"
+
 #include <atomic>
 #include <cstring>
 #include <fstream>
@@ -123,16 +125,7 @@ std::wstring TempDir::operator/(std::wstring_view name) const
 
 std::filesystem::path TestBinaryDir()
 {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            break;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-    return std::filesystem::path(buffer).parent_path();
+    return std::filesystem::path(OwnExecutablePath()).parent_path();
 }
 
 std::wstring FixturePath(std::wstring_view name)
