@@ -37,6 +37,16 @@ static constexpr ui::ComponentDef kComponents[] = {
      .caption = L"Ошибка"},
     {.kind = Kind::MenuItem, .name = L"LangOnlyWindows", .parent = L"PopupMenuLanguage",
      .caption = L"Эта программа работает только на Windows 11."},
+    // "%s" stands for the file or the entry's name.
+    {.kind = Kind::MenuItem, .name = L"LangSettingsNotRead", .parent = L"PopupMenuLanguage",
+     .caption = L"Не удалось прочитать файл настроек «%s». Программа работает с настройками по умолчанию "
+                L"и не сохранит их до следующего запуска."},
+    {.kind = Kind::MenuItem, .name = L"LangSettingsNotSaved", .parent = L"PopupMenuLanguage",
+     .caption = L"Настройки не сохранены: не удалось записать файл «%s»."},
+    {.kind = Kind::MenuItem, .name = L"LangIconNotChanged", .parent = L"PopupMenuLanguage",
+     .caption = L"Не удалось изменить значок «%s»."},
+    {.kind = Kind::MenuItem, .name = L"LangPolicyNotApplied", .parent = L"PopupMenuLanguage",
+     .caption = L"Не удалось применить правило для новых значков."},
 
     // Opened from the "≡" button and from the tray icon; each opening shows
     // its own subset of the items.

@@ -44,6 +44,13 @@ static constexpr ui::ComponentDef kComponents[] = {
      .align = Align::Bottom, .flags = Framed},
     {.kind = Kind::Button, .name = L"ButtonSave", .parent = L"TabControlButtons", .caption = L"Ok",
      .bounds = {0, 0, 334, 35}, .align = Align::Client, .flags = Bold | HandCursor},
+
+    // Message texts: captions, so that a language file translates them.
+    {.kind = Kind::PopupMenu, .name = L"PopupMenuLanguage"},
+    {.kind = Kind::MenuItem, .name = L"LangAutostartNotChanged", .parent = L"PopupMenuLanguage",
+     .caption = L"Не удалось изменить автозагрузку при старте Windows."},
+    {.kind = Kind::MenuItem, .name = L"LangChevronNotChanged", .parent = L"PopupMenuLanguage",
+     .caption = L"Не удалось изменить меню скрытых значков на панели задач."},
 };
 
 } // namespace

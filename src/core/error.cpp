@@ -30,6 +30,27 @@ std::wstring FromUtf8(std::string_view text)
     return result;
 }
 
+Error InContext(std::wstring_view context, const Error& cause)
+{
+    std::wstring message(context);
+    message += L"\r\n";
+    message += cause.message();
+    return Error(cause.code(), std::move(message));
+}
+
+std::wstring FormatText(std::wstring_view text, std::wstring_view argument)
+{
+    std::wstring result(text);
+    const size_t at = result.find(L"%s");
+    if (at == std::wstring::npos) {
+        result += L' ';
+        result += argument;
+    } else {
+        result.replace(at, 2, argument);
+    }
+    return result;
+}
+
 std::wstring SystemMessage(DWORD code)
 {
     wchar_t* buffer = nullptr;

@@ -30,6 +30,14 @@ private:
 // break. Codes the system has no text for read "Error <code>".
 std::wstring SystemMessage(DWORD code);
 
+// The same error with a first line that names what failed and what it means
+// for the user; the system's text stays below it as the second line.
+Error InContext(std::wstring_view context, const Error& cause);
+
+// A message text with "%s" replaced by `argument` (the first one only); a text
+// without "%s", such as an older translation, gets the argument appended.
+std::wstring FormatText(std::wstring_view text, std::wstring_view argument);
+
 [[noreturn]] void ThrowWin32(DWORD code);
 [[noreturn]] void ThrowLastError();
 

@@ -24,7 +24,8 @@ LocalePaths LocalePaths::ForProgram()
 
 std::wstring LocalePaths::ActiveLanguage() const
 {
-    return IniFile::Load(settingsFile).ReadString(L"Language", L"Language", L"");
+    // An unreadable settings file means no language chosen, as a missing one does.
+    return ReadSettings(settingsFile).ReadString(L"Language", L"Language", L"");
 }
 
 std::wstring LocalePaths::LanguageFile(std::wstring_view baseName) const

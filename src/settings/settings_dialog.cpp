@@ -1,5 +1,6 @@
 #include "settings/settings_dialog.h"
 
+#include "core/error.h"
 #include "core/file_info.h"
 #include "forms/forms.h"
 #include "settings/autostart.h"
@@ -24,6 +25,16 @@ constexpr std::wstring_view kStoredControls[] = {
 
 } // namespace
 
+template <typename Call>
+void TForm2::ReportingErrors(Call&& call)
+{
+    try {
+        call();
+    } catch (const Error& error) {
+        ui::application::ShowError(error.message());
+    }
+}
+
 TForm2::TForm2(TForm1& main) : ui::Form(forms::Form2Definition()), main_(main) {}
 
 void TForm2::FormCreate()
@@ -39,10 +50,8 @@ void TForm2::FormCreate()
     // 1 ticks the box (and so writes 1 where nothing was stored), 0 clears
     // it; anything else leaves it as it is until the user clicks.
     const std::int32_t chevron = GetChevronVisibility();
-    if (chevron == 1) {
-        Get<ui::CheckBox>(L"CheckBoxHiddenIcons").SetChecked(true);
-    } else if (chevron == 0) {
-        Get<ui::CheckBox>(L"CheckBoxHiddenIcons").SetChecked(false);
+    if (chevron == 1 || chevron == 0) {
+        ReportingErrors([&] { Get<ui::CheckBox>(L"CheckBoxHiddenIcons").SetChecked(chevron == 1); });
     }
 }
 
@@ -62,7 +71,11 @@ void TForm2::CheckBoxColorTrayIconClick()
 
 void TForm2::CheckBoxHiddenIconsClick()
 {
-    SetChevronVisibility(Checked(L"CheckBoxHiddenIcons"));
+    try {
+        SetChevronVisibility(Checked(L"CheckBoxHiddenIcons"));
+    } catch (const Error& error) {
+        throw InContext(Message(L"LangChevronNotChanged"), error);
+    }
 }
 
 void TForm2::CheckBoxAutoUpdateListClick()
@@ -73,7 +86,11 @@ void TForm2::CheckBoxAutoUpdateListClick()
 void TForm2::CheckBoxAutostartClick()
 {
     const std::wstring executable = OwnExecutablePath();
-    ApplyAutoStart(Checked(L"CheckBoxAutostart"), executable, GetFileDescription(executable));
+    try {
+        ApplyAutoStart(Checked(L"CheckBoxAutostart"), executable, GetFileDescription(executable));
+    } catch (const Error& error) {
+        throw InContext(Message(L"LangAutostartNotChanged"), error);
+    }
 }
 
 void TForm2::ButtonSaveClick()
@@ -85,7 +102,7 @@ void TForm2::ButtonSaveClick()
 
 void TForm2::LoadNastr()
 {
-    Get<ui::CheckBox>(L"CheckBoxAutostart").SetChecked(CheckAutoStart(OwnExecutablePath()));
+    ReportingErrors([&] { Get<ui::CheckBox>(L"CheckBoxAutostart").SetChecked(CheckAutoStart(OwnExecutablePath())); });
     const IniFile settings = ReadSettings(main_.Paths().settingsFile);
     for (const std::wstring_view key : kStoredControls) {
         const bool value = ReadOption(settings, key);
@@ -101,6 +118,13 @@ void TForm2::LoadNastr()
         }
     }
     CheckBoxColorTrayIconClick();
+    optionsLoaded_ = true;
+}
+
+std::wstring TForm2::Message(std::wstring_view item) const
+{
+    const ui::Component* text = FindComponent(item);
+    return text != nullptr ? text->Caption() : std::wstring();
 }
 
 bool TForm2::Checked(std::wstring_view control) const

@@ -10,6 +10,7 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     if (merovane::IsAnotherInstanceRunning()) {
+        merovane::ActivateRunningInstance();
         return 0;
     }
     // The shell functions used here (known folders, ShellExecute) want COM.

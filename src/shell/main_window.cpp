@@ -115,7 +115,12 @@ void TForm1::FormCreate()
     if (startToTray_) {
         Hide();
         AddExStyle(Handle(), WS_EX_TOOLWINDOW);
+        pendingMaximize_ = startMaximized_;
     }
+    // A second start asks this window to show itself; it may run elevated
+    // beside a normal start, so the request is let through.
+    ::ChangeWindowMessageFilterEx(Handle(), ActivationMessage(), MSGFLT_ALLOW, nullptr);
+    MarkAsMainWindow(Handle());
     SetStatusCount(list_->RowCount());
     LowerProcessPriority();
 }
@@ -147,6 +152,7 @@ void TForm1::WireHandlers()
     menuButton_->onClick = [this] { SpeedButton_GeneralMenuClick(); };
     tray_->onMouseMove = [this] { TrayIcon1MouseMove(); };
     tray_->onDblClick = [this] { TrayIcon1DblClick(); };
+    tray_->onSelect = [this] { ShowFromTray(); };
     tray_->onRightClick = [this](POINT point) { TrayIcon1RightClick(point); };
     list_->onItemChecked = [this](int row) { ListView1ItemChecked(row); };
     list_->onKeyDown = [this](WORD key, bool& handled) {
@@ -241,20 +247,53 @@ void TForm1::SortList()
     }
 }
 
+std::wstring TForm1::RowKey(int row) const
+{
+    const ui::ListRow& data = list_->Row(row);
+    return data.subItems.size() > kKeyItem ? data.subItems[kKeyItem] : std::wstring();
+}
+
+int TForm1::FindRowByKey(std::wstring_view key) const
+{
+    for (int row = 0; row < list_->RowCount(); ++row) {
+        if (RowKey(row) == key) {
+            return row;
+        }
+    }
+    return -1;
+}
+
 void TForm1::ListView1ItemChecked(int row)
 {
     if (FLoading) {
         return;
     }
     const ui::ListRow& data = list_->Row(row);
-    if (data.subItems.size() <= kKeyItem || data.subItems[kKeyItem].empty()) {
+    const std::wstring key = RowKey(row);
+    if (key.empty()) {
         return;
     }
     const bool checked = data.checked;
-    if (!WriteIsPromoted(data.subItems[kKeyItem], checked)) {
+    bool written = false;
+    try {
+        written = WriteIsPromoted(key, checked);
+    } catch (const Error& error) {
+        throw InContext(FormatText(Message(L"LangIconNotChanged"), data.caption), error);
+    }
+    if (!written) {
+        // Explorer or the user removed the entry: nothing is written, and the
+        // list is read again once this notification is over.
+        PostReload();
         return;
     }
     list_->SetSubItem(row, kPromotedItem, PromotedText(checked));
+}
+
+void TForm1::PostReload()
+{
+    if (!reloadPosted_) {
+        reloadPosted_ = ::PostMessageW(Handle(), ui::WM_APP_RELOADLIST, 0, 0) != FALSE;
+    }
 }
 
 void TForm1::CheckAll(bool checked)
@@ -316,15 +355,23 @@ void TForm1::DeleteIconMenuClick()
     if (row < 0) {
         return;
     }
-    const ui::ListRow& data = list_->Row(row);
-    const std::wstring question = Message(L"LangDeleteRegistryKey") + L"\r\n\"" + data.caption + L"\"?";
+    // The question runs a message loop in which the list may be reloaded: keep
+    // what names the entry, not the row.
+    const std::wstring caption = list_->Row(row).caption;
+    const std::wstring key = RowKey(row);
+    const std::wstring question = Message(L"LangDeleteRegistryKey") + L"\r\n\"" + caption + L"\"?";
     if (ui::application::MessageBoxOnScreenCentre(Handle(), question, kApplicationTitle, MB_YESNO | MB_ICONWARNING) !=
         IDYES) {
         return;
     }
-    const std::wstring key = data.subItems.size() > kKeyItem ? data.subItems[kKeyItem] : std::wstring();
+    if (key.empty()) {
+        return;
+    }
     DeleteRegistryKey(key);
-    list_->DeleteRow(row);
+    if (const int current = FindRowByKey(key); current >= 0) {
+        list_->DeleteRow(current);
+        SetStatusCount(list_->RowCount());
+    }
 }
 
 void TForm1::OpenFolderMenuClick()
@@ -358,13 +405,7 @@ void TForm1::IconBigMenuClick()
 
 void TForm1::ShowMainFormTrayMenuClick()
 {
-    if (Visible()) {
-        ::BringWindowToTop(Handle());
-        ::SetForegroundWindow(Handle());
-        return;
-    }
-    Show();
-    ::BringWindowToTop(Handle());
+    ShowFromTray();
 }
 
 void TForm1::DelOldIconMenuClick()
@@ -438,18 +479,31 @@ void TForm1::TrayIcon1DblClick()
         HideToTray();
         return;
     }
+    ShowFromTray();
+}
+
+void TForm1::ShowFromTray()
+{
+    // Back with a taskbar button and an Alt+Tab entry.
     ::SetWindowLongPtrW(Handle(), GWL_EXSTYLE, ::GetWindowLongPtrW(Handle(), GWL_EXSTYLE) & ~WS_EX_TOOLWINDOW);
-    Show();
+    if (pendingMaximize_) {
+        pendingMaximize_ = false;
+        ::ShowWindow(Handle(), SW_SHOWMAXIMIZED);
+    } else if (!Visible()) {
+        Show();
+    }
     ::SetWindowPos(Handle(), HWND_NOTOPMOST, 0, 0, 0, 0, SWP_SHOWWINDOW | SWP_NOMOVE | SWP_NOSIZE);
-    ::BringWindowToTop(Handle());
-    ::SetForegroundWindow(Handle());
     if (::IsIconic(Handle())) {
         ::ShowWindow(Handle(), SW_RESTORE);
     }
+    ::BringWindowToTop(Handle());
+    ::SetForegroundWindow(Handle());
 }
 
 void TForm1::TrayIcon1RightClick(POINT screenPoint)
 {
+    // Opened from the icon, by the mouse or the keyboard: the tray's items.
+    SetGeneralMenuOpening(false);
     ::SetForegroundWindow(Handle());
     ui::application::ProcessMessages();
     Get<ui::PopupMenu>(L"PopupMenu_General").Popup(Handle(), screenPoint, TPM_RIGHTALIGN | TPM_BOTTOMALIGN);
@@ -503,13 +557,17 @@ void TForm1::Timer2Timer()
     if (settings_ == nullptr) {
         return;
     }
-    if (settings_->Checked(option_key::RadioButtonViewNew)) {
-        SetAllIsPromotedToOne();
-        ui::application::ProcessMessages();
-    }
-    if (settings_->Checked(option_key::RadioButtonHideNew)) {
-        SetAllIsPromotedToOff();
-        ui::application::ProcessMessages();
+    try {
+        if (settings_->Checked(option_key::RadioButtonViewNew)) {
+            SetAllIsPromotedToOne();
+            ui::application::ProcessMessages();
+        }
+        if (settings_->Checked(option_key::RadioButtonHideNew)) {
+            SetAllIsPromotedToOff();
+            ui::application::ProcessMessages();
+        }
+    } catch (const Error& error) {
+        throw InContext(Message(L"LangPolicyNotApplied"), error);
     }
 }
 
@@ -553,7 +611,17 @@ bool TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
         tray_->Add(); // Explorer restarted: the icon is gone with the old taskbar
         return false;
     }
+    if (message == ActivationMessage()) {
+        ShowFromTray(); // a second start of the program
+        result = 0;
+        return true;
+    }
     switch (message) {
+    case ui::WM_APP_RELOADLIST:
+        reloadPosted_ = false;
+        ReloadList();
+        result = 0;
+        return true;
     case ui::WM_APP_TRAYICON:
         tray_->HandleCallback(wParam, lParam);
         result = 0;
@@ -568,6 +636,22 @@ bool TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
         return false;
     case WM_CLOSE:
         FormClose();
+        result = 0;
+        return true;
+    case WM_QUERYENDSESSION:
+        result = TRUE;
+        return true;
+    case WM_ENDSESSION:
+        // The session ends without an Exit: save as Exit does, but silently,
+        // since a box now would hold up the logoff.
+        if (wParam != FALSE) {
+            try {
+                SaveNastr();
+            } catch (...) {
+                // Nothing can be reported any more.
+            }
+            tray_->Remove();
+        }
         result = 0;
         return true;
     case WM_MOUSEMOVE:
@@ -599,7 +683,12 @@ bool TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
 
 void TForm1::LoadNastr()
 {
-    const IniFile settings = ReadSettings(paths_().settingsFile);
+    const std::wstring path = paths_().settingsFile;
+    SettingsRead read = ReadSettingsAtStart(path);
+    if (read.failure) {
+        settingsReadFailure_ = InContext(FormatText(Message(L"LangSettingsNotRead"), path), *read.failure);
+    }
+    const IniFile& settings = read.settings;
     for (const std::wstring_view theme : kThemeItems) {
         auto& item = Get<ui::MenuItem>(theme);
         const bool on = ReadOption(settings, theme);
@@ -623,51 +712,104 @@ void TForm1::LoadNastr()
         }
     }
     startMaximized_ = ReadWindowMaximized(settings);
-    if (!startMaximized_) {
-        RECT window;
-        ::GetWindowRect(Handle(), &window);
-        const int height = ReadOptionInteger(settings, option_key::Height).value_or(window.bottom - window.top);
-        const int width = ReadOptionInteger(settings, option_key::Width).value_or(window.right - window.left);
-        // The minimum size still holds.
-        ::SetWindowPos(Handle(), nullptr, 0, 0, std::max(width, Scale(Definition().minWidth)),
-                       std::max(height, Scale(Definition().minHeight)), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        RECT work{};
-        ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-        ::GetWindowRect(Handle(), &window);
-        ::SetWindowPos(Handle(), nullptr, work.left + (work.right - work.left - (window.right - window.left)) / 2,
-                       work.top + (work.bottom - work.top - (window.bottom - window.top)) / 2, 0, 0,
-                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT window;
+    ::GetWindowRect(Handle(), &window);
+    const int height = ReadOptionInteger(settings, option_key::Height).value_or(window.bottom - window.top);
+    const int width = ReadOptionInteger(settings, option_key::Width).value_or(window.right - window.left);
+    // The stored size is the restored one, also under a maximised window; the
+    // minimum size still holds.
+    ::SetWindowPos(Handle(), nullptr, 0, 0, std::max(width, Scale(Definition().minWidth)),
+                   std::max(height, Scale(Definition().minHeight)), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT work{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    ::GetWindowRect(Handle(), &window);
+    ::SetWindowPos(Handle(), nullptr, work.left + (work.right - work.left - (window.right - window.left)) / 2,
+                   work.top + (work.bottom - work.top - (window.bottom - window.top)) / 2, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    optionsLoaded_ = true;
+}
+
+void TForm1::ReportStartupProblems()
+{
+    if (settingsReadFailure_ && !settingsReadFailureShown_) {
+        settingsReadFailureShown_ = true;
+        ui::application::ShowError(settingsReadFailure_->message());
     }
 }
 
 void TForm1::SaveNastr()
 {
+    // A file that could not be read at start holds the user's options as far
+    // as anyone knows: the defaults in the controls must not replace them.
+    if (settingsReadFailure_) {
+        return;
+    }
+    // Only windows whose options were read write them back: an exit during
+    // the start-up would otherwise store controls that still hold defaults.
+    const bool dialogLoaded = settings_ != nullptr && settings_->OptionsLoaded();
+    const bool updateLoaded = update_ != nullptr && update_->OptionsLoaded();
+    if (!optionsLoaded_ && !dialogLoaded && !updateLoaded) {
+        return;
+    }
     const std::wstring path = paths_().settingsFile;
-    IniFile settings = LoadSettings(path);
-    if (update_ != nullptr) {
-        WriteOption(settings, option_key::CheckBoxQuickUpdate, update_->Checked(option_key::CheckBoxQuickUpdate));
-        WriteOption(settings, option_key::CheckBoxForceUpdate, update_->Checked(option_key::CheckBoxForceUpdate));
-    }
-    for (const std::wstring_view theme : kThemeItems) {
-        WriteOption(settings, theme, Get<ui::MenuItem>(theme).Checked());
-    }
-    WriteOption(settings, option_key::IconSmallMenu, Get<ui::MenuItem>(L"IconSmallMenu").Checked());
-    WriteOption(settings, option_key::IconBigMenu, Get<ui::MenuItem>(L"IconBigMenu").Checked());
-    if (settings_ != nullptr) {
-        for (const std::wstring_view key : kSettingsDialogKeys) {
-            WriteOption(settings, key, settings_->Checked(key));
+    try {
+        IniFile settings = LoadSettings(path);
+        if (updateLoaded) {
+            WriteOption(settings, option_key::CheckBoxQuickUpdate, update_->Checked(option_key::CheckBoxQuickUpdate));
+            WriteOption(settings, option_key::CheckBoxForceUpdate, update_->Checked(option_key::CheckBoxForceUpdate));
         }
+        if (optionsLoaded_) {
+            for (const std::wstring_view theme : kThemeItems) {
+                WriteOption(settings, theme, Get<ui::MenuItem>(theme).Checked());
+            }
+            WriteOption(settings, option_key::IconSmallMenu, Get<ui::MenuItem>(L"IconSmallMenu").Checked());
+            WriteOption(settings, option_key::IconBigMenu, Get<ui::MenuItem>(L"IconBigMenu").Checked());
+        }
+        if (dialogLoaded) {
+            for (const std::wstring_view key : kSettingsDialogKeys) {
+                WriteOption(settings, key, settings_->Checked(key));
+            }
+        }
+        if (optionsLoaded_) {
+            WriteWindowState(settings);
+        }
+        SaveSettings(settings, path);
+    } catch (const Error& error) {
+        throw InContext(FormatText(Message(L"LangSettingsNotSaved"), path), error);
     }
-    if (::IsZoomed(Handle())) {
+}
+
+void TForm1::WriteWindowState(IniFile& settings) const
+{
+    // The placement knows the restored size and whether a minimised window
+    // comes back maximised; a window started in the tray that was never shown
+    // keeps the state it was started with. A maximised window leaves the
+    // stored size alone: it is the size to restore to.
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof(placement);
+    if (!::GetWindowPlacement(Handle(), &placement)) {
+        return;
+    }
+    bool maximized = ::IsZoomed(Handle()) != FALSE;
+    if (::IsIconic(Handle())) {
+        maximized = (placement.flags & WPF_RESTORETOMAXIMIZED) != 0;
+    }
+    if (pendingMaximize_) {
+        maximized = true;
+    }
+    if (maximized) {
         settings.WriteString(kOptionSection, option_key::Window, kWindowMaximized);
-    } else {
-        RECT window;
-        ::GetWindowRect(Handle(), &window);
-        settings.WriteString(kOptionSection, option_key::Window, kWindowNormal);
-        settings.WriteInteger(kOptionSection, option_key::Height, window.bottom - window.top);
-        settings.WriteInteger(kOptionSection, option_key::Width, window.right - window.left);
+        return;
     }
-    SaveSettings(settings, path);
+    const RECT& normal = placement.rcNormalPosition;
+    settings.WriteString(kOptionSection, option_key::Window, kWindowNormal);
+    settings.WriteInteger(kOptionSection, option_key::Height, normal.bottom - normal.top);
+    settings.WriteInteger(kOptionSection, option_key::Width, normal.right - normal.left);
+}
+
+bool TForm1::SettingsWritable() const noexcept
+{
+    return !settingsReadFailure_;
 }
 
 void TForm1::SaveNastrOnClose()

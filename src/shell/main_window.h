@@ -6,12 +6,14 @@
 // area.
 
 #include "i18n/language.h"
+#include "core/error.h"
 #include "core/handles.h"
 #include "i18n/locale_paths.h"
 #include "ui/form.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace merovane::ui {
@@ -24,6 +26,7 @@ class TrayIcon;
 
 namespace merovane {
 
+class IniFile;
 class TForm2;
 class TForm8;
 class TForm10;
@@ -94,6 +97,13 @@ public:
     // SaveNastr for the ways out (closing, exiting): a settings file that
     // can't be written is reported, and the window still closes.
     void SaveNastrOnClose();
+    // Whether the options were read; an exit before that saves none of them.
+    [[nodiscard]] bool OptionsLoaded() const noexcept { return optionsLoaded_; }
+    // False when the settings file could not be read at start: the program
+    // then runs with defaults and writes no options over the file.
+    [[nodiscard]] bool SettingsWritable() const noexcept;
+    // Shows, once, what went wrong during the start-up, in the chosen language.
+    void ReportStartupProblems();
     [[nodiscard]] bool StartToTray() const noexcept { return startToTray_; }
 
     [[nodiscard]] LanguageMenu& Languages() noexcept { return *languages_; }
@@ -108,6 +118,10 @@ public:
     [[nodiscard]] int TrayImage() const noexcept { return trayImage_; }
     void TrayIcon1MouseMove();
     void TrayIcon1DblClick();
+    // Shows the window from the notification area (double click, "Show main
+    // window", the keyboard on the icon, a second start): with its taskbar
+    // button, maximised if it was, in front.
+    void ShowFromTray();
     void TrayIcon1RightClick(POINT screenPoint);
 
     // Runs after the window is destroyed by a close that ends the program.
@@ -118,9 +132,14 @@ protected:
 
 private:
     void WireHandlers();
+    // The entry key a row carries ("" for none), and the row carrying a key (-1).
+    [[nodiscard]] std::wstring RowKey(int row) const;
+    [[nodiscard]] int FindRowByKey(std::wstring_view key) const;
+    void PostReload();
     void FormClose();
     void Terminate();
     void LowerProcessPriority();
+    void WriteWindowState(IniFile& settings) const;
 
     std::function<LocalePaths()> paths_;
     std::unique_ptr<LanguageMenu> languages_;
@@ -131,9 +150,15 @@ private:
     TForm2* settings_ = nullptr;
     TForm10* update_ = nullptr;
     bool FLoading = false;
+    bool reloadPosted_ = false;
     bool menuMarker_ = false;
     bool startToTray_ = false;
     bool startMaximized_ = false;
+    // Started in the tray with a maximised window that was never shown yet.
+    bool pendingMaximize_ = false;
+    bool optionsLoaded_ = false;
+    std::optional<Error> settingsReadFailure_;
+    bool settingsReadFailureShown_ = false;
     bool FProcessPrioritySet = false;
     ui::TrayIcon* tray_ = nullptr;
     unique_hicon trayImages_[3];

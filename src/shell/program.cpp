@@ -26,6 +26,7 @@ void Program::Start()
     main_.Languages().CleanTranslationsLikeGlobload();
     main_.Languages().Globload();
     settings_.LoadNastr();
+    main_.ReportStartupProblems();
 }
 
 int Program::Run()

@@ -130,6 +130,19 @@ IniFile ReadSettings() noexcept
     }
 }
 
+SettingsRead ReadSettingsAtStart(const std::wstring& path) noexcept
+{
+    try {
+        try {
+            return {IniFile::Load(path), std::nullopt};
+        } catch (const Error& error) {
+            return {IniFile(), error};
+        }
+    } catch (...) {
+        return {IniFile(), Error(ERROR_NOT_ENOUGH_MEMORY)};
+    }
+}
+
 void SaveSettings(const IniFile& settings, const std::wstring& path)
 {
     settings.Save(path);

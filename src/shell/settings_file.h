@@ -4,6 +4,7 @@
 // Every access opens the file anew, so each one sees what the last save wrote,
 // and a save re-reads the file first so keys written by another window survive.
 
+#include "core/error.h"
 #include "i18n/ini_file.h"
 
 #include <array>
@@ -43,6 +44,15 @@ IniFile LoadSettings();
 // For reads that fall back to defaults: any failure gives an empty file.
 IniFile ReadSettings(const std::wstring& path) noexcept;
 IniFile ReadSettings() noexcept;
+// The start-up read. A file that exists but can't be read (locked by a backup
+// or sync tool, a folder of that name, no access) gives an empty file and the
+// reason, so the program can start with defaults and knows not to write its
+// options over a file it never read. A missing file is no failure.
+struct SettingsRead {
+    IniFile settings;
+    std::optional<Error> failure;
+};
+SettingsRead ReadSettingsAtStart(const std::wstring& path) noexcept;
 // Throws merovane::Error when the file cannot be written.
 void SaveSettings(const IniFile& settings, const std::wstring& path);
 void SaveSettings(const IniFile& settings);

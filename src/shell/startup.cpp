@@ -15,17 +15,59 @@ namespace {
 // Held until the process ends; the system releases it then.
 HANDLE g_instanceMutex = nullptr;
 
+constexpr wchar_t kMainWindowProperty[] = L"Merovane.MainWindow";
+
 } // namespace
 
 bool IsAnotherInstanceRunning()
 {
     const std::wstring name(kApplicationTitle);
-    unique_handle existing(::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, name.c_str()));
-    if (existing) {
+    // Existence is all that is asked, so the least access: an elevated copy's
+    // mutex grants a normal start no more than that.
+    unique_handle existing(::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
+    if (existing || ::GetLastError() == ERROR_ACCESS_DENIED) {
         return true;
     }
-    g_instanceMutex = ::CreateMutexW(nullptr, FALSE, name.c_str());
+    unique_handle created(::CreateMutexW(nullptr, FALSE, name.c_str()));
+    const DWORD error = ::GetLastError();
+    if (!created) {
+        return error == ERROR_ACCESS_DENIED;
+    }
+    if (error == ERROR_ALREADY_EXISTS) {
+        return true; // the other copy made it between the two calls
+    }
+    g_instanceMutex = created.release();
     return false;
+}
+
+UINT ActivationMessage()
+{
+    static const UINT message = ::RegisterWindowMessageW(L"Merovane.ShowMainWindow");
+    return message;
+}
+
+void MarkAsMainWindow(HWND window)
+{
+    ::SetPropW(window, kMainWindowProperty, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(1)));
+}
+
+bool ActivateRunningInstance()
+{
+    HWND found = nullptr;
+    HWND candidate = nullptr;
+    while ((candidate = ::FindWindowExW(nullptr, candidate, L"TForm1", nullptr)) != nullptr) {
+        if (::GetPropW(candidate, kMainWindowProperty) != nullptr) {
+            found = candidate;
+            break;
+        }
+    }
+    if (found == nullptr) {
+        return false;
+    }
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(found, &process);
+    ::AllowSetForegroundWindow(process);
+    return ::PostMessageW(found, ActivationMessage(), 0, 0) != FALSE;
 }
 
 bool IsWindows11Version(DWORD major, DWORD build)

@@ -12,8 +12,20 @@
 namespace merovane {
 
 // Opens the named mutex "Merovane"; when it exists another instance owns it.
-// Otherwise creates it and keeps it for the life of the process.
+// Otherwise creates it and keeps it for the life of the process. A mutex that
+// exists but can't be opened (an elevated copy made it) counts as another
+// instance too.
 bool IsAnotherInstanceRunning();
+
+// The registered message a second start posts to the running copy's main
+// window, which then shows itself.
+UINT ActivationMessage();
+// Marks the main window so that a second start can find it among the windows
+// of other programs (whose classes may well be called TForm1 too).
+void MarkAsMainWindow(HWND window);
+// Asks the running copy to show its main window, and lets it come to the
+// front. False when no marked window was found.
+bool ActivateRunningInstance();
 
 // Major version 10 and build 22000 or later.
 bool IsWindows11Version(DWORD major, DWORD build);

@@ -8,5 +8,8 @@ namespace merovane::ui {
 
 // The notification-area icon reports mouse events with this message.
 inline constexpr UINT WM_APP_TRAYICON = WM_APP + 1;
+// The main window reloads its list: posted where a reload at once would pull
+// the rows from under a running notification.
+inline constexpr UINT WM_APP_RELOADLIST = WM_APP + 2;
 
 } // namespace merovane::ui

@@ -71,6 +71,20 @@ void TrayIcon::HandleCallback(WPARAM wParam, LPARAM lParam)
     // older form sends the bare mouse message.
     const UINT event = version4_ ? LOWORD(lParam) : static_cast<UINT>(lParam);
     switch (event) {
+    case WM_LBUTTONUP:
+        lastButtonUp_ = ::GetTickCount();
+        break;
+    case NIN_SELECT:
+    case NIN_KEYSELECT:
+        // Version 4 also sends NIN_SELECT after every left click; only the
+        // keyboard's (Enter or Space on the icon) is a request to open.
+        if (event == NIN_SELECT && ::GetTickCount() - lastButtonUp_ <= ::GetDoubleClickTime()) {
+            break;
+        }
+        if (onSelect) {
+            onSelect();
+        }
+        break;
     case WM_MOUSEMOVE:
         if (onMouseMove) {
             onMouseMove();

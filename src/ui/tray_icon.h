@@ -29,6 +29,8 @@ public:
 
     std::function<void()> onMouseMove;
     std::function<void()> onDblClick;
+    // The icon was opened from the keyboard.
+    std::function<void()> onSelect;
     std::function<void(POINT screenPoint)> onRightClick;
 
 private:
@@ -37,6 +39,7 @@ private:
     HICON icon_ = nullptr;
     bool added_ = false;
     bool version4_ = false;
+    DWORD lastButtonUp_ = 0; // GetTickCount of the last left-button release
 };
 
 } // namespace merovane::ui

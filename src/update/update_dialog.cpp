@@ -30,14 +30,22 @@ void TForm10::LoadNastr()
 {
     const IniFile settings = ReadSettings(main_.Paths().settingsFile);
     Get<ui::CheckBox>(L"CheckBoxAutoCheck").SetChecked(ReadOption(settings, option_key::CheckBoxAutoCheck));
+    optionsLoaded_ = true;
 }
 
 void TForm10::SaveNastr()
 {
+    if (!optionsLoaded_ || !main_.SettingsWritable()) {
+        return;
+    }
     const std::wstring path = main_.Paths().settingsFile;
-    IniFile settings = LoadSettings(path);
-    WriteOption(settings, option_key::CheckBoxAutoCheck, Checked(option_key::CheckBoxAutoCheck));
-    SaveSettings(settings, path);
+    try {
+        IniFile settings = LoadSettings(path);
+        WriteOption(settings, option_key::CheckBoxAutoCheck, Checked(option_key::CheckBoxAutoCheck));
+        SaveSettings(settings, path);
+    } catch (const Error& error) {
+        throw InContext(FormatText(main_.Message(L"LangSettingsNotSaved"), path), error);
+    }
 }
 
 bool TForm10::Checked(std::wstring_view control) const

@@ -16,13 +16,16 @@ public:
     // Reads its option from the settings file.
     void FormCreate();
     void LoadNastr();
-    // Writes CheckBoxAutoCheck alone.
+    // Writes CheckBoxAutoCheck alone; nothing before LoadNastr, nor over a
+    // settings file that could not be read at start.
     void SaveNastr();
 
     [[nodiscard]] bool Checked(std::wstring_view control) const;
+    [[nodiscard]] bool OptionsLoaded() const noexcept { return optionsLoaded_; }
 
 private:
     TForm1& main_;
+    bool optionsLoaded_ = false;
 };
 
 } // namespace merovane

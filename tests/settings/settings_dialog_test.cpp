@@ -1,6 +1,7 @@
 #include "../shell/program_fixture.h"
 
 #include "core/error.h"
+#include "core/file_info.h"
 #include "i18n/ini_file.h"
 #include "settings/autostart.h"
 #include "settings/chevron.h"
@@ -9,6 +10,8 @@
 #include "support/dialogs.h"
 #include "ui/menu.h"
 #include "ui/tray_icon.h"
+
+#include <sddl.h>
 
 namespace merovane {
 namespace {
@@ -197,6 +200,50 @@ TEST_F(SettingsDialogTest, AFailedRegistryWriteIsShownAndDamagesNothing)
     std::ifstream in(std::filesystem::path(paths.settingsFile), std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), before);
     EXPECT_TRUE(::IsWindow(program->Main().Handle()));
+}
+
+// Gives a key of the sandbox read-only access for the test's lifetime, as an
+// administrator's policy does; Wine enforces key security.
+class ReadOnlyKey {
+public:
+    explicit ReadOnlyKey(const std::wstring& path) : path_(path) { Apply(L"D:(A;;KRWD;;;WD)"); }
+    ~ReadOnlyKey() { Apply(L"D:(A;;KA;;;WD)"); }
+
+private:
+    void Apply(const wchar_t* sddl)
+    {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS) {
+            ADD_FAILURE() << "cannot open " << ToUtf8(path_);
+            return;
+        }
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+            EXPECT_EQ(::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
+            ::LocalFree(descriptor);
+        }
+        ::RegCloseKey(key);
+    }
+    std::wstring path_;
+};
+
+// The Run value an administrator set, in a key the user may only read: the
+// start-up's attempt to rewrite it is reported, and the program still starts.
+TEST_F(SettingsDialogTest, AnUnwritableRunKeyAtStartIsReportedAndTheProgramStarts)
+{
+    const std::wstring run = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    test::SetRegString(run, L"Merovane", OwnExecutablePath()); // unquoted: the start-up quotes it
+    ReadOnlyKey locked(run);
+    {
+        test::MessageBoxAnswer answer(IDOK);
+        ASSERT_NO_THROW(Start());
+        ASSERT_TRUE(answer.Answered());
+        EXPECT_EQ(answer.Text().rfind(L"Не удалось изменить автозагрузку при старте Windows.\r\n", 0), 0u)
+            << ToUtf8(answer.Text());
+    }
+    EXPECT_TRUE(program->Settings().OptionsLoaded());
+    EXPECT_TRUE(Box(L"CheckBoxAutostart").Checked());
+    EXPECT_EQ(test::GetRegRaw(run, L"Merovane").data.size(), (OwnExecutablePath().size() + 1) * sizeof(wchar_t));
 }
 
 TEST_F(SettingsDialogTest, ThemesFollowTheMenuAndTheSystem)

@@ -12,13 +12,20 @@
 #include "ui/component.h"
 #include "ui/list_view.h"
 #include "ui/menu.h"
+#include "ui/messages.h"
 #include "ui/tray_icon.h"
 
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
+#include <shellapi.h>
+
+#include <sddl.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
 
 namespace merovane {
 namespace {
@@ -234,6 +241,10 @@ TEST_F(MainWindowTest, AnUnwritableSettingsFileIsReportedAndTheProgramStillEnds)
         test::MessageBoxAnswer answer(IDOK);
         ::SendMessageW(p.Main().Handle(), WM_CLOSE, 0, 0);
         ASSERT_TRUE(answer.Answered());
+        // What failed and what it means first, the system's reason below.
+        const std::wstring first = L"Настройки не сохранены: не удалось записать файл «" + paths.settingsFile + L"».";
+        EXPECT_EQ(answer.Text().substr(0, first.size() + 2), first + L"\r\n") << ToUtf8(answer.Text());
+        EXPECT_GT(answer.Text().size(), first.size() + 2);
     }
     EXPECT_TRUE(ended);
 }
@@ -304,6 +315,264 @@ TEST_F(MainWindowTest, F1OpensTheAboutWindow)
     ui::application::ProcessMessages(); // runs the About window's modal loop until it is closed
     EXPECT_TRUE(closer.Closed());
     EXPECT_EQ(p.About().Get<ui::Label>(L"LabelVersion").Caption(), p.Main().Caption());
+}
+
+// The question's message loop lets a reload run (here two double clicks on
+// the tray icon: hide, show); "Yes" must still delete the entry it asked about.
+TEST_F(MainWindowTest, DeleteRemovesTheAskedEntryEvenWhenTheListWasReloadedMeanwhile)
+{
+    test::SetRegString(Entry(L"600"), L"Publisher", L"Beta");
+    test::SetRegString(Entry(L"700"), L"Publisher", L"Target");
+    Program& p = Start();
+    p.Main().Show();
+    ASSERT_EQ(Captions(), (std::vector<std::wstring>{L"Beta", L"Target"}));
+    list->Select(RowOf(L"700"));
+    HWND window = p.Main().Handle();
+    {
+        test::MessageBoxAnswer answer(IDYES, [window] {
+            test::SetRegString(Entry(L"100"), L"Publisher", L"Alpha"); // sorts before both
+            for (int i = 0; i < 2; ++i) {
+                ::PostMessageW(window, ui::WM_APP_TRAYICON, 0, WM_LBUTTONDBLCLK);
+            }
+            ::Sleep(300);
+        });
+        p.Main().DeleteIconMenuClick();
+        ASSERT_TRUE(answer.Answered());
+        EXPECT_EQ(answer.Text(), L"Вы уверены, что хотите удалить ключ реестра?\r\n\"Target\"?");
+    }
+    EXPECT_FALSE(test::RegKeyExists(Entry(L"700")));
+    EXPECT_TRUE(test::RegKeyExists(Entry(L"600")));
+    EXPECT_TRUE(test::RegKeyExists(Entry(L"100")));
+    EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"Alpha", L"Beta"}));
+    EXPECT_EQ(StatusText(), L"Элементов: 2");
+}
+
+// An entry that Explorer or the user removed while its row was on screen is
+// never made again by a click, nor is the whole store.
+TEST_F(MainWindowTest, ARowWhoseEntryVanishedWritesNothingAndLeavesTheList)
+{
+    struct Case {
+        const char* name;
+        std::wstring removed; // below HKEY_CURRENT_USER
+    } cases[] = {{"the entry", Entry(L"200")}, {"the whole store", kBase}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::CreateRegKey(Entry(L"200"));
+        test::CreateRegKey(Entry(L"400"));
+        Program& p = Start();
+        p.Main().Show();
+        ASSERT_EQ(list->RowCount(), 2);
+        ASSERT_EQ(::RegDeleteTreeW(HKEY_CURRENT_USER, c.removed.c_str()), ERROR_SUCCESS);
+        ::RegDeleteKeyW(HKEY_CURRENT_USER, c.removed.c_str());
+
+        ListView_SetCheckState(list->Handle(), RowOf(L"200"), TRUE);
+        EXPECT_FALSE(test::RegKeyExists(Entry(L"200")));
+        ui::application::ProcessMessages(); // the list is read again
+        EXPECT_EQ(RowOf(L"200"), -1);
+        p.Main().Get<ui::MenuItem>(L"ShowAllMenu").Click();
+        ui::application::ProcessMessages();
+        EXPECT_FALSE(test::RegKeyExists(Entry(L"200")));
+        EXPECT_EQ(test::RegKeyExists(kBase), c.removed != kBase);
+        program.reset();
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, kBase.c_str());
+    }
+}
+
+// Read back as bytes: "unchanged" means every byte.
+std::string FileBytes(const std::wstring& path)
+{
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A settings file that exists but can't be read at start: the program starts
+// with defaults, says so once, and writes none of its options over the file.
+TEST_F(MainWindowTest, AnUnreadableSettingsFileStartsWithDefaultsAndIsNeverWrittenOver)
+{
+    const std::string userOptions = "[Option]\r\nThemeDark=1\r\nHeight=800\r\nCheckBoxToTray=1\r\n";
+    struct Case {
+        const char* name;
+        bool folder; // else a file another program holds open without sharing
+    } cases[] = {{"locked by another program", false}, {"a folder of that name", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        paths.settingsFile = temp / (c.folder ? L"folder\\Option.ini" : L"locked\\Option.ini");
+        std::filesystem::create_directories(std::filesystem::path(paths.settingsFile).parent_path());
+        unique_handle lock;
+        if (c.folder) {
+            std::filesystem::create_directory(std::filesystem::path(paths.settingsFile));
+        } else {
+            test::WriteFileBytes(paths.settingsFile, userOptions);
+            lock.reset(::CreateFileW(paths.settingsFile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(lock);
+        }
+        {
+            test::MessageBoxAnswer answer(IDOK);
+            Program& p = Start();
+            ASSERT_TRUE(answer.Answered());
+            EXPECT_EQ(answer.Text().rfind(L"Не удалось прочитать файл настроек «" + paths.settingsFile + L"».", 0), 0u)
+                << ToUtf8(answer.Text());
+            EXPECT_NE(answer.Text().find(L"\r\n"), std::wstring::npos); // the system's text below
+            EXPECT_FALSE(p.Main().Get<ui::MenuItem>(L"ThemeDark").Checked());
+        }
+        lock.reset(); // readable again, and still not to be overwritten
+
+        bool ended = false;
+        program->Main().onTerminate = [&] { ended = true; };
+        program->Main().Get<ui::MenuItem>(L"IconBigMenu").Click();
+        program->Update().Close();
+        program->Main().Get<ui::MenuItem>(L"CloseTrayMenu").Click();
+        EXPECT_TRUE(ended);
+        if (c.folder) {
+            EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(paths.settingsFile)));
+        } else {
+            EXPECT_EQ(FileBytes(paths.settingsFile), userOptions);
+        }
+        program.reset();
+        test::DrainQuit();
+    }
+}
+
+// An exit while the start-up is still under way (the language passes let
+// messages through) saves nothing for a window whose options were not read.
+TEST_F(MainWindowTest, OptionsThatWereNeverReadAreNotSaved)
+{
+    const std::string userOptions =
+        "[Option]\r\nRadioButtonViewNew=1\r\nCheckBoxToTray=1\r\nCheckBoxAutoUpdateList=1\r\nThemeDark=1\r\n";
+    test::WriteFileBytes(paths.settingsFile, userOptions);
+    program = std::make_unique<Program>([this] { return paths; });
+    TForm1& main = program->Main();
+    main.Create();
+    main.SetWindows(&program->About(), &program->Settings(), &program->Update());
+    main.SaveNastr(); // nothing read yet: nothing written
+    EXPECT_EQ(FileBytes(paths.settingsFile), userOptions);
+
+    main.FormCreate(); // the main window's own options are read
+    program->Settings().Create(main.Handle());
+    program->Settings().FormCreate(); // the dialog's are not, yet
+    main.Get<ui::MenuItem>(L"IconBigMenu").Click();
+    main.SaveNastr();
+    const IniFile saved = IniFile::Load(paths.settingsFile);
+    EXPECT_TRUE(ReadOption(saved, option_key::IconBigMenu));
+    EXPECT_TRUE(ReadOption(saved, option_key::ThemeDark));
+    for (const auto key : {option_key::RadioButtonViewNew, option_key::CheckBoxToTray,
+                           option_key::CheckBoxAutoUpdateList}) {
+        EXPECT_TRUE(ReadOption(saved, key)) << ToUtf8(key);
+    }
+}
+
+TEST_F(MainWindowTest, TheEndOfTheSessionSavesTheSettings)
+{
+    Program& p = Start();
+    p.Main().Get<ui::MenuItem>(L"IconBigMenu").Click();
+    EXPECT_EQ(::SendMessageW(p.Main().Handle(), WM_QUERYENDSESSION, 0, 0), TRUE);
+    ::SendMessageW(p.Main().Handle(), WM_ENDSESSION, TRUE, 0);
+    EXPECT_TRUE(ReadOption(IniFile::Load(paths.settingsFile), option_key::IconBigMenu));
+}
+
+// Every way back from the notification area gives the window its taskbar
+// button and the maximised state it was saved with.
+TEST_F(MainWindowTest, TheWindowComesBackFromTheTrayAsItWasStored)
+{
+    test::WriteFileBytes(paths.settingsFile, "[Option]\r\nCheckBoxAutostartToTray=1\r\nWindow=wsMaximized\r\n");
+    Program& p = Start();
+    HWND window = p.Main().Handle();
+    p.Main().ShowAtStart();
+    ASSERT_FALSE(::IsWindowVisible(window));
+    // An exit before the first showing keeps the maximised state.
+    p.Main().SaveNastr();
+    EXPECT_EQ(IniFile::Load(paths.settingsFile).ReadString(kOptionSection, option_key::Window, L""), L"wsMaximized");
+
+    const auto toolWindow = [window] { return (::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0; };
+    p.Main().Get<ui::MenuItem>(L"ShowMainFormTrayMenu").Click();
+    EXPECT_TRUE(::IsWindowVisible(window));
+    EXPECT_TRUE(::IsZoomed(window));
+    EXPECT_FALSE(toolWindow());
+
+    // Enter or Space on the icon opens the window; the NIN_SELECT that follows
+    // every left click does not.
+    struct Case {
+        const char* name;
+        std::vector<LPARAM> events;
+        bool shown;
+    } cases[] = {
+        {"keyboard", {NIN_KEYSELECT}, true},
+        {"mouse click", {WM_LBUTTONDOWN, WM_LBUTTONUP, NIN_SELECT}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        p.Main().HideToTray();
+        for (const LPARAM event : c.events) {
+            ::SendMessageW(window, ui::WM_APP_TRAYICON, 0, event);
+        }
+        EXPECT_EQ(::IsWindowVisible(window) != FALSE, c.shown);
+        if (c.shown) {
+            EXPECT_FALSE(toolWindow());
+        }
+    }
+}
+
+// The menu opened on the tray icon, by the mouse or the keyboard, is the
+// tray's, whatever opened the menu before.
+TEST_F(MainWindowTest, TheTrayIconsMenuHasTheTrayItemsHoweverItWasOpened)
+{
+    Program& p = Start();
+    p.Main().Show();
+    p.Main().SetGeneralMenuOpening(true); // the button opened it last
+    std::thread escape([] {
+        ::Sleep(300);
+        INPUT keys[2]{};
+        keys[0].type = keys[1].type = INPUT_KEYBOARD;
+        keys[0].ki.wVk = keys[1].ki.wVk = VK_ESCAPE;
+        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        ::SendInput(2, keys, sizeof(INPUT));
+    });
+    p.Main().TrayIcon1RightClick(POINT{400, 400});
+    escape.join();
+    EXPECT_TRUE(p.Main().Get<ui::MenuItem>(L"CloseTrayMenu").Visible());
+    EXPECT_TRUE(p.Main().Get<ui::MenuItem>(L"ShowMainFormTrayMenu").Visible());
+    EXPECT_FALSE(p.Main().Get<ui::MenuItem>(L"DelOldIconMenu").Visible());
+}
+
+// Placement, not the window rectangle: a minimised window's rectangle is the
+// icon's.
+TEST_F(MainWindowTest, AMinimisedWindowSavesItsRestoredSizeAndState)
+{
+    Program& p = Start();
+    HWND window = p.Main().Handle();
+    p.Main().Show();
+    ::SetWindowPos(window, nullptr, 0, 0, 900, 700, SWP_NOMOVE | SWP_NOZORDER);
+    ::ShowWindow(window, SW_MINIMIZE);
+    p.Main().SaveNastr();
+    IniFile saved = IniFile::Load(paths.settingsFile);
+    EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Window, L""), L"wsNormal");
+    EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Width, L""), L"900");
+    EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Height, L""), L"700");
+
+    ::ShowWindow(window, SW_RESTORE);
+    ::ShowWindow(window, SW_MAXIMIZE);
+    ::ShowWindow(window, SW_MINIMIZE);
+    p.Main().SaveNastr();
+    saved = IniFile::Load(paths.settingsFile);
+    EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Window, L""), L"wsMaximized");
+    EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Width, L""), L"900");
+}
+
+TEST(Startup, AnotherInstanceIsSeenThroughAMutexItMayOnlyWaitOn)
+{
+    // An elevated copy's mutex: a normal start may wait on it, nothing more.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;0x00100000;;;WD)", SDDL_REVISION_1,
+                                                                       &descriptor, nullptr));
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+    unique_handle elevated(::CreateMutexW(&attributes, FALSE, L"Merovane"));
+    ::LocalFree(descriptor);
+    ASSERT_TRUE(elevated);
+    EXPECT_TRUE(IsAnotherInstanceRunning());
+    elevated.reset();
+
+    EXPECT_FALSE(IsAnotherInstanceRunning()); // the first copy: it takes the mutex
+    EXPECT_TRUE(IsAnotherInstanceRunning());
 }
 
 TEST(Startup, Windows11IsMajorTenFromBuild22000)

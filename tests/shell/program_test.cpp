@@ -130,6 +130,50 @@ TEST(Program, RunsOncePerLogonAndEndsWhenClosed)
     EXPECT_NE(text.find("Window=wsNormal"), std::string::npos);
 }
 
+// The running copy's main window, visible or not, or nullptr.
+HWND FindMainWindowOf(DWORD process, std::chrono::seconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+        HWND window = nullptr;
+        while ((window = ::FindWindowExW(nullptr, window, L"TForm1", nullptr)) != nullptr) {
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(window, &owner);
+            if (owner == process) {
+                return window;
+            }
+        }
+        ::Sleep(100);
+    } while (std::chrono::steady_clock::now() < deadline);
+    return nullptr;
+}
+
+// Started again while it waits hidden in the notification area, the program
+// brings the running copy's window forward instead of ending silently.
+TEST(Program, ASecondStartShowsTheRunningCopysWindow)
+{
+    const std::wstring settings = SettingsFileOfThePrefix();
+    std::filesystem::create_directories(std::filesystem::path(settings).parent_path());
+    test::WriteFileBytes(settings, "[Option]\r\nCheckBoxAutostartToTray=1\r\nCheckBoxToTray=0\r\n");
+
+    RunningProgram first;
+    ASSERT_TRUE(first.Started());
+    HWND hidden = FindMainWindowOf(first.Id(), std::chrono::seconds(60));
+    ASSERT_NE(hidden, nullptr);
+    ::Sleep(500); // until its start-up is through
+    ASSERT_FALSE(::IsWindowVisible(hidden));
+
+    RunningProgram second;
+    ASSERT_TRUE(second.Started());
+    EXPECT_EQ(second.WaitForExit(30'000), 0u);
+    HWND shown = first.WaitForMainWindow(std::chrono::seconds(30));
+    ASSERT_EQ(shown, hidden);
+    EXPECT_EQ(::GetWindowLongPtrW(shown, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0);
+
+    ::PostMessageW(shown, WM_CLOSE, 0, 0);
+    EXPECT_EQ(first.WaitForExit(30'000), 0u);
+}
+
 // Sets the build number the system reports to new processes, and puts the
 // old one back afterwards.
 class ReportedBuild {

@@ -58,12 +58,22 @@ bool WaitFor(const std::atomic<bool>& flag, DWORD timeoutMs)
 
 } // namespace
 
-MessageBoxAnswer::MessageBoxAnswer(int id, DWORD processId)
+MessageBoxAnswer::MessageBoxAnswer(int id, DWORD processId) : MessageBoxAnswer(id, processId, {}) {}
+
+MessageBoxAnswer::MessageBoxAnswer(int id, std::function<void()> meanwhile)
+    : MessageBoxAnswer(id, ::GetCurrentProcessId(), std::move(meanwhile))
 {
-    worker_ = std::thread([this, id, processId] {
+}
+
+MessageBoxAnswer::MessageBoxAnswer(int id, DWORD processId, std::function<void()> meanwhile)
+{
+    worker_ = std::thread([this, id, processId, meanwhile = std::move(meanwhile)] {
         HWND box = WaitForWindow(L"#32770", stop_, processId);
         if (box == nullptr) {
             return;
+        }
+        if (meanwhile) {
+            meanwhile();
         }
         title_ = TextOf(box);
         // The text is the box's static control; its id differs between systems.

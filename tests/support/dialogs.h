@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -16,6 +17,9 @@ public:
     // Presses the button `id` (IDYES, IDNO, IDOK...) of the next message box
     // of this process, or of the process `processId`.
     explicit MessageBoxAnswer(int id, DWORD processId = ::GetCurrentProcessId());
+    // Runs `meanwhile` on the answering thread once the box is up, then
+    // presses `id`: for what a user or the system does while a box waits.
+    MessageBoxAnswer(int id, std::function<void()> meanwhile);
     ~MessageBoxAnswer();
     MessageBoxAnswer(const MessageBoxAnswer&) = delete;
     MessageBoxAnswer& operator=(const MessageBoxAnswer&) = delete;
@@ -27,6 +31,8 @@ public:
     [[nodiscard]] const std::wstring& Text() const noexcept { return text_; }
 
 private:
+    MessageBoxAnswer(int id, DWORD processId, std::function<void()> meanwhile);
+
     std::wstring title_;
     std::wstring text_;
     std::atomic<bool> done_{false};
