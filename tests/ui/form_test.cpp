@@ -4,6 +4,9 @@
 #include "ui/list_view.h"
 #include "ui/menu.h"
 
+#include "core/error.h"
+#include "support/dialogs.h"
+
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
@@ -339,6 +342,59 @@ TEST_F(FormTest, TimerTicksOnlyWhileEnabled)
     const int stopped = ticks;
     pump(100);
     EXPECT_EQ(ticks, stopped);
+}
+
+// A window whose own handler of one message fails.
+class FailingForm : public Form {
+public:
+    using Form::Form;
+    UINT failOn = 0;
+
+protected:
+    bool HandleMessage(UINT message, WPARAM, LPARAM, LRESULT&) override
+    {
+        if (message == failOn) {
+            throw Error(ERROR_ACCESS_DENIED);
+        }
+        return false;
+    }
+};
+
+TEST(FormErrors, AFailedHandlerCountsAsHandledAndKeepsTheWindow)
+{
+    struct Case {
+        const char* what;
+        UINT message;
+        WPARAM wParam;
+        bool inOnClose; // the window's close handler fails, not its message handler
+        LRESULT expected;
+    };
+    const Case cases[] = {
+        {"close handler", WM_CLOSE, 0, true, 0},
+        {"close message", WM_CLOSE, 0, false, 0},
+        {"close box", WM_SYSCOMMAND, SC_CLOSE, false, 0},
+        {"minimise box", WM_SYSCOMMAND, SC_MINIMIZE, false, 0},
+        {"end of session", WM_QUERYENDSESSION, 0, false, TRUE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FailingForm form(kForm);
+        form.Create();
+        form.Show();
+        if (c.inOnClose) {
+            form.onClose = [](bool&) { throw Error(ERROR_ACCESS_DENIED); };
+        } else {
+            form.failOn = c.message;
+        }
+        test::MessageBoxAnswer answer(IDOK);
+        const LRESULT result = ::SendMessageW(form.Handle(), c.message, c.wParam, 0);
+        EXPECT_TRUE(answer.Answered());
+        EXPECT_EQ(answer.Text(), SystemMessage(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(result, c.expected);
+        EXPECT_TRUE(::IsWindow(form.Handle()));
+        EXPECT_TRUE(form.Visible());
+        EXPECT_FALSE(::IsIconic(form.Handle()));
+    }
 }
 
 TEST(Application, ProcessMessagesLeavesAQuitForTheMainLoop)
