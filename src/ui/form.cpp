@@ -700,7 +700,9 @@ LRESULT Form::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_TIMER:
         for (const auto& component : components_) {
             if (auto* timer = dynamic_cast<Timer*>(component.get()); timer != nullptr && timer->Id() == wParam) {
-                if (timer->Enabled() && timer->onTimer) {
+                // Ticks wait while the error box is open: a tick that failed
+                // would fail again under it, every interval.
+                if (timer->Enabled() && timer->onTimer && !application::ErrorBoxOpen()) {
                     timer->onTimer();
                 }
                 return 0;

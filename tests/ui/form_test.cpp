@@ -11,6 +11,10 @@
 
 #include <commctrl.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 namespace merovane::ui {
 namespace {
 
@@ -54,6 +58,35 @@ constexpr FormDef kForm{.name = L"FormTest",
                         .minWidth = 300,
                         .minHeight = 200,
                         .components = kComponents};
+
+// Visible message boxes of this process, topmost first.
+BOOL CALLBACK CollectMessageBox(HWND window, LPARAM parameter)
+{
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(window, &process);
+    wchar_t name[16]{};
+    ::GetClassNameW(window, name, 16);
+    if (process == ::GetCurrentProcessId() && ::IsWindowVisible(window) && lstrcmpW(name, L"#32770") == 0) {
+        reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(window);
+    }
+    return TRUE;
+}
+
+std::vector<HWND> OpenMessageBoxes()
+{
+    std::vector<HWND> boxes;
+    ::EnumWindows(CollectMessageBox, reinterpret_cast<LPARAM>(&boxes));
+    return boxes;
+}
+
+void PumpFor(DWORD milliseconds)
+{
+    const DWORD end = ::GetTickCount() + milliseconds;
+    while (::GetTickCount() < end) {
+        application::ProcessMessages();
+        ::Sleep(5);
+    }
+}
 
 class FormTest : public ::testing::Test {
 protected:
@@ -395,6 +428,74 @@ TEST(FormErrors, AFailedHandlerCountsAsHandledAndKeepsTheWindow)
         EXPECT_TRUE(form.Visible());
         EXPECT_FALSE(::IsIconic(form.Handle()));
     }
+}
+
+TEST_F(FormTest, OneErrorBoxAtATimeAndNoTimerTicksUnderIt)
+{
+    std::atomic<int> ticks{0};
+    std::atomic<bool> failing{true};
+    auto& timer = form.Get<Timer>(L"Timer1");
+    timer.onTimer = [&] {
+        ++ticks;
+        if (failing) {
+            throw Error(ERROR_ACCESS_DENIED);
+        }
+    };
+    std::atomic<int> clicks{0};
+    auto& button = form.Get<Button>(L"ButtonOk");
+    button.onClick = [&] {
+        ++clicks;
+        throw Error(ERROR_FILE_NOT_FOUND);
+    };
+
+    // Another thread watches the first box for a while (thirty ticks), makes
+    // another handler fail under it, then answers every box there is.
+    size_t boxesUnderTicks = 0;
+    int ticksUnderBox = 0;
+    size_t boxesAfterClick = 0;
+    std::atomic<bool> done{false};
+    std::thread observer([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (OpenMessageBoxes().empty() && std::chrono::steady_clock::now() < deadline) {
+            ::Sleep(10);
+        }
+        ::Sleep(300);
+        boxesUnderTicks = OpenMessageBoxes().size();
+        ticksUnderBox = ticks;
+        ::PostMessageW(form.Handle(), WM_COMMAND, MAKEWPARAM(button.ControlId(), BN_CLICKED),
+                       reinterpret_cast<LPARAM>(button.Handle()));
+        while (clicks == 0 && std::chrono::steady_clock::now() < deadline) {
+            ::Sleep(10);
+        }
+        ::Sleep(100);
+        boxesAfterClick = OpenMessageBoxes().size();
+        failing = false;
+        auto quiet = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - quiet < std::chrono::milliseconds(300) &&
+               std::chrono::steady_clock::now() < deadline + std::chrono::seconds(10)) {
+            for (HWND box : OpenMessageBoxes()) {
+                ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                               reinterpret_cast<LPARAM>(::GetDlgItem(box, IDOK)));
+                quiet = std::chrono::steady_clock::now();
+            }
+            ::Sleep(20);
+        }
+        done = true;
+    });
+    timer.SetEnabled(true);
+    while (!done) {
+        PumpFor(20);
+    }
+    observer.join();
+    EXPECT_EQ(boxesUnderTicks, 1u);
+    EXPECT_EQ(ticksUnderBox, 1);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(boxesAfterClick, 1u);
+    // Once the box is gone the timer ticks again.
+    const int before = ticks;
+    PumpFor(200);
+    EXPECT_GT(ticks, before);
+    EXPECT_FALSE(application::ErrorBoxOpen());
 }
 
 TEST(Application, ProcessMessagesLeavesAQuitForTheMainLoop)
