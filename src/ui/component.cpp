@@ -275,9 +275,11 @@ void CheckBox::SetChecked(bool checked)
     }
 }
 
+// Owner-drawn buttons report the second click of a double click as
+// BN_DOUBLECLICKED; a native check box counts it as a click like the first.
 void CheckBox::OnCommand(WORD code)
 {
-    if (code == BN_CLICKED) {
+    if (code == BN_CLICKED || code == BN_DOUBLECLICKED) {
         SetChecked(!checked_);
     }
 }
@@ -334,7 +336,7 @@ void RadioButton::SetChecked(bool checked)
 
 void RadioButton::OnCommand(WORD code)
 {
-    if (code == BN_CLICKED) {
+    if (code == BN_CLICKED || code == BN_DOUBLECLICKED) {
         SetChecked(true);
     }
 }

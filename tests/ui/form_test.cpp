@@ -88,6 +88,11 @@ void PumpFor(DWORD milliseconds)
     }
 }
 
+LPARAM PointParameter(int x, int y)
+{
+    return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y));
+}
+
 class FormTest : public ::testing::Test {
 protected:
     FormTest() { form.Create(); }
@@ -496,6 +501,39 @@ TEST_F(FormTest, OneErrorBoxAtATimeAndNoTimerTicksUnderIt)
     PumpFor(200);
     EXPECT_GT(ticks, before);
     EXPECT_FALSE(application::ErrorBoxOpen());
+}
+
+TEST_F(FormTest, EveryClickOfADoubleClickCountsOnCheckBoxes)
+{
+    struct Case {
+        const wchar_t* name;
+        bool before;
+        bool after;
+        int clicks;
+    };
+    const Case cases[] = {
+        {L"CheckBoxOne", false, false, 2}, // ticked, then unticked
+        {L"RadioA2", true, true, 0},       // stays checked
+        {L"RadioA1", false, true, 1},      // checked by the first click
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.name);
+        auto& control = form.Get<Control>(c.name);
+        int clicks = 0;
+        control.onClick = [&] { ++clicks; };
+        const auto checked = [&] { return ::SendMessageW(control.Handle(), BM_GETCHECK, 0, 0) == BST_CHECKED; };
+        ASSERT_EQ(checked(), c.before);
+        // What a quick double click sends the control.
+        RECT client;
+        ::GetClientRect(control.Handle(), &client);
+        const LPARAM point = PointParameter(client.right / 2, client.bottom / 2);
+        for (const UINT message : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP}) {
+            ::PostMessageW(control.Handle(), message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON, point);
+        }
+        application::ProcessMessages();
+        EXPECT_EQ(checked(), c.after);
+        EXPECT_EQ(clicks, c.clicks);
+    }
 }
 
 TEST(Application, ProcessMessagesLeavesAQuitForTheMainLoop)
