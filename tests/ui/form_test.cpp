@@ -79,6 +79,13 @@ std::vector<HWND> OpenMessageBoxes()
     return boxes;
 }
 
+// Closes the menu being tracked, as a click elsewhere would.
+void CALLBACK EndMenuLater(HWND, UINT, UINT_PTR id, DWORD)
+{
+    ::KillTimer(nullptr, id);
+    ::EndMenu();
+}
+
 void PumpFor(DWORD milliseconds)
 {
     const DWORD end = ::GetTickCount() + milliseconds;
@@ -501,6 +508,34 @@ TEST_F(FormTest, OneErrorBoxAtATimeAndNoTimerTicksUnderIt)
     PumpFor(200);
     EXPECT_GT(ticks, before);
     EXPECT_FALSE(application::ErrorBoxOpen());
+}
+
+TEST_F(FormTest, ASpeedButtonLeavesTheFocusWhereItWas)
+{
+    auto& list = form.Get<ListView>(L"ListView1");
+    auto& button = form.Get<SpeedButton>(L"SpeedButtonMenu");
+    form.Show();
+    ::SetFocus(list.Handle());
+    ASSERT_EQ(::GetFocus(), list.Handle());
+    int clicks = 0;
+    HWND focusWhileClicked = nullptr;
+    button.onClick = [&] {
+        ++clicks;
+        focusWhileClicked = ::GetFocus();
+        ::SetTimer(nullptr, 0, 100, EndMenuLater);
+        RECT rect;
+        ::GetWindowRect(button.Handle(), &rect);
+        form.Get<PopupMenu>(L"PopupMenu1").Popup(form.Handle(), POINT{rect.right, rect.bottom});
+    };
+    RECT client;
+    ::GetClientRect(button.Handle(), &client);
+    const LPARAM centre = PointParameter(client.right / 2, client.bottom / 2);
+    ::PostMessageW(button.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, centre);
+    ::PostMessageW(button.Handle(), WM_LBUTTONUP, 0, centre);
+    application::ProcessMessages();
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(focusWhileClicked, list.Handle());
+    EXPECT_EQ(::GetFocus(), list.Handle());
 }
 
 TEST_F(FormTest, EveryClickOfADoubleClickCountsOnCheckBoxes)
