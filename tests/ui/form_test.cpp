@@ -571,6 +571,56 @@ TEST_F(FormTest, EveryClickOfADoubleClickCountsOnCheckBoxes)
     }
 }
 
+TEST_F(FormTest, ColumnsKeepTheirMinimumWhileDraggedNarrower)
+{
+    auto& list = form.Get<ListView>(L"ListView1");
+    HWND header = ListView_GetHeader(list.Handle());
+    list.AutoSizeColumns(60);
+    // Drags the right edge of the first column by `distance` pixels in a few
+    // steps, as the mouse would; returns the narrowest width seen on the way.
+    const auto drag = [&](int distance) {
+        RECT item;
+        Header_GetItemRect(header, 0, &item);
+        const int x = item.right - 1;
+        const int y = (item.top + item.bottom) / 2;
+        int narrowest = ListView_GetColumnWidth(list.Handle(), 0);
+        ::SendMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, PointParameter(x, y));
+        for (int step = 1; step <= 4; ++step) {
+            ::SendMessageW(header, WM_MOUSEMOVE, MK_LBUTTON, PointParameter(x + distance * step / 4, y));
+            narrowest = std::min(narrowest, ListView_GetColumnWidth(list.Handle(), 0));
+        }
+        ::SendMessageW(header, WM_LBUTTONUP, 0, PointParameter(x + distance, y));
+        return std::min(narrowest, ListView_GetColumnWidth(list.Handle(), 0));
+    };
+    const auto headerWidth = [&] {
+        RECT item;
+        Header_GetItemRect(header, 0, &item);
+        return static_cast<int>(item.right - item.left);
+    };
+    for (const UINT dpi : {form.Dpi(), form.Dpi() * 2}) {
+        if (dpi != form.Dpi()) {
+            RECT suggested;
+            ::GetWindowRect(form.Handle(), &suggested);
+            ::SendMessageW(form.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        }
+        SCOPED_TRACE(dpi);
+        const int minimum = form.Scale(60);
+        ListView_SetColumnWidth(list.Handle(), 0, minimum + 40);
+        EXPECT_EQ(drag(30), minimum + 40); // wider goes through
+        EXPECT_EQ(ListView_GetColumnWidth(list.Handle(), 0), minimum + 70);
+        EXPECT_EQ(drag(-200), minimum);
+        EXPECT_EQ(ListView_GetColumnWidth(list.Handle(), 0), minimum);
+        EXPECT_EQ(headerWidth(), minimum);
+        // A width set on the header directly obeys too.
+        HDITEMW narrow{};
+        narrow.mask = HDI_WIDTH;
+        narrow.cxy = 5;
+        Header_SetItem(header, 0, &narrow);
+        EXPECT_EQ(ListView_GetColumnWidth(list.Handle(), 0), minimum);
+        EXPECT_EQ(headerWidth(), minimum);
+    }
+}
+
 TEST(Application, ProcessMessagesLeavesAQuitForTheMainLoop)
 {
     ::PostQuitMessage(3);
