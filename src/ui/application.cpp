@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -144,11 +145,28 @@ Style CurrentStyle()
     return g_style;
 }
 
+namespace {
+
+std::atomic<bool> g_errorBoxOpen{false};
+
+} // namespace
+
 void ShowError(std::wstring_view text)
 {
+    // One box at a time: the box's own message loop goes on delivering the
+    // program's messages, and an error met there is not stacked on top.
+    if (g_errorBoxOpen.exchange(true)) {
+        return;
+    }
     HWND owner = ::GetActiveWindow();
     const std::wstring message(text);
     ::MessageBoxW(owner, message.c_str(), L"Merovane", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    g_errorBoxOpen = false;
+}
+
+bool ErrorBoxOpen()
+{
+    return g_errorBoxOpen;
 }
 
 namespace {

@@ -35,7 +35,10 @@ void SetStyle(Style style);
 [[nodiscard]] Style CurrentStyle();
 
 // The program's standard error message box: error icon, the error's text.
+// While one is open another error is not shown.
 void ShowError(std::wstring_view text);
+// Whether that box is open now; timers do not tick meanwhile.
+[[nodiscard]] bool ErrorBoxOpen();
 
 // A message box centred on the screen rather than on its owner.
 int MessageBoxOnScreenCentre(HWND owner, std::wstring_view text, std::wstring_view title, UINT flags);

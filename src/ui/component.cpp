@@ -210,9 +210,70 @@ void Button::Click()
 
 // SpeedButton
 
+SpeedButton::~SpeedButton()
+{
+    if (hwnd_ != nullptr) {
+        ::RemoveWindowSubclass(hwnd_, &SpeedButton::PressWithoutFocus, 1);
+    }
+}
+
 void SpeedButton::CreateWindowIn(HWND parent)
 {
     CreateChild(parent, WC_BUTTONW, BS_OWNERDRAW, 0, caption_);
+    ::SetWindowSubclass(hwnd_, &SpeedButton::PressWithoutFocus, 1, reinterpret_cast<DWORD_PTR>(this));
+}
+
+// The button control focuses itself when the mouse presses it, and keeps the
+// focus after its click (a menu, say) is over: keys meant for the list went to
+// the button. A speed button is pressed, released and clicked here instead,
+// and the focus stays where it was.
+LRESULT CALLBACK SpeedButton::PressWithoutFocus(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                                DWORD_PTR data) noexcept
+{
+    auto* self = reinterpret_cast<SpeedButton*>(data);
+    const auto inside = [&] {
+        RECT client;
+        ::GetClientRect(hwnd, &client);
+        const POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        return ::PtInRect(&client, point) != FALSE;
+    };
+    switch (message) {
+    case WM_LBUTTONDOWN:
+        self->pressed_ = true;
+        ::SetCapture(hwnd);
+        ::SendMessageW(hwnd, BM_SETSTATE, TRUE, 0);
+        return 0;
+    case WM_MOUSEMOVE:
+        if (self->pressed_) {
+            ::SendMessageW(hwnd, BM_SETSTATE, inside() ? TRUE : FALSE, 0);
+        }
+        break;
+    case WM_LBUTTONUP:
+        if (self->pressed_) {
+            self->pressed_ = false;
+            const bool click = inside();
+            ::SendMessageW(hwnd, BM_SETSTATE, FALSE, 0);
+            ::ReleaseCapture();
+            if (click) {
+                ::SendMessageW(::GetParent(hwnd), WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(hwnd), BN_CLICKED),
+                               reinterpret_cast<LPARAM>(hwnd));
+            }
+            return 0;
+        }
+        break;
+    case WM_CAPTURECHANGED:
+        if (self->pressed_ && reinterpret_cast<HWND>(lParam) != hwnd) {
+            self->pressed_ = false;
+            ::SendMessageW(hwnd, BM_SETSTATE, FALSE, 0);
+        }
+        break;
+    case WM_NCDESTROY:
+        ::RemoveWindowSubclass(hwnd, &SpeedButton::PressWithoutFocus, 1);
+        break;
+    default:
+        break;
+    }
+    return ::DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
 void SpeedButton::OnCommand(WORD code)
@@ -275,9 +336,11 @@ void CheckBox::SetChecked(bool checked)
     }
 }
 
+// Owner-drawn buttons report the second click of a double click as
+// BN_DOUBLECLICKED; a native check box counts it as a click like the first.
 void CheckBox::OnCommand(WORD code)
 {
-    if (code == BN_CLICKED) {
+    if (code == BN_CLICKED || code == BN_DOUBLECLICKED) {
         SetChecked(!checked_);
     }
 }
@@ -334,7 +397,7 @@ void RadioButton::SetChecked(bool checked)
 
 void RadioButton::OnCommand(WORD code)
 {
-    if (code == BN_CLICKED) {
+    if (code == BN_CLICKED || code == BN_DOUBLECLICKED) {
         SetChecked(true);
     }
 }

@@ -138,6 +138,7 @@ protected:
 class SpeedButton : public Control {
 public:
     using Control::Control;
+    ~SpeedButton() override;
     void OnCommand(WORD code) override;
     bool DrawItem(const DRAWITEMSTRUCT& item) override;
     [[nodiscard]] bool Down() const noexcept { return down_; }
@@ -148,7 +149,10 @@ protected:
     void CreateWindowIn(HWND parent) override;
 
 private:
+    static LRESULT CALLBACK PressWithoutFocus(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                              DWORD_PTR data) noexcept;
     bool down_ = false;
+    bool pressed_ = false; // the mouse button went down on it and is held
 };
 
 // Check box: a change of state, by the user or by code, runs onClick.

@@ -39,6 +39,28 @@ void Guarded(Call&& call) noexcept
     }
 }
 
+// What a window procedure returns for a message whose handler failed: the
+// error has been shown and the message counts as handled. Default processing
+// would carry out what the handler did not decide: WM_CLOSE would destroy a
+// window whose modal loop or program goes on, SC_MINIMIZE would minimise a
+// window that hides to the tray.
+LRESULT ResultAfterFailure(HWND hwnd, UINT message)
+{
+    switch (message) {
+    case WM_NCCREATE:
+        return FALSE; // the window is not made
+    case WM_CREATE:
+        return -1;
+    case WM_QUERYENDSESSION:
+        return TRUE; // the failure does not hold up the end of the session
+    case WM_PAINT:
+        ::ValidateRect(hwnd, nullptr); // or it comes back at once, and fails again
+        return 0;
+    default:
+        return 0;
+    }
+}
+
 // Group boxes and panels: real parents of their controls. They pass control
 // notifications on to the window, which reflects them to the controls.
 LRESULT CALLBACK ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept
@@ -617,7 +639,13 @@ LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         result = form->Dispatch(message, wParam, lParam);
         handled = true;
     });
-    return handled ? result : ::DefWindowProcW(hwnd, message, wParam, lParam);
+    if (handled) {
+        return result;
+    }
+    if (message == WM_NCDESTROY) {
+        form->hwnd_ = nullptr;
+    }
+    return ResultAfterFailure(hwnd, message);
 }
 
 LRESULT Form::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
@@ -672,7 +700,9 @@ LRESULT Form::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_TIMER:
         for (const auto& component : components_) {
             if (auto* timer = dynamic_cast<Timer*>(component.get()); timer != nullptr && timer->Id() == wParam) {
-                if (timer->Enabled() && timer->onTimer) {
+                // Ticks wait while the error box is open: a tick that failed
+                // would fail again under it, every interval.
+                if (timer->Enabled() && timer->onTimer && !application::ErrorBoxOpen()) {
                     timer->onTimer();
                 }
                 return 0;

@@ -103,14 +103,49 @@ LRESULT CALLBACK ListView::HeaderNotifications(HWND hwnd, UINT message, WPARAM w
     if (message == WM_NOTIFY) {
         auto* header = reinterpret_cast<NMHDR*>(lParam);
         auto* self = reinterpret_cast<ListView*>(data);
-        if (header->code == NM_CUSTOMDRAW && header->hwndFrom == ListView_GetHeader(hwnd) &&
-            self->Owner().CurrentPalette().custom) {
-            return self->DrawHeader(*reinterpret_cast<NMCUSTOMDRAW*>(lParam));
+        if (header->hwndFrom == ListView_GetHeader(hwnd)) {
+            switch (header->code) {
+            case NM_CUSTOMDRAW:
+                if (self->Owner().CurrentPalette().custom) {
+                    return self->DrawHeader(*reinterpret_cast<NMCUSTOMDRAW*>(lParam));
+                }
+                break;
+            case HDN_ITEMCHANGINGW:
+            case HDN_ITEMCHANGINGA:
+            case HDN_TRACKW:
+            case HDN_TRACKA:
+                // The width is where both structures' items start alike.
+                if (self->KeepMinimumWidth(*reinterpret_cast<NMHEADERW*>(lParam))) {
+                    return TRUE;
+                }
+                break;
+            default:
+                break;
+            }
         }
     } else if (message == WM_NCDESTROY) {
         ::RemoveWindowSubclass(hwnd, &ListView::HeaderNotifications, 1);
     }
     return ::DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+bool ListView::KeepMinimumWidth(NMHEADERW& change)
+{
+    const int minimum = Owner().Scale(minimumColumnWidth_);
+    if (change.pitem == nullptr || (change.pitem->mask & HDI_WIDTH) == 0 || change.pitem->cxy >= minimum) {
+        return false;
+    }
+    // Some headers take the corrected width from the notification; where one
+    // does not, its change is refused and the column set to the minimum.
+    change.pitem->cxy = minimum;
+    const bool changing = change.hdr.code == HDN_ITEMCHANGINGW || change.hdr.code == HDN_ITEMCHANGINGA;
+    if (!changing) {
+        return false; // a refused track would end the drag
+    }
+    if (ListView_GetColumnWidth(hwnd_, change.iItem) != minimum) {
+        ListView_SetColumnWidth(hwnd_, change.iItem, minimum);
+    }
+    return true;
 }
 
 LRESULT ListView::DrawHeader(NMCUSTOMDRAW& draw)
@@ -340,6 +375,7 @@ void ListView::Sort(const std::function<int(const ListRow&, const ListRow&)>& co
 
 void ListView::AutoSizeColumns(int minimumWidth)
 {
+    minimumColumnWidth_ = minimumWidth;
     if (hwnd_ == nullptr) {
         return;
     }

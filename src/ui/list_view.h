@@ -50,7 +50,8 @@ public:
     // Stable sort of the rows by a three-way comparison.
     void Sort(const std::function<int(const ListRow&, const ListRow&)>& compare);
     // Sizes every column to fit its texts and its header, but no narrower than
-    // `minimumWidth` (96-DPI units); the last column fills the rest.
+    // `minimumWidth` (96-DPI units); the last column fills the rest. From then
+    // on no column is made narrower than that, by the user's dragging either.
     void AutoSizeColumns(int minimumWidth = 0);
 
     LRESULT OnNotify(NMHDR& header, bool& handled) override;
@@ -69,6 +70,9 @@ private:
     static LRESULT CALLBACK HeaderNotifications(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                                 UINT_PTR id, DWORD_PTR data) noexcept;
     LRESULT DrawHeader(NMCUSTOMDRAW& draw);
+    // Keeps a column's new width at the minimum or above; true when the
+    // header must not apply its change.
+    bool KeepMinimumWidth(NMHEADERW& change);
 
     struct Column {
         std::wstring caption;
@@ -82,6 +86,7 @@ private:
     void UpdateCheckImages();
 
     HIMAGELIST checkImages_ = nullptr; // the row check boxes, drawn in the style
+    int minimumColumnWidth_ = 0; // 96-DPI units
     int updateDepth_ = 0;
     bool settingCheck_ = false;
 };

@@ -4,9 +4,16 @@
 #include "ui/list_view.h"
 #include "ui/menu.h"
 
+#include "core/error.h"
+#include "support/dialogs.h"
+
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace merovane::ui {
 namespace {
@@ -51,6 +58,47 @@ constexpr FormDef kForm{.name = L"FormTest",
                         .minWidth = 300,
                         .minHeight = 200,
                         .components = kComponents};
+
+// Visible message boxes of this process, topmost first.
+BOOL CALLBACK CollectMessageBox(HWND window, LPARAM parameter)
+{
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(window, &process);
+    wchar_t name[16]{};
+    ::GetClassNameW(window, name, 16);
+    if (process == ::GetCurrentProcessId() && ::IsWindowVisible(window) && lstrcmpW(name, L"#32770") == 0) {
+        reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(window);
+    }
+    return TRUE;
+}
+
+std::vector<HWND> OpenMessageBoxes()
+{
+    std::vector<HWND> boxes;
+    ::EnumWindows(CollectMessageBox, reinterpret_cast<LPARAM>(&boxes));
+    return boxes;
+}
+
+// Closes the menu being tracked, as a click elsewhere would.
+void CALLBACK EndMenuLater(HWND, UINT, UINT_PTR id, DWORD)
+{
+    ::KillTimer(nullptr, id);
+    ::EndMenu();
+}
+
+void PumpFor(DWORD milliseconds)
+{
+    const DWORD end = ::GetTickCount() + milliseconds;
+    while (::GetTickCount() < end) {
+        application::ProcessMessages();
+        ::Sleep(5);
+    }
+}
+
+LPARAM PointParameter(int x, int y)
+{
+    return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y));
+}
 
 class FormTest : public ::testing::Test {
 protected:
@@ -339,6 +387,238 @@ TEST_F(FormTest, TimerTicksOnlyWhileEnabled)
     const int stopped = ticks;
     pump(100);
     EXPECT_EQ(ticks, stopped);
+}
+
+// A window whose own handler of one message fails.
+class FailingForm : public Form {
+public:
+    using Form::Form;
+    UINT failOn = 0;
+
+protected:
+    bool HandleMessage(UINT message, WPARAM, LPARAM, LRESULT&) override
+    {
+        if (message == failOn) {
+            throw Error(ERROR_ACCESS_DENIED);
+        }
+        return false;
+    }
+};
+
+TEST(FormErrors, AFailedHandlerCountsAsHandledAndKeepsTheWindow)
+{
+    struct Case {
+        const char* what;
+        UINT message;
+        WPARAM wParam;
+        bool inOnClose; // the window's close handler fails, not its message handler
+        LRESULT expected;
+    };
+    const Case cases[] = {
+        {"close handler", WM_CLOSE, 0, true, 0},
+        {"close message", WM_CLOSE, 0, false, 0},
+        {"close box", WM_SYSCOMMAND, SC_CLOSE, false, 0},
+        {"minimise box", WM_SYSCOMMAND, SC_MINIMIZE, false, 0},
+        {"end of session", WM_QUERYENDSESSION, 0, false, TRUE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FailingForm form(kForm);
+        form.Create();
+        form.Show();
+        if (c.inOnClose) {
+            form.onClose = [](bool&) { throw Error(ERROR_ACCESS_DENIED); };
+        } else {
+            form.failOn = c.message;
+        }
+        test::MessageBoxAnswer answer(IDOK);
+        const LRESULT result = ::SendMessageW(form.Handle(), c.message, c.wParam, 0);
+        EXPECT_TRUE(answer.Answered());
+        EXPECT_EQ(answer.Text(), SystemMessage(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(result, c.expected);
+        EXPECT_TRUE(::IsWindow(form.Handle()));
+        EXPECT_TRUE(form.Visible());
+        EXPECT_FALSE(::IsIconic(form.Handle()));
+    }
+}
+
+TEST_F(FormTest, OneErrorBoxAtATimeAndNoTimerTicksUnderIt)
+{
+    std::atomic<int> ticks{0};
+    std::atomic<bool> failing{true};
+    auto& timer = form.Get<Timer>(L"Timer1");
+    timer.onTimer = [&] {
+        ++ticks;
+        if (failing) {
+            throw Error(ERROR_ACCESS_DENIED);
+        }
+    };
+    std::atomic<int> clicks{0};
+    auto& button = form.Get<Button>(L"ButtonOk");
+    button.onClick = [&] {
+        ++clicks;
+        throw Error(ERROR_FILE_NOT_FOUND);
+    };
+
+    // Another thread watches the first box for a while (thirty ticks), makes
+    // another handler fail under it, then answers every box there is.
+    size_t boxesUnderTicks = 0;
+    int ticksUnderBox = 0;
+    size_t boxesAfterClick = 0;
+    std::atomic<bool> done{false};
+    std::thread observer([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (OpenMessageBoxes().empty() && std::chrono::steady_clock::now() < deadline) {
+            ::Sleep(10);
+        }
+        ::Sleep(300);
+        boxesUnderTicks = OpenMessageBoxes().size();
+        ticksUnderBox = ticks;
+        ::PostMessageW(form.Handle(), WM_COMMAND, MAKEWPARAM(button.ControlId(), BN_CLICKED),
+                       reinterpret_cast<LPARAM>(button.Handle()));
+        while (clicks == 0 && std::chrono::steady_clock::now() < deadline) {
+            ::Sleep(10);
+        }
+        ::Sleep(100);
+        boxesAfterClick = OpenMessageBoxes().size();
+        failing = false;
+        auto quiet = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - quiet < std::chrono::milliseconds(300) &&
+               std::chrono::steady_clock::now() < deadline + std::chrono::seconds(10)) {
+            for (HWND box : OpenMessageBoxes()) {
+                ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                               reinterpret_cast<LPARAM>(::GetDlgItem(box, IDOK)));
+                quiet = std::chrono::steady_clock::now();
+            }
+            ::Sleep(20);
+        }
+        done = true;
+    });
+    timer.SetEnabled(true);
+    while (!done) {
+        PumpFor(20);
+    }
+    observer.join();
+    EXPECT_EQ(boxesUnderTicks, 1u);
+    EXPECT_EQ(ticksUnderBox, 1);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(boxesAfterClick, 1u);
+    // Once the box is gone the timer ticks again.
+    const int before = ticks;
+    PumpFor(200);
+    EXPECT_GT(ticks, before);
+    EXPECT_FALSE(application::ErrorBoxOpen());
+}
+
+TEST_F(FormTest, ASpeedButtonLeavesTheFocusWhereItWas)
+{
+    auto& list = form.Get<ListView>(L"ListView1");
+    auto& button = form.Get<SpeedButton>(L"SpeedButtonMenu");
+    form.Show();
+    ::SetFocus(list.Handle());
+    ASSERT_EQ(::GetFocus(), list.Handle());
+    int clicks = 0;
+    HWND focusWhileClicked = nullptr;
+    button.onClick = [&] {
+        ++clicks;
+        focusWhileClicked = ::GetFocus();
+        ::SetTimer(nullptr, 0, 100, EndMenuLater);
+        RECT rect;
+        ::GetWindowRect(button.Handle(), &rect);
+        form.Get<PopupMenu>(L"PopupMenu1").Popup(form.Handle(), POINT{rect.right, rect.bottom});
+    };
+    RECT client;
+    ::GetClientRect(button.Handle(), &client);
+    const LPARAM centre = PointParameter(client.right / 2, client.bottom / 2);
+    ::PostMessageW(button.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, centre);
+    ::PostMessageW(button.Handle(), WM_LBUTTONUP, 0, centre);
+    application::ProcessMessages();
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(focusWhileClicked, list.Handle());
+    EXPECT_EQ(::GetFocus(), list.Handle());
+}
+
+TEST_F(FormTest, EveryClickOfADoubleClickCountsOnCheckBoxes)
+{
+    struct Case {
+        const wchar_t* name;
+        bool before;
+        bool after;
+        int clicks;
+    };
+    const Case cases[] = {
+        {L"CheckBoxOne", false, false, 2}, // ticked, then unticked
+        {L"RadioA2", true, true, 0},       // stays checked
+        {L"RadioA1", false, true, 1},      // checked by the first click
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.name);
+        auto& control = form.Get<Control>(c.name);
+        int clicks = 0;
+        control.onClick = [&] { ++clicks; };
+        const auto checked = [&] { return ::SendMessageW(control.Handle(), BM_GETCHECK, 0, 0) == BST_CHECKED; };
+        ASSERT_EQ(checked(), c.before);
+        // What a quick double click sends the control.
+        RECT client;
+        ::GetClientRect(control.Handle(), &client);
+        const LPARAM point = PointParameter(client.right / 2, client.bottom / 2);
+        for (const UINT message : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP}) {
+            ::PostMessageW(control.Handle(), message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON, point);
+        }
+        application::ProcessMessages();
+        EXPECT_EQ(checked(), c.after);
+        EXPECT_EQ(clicks, c.clicks);
+    }
+}
+
+TEST_F(FormTest, ColumnsKeepTheirMinimumWhileDraggedNarrower)
+{
+    auto& list = form.Get<ListView>(L"ListView1");
+    HWND header = ListView_GetHeader(list.Handle());
+    list.AutoSizeColumns(60);
+    // Drags the right edge of the first column by `distance` pixels in a few
+    // steps, as the mouse would; returns the narrowest width seen on the way.
+    const auto drag = [&](int distance) {
+        RECT item;
+        Header_GetItemRect(header, 0, &item);
+        const int x = item.right - 1;
+        const int y = (item.top + item.bottom) / 2;
+        int narrowest = ListView_GetColumnWidth(list.Handle(), 0);
+        ::SendMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, PointParameter(x, y));
+        for (int step = 1; step <= 4; ++step) {
+            ::SendMessageW(header, WM_MOUSEMOVE, MK_LBUTTON, PointParameter(x + distance * step / 4, y));
+            narrowest = std::min(narrowest, ListView_GetColumnWidth(list.Handle(), 0));
+        }
+        ::SendMessageW(header, WM_LBUTTONUP, 0, PointParameter(x + distance, y));
+        return std::min(narrowest, ListView_GetColumnWidth(list.Handle(), 0));
+    };
+    const auto headerWidth = [&] {
+        RECT item;
+        Header_GetItemRect(header, 0, &item);
+        return static_cast<int>(item.right - item.left);
+    };
+    for (const UINT dpi : {form.Dpi(), form.Dpi() * 2}) {
+        if (dpi != form.Dpi()) {
+            RECT suggested;
+            ::GetWindowRect(form.Handle(), &suggested);
+            ::SendMessageW(form.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        }
+        SCOPED_TRACE(dpi);
+        const int minimum = form.Scale(60);
+        ListView_SetColumnWidth(list.Handle(), 0, minimum + 40);
+        EXPECT_EQ(drag(30), minimum + 40); // wider goes through
+        EXPECT_EQ(ListView_GetColumnWidth(list.Handle(), 0), minimum + 70);
+        EXPECT_EQ(drag(-200), minimum);
+        EXPECT_EQ(ListView_GetColumnWidth(list.Handle(), 0), minimum);
+        EXPECT_EQ(headerWidth(), minimum);
+        // A width set on the header directly obeys too.
+        HDITEMW narrow{};
+        narrow.mask = HDI_WIDTH;
+        narrow.cxy = 5;
+        Header_SetItem(header, 0, &narrow);
+        EXPECT_EQ(ListView_GetColumnWidth(list.Handle(), 0), minimum);
+        EXPECT_EQ(headerWidth(), minimum);
+    }
 }
 
 TEST(Application, ProcessMessagesLeavesAQuitForTheMainLoop)
