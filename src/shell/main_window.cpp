@@ -109,6 +109,7 @@ void TForm1::FormCreate()
     Get<ui::MenuItem>(L"Version").SetCaption(version + L" " + ArchitectureLabel());
     Get<ui::MenuItem>(L"Name").SetCaption(GetFileDescription(OwnExecutablePath()));
     AttachSystemImageLists(list_->Handle());
+    list_->SetMinimumColumnWidth(kMinimumColumnWidth); // also before the first load finds rows
     LoadNastr();
     languages_->LoadLanguage();
     languages_->Globload();

@@ -53,6 +53,9 @@ public:
     // `minimumWidth` (96-DPI units); the last column fills the rest. From then
     // on no column is made narrower than that, by the user's dragging either.
     void AutoSizeColumns(int minimumWidth = 0);
+    // The narrowest a user may drag a column (96-DPI units), without sizing
+    // the columns now.
+    void SetMinimumColumnWidth(int minimumWidth) noexcept { minimumColumnWidth_ = minimumWidth; }
 
     LRESULT OnNotify(NMHDR& header, bool& handled) override;
     void ApplyStyle() override;
