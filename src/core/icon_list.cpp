@@ -131,47 +131,48 @@ int SystemIconIndex(const std::wstring& path)
     return info.iIcon;
 }
 
-// The subkey is open in `registry`. Errors reading the IconGuid, the path,
-// IsPromoted or the GUID's class name end the whole load; the company and the
-// file description only lose their own text.
+// The subkey is open in `registry`. A value of the wrong type counts as
+// absent, so one odd entry never hides the others; an unreadable class name,
+// company or file description only loses its own text.
 IconEntry ReadEntry(const RegistryAccessor& registry, const std::wstring& keyName, const IniFile& language)
 {
     IconEntry entry;
     entry.keyName = keyName;
 
-    const std::wstring guid = registry.ValueExists(L"IconGuid") ? registry.ReadString(L"IconGuid") : std::wstring();
-    if (registry.ValueExists(L"ExecutablePath")) {
-        entry.executablePath = registry.ReadString(L"ExecutablePath");
-    }
+    const std::wstring guid = registry.TryReadString(L"IconGuid").value_or(std::wstring());
+    entry.executablePath = registry.TryReadString(L"ExecutablePath").value_or(std::wstring());
     if (!entry.executablePath.empty()) {
         entry.executablePath = NormalizeExecutablePath(entry.executablePath);
     }
     const std::wstring_view fileName = FileNameOf(entry.executablePath);
     const bool fileExists = !entry.executablePath.empty() && IsExistingFile(entry.executablePath);
+    const std::wstring file = fileExists ? entry.executablePath : std::wstring();
 
     try {
-        if (registry.ValueExists(L"Publisher")) {
-            entry.company = registry.ReadString(L"Publisher");
+        if (std::optional<std::wstring> publisher = registry.TryReadString(L"Publisher")) {
+            entry.company = std::move(*publisher);
         } else if (fileExists) {
-            entry.company = GetCompanyName(entry.executablePath);
+            entry.company = GetCompanyName(file);
         }
     } catch (const std::exception&) {
         entry.company.clear();
     }
 
-    if (registry.ValueExists(kIsPromotedValue)) {
-        entry.promoted = registry.ReadInteger(kIsPromotedValue) != 0;
-    }
+    entry.promoted = registry.TryReadInteger(kIsPromotedValue).value_or(0) != 0;
 
     if (guid == kDriverHelperGuid && !entry.executablePath.empty()) {
         entry.displayName = VendorDisplayName(entry.executablePath);
     }
     if (entry.displayName.empty()) {
-        entry.displayName = GetCorrectDisplayNameFromIconGuid(guid, language);
+        try {
+            entry.displayName = GetCorrectDisplayNameFromIconGuid(guid, language);
+        } catch (const std::exception&) {
+            entry.displayName.clear();
+        }
     }
     if (entry.displayName.empty() && fileExists) {
         try {
-            entry.displayName = GetFileDescription(entry.executablePath);
+            entry.displayName = GetFileDescription(file);
         } catch (const std::exception&) {
             entry.displayName.clear();
         }
@@ -183,7 +184,7 @@ IconEntry ReadEntry(const RegistryAccessor& registry, const std::wstring& keyNam
         entry.displayName = fileName.empty() ? keyName : std::wstring(fileName);
     }
 
-    entry.iconIndex = SystemIconIndex(fileExists ? entry.executablePath : std::wstring());
+    entry.iconIndex = SystemIconIndex(file);
     return entry;
 }
 

@@ -33,8 +33,8 @@ struct IconListLoad {
     // leaves the columns alone. True when the entries were read, also when an
     // error stopped the reading.
     bool listed = false;
-    // An error (a value of an unexpected type, an unreadable file) ended the
-    // reading; `entries` holds the ones read before it.
+    // A failure other than a value of the wrong type (which counts as absent)
+    // ended the reading; `entries` holds the ones read before it.
     bool stoppedByError = false;
 };
 

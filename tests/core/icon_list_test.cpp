@@ -111,7 +111,7 @@ TEST(ReadNotifyIconEntries, RowsShowWhatEachSourceGives)
         {L"language", L"From the language file", L"", L"", false},
         {L"publisher", L"Fixture Tool", L"Acme Publisher", fixture, true},
         {L"file", L"Fixture Tool", L"Fixture Company", fixture, false},
-        {L"publisher dword", L"Fixture Tool", L"", fixture, false}, // no fallback to the file's company
+        {L"publisher dword", L"Fixture Tool", L"Fixture Company", fixture, false}, // as if there were none
         {L"gone, publisher", L"Gone Inc", L"Gone Inc", gone, false},
         {L"gone", L"Tool.exe", L"", gone, false},
         {L"no values", L"no values", L"", L"", false},
@@ -159,40 +159,74 @@ TEST(ReadNotifyIconEntries, NothingToListIsToldApartFromAnEmptyResult)
     }
 }
 
-TEST(ReadNotifyIconEntries, AValueOfTheWrongTypeStopsTheLoadKeepingEarlierRows)
+TEST(ReadNotifyIconEntries, AValueOfTheWrongTypeCountsAsAbsentForItsEntryOnly)
 {
+    const std::wstring fixture = test::FixturePath(L"full.exe");
+    const std::vector<BYTE> one{1, 0, 0, 0};
+    const std::vector<BYTE> oneAsQword{1, 0, 0, 0, 0, 0, 0, 0};
     const std::vector<BYTE> text{'1', 0, 0, 0};
-    const std::vector<BYTE> number{1, 0, 0, 0};
+    std::vector<BYTE> guids; // REG_MULTI_SZ: the battery's GUID, then the closing NUL
+    for (const wchar_t c : std::wstring(kBattery) + L'\0' + L'\0') {
+        guids.push_back(static_cast<BYTE>(c & 0xFF));
+        guids.push_back(static_cast<BYTE>(c >> 8));
+    }
     constexpr wchar_t kClass[] = L"{BBBBBBBB-0000-0000-0000-00000000000B}";
+
+    // Entry "a" is read first and holds one unreadable value among good ones:
+    // ExecutablePath the fixture, Publisher "Acme", IsPromoted 1.
     struct Case {
         const char* name;
-        std::function<void()> arrange; // on entry "b", between "a" and "c"
-        bool stops;
+        std::function<void()> spoil;
+        const wchar_t* displayName;
+        const wchar_t* company;
+        bool hasPath;
+        bool promoted;
     } cases[] = {
-        {"string IsPromoted", [&] { test::SetRegRaw(Entry(L"b"), L"IsPromoted", REG_SZ, text); }, true},
-        {"number ExecutablePath", [&] { test::SetRegRaw(Entry(L"b"), L"ExecutablePath", REG_DWORD, number); }, true},
-        {"binary IconGuid", [&] { test::SetRegRaw(Entry(L"b"), L"IconGuid", REG_BINARY, number); }, true},
+        {"string IsPromoted", [&] { test::SetRegRaw(Entry(L"a"), L"IsPromoted", REG_SZ, text); },
+         L"Fixture Tool", L"Acme", true, false},
+        {"binary IsPromoted", [&] { test::SetRegRaw(Entry(L"a"), L"IsPromoted", REG_BINARY, one); },
+         L"Fixture Tool", L"Acme", true, false},
+        {"64-bit IsPromoted", [&] { test::SetRegRaw(Entry(L"a"), L"IsPromoted", REG_QWORD, oneAsQword); },
+         L"Fixture Tool", L"Acme", true, false},
+        {"number ExecutablePath", [&] { test::SetRegRaw(Entry(L"a"), L"ExecutablePath", REG_DWORD, one); },
+         L"Acme", L"Acme", false, true},
+        {"multi-string IconGuid", [&] { test::SetRegRaw(Entry(L"a"), L"IconGuid", REG_MULTI_SZ, guids); },
+         L"Fixture Tool", L"Acme", true, true},
+        {"binary IconGuid", [&] { test::SetRegRaw(Entry(L"a"), L"IconGuid", REG_BINARY, one); },
+         L"Fixture Tool", L"Acme", true, true},
+        // Absent, so the file's own company answers.
+        {"binary Publisher", [&] { test::SetRegRaw(Entry(L"a"), L"Publisher", REG_BINARY, text); },
+         L"Fixture Tool", L"Fixture Company", true, true},
         {"number as class name",
          [&] {
-             test::SetRegString(Entry(L"b"), L"IconGuid", kClass);
+             test::SetRegString(Entry(L"a"), L"IconGuid", kClass);
              SetClassDefault(L"CLSID\\" + std::wstring(kClass), 1);
          },
-         true},
-        {"number Publisher", [&] { test::SetRegRaw(Entry(L"b"), L"Publisher", REG_DWORD, number); }, false},
+         L"Fixture Tool", L"Acme", true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test::RegistrySandbox sandbox;
+        test::SetRegString(Entry(L"a"), L"ExecutablePath", fixture);
+        test::SetRegString(Entry(L"a"), L"Publisher", L"Acme");
         test::SetRegDword(Entry(L"a"), L"IsPromoted", 1);
-        c.arrange();
-        test::SetRegDword(Entry(L"c"), L"IsPromoted", 1);
+        c.spoil();
+        test::SetRegString(Entry(L"b"), L"IconGuid", kBattery);
+        test::SetRegDword(Entry(L"b"), L"IsPromoted", 1);
+        test::SetRegString(Entry(L"c"), L"ExecutablePath", fixture);
 
         const IconListLoad load = ReadNotifyIconEntries(IniFile());
         EXPECT_TRUE(load.listed);
-        EXPECT_EQ(load.stoppedByError, c.stops);
-        const std::vector<std::wstring> expected =
-            c.stops ? std::vector<std::wstring>{L"a"} : std::vector<std::wstring>{L"a", L"b", L"c"};
-        EXPECT_EQ(KeyNames(load), expected);
+        EXPECT_FALSE(load.stoppedByError);
+        ASSERT_EQ(KeyNames(load), (std::vector<std::wstring>{L"a", L"b", L"c"}));
+        const IconEntry& spoilt = load.entries[0];
+        EXPECT_EQ(spoilt.displayName, c.displayName);
+        EXPECT_EQ(spoilt.company, c.company);
+        EXPECT_EQ(spoilt.executablePath, c.hasPath ? fixture : L"");
+        EXPECT_EQ(spoilt.promoted, c.promoted);
+        EXPECT_EQ(load.entries[1].displayName, L"Питание/Батарея");
+        EXPECT_TRUE(load.entries[1].promoted);
+        EXPECT_EQ(load.entries[2].displayName, L"Fixture Tool");
     }
 }
 
