@@ -146,7 +146,8 @@ IconEntry ReadEntry(const RegistryAccessor& registry, const std::wstring& keyNam
     }
     const std::wstring_view fileName = FileNameOf(entry.executablePath);
     const bool fileExists = !entry.executablePath.empty() && IsExistingFile(entry.executablePath);
-    const std::wstring file = fileExists ? entry.executablePath : std::wstring();
+    // The file itself, past the 32-bit program's view of System32.
+    const std::wstring file = fileExists ? UnredirectedPath(entry.executablePath) : std::wstring();
 
     try {
         if (std::optional<std::wstring> publisher = registry.TryReadString(L"Publisher")) {
@@ -220,15 +221,51 @@ std::wstring ReplaceIgnoringCase(std::wstring_view text, std::wstring_view what,
     return result;
 }
 
+std::wstring UnredirectedPath(std::wstring_view path, bool wow64Process, std::wstring_view windowsDirectory)
+{
+    while (!windowsDirectory.empty() && windowsDirectory.back() == L'\\') {
+        windowsDirectory.remove_suffix(1);
+    }
+    if (!wow64Process || windowsDirectory.empty()) {
+        return std::wstring(path);
+    }
+    const std::wstring system32 = std::wstring(windowsDirectory) + L"\\System32\\";
+    if (path.size() <= system32.size() ||
+        ::CompareStringOrdinal(path.data(), static_cast<int>(system32.size()), system32.data(),
+                               static_cast<int>(system32.size()), TRUE) != CSTR_EQUAL) {
+        return std::wstring(path);
+    }
+    return std::wstring(windowsDirectory) + L"\\Sysnative\\" + std::wstring(path.substr(system32.size()));
+}
+
+std::wstring UnredirectedPath(const std::wstring& path)
+{
+#ifdef _WIN64
+    return path; // a 64-bit process is never redirected
+#else
+    BOOL wow64 = FALSE;
+    if (!::IsWow64Process(::GetCurrentProcess(), &wow64) || !wow64) {
+        return path;
+    }
+    wchar_t windows[MAX_PATH];
+    const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return path;
+    }
+    return UnredirectedPath(path, true, std::wstring_view(windows, length));
+#endif
+}
+
 bool IsExistingFile(const std::wstring& path)
 {
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    const std::wstring file = UnredirectedPath(path);
+    DWORD attributes = ::GetFileAttributesW(file.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return false;
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         // The attributes above are the link's own; ask what it points at.
-        const unique_file target(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        const unique_file target(::CreateFileW(file.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         BY_HANDLE_FILE_INFORMATION info{};
         if (!target || !::GetFileInformationByHandle(target.get(), &info)) {

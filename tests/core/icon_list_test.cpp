@@ -259,6 +259,37 @@ TEST(ExpandKnownFolderPath, ReplacesTheFirstBracedGuidByItsFolder)
     }
 }
 
+TEST(UnredirectedPath, A32BitProcessUnderWow64SeesSystem32ThroughSysnative)
+{
+    const std::wstring windows = WindowsDirectory();
+    // The system folder's known-folder id, as Explorer may write it.
+    const std::wstring system = ExpandKnownFolderPath(L"{1AC14E77-02E7-4E5D-B744-2EB1AE5198B7}\\Tool.exe");
+    struct Case {
+        std::wstring path;
+        bool wow64;
+        std::wstring windowsDirectory;
+        std::wstring expected;
+    } cases[] = {
+        {L"C:\\Windows\\System32\\Tool.exe", true, L"C:\\Windows", L"C:\\Windows\\Sysnative\\Tool.exe"},
+        {L"c:\\WINDOWS\\system32\\Tool.exe", true, L"C:\\Windows", L"C:\\Windows\\Sysnative\\Tool.exe"},
+        {L"C:\\Windows\\System32\\drivers\\x.sys", true, L"C:\\Windows\\", L"C:\\Windows\\Sysnative\\drivers\\x.sys"},
+        {system, true, windows, windows + L"\\Sysnative\\Tool.exe"},
+        {L"C:\\Windows\\System32\\Tool.exe", false, L"C:\\Windows", L"C:\\Windows\\System32\\Tool.exe"},
+        {L"C:\\Windows\\SysWOW64\\Tool.exe", true, L"C:\\Windows", L"C:\\Windows\\SysWOW64\\Tool.exe"},
+        {L"C:\\Windows\\System32x\\Tool.exe", true, L"C:\\Windows", L"C:\\Windows\\System32x\\Tool.exe"},
+        {L"C:\\Windows\\System32", true, L"C:\\Windows", L"C:\\Windows\\System32"},
+        {L"D:\\Windows\\System32\\Tool.exe", true, L"C:\\Windows", L"D:\\Windows\\System32\\Tool.exe"},
+        {L"C:\\Apps\\Windows\\System32\\Tool.exe", true, L"C:\\Windows", L"C:\\Apps\\Windows\\System32\\Tool.exe"},
+        {L"C:\\Windows\\System32\\Tool.exe", true, L"", L"C:\\Windows\\System32\\Tool.exe"},
+        {L"", true, L"C:\\Windows", L""},
+    };
+    ASSERT_EQ(AsciiUpper(system), AsciiUpper(windows + L"\\system32\\Tool.exe"));
+    for (const Case& c : cases) {
+        EXPECT_EQ(UnredirectedPath(c.path, c.wow64, c.windowsDirectory), c.expected)
+            << ToUtf8(c.path) << " wow64=" << c.wow64 << " windows=" << ToUtf8(c.windowsDirectory);
+    }
+}
+
 TEST(NormalizeExecutablePath, ExpandsProgramFilesAndDropsX86ForMissingFiles)
 {
     test::TempDir temp;
