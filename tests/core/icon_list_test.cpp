@@ -230,6 +230,84 @@ TEST(ReadNotifyIconEntries, AValueOfTheWrongTypeCountsAsAbsentForItsEntryOnly)
     }
 }
 
+// Gives a class key a security descriptor that lets everyone read it and no
+// more, as machine-wide classes are for a standard user. DELETE lets the
+// sandbox remove it afterwards.
+void MakeClassKeyReadOnly(const std::wstring& path)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, WRITE_DAC, &key), ERROR_SUCCESS);
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    ASSERT_TRUE(::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
+    alignas(ACL) BYTE aclBuffer[256];
+    auto* acl = reinterpret_cast<ACL*>(aclBuffer);
+    SECURITY_DESCRIPTOR descriptor{};
+    const bool built = ::InitializeAcl(acl, sizeof(aclBuffer), ACL_REVISION) &&
+                       ::AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | DELETE, everyone) &&
+                       ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+                       ::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+    ::FreeSid(everyone);
+    const LSTATUS status = built ? ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor) : ERROR_INVALID_ACL;
+    ::RegCloseKey(key);
+    ASSERT_EQ(status, ERROR_SUCCESS);
+
+    // The arrangement holds: full access is refused, reading is not.
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_ACCESS_DENIED);
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+    ::RegCloseKey(key);
+}
+
+void SetClassName(const std::wstring& path, std::wstring_view name)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::wstring value(name);
+    ::RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    ::RegCloseKey(key);
+}
+
+TEST(ReadNotifyIconEntries, ClassNamesAreReadFromReadOnlyKeysAndNoGuidNamesNothing)
+{
+    test::RegistrySandbox sandbox;
+    test::TempDir temp;
+    constexpr wchar_t kClass[] = L"{BBBBBBBB-0000-0000-0000-00000000000B}";
+    constexpr wchar_t kLocalized[] = L"{CCCCCCCC-0000-0000-0000-00000000000C}";
+    SetClassName(L"CLSID", L"ClassMoniker");
+    SetClassName(L"CLSID\\" + std::wstring(kClass), L"Registered class");
+    MakeClassKeyReadOnly(L"CLSID\\" + std::wstring(kClass));
+    SetClassName(L"CLSID\\" + std::wstring(kLocalized) + L"\\LocalizedString", L"Localized");
+    MakeClassKeyReadOnly(L"CLSID\\" + std::wstring(kLocalized) + L"\\LocalizedString");
+    MakeClassKeyReadOnly(L"CLSID\\" + std::wstring(kLocalized));
+
+    test::SetRegString(Entry(L"class"), L"IconGuid", kClass);
+    test::SetRegString(Entry(L"localized"), L"IconGuid", kLocalized);
+    test::SetRegString(Entry(L"no guid"), L"ExecutablePath", temp / L"Tool.exe");
+    test::SetRegString(Entry(L"empty guid"), L"IconGuid", L"");
+
+    // A key without a name is no GUID's name.
+    const IniFile language = IniFile::FromText(L"[GUID]\r\n=Text\r\n");
+    const IconListLoad load = ReadNotifyIconEntries(language);
+    struct Row {
+        const wchar_t* keyName;
+        const wchar_t* displayName;
+    } rows[] = {
+        {L"class", L"Registered class"},
+        {L"localized", L"Localized"},
+        {L"no guid", L"Tool.exe"},
+        {L"empty guid", L"empty guid"},
+    };
+    ASSERT_EQ(load.entries.size(), std::size(rows));
+    for (const Row& row : rows) {
+        const auto entry = std::find_if(load.entries.begin(), load.entries.end(),
+                                        [&](const IconEntry& e) { return e.keyName == row.keyName; });
+        ASSERT_NE(entry, load.entries.end()) << ToUtf8(row.keyName);
+        EXPECT_EQ(entry->displayName, row.displayName) << ToUtf8(row.keyName);
+    }
+}
+
 TEST(ExpandKnownFolderPath, ReplacesTheFirstBracedGuidByItsFolder)
 {
     const std::wstring windows = WindowsDirectory();
