@@ -4,6 +4,7 @@
 #include "core/registry.h"
 
 #include <exception>
+#include <optional>
 
 namespace merovane {
 
@@ -68,10 +69,12 @@ bool CleanupNotifyIconSettingsDuplicates()
         if (!registry.OpenKey(entryPath, false)) {
             continue;
         }
-        const std::wstring path =
-            registry.ValueExists(L"ExecutablePath") ? registry.ReadString(L"ExecutablePath") : std::wstring();
-        const std::wstring guid = registry.ValueExists(L"IconGuid") ? registry.ReadString(L"IconGuid") : std::wstring();
-        if (!path.empty() && guid.empty()) {
+        // A path of the wrong type is none. An IconGuid of the wrong type is
+        // still some GUID: such an entry is not deleted as a duplicate.
+        const std::wstring path = registry.TryReadString(L"ExecutablePath").value_or(std::wstring());
+        const std::optional<std::wstring> guid = registry.TryReadString(L"IconGuid");
+        const bool hasGuid = guid ? !guid->empty() : registry.ValueExists(L"IconGuid");
+        if (!path.empty() && !hasGuid) {
             candidates.push_back({DuplicateKey(path), name, GetRegistryKeyLastWriteTime(entryPath)});
         }
         registry.CloseKey();

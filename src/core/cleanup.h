@@ -28,9 +28,8 @@ struct DuplicateCandidate {
 std::vector<std::wstring> PlanDuplicateDeletions(const std::vector<DuplicateCandidate>& candidates);
 
 // Deletes all but the most recently written entry of each executable. Entries
-// with an icon GUID or without a path are left alone. A value of the wrong
-// type throws merovane::Error before anything is deleted. True when something
-// was deleted.
+// with an icon GUID (of any type) or without a path (a path of the wrong type
+// is none) are left alone. True when something was deleted.
 bool CleanupNotifyIconSettingsDuplicates();
 
 // Works on the rows as last loaded: each element is one row's sub-items

@@ -24,7 +24,8 @@ std::wstring GetDisplayNameFromRegistry(std::wstring_view guid)
     if (guid.empty()) {
         return {};
     }
-    RegistryAccessor registry(HKEY_CLASSES_ROOT);
+    // Reading only: machine-wide classes refuse a standard user anything more.
+    RegistryAccessor registry(HKEY_CLASSES_ROOT, KEY_READ);
     const std::wstring base = L"CLSID\\" + std::wstring(guid);
     for (const std::wstring& path : {base, base + L"\\LocalizedString", base + L"\\SystemResources"}) {
         if (registry.OpenKey(L"\\" + path, false)) {
@@ -40,6 +41,9 @@ std::wstring GetDisplayNameFromRegistry(std::wstring_view guid)
 
 std::wstring GetCorrectDisplayNameFromIconGuid(std::wstring_view guid, const IniFile& language)
 {
+    if (guid.empty()) {
+        return {}; // a "=Text" line in the language file names no entry
+    }
     std::wstring name = language.ReadString(L"GUID", guid, L"");
     if (name.empty()) {
         name = BuiltinGuidName(guid);

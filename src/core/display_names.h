@@ -12,8 +12,8 @@ namespace merovane {
 class IniFile;
 struct LocalePaths;
 
-// The name for an icon GUID, "" when no source knows it. Reads the settings
-// and the language file anew on every call.
+// The name for an icon GUID, "" when no source knows it or the GUID is empty.
+// Reads the settings and the language file anew on every call.
 std::wstring GetCorrectDisplayNameFromIconGuid(std::wstring_view guid, const LocalePaths& paths);
 // The same with the active language file already read (empty when none), for
 // a load that names many entries at once.
@@ -23,7 +23,8 @@ std::wstring GetCorrectDisplayNameFromIconGuid(std::wstring_view guid, const Ini
 std::wstring BuiltinGuidName(std::wstring_view guid);
 
 // Default value of CLSID\<guid>, then of its LocalizedString and
-// SystemResources subkeys, under HKEY_CLASSES_ROOT; "" when none has one.
+// SystemResources subkeys, under HKEY_CLASSES_ROOT, opened for reading only;
+// "" when none has one.
 // An empty GUID is not looked up: "CLSID\" alone is the parent key, whose own
 // default value is no class name.
 std::wstring GetDisplayNameFromRegistry(std::wstring_view guid);

@@ -131,47 +131,49 @@ int SystemIconIndex(const std::wstring& path)
     return info.iIcon;
 }
 
-// The subkey is open in `registry`. Errors reading the IconGuid, the path,
-// IsPromoted or the GUID's class name end the whole load; the company and the
-// file description only lose their own text.
+// The subkey is open in `registry`. A value of the wrong type counts as
+// absent, so one odd entry never hides the others; an unreadable class name,
+// company or file description only loses its own text.
 IconEntry ReadEntry(const RegistryAccessor& registry, const std::wstring& keyName, const IniFile& language)
 {
     IconEntry entry;
     entry.keyName = keyName;
 
-    const std::wstring guid = registry.ValueExists(L"IconGuid") ? registry.ReadString(L"IconGuid") : std::wstring();
-    if (registry.ValueExists(L"ExecutablePath")) {
-        entry.executablePath = registry.ReadString(L"ExecutablePath");
-    }
+    const std::wstring guid = registry.TryReadString(L"IconGuid").value_or(std::wstring());
+    entry.executablePath = registry.TryReadString(L"ExecutablePath").value_or(std::wstring());
     if (!entry.executablePath.empty()) {
         entry.executablePath = NormalizeExecutablePath(entry.executablePath);
     }
     const std::wstring_view fileName = FileNameOf(entry.executablePath);
     const bool fileExists = !entry.executablePath.empty() && IsExistingFile(entry.executablePath);
+    // The file itself, past the 32-bit program's view of System32.
+    const std::wstring file = fileExists ? UnredirectedPath(entry.executablePath) : std::wstring();
 
     try {
-        if (registry.ValueExists(L"Publisher")) {
-            entry.company = registry.ReadString(L"Publisher");
+        if (std::optional<std::wstring> publisher = registry.TryReadString(L"Publisher")) {
+            entry.company = std::move(*publisher);
         } else if (fileExists) {
-            entry.company = GetCompanyName(entry.executablePath);
+            entry.company = GetCompanyName(file);
         }
     } catch (const std::exception&) {
         entry.company.clear();
     }
 
-    if (registry.ValueExists(kIsPromotedValue)) {
-        entry.promoted = registry.ReadInteger(kIsPromotedValue) != 0;
-    }
+    entry.promoted = registry.TryReadInteger(kIsPromotedValue).value_or(0) != 0;
 
     if (guid == kDriverHelperGuid && !entry.executablePath.empty()) {
         entry.displayName = VendorDisplayName(entry.executablePath);
     }
     if (entry.displayName.empty()) {
-        entry.displayName = GetCorrectDisplayNameFromIconGuid(guid, language);
+        try {
+            entry.displayName = GetCorrectDisplayNameFromIconGuid(guid, language);
+        } catch (const std::exception&) {
+            entry.displayName.clear();
+        }
     }
     if (entry.displayName.empty() && fileExists) {
         try {
-            entry.displayName = GetFileDescription(entry.executablePath);
+            entry.displayName = GetFileDescription(file);
         } catch (const std::exception&) {
             entry.displayName.clear();
         }
@@ -183,7 +185,7 @@ IconEntry ReadEntry(const RegistryAccessor& registry, const std::wstring& keyNam
         entry.displayName = fileName.empty() ? keyName : std::wstring(fileName);
     }
 
-    entry.iconIndex = SystemIconIndex(fileExists ? entry.executablePath : std::wstring());
+    entry.iconIndex = SystemIconIndex(file);
     return entry;
 }
 
@@ -219,15 +221,51 @@ std::wstring ReplaceIgnoringCase(std::wstring_view text, std::wstring_view what,
     return result;
 }
 
+std::wstring UnredirectedPath(std::wstring_view path, bool wow64Process, std::wstring_view windowsDirectory)
+{
+    while (!windowsDirectory.empty() && windowsDirectory.back() == L'\\') {
+        windowsDirectory.remove_suffix(1);
+    }
+    if (!wow64Process || windowsDirectory.empty()) {
+        return std::wstring(path);
+    }
+    const std::wstring system32 = std::wstring(windowsDirectory) + L"\\System32\\";
+    if (path.size() <= system32.size() ||
+        ::CompareStringOrdinal(path.data(), static_cast<int>(system32.size()), system32.data(),
+                               static_cast<int>(system32.size()), TRUE) != CSTR_EQUAL) {
+        return std::wstring(path);
+    }
+    return std::wstring(windowsDirectory) + L"\\Sysnative\\" + std::wstring(path.substr(system32.size()));
+}
+
+std::wstring UnredirectedPath(const std::wstring& path)
+{
+#ifdef _WIN64
+    return path; // a 64-bit process is never redirected
+#else
+    BOOL wow64 = FALSE;
+    if (!::IsWow64Process(::GetCurrentProcess(), &wow64) || !wow64) {
+        return path;
+    }
+    wchar_t windows[MAX_PATH];
+    const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return path;
+    }
+    return UnredirectedPath(path, true, std::wstring_view(windows, length));
+#endif
+}
+
 bool IsExistingFile(const std::wstring& path)
 {
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    const std::wstring file = UnredirectedPath(path);
+    DWORD attributes = ::GetFileAttributesW(file.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return false;
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         // The attributes above are the link's own; ask what it points at.
-        const unique_file target(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        const unique_file target(::CreateFileW(file.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         BY_HANDLE_FILE_INFORMATION info{};
         if (!target || !::GetFileInformationByHandle(target.get(), &info)) {

@@ -33,8 +33,8 @@ struct IconListLoad {
     // leaves the columns alone. True when the entries were read, also when an
     // error stopped the reading.
     bool listed = false;
-    // An error (a value of an unexpected type, an unreadable file) ended the
-    // reading; `entries` holds the ones read before it.
+    // A failure other than a value of the wrong type (which counts as absent)
+    // ended the reading; `entries` holds the ones read before it.
     bool stoppedByError = false;
 };
 
@@ -56,8 +56,17 @@ std::wstring NormalizeExecutablePath(std::wstring_view path);
 // programs, "" for anything else.
 std::wstring VendorDisplayName(std::wstring_view path);
 
-// True for an existing file (links followed); a folder is no file.
+// True for an existing file (links followed); a folder is no file. A 32-bit
+// copy looks past the System32 redirection, so 64-bit programs count.
 bool IsExistingFile(const std::wstring& path);
+
+// A 32-bit process under WOW64 sees SysWOW64 where it asks for System32; the
+// real System32 is reached as <Windows folder>\Sysnative. So a path below
+// <windowsDirectory>\System32 (any letter case) becomes the same path below
+// Sysnative when `wow64Process`; every other path stays as it is.
+std::wstring UnredirectedPath(std::wstring_view path, bool wow64Process, std::wstring_view windowsDirectory);
+// The path to open for a file, for the running process.
+std::wstring UnredirectedPath(const std::wstring& path);
 
 // The list's sort comparison, negative, 0 or positive: promoted rows first,
 // then by caption with only ASCII letters folded. Sub-item 3 holds "True" or

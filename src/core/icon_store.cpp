@@ -23,19 +23,27 @@ std::wstring EntryPath(std::wstring_view keyName)
     return path;
 }
 
+// Explorer owns the entries: writes open existing keys only, with no more
+// access than reading and setting a value, so an entry deleted meanwhile is
+// never re-created.
+constexpr REGSAM kEntryAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
+
 void SetAllIsPromoted(bool promoted)
 {
     const std::uint32_t target = promoted ? 1 : 0;
-    RegistryAccessor registry;
-    if (!registry.OpenKey(kNotifyIconSettingsKey, false)) {
-        return;
+    std::vector<std::wstring> names;
+    {
+        RegistryAccessor base(HKEY_CURRENT_USER, KEY_READ);
+        if (!base.OpenKey(kNotifyIconSettingsKey, false)) {
+            return;
+        }
+        names = base.GetKeyNames();
     }
-    const std::vector<std::wstring> names = registry.GetKeyNames();
-    registry.CloseKey();
 
+    RegistryAccessor registry(HKEY_CURRENT_USER, kEntryAccess);
     for (const std::wstring& name : names) {
-        if (!registry.OpenKey(EntryPath(name), true)) {
-            continue;
+        if (!registry.OpenKey(EntryPath(name), false)) {
+            continue; // deleted since the enumeration
         }
         bool write = true;
         if (!registry.ValueExists(kIsPromotedValue)) {
@@ -57,8 +65,8 @@ bool WriteIsPromoted(std::wstring_view keyName, bool promoted)
     if (!IsSingleKeyName(keyName)) {
         return false;
     }
-    RegistryAccessor registry;
-    if (!registry.OpenKey(EntryPath(keyName), true)) {
+    RegistryAccessor registry(HKEY_CURRENT_USER, kEntryAccess);
+    if (!registry.OpenKey(EntryPath(keyName), false)) {
         return false;
     }
     registry.WriteInteger(kIsPromotedValue, promoted ? 1 : 0);

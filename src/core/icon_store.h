@@ -20,12 +20,15 @@ inline constexpr std::wstring_view kIsPromotedValue = L"IsPromoted";
 // time.
 using KeyWriteTime = std::int64_t;
 
-// Writes one entry's IsPromoted (1 or 0), creating the entry's key when Explorer
-// removed it meanwhile. Returns false, writing nothing, when the key name is
-// not a single key name or the key can't be opened; a failed write throws.
+// Writes one entry's IsPromoted (1 or 0) into the existing entry. Returns
+// false, writing nothing, when the key name is not a single key name or the
+// entry can't be opened: Explorer or the user deleted it (or the whole
+// NotifyIconSettings key) meanwhile, and it is not re-created. A failed write
+// into an existing entry throws.
 bool WriteIsPromoted(std::wstring_view keyName, bool promoted);
 
-// Force IsPromoted to 1 / 0 on every entry. Only entries whose value differs
+// Force IsPromoted to 1 / 0 on every existing entry; one deleted between the
+// enumeration and its write is skipped. Only entries whose value differs
 // are written (a missing value counts as 0, a value of another type is
 // replaced), so the last-write time of an entry keeps meaning "last changed".
 // A failed write throws and ends the pass.

@@ -77,6 +77,49 @@ ValueInfo QueryValueInfo(HKEY key, const std::wstring& name)
     return info;
 }
 
+enum class TextRead { ok, missing, wrongType };
+
+// A REG_SZ or REG_EXPAND_SZ value (not expanded), cut at the first NUL. Other
+// failures than a missing value throw.
+TextRead ReadText(HKEY key, const std::wstring& name, std::wstring& text)
+{
+    text.clear();
+    // The value may change between the size query and the read; try again then.
+    for (;;) {
+        const ValueInfo info = QueryValueInfo(key, name);
+        if (info.status == ERROR_FILE_NOT_FOUND) {
+            return TextRead::missing;
+        }
+        CheckWin32(info.status);
+        if (info.type != REG_SZ && info.type != REG_EXPAND_SZ) {
+            return TextRead::wrongType;
+        }
+        // One spare character so an odd byte count or a missing terminator is harmless.
+        text.assign(info.size / sizeof(wchar_t) + 1, L'\0');
+        DWORD type = REG_NONE;
+        DWORD size = info.size;
+        const LSTATUS status =
+            ::RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size);
+        if (status == ERROR_MORE_DATA) {
+            continue;
+        }
+        if (status == ERROR_FILE_NOT_FOUND) {
+            text.clear();
+            return TextRead::missing;
+        }
+        CheckWin32(status);
+        if (type != REG_SZ && type != REG_EXPAND_SZ) {
+            text.clear();
+            return TextRead::wrongType;
+        }
+        text.resize(size / sizeof(wchar_t));
+        if (const size_t nul = text.find(L'\0'); nul != std::wstring::npos) {
+            text.resize(nul);
+        }
+        return TextRead::ok;
+    }
+}
+
 } // namespace
 
 RegistryAccessor::Resolved RegistryAccessor::Resolve(std::wstring_view path) const
@@ -144,39 +187,20 @@ bool RegistryAccessor::ValueExists(std::wstring_view name) const
 
 std::wstring RegistryAccessor::ReadString(std::wstring_view name) const
 {
-    const std::wstring valueName(name);
-    // The value may change between the size query and the read; try again then.
-    for (;;) {
-        const ValueInfo info = QueryValueInfo(current_.get(), valueName);
-        if (info.status == ERROR_FILE_NOT_FOUND) {
-            return {};
-        }
-        CheckWin32(info.status);
-        if (info.type != REG_SZ && info.type != REG_EXPAND_SZ) {
-            ThrowWin32(ERROR_DATATYPE_MISMATCH);
-        }
-        // One spare character so an odd byte count or a missing terminator is harmless.
-        std::wstring text(info.size / sizeof(wchar_t) + 1, L'\0');
-        DWORD type = REG_NONE;
-        DWORD size = info.size;
-        const LSTATUS status = ::RegQueryValueExW(current_.get(), valueName.c_str(), nullptr, &type,
-                                                  reinterpret_cast<BYTE*>(text.data()), &size);
-        if (status == ERROR_MORE_DATA) {
-            continue;
-        }
-        if (status == ERROR_FILE_NOT_FOUND) {
-            return {};
-        }
-        CheckWin32(status);
-        if (type != REG_SZ && type != REG_EXPAND_SZ) {
-            ThrowWin32(ERROR_DATATYPE_MISMATCH);
-        }
-        text.resize(size / sizeof(wchar_t));
-        if (const size_t nul = text.find(L'\0'); nul != std::wstring::npos) {
-            text.resize(nul);
-        }
-        return text;
+    std::wstring text;
+    if (ReadText(current_.get(), std::wstring(name), text) == TextRead::wrongType) {
+        ThrowWin32(ERROR_DATATYPE_MISMATCH);
     }
+    return text;
+}
+
+std::optional<std::wstring> RegistryAccessor::TryReadString(std::wstring_view name) const
+{
+    std::wstring text;
+    if (ReadText(current_.get(), std::wstring(name), text) != TextRead::ok) {
+        return std::nullopt;
+    }
+    return text;
 }
 
 std::int32_t RegistryAccessor::ReadInteger(std::wstring_view name) const

@@ -53,6 +53,9 @@ public:
     // REG_SZ or REG_EXPAND_SZ (not expanded), cut at the first NUL. A missing
     // value gives ""; an empty name reads the key's default value.
     [[nodiscard]] std::wstring ReadString(std::wstring_view name) const;
+    // The same, but nothing when the value is missing or is not a string; other
+    // failures still throw.
+    [[nodiscard]] std::optional<std::wstring> TryReadString(std::wstring_view name) const;
     // REG_DWORD; a missing value or another type throws.
     [[nodiscard]] std::int32_t ReadInteger(std::wstring_view name) const;
     // The DWORD when the value exists as a REG_DWORD, nothing otherwise.

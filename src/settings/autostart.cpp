@@ -9,6 +9,20 @@
 
 namespace merovane {
 
+namespace {
+
+// "X:\..." or a UNC path: nothing that the current folder completes.
+bool IsFullPath(std::wstring_view path) noexcept
+{
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') {
+        const wchar_t drive = path[0];
+        return (drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z');
+    }
+    return path.size() >= 3 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'\\';
+}
+
+} // namespace
+
 std::wstring AutoStartCommand(std::wstring_view executablePath)
 {
     std::wstring command;
@@ -57,6 +71,28 @@ void CreateAutoStart(bool enabled, std::wstring_view executablePath)
     }
 }
 
+std::wstring SchtasksPath()
+{
+    std::wstring folder(MAX_PATH, L'\0');
+    for (;;) {
+        const UINT length = ::GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
+        if (length == 0) {
+            return {}; // starts nothing
+        }
+        if (length < folder.size()) {
+            folder.resize(length);
+            break;
+        }
+        folder.resize(length);
+    }
+    return folder + L"\\schtasks.exe";
+}
+
+void CreateScheduledTask(bool enabled, std::wstring_view taskName)
+{
+    CreateScheduledTask(enabled, taskName, SchtasksPath());
+}
+
 void CreateScheduledTask(bool enabled, std::wstring_view taskName, std::wstring_view program)
 {
     if (enabled) {
@@ -70,8 +106,11 @@ void CreateScheduledTask(bool enabled, std::wstring_view taskName, std::wstring_
 
 int RunHiddenAndWait(std::wstring_view program, std::wstring_view parameters)
 {
-    std::wstring commandLine(program);
-    commandLine += L' ';
+    if (!IsFullPath(program)) {
+        return -1;
+    }
+    const std::wstring application(program);
+    std::wstring commandLine = L"\"" + application + L"\" ";
     commandLine += parameters;
 
     STARTUPINFOW startup{};
@@ -80,7 +119,7 @@ int RunHiddenAndWait(std::wstring_view program, std::wstring_view parameters)
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION started{};
     // CreateProcessW may write into the command line, so it gets its own copy.
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+    if (!::CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
                           nullptr, &startup, &started)) {
         return -1;
     }
@@ -93,6 +132,11 @@ int RunHiddenAndWait(std::wstring_view program, std::wstring_view parameters)
         return -1;
     }
     return static_cast<int>(exitCode);
+}
+
+void ApplyAutoStart(bool checked, std::wstring_view executablePath, std::wstring_view taskName)
+{
+    ApplyAutoStart(checked, executablePath, taskName, SchtasksPath());
 }
 
 void ApplyAutoStart(bool checked, std::wstring_view executablePath, std::wstring_view taskName,

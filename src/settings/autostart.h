@@ -30,17 +30,28 @@ bool CheckAutoStart(std::wstring_view executablePath);
 // whether or not the value was there.
 void CreateAutoStart(bool enabled, std::wstring_view executablePath);
 
-// With false, asks `program` (the Task Scheduler's tool by default) to delete
-// the task of that name and ignores the outcome. True does nothing.
-void CreateScheduledTask(bool enabled, std::wstring_view taskName, std::wstring_view program = L"schtasks.exe");
+// Full path of the Task Scheduler's tool in the system folder. Never the bare
+// name: a search would find a schtasks.exe beside the program or in the
+// current folder first.
+std::wstring SchtasksPath();
 
-// Runs program + " " + parameters with its window hidden and waits for it
-// without limit. The exit code, or -1 when the process did not start.
+// With false, asks `program` (a full path; the Task Scheduler's tool when
+// not given) to delete the task of that name and ignores the outcome. True
+// does nothing.
+void CreateScheduledTask(bool enabled, std::wstring_view taskName);
+void CreateScheduledTask(bool enabled, std::wstring_view taskName, std::wstring_view program);
+
+// Runs the program at the full path `program` with `parameters`, its window
+// hidden, and waits for it without limit. The command line is the quoted path,
+// a blank and the parameters. The exit code, or -1 when the process did not
+// start; a path that is not a full one starts nothing, since it would be
+// looked up in the current folder.
 int RunHiddenAndWait(std::wstring_view program, std::wstring_view parameters);
 
 // What a click on the autostart box does: remove the scheduled task, then
 // write or delete the Run value. Throws as CreateAutoStart does.
+void ApplyAutoStart(bool checked, std::wstring_view executablePath, std::wstring_view taskName);
 void ApplyAutoStart(bool checked, std::wstring_view executablePath, std::wstring_view taskName,
-                    std::wstring_view schtasks = L"schtasks.exe");
+                    std::wstring_view schtasks);
 
 } // namespace merovane

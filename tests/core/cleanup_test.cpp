@@ -149,30 +149,42 @@ TEST_F(DuplicateCleanupTest, NothingToDoReportsFalse)
     EXPECT_EQ(test::RegSubkeys(kBase), (std::vector<std::wstring>{L"a", L"b"}));
 }
 
-TEST(DuplicateCleanup, AReadErrorThrowsBeforeAnythingIsDeleted)
+TEST(DuplicateCleanup, AValueOfTheWrongTypeLeavesOnlyItsEntryOut)
 {
     const std::vector<BYTE> number{1, 0, 0, 0};
+    std::vector<BYTE> path; // REG_MULTI_SZ holding the duplicates' path
+    for (const wchar_t c : std::wstring(L"C:\\Apps\\tool.exe") + L'\0' + L'\0') {
+        path.push_back(static_cast<BYTE>(c & 0xFF));
+        path.push_back(static_cast<BYTE>(c >> 8));
+    }
+    // Entry "a", read first, is the newest of three entries of one path, the
+    // other two written before it; one of its values is of the wrong type.
     struct Case {
         const char* name;
-        std::function<void()> arrange; // on entry "c", after the duplicates a and b
+        const wchar_t* value;
+        DWORD type;
+        const std::vector<BYTE>& data;
     } cases[] = {
-        {"number ExecutablePath", [&] { test::SetRegRaw(Entry(L"c"), L"ExecutablePath", REG_DWORD, number); }},
-        {"binary IconGuid",
-         [&] {
-             test::SetRegString(Entry(L"c"), L"ExecutablePath", L"C:\\Apps\\other.exe");
-             test::SetRegRaw(Entry(L"c"), L"IconGuid", REG_BINARY, number);
-         }},
+        {"number ExecutablePath", L"ExecutablePath", REG_DWORD, number},
+        {"multi-string ExecutablePath", L"ExecutablePath", REG_MULTI_SZ, path},
+        // Some GUID is there: such an entry is never one program's duplicate.
+        {"binary IconGuid", L"IconGuid", REG_BINARY, number},
+        {"number IconGuid", L"IconGuid", REG_DWORD, number},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test::RegistrySandbox sandbox;
-        test::SetRegString(Entry(L"a"), L"ExecutablePath", L"C:\\Apps\\tool.exe");
-        LetTimePass();
         test::SetRegString(Entry(L"b"), L"ExecutablePath", L"C:\\Apps\\tool.exe");
-        c.arrange();
+        LetTimePass();
+        test::SetRegString(Entry(L"c"), L"ExecutablePath", L"C:\\Apps\\tool.exe");
+        LetTimePass();
+        test::SetRegString(Entry(L"a"), L"ExecutablePath", L"C:\\Apps\\tool.exe");
+        test::SetRegRaw(Entry(L"a"), c.value, c.type, c.data);
 
-        EXPECT_THROW(CleanupNotifyIconSettingsDuplicates(), Error);
-        EXPECT_EQ(test::RegSubkeys(kBase), (std::vector<std::wstring>{L"a", L"b", L"c"}));
+        bool deleted = false;
+        EXPECT_NO_THROW(deleted = CleanupNotifyIconSettingsDuplicates());
+        EXPECT_TRUE(deleted);
+        EXPECT_EQ(test::RegSubkeys(kBase), (std::vector<std::wstring>{L"a", L"c"}));
     }
 }
 

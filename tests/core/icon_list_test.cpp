@@ -111,7 +111,7 @@ TEST(ReadNotifyIconEntries, RowsShowWhatEachSourceGives)
         {L"language", L"From the language file", L"", L"", false},
         {L"publisher", L"Fixture Tool", L"Acme Publisher", fixture, true},
         {L"file", L"Fixture Tool", L"Fixture Company", fixture, false},
-        {L"publisher dword", L"Fixture Tool", L"", fixture, false}, // no fallback to the file's company
+        {L"publisher dword", L"Fixture Tool", L"Fixture Company", fixture, false}, // as if there were none
         {L"gone, publisher", L"Gone Inc", L"Gone Inc", gone, false},
         {L"gone", L"Tool.exe", L"", gone, false},
         {L"no values", L"no values", L"", L"", false},
@@ -159,40 +159,152 @@ TEST(ReadNotifyIconEntries, NothingToListIsToldApartFromAnEmptyResult)
     }
 }
 
-TEST(ReadNotifyIconEntries, AValueOfTheWrongTypeStopsTheLoadKeepingEarlierRows)
+TEST(ReadNotifyIconEntries, AValueOfTheWrongTypeCountsAsAbsentForItsEntryOnly)
 {
+    const std::wstring fixture = test::FixturePath(L"full.exe");
+    const std::vector<BYTE> one{1, 0, 0, 0};
+    const std::vector<BYTE> oneAsQword{1, 0, 0, 0, 0, 0, 0, 0};
     const std::vector<BYTE> text{'1', 0, 0, 0};
-    const std::vector<BYTE> number{1, 0, 0, 0};
+    std::vector<BYTE> guids; // REG_MULTI_SZ: the battery's GUID, then the closing NUL
+    for (const wchar_t c : std::wstring(kBattery) + L'\0' + L'\0') {
+        guids.push_back(static_cast<BYTE>(c & 0xFF));
+        guids.push_back(static_cast<BYTE>(c >> 8));
+    }
     constexpr wchar_t kClass[] = L"{BBBBBBBB-0000-0000-0000-00000000000B}";
+
+    // Entry "a" is read first and holds one unreadable value among good ones:
+    // ExecutablePath the fixture, Publisher "Acme", IsPromoted 1.
     struct Case {
         const char* name;
-        std::function<void()> arrange; // on entry "b", between "a" and "c"
-        bool stops;
+        std::function<void()> spoil;
+        const wchar_t* displayName;
+        const wchar_t* company;
+        bool hasPath;
+        bool promoted;
     } cases[] = {
-        {"string IsPromoted", [&] { test::SetRegRaw(Entry(L"b"), L"IsPromoted", REG_SZ, text); }, true},
-        {"number ExecutablePath", [&] { test::SetRegRaw(Entry(L"b"), L"ExecutablePath", REG_DWORD, number); }, true},
-        {"binary IconGuid", [&] { test::SetRegRaw(Entry(L"b"), L"IconGuid", REG_BINARY, number); }, true},
+        {"string IsPromoted", [&] { test::SetRegRaw(Entry(L"a"), L"IsPromoted", REG_SZ, text); },
+         L"Fixture Tool", L"Acme", true, false},
+        {"binary IsPromoted", [&] { test::SetRegRaw(Entry(L"a"), L"IsPromoted", REG_BINARY, one); },
+         L"Fixture Tool", L"Acme", true, false},
+        {"64-bit IsPromoted", [&] { test::SetRegRaw(Entry(L"a"), L"IsPromoted", REG_QWORD, oneAsQword); },
+         L"Fixture Tool", L"Acme", true, false},
+        {"number ExecutablePath", [&] { test::SetRegRaw(Entry(L"a"), L"ExecutablePath", REG_DWORD, one); },
+         L"Acme", L"Acme", false, true},
+        {"multi-string IconGuid", [&] { test::SetRegRaw(Entry(L"a"), L"IconGuid", REG_MULTI_SZ, guids); },
+         L"Fixture Tool", L"Acme", true, true},
+        {"binary IconGuid", [&] { test::SetRegRaw(Entry(L"a"), L"IconGuid", REG_BINARY, one); },
+         L"Fixture Tool", L"Acme", true, true},
+        // Absent, so the file's own company answers.
+        {"binary Publisher", [&] { test::SetRegRaw(Entry(L"a"), L"Publisher", REG_BINARY, text); },
+         L"Fixture Tool", L"Fixture Company", true, true},
         {"number as class name",
          [&] {
-             test::SetRegString(Entry(L"b"), L"IconGuid", kClass);
+             test::SetRegString(Entry(L"a"), L"IconGuid", kClass);
              SetClassDefault(L"CLSID\\" + std::wstring(kClass), 1);
          },
-         true},
-        {"number Publisher", [&] { test::SetRegRaw(Entry(L"b"), L"Publisher", REG_DWORD, number); }, false},
+         L"Fixture Tool", L"Acme", true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test::RegistrySandbox sandbox;
+        test::SetRegString(Entry(L"a"), L"ExecutablePath", fixture);
+        test::SetRegString(Entry(L"a"), L"Publisher", L"Acme");
         test::SetRegDword(Entry(L"a"), L"IsPromoted", 1);
-        c.arrange();
-        test::SetRegDword(Entry(L"c"), L"IsPromoted", 1);
+        c.spoil();
+        test::SetRegString(Entry(L"b"), L"IconGuid", kBattery);
+        test::SetRegDword(Entry(L"b"), L"IsPromoted", 1);
+        test::SetRegString(Entry(L"c"), L"ExecutablePath", fixture);
 
         const IconListLoad load = ReadNotifyIconEntries(IniFile());
         EXPECT_TRUE(load.listed);
-        EXPECT_EQ(load.stoppedByError, c.stops);
-        const std::vector<std::wstring> expected =
-            c.stops ? std::vector<std::wstring>{L"a"} : std::vector<std::wstring>{L"a", L"b", L"c"};
-        EXPECT_EQ(KeyNames(load), expected);
+        EXPECT_FALSE(load.stoppedByError);
+        ASSERT_EQ(KeyNames(load), (std::vector<std::wstring>{L"a", L"b", L"c"}));
+        const IconEntry& spoilt = load.entries[0];
+        EXPECT_EQ(spoilt.displayName, c.displayName);
+        EXPECT_EQ(spoilt.company, c.company);
+        EXPECT_EQ(spoilt.executablePath, c.hasPath ? fixture : L"");
+        EXPECT_EQ(spoilt.promoted, c.promoted);
+        EXPECT_EQ(load.entries[1].displayName, L"Питание/Батарея");
+        EXPECT_TRUE(load.entries[1].promoted);
+        EXPECT_EQ(load.entries[2].displayName, L"Fixture Tool");
+    }
+}
+
+// Gives a class key a security descriptor that lets everyone read it and no
+// more, as machine-wide classes are for a standard user. DELETE lets the
+// sandbox remove it afterwards.
+void MakeClassKeyReadOnly(const std::wstring& path)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, WRITE_DAC, &key), ERROR_SUCCESS);
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    ASSERT_TRUE(::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
+    alignas(ACL) BYTE aclBuffer[256];
+    auto* acl = reinterpret_cast<ACL*>(aclBuffer);
+    SECURITY_DESCRIPTOR descriptor{};
+    const bool built = ::InitializeAcl(acl, sizeof(aclBuffer), ACL_REVISION) &&
+                       ::AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | DELETE, everyone) &&
+                       ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+                       ::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+    ::FreeSid(everyone);
+    const LSTATUS status = built ? ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor) : ERROR_INVALID_ACL;
+    ::RegCloseKey(key);
+    ASSERT_EQ(status, ERROR_SUCCESS);
+
+    // The arrangement holds: full access is refused, reading is not.
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_ACCESS_DENIED);
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+    ::RegCloseKey(key);
+}
+
+void SetClassName(const std::wstring& path, std::wstring_view name)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::wstring value(name);
+    ::RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    ::RegCloseKey(key);
+}
+
+TEST(ReadNotifyIconEntries, ClassNamesAreReadFromReadOnlyKeysAndNoGuidNamesNothing)
+{
+    test::RegistrySandbox sandbox;
+    test::TempDir temp;
+    constexpr wchar_t kClass[] = L"{BBBBBBBB-0000-0000-0000-00000000000B}";
+    constexpr wchar_t kLocalized[] = L"{CCCCCCCC-0000-0000-0000-00000000000C}";
+    SetClassName(L"CLSID", L"ClassMoniker");
+    SetClassName(L"CLSID\\" + std::wstring(kClass), L"Registered class");
+    MakeClassKeyReadOnly(L"CLSID\\" + std::wstring(kClass));
+    SetClassName(L"CLSID\\" + std::wstring(kLocalized) + L"\\LocalizedString", L"Localized");
+    MakeClassKeyReadOnly(L"CLSID\\" + std::wstring(kLocalized) + L"\\LocalizedString");
+    MakeClassKeyReadOnly(L"CLSID\\" + std::wstring(kLocalized));
+
+    test::SetRegString(Entry(L"class"), L"IconGuid", kClass);
+    test::SetRegString(Entry(L"localized"), L"IconGuid", kLocalized);
+    test::SetRegString(Entry(L"no guid"), L"ExecutablePath", temp / L"Tool.exe");
+    test::SetRegString(Entry(L"empty guid"), L"IconGuid", L"");
+
+    // A key without a name is no GUID's name.
+    const IniFile language = IniFile::FromText(L"[GUID]\r\n=Text\r\n");
+    const IconListLoad load = ReadNotifyIconEntries(language);
+    struct Row {
+        const wchar_t* keyName;
+        const wchar_t* displayName;
+    } rows[] = {
+        {L"class", L"Registered class"},
+        {L"localized", L"Localized"},
+        {L"no guid", L"Tool.exe"},
+        {L"empty guid", L"empty guid"},
+    };
+    ASSERT_EQ(load.entries.size(), std::size(rows));
+    for (const Row& row : rows) {
+        const auto entry = std::find_if(load.entries.begin(), load.entries.end(),
+                                        [&](const IconEntry& e) { return e.keyName == row.keyName; });
+        ASSERT_NE(entry, load.entries.end()) << ToUtf8(row.keyName);
+        EXPECT_EQ(entry->displayName, row.displayName) << ToUtf8(row.keyName);
     }
 }
 
@@ -222,6 +334,37 @@ TEST(ExpandKnownFolderPath, ReplacesTheFirstBracedGuidByItsFolder)
     ASSERT_FALSE(windows.empty());
     for (const Case& c : cases) {
         EXPECT_EQ(ExpandKnownFolderPath(c.path), c.expected) << ToUtf8(c.path);
+    }
+}
+
+TEST(UnredirectedPath, A32BitProcessUnderWow64SeesSystem32ThroughSysnative)
+{
+    const std::wstring windows = WindowsDirectory();
+    // The system folder's known-folder id, as Explorer may write it.
+    const std::wstring system = ExpandKnownFolderPath(L"{1AC14E77-02E7-4E5D-B744-2EB1AE5198B7}\\Tool.exe");
+    struct Case {
+        std::wstring path;
+        bool wow64;
+        std::wstring windowsDirectory;
+        std::wstring expected;
+    } cases[] = {
+        {L"C:\\Windows\\System32\\Tool.exe", true, L"C:\\Windows", L"C:\\Windows\\Sysnative\\Tool.exe"},
+        {L"c:\\WINDOWS\\system32\\Tool.exe", true, L"C:\\Windows", L"C:\\Windows\\Sysnative\\Tool.exe"},
+        {L"C:\\Windows\\System32\\drivers\\x.sys", true, L"C:\\Windows\\", L"C:\\Windows\\Sysnative\\drivers\\x.sys"},
+        {system, true, windows, windows + L"\\Sysnative\\Tool.exe"},
+        {L"C:\\Windows\\System32\\Tool.exe", false, L"C:\\Windows", L"C:\\Windows\\System32\\Tool.exe"},
+        {L"C:\\Windows\\SysWOW64\\Tool.exe", true, L"C:\\Windows", L"C:\\Windows\\SysWOW64\\Tool.exe"},
+        {L"C:\\Windows\\System32x\\Tool.exe", true, L"C:\\Windows", L"C:\\Windows\\System32x\\Tool.exe"},
+        {L"C:\\Windows\\System32", true, L"C:\\Windows", L"C:\\Windows\\System32"},
+        {L"D:\\Windows\\System32\\Tool.exe", true, L"C:\\Windows", L"D:\\Windows\\System32\\Tool.exe"},
+        {L"C:\\Apps\\Windows\\System32\\Tool.exe", true, L"C:\\Windows", L"C:\\Apps\\Windows\\System32\\Tool.exe"},
+        {L"C:\\Windows\\System32\\Tool.exe", true, L"", L"C:\\Windows\\System32\\Tool.exe"},
+        {L"", true, L"C:\\Windows", L""},
+    };
+    ASSERT_EQ(AsciiUpper(system), AsciiUpper(windows + L"\\system32\\Tool.exe"));
+    for (const Case& c : cases) {
+        EXPECT_EQ(UnredirectedPath(c.path, c.wow64, c.windowsDirectory), c.expected)
+            << ToUtf8(c.path) << " wow64=" << c.wow64 << " windows=" << ToUtf8(c.windowsDirectory);
     }
 }
 

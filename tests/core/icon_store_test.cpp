@@ -43,12 +43,28 @@ TEST_F(IconStoreTest, WriteIsPromotedWritesOneOrZero)
     EXPECT_EQ(test::GetRegDword(Entry(L"1111"), L"IsPromoted"), 0);
 }
 
-TEST_F(IconStoreTest, WriteIsPromotedRecreatesAVanishedEntry)
+TEST(WriteIsPromoted, AVanishedEntryIsNotRecreated)
 {
-    test::CreateRegKey(kBase);
-    ASSERT_TRUE(WriteIsPromoted(L"gone", true));
-    EXPECT_EQ(test::GetRegDword(Entry(L"gone"), L"IsPromoted"), 1);
-    EXPECT_FALSE(test::GetRegRaw(Entry(L"gone"), L"ExecutablePath").exists);
+    struct Case {
+        const char* name;
+        bool baseKey; // NotifyIconSettings itself is still there
+    } cases[] = {
+        {"entry deleted", true},
+        {"base key deleted", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::RegistrySandbox sandbox;
+        test::CreateRegKey(L"Control Panel");
+        if (c.baseKey) {
+            test::SetRegDword(Entry(L"other"), L"IsPromoted", 0);
+        }
+        for (const bool promoted : {true, false}) {
+            EXPECT_FALSE(WriteIsPromoted(L"gone", promoted));
+        }
+        EXPECT_FALSE(test::RegKeyExists(Entry(L"gone")));
+        EXPECT_EQ(test::RegKeyExists(kBase), c.baseKey);
+    }
 }
 
 TEST_F(IconStoreTest, WriteIsPromotedNeverWritesOutsideOneEntry)

@@ -63,8 +63,7 @@ class RecordedProcesses {
 public:
     RecordedProcesses() : file_(folder_ / L"record.txt"), recordTo_(L"MEROVANE_RECORD_FILE", file_) {}
 
-    // The fixture as a program argument: quoted, since the build folder may hold blanks.
-    [[nodiscard]] std::wstring Program() const { return Quoted(test::FixturePath(L"record_args.exe")); }
+    [[nodiscard]] static std::wstring Program() { return test::FixturePath(L"record_args.exe"); }
 
     [[nodiscard]] std::vector<RecordedRun> Runs() const
     {
@@ -202,17 +201,56 @@ TEST(RunHiddenAndWait, StartsTheCommandLineHiddenAndReturnsItsExitCode)
         // Waited for: the record is complete when the call returns.
         const auto runs = processes.Runs();
         ASSERT_EQ(runs.size(), 1u);
-        EXPECT_EQ(runs[0].commandLine, processes.Program() + L" " + std::wstring(c.parameters));
+        // Quoted, since the build folder may hold blanks.
+        EXPECT_EQ(runs[0].commandLine, Quoted(processes.Program()) + L" " + std::wstring(c.parameters));
         EXPECT_TRUE(runs[0].hidden);
     }
 }
 
-TEST(RunHiddenAndWait, AProgramThatDoesNotStartGivesMinusOne)
+// Makes a folder the current one for one test.
+class ScopedCurrentDirectory {
+public:
+    explicit ScopedCurrentDirectory(const std::filesystem::path& folder) : previous_(std::filesystem::current_path())
+    {
+        std::filesystem::current_path(folder);
+    }
+    ~ScopedCurrentDirectory() { std::filesystem::current_path(previous_); }
+    ScopedCurrentDirectory(const ScopedCurrentDirectory&) = delete;
+    ScopedCurrentDirectory& operator=(const ScopedCurrentDirectory&) = delete;
+
+private:
+    std::filesystem::path previous_;
+};
+
+TEST(RunHiddenAndWait, OnlyAFullPathStartsAProgram)
 {
+    // The fixture sits in the current folder, so a search would find it.
+    RecordedProcesses processes;
     const test::TempDir folder;
-    for (const std::wstring& program : {folder / L"missing.exe", std::wstring(L"merovane-no-such-program")}) {
+    ASSERT_TRUE(::CopyFileW(processes.Program().c_str(), (folder / L"record_args.exe").c_str(), FALSE));
+    const ScopedCurrentDirectory current(folder.path());
+
+    for (const std::wstring& program :
+         {folder / L"missing.exe", std::wstring(L"merovane-no-such-program"), std::wstring(L"record_args.exe"),
+          std::wstring(L"record_args"), std::wstring(L".\\record_args.exe")}) {
         EXPECT_EQ(RunHiddenAndWait(program, L"/delete /tn \"Merovane\" /f"), -1) << ToUtf8(program);
     }
+    EXPECT_TRUE(processes.Runs().empty());
+}
+
+TEST(AutoStart, TheTaskToolIsTheSystemOneNotOneInTheCurrentFolder)
+{
+    test::RegistrySandbox sandbox;
+    RecordedProcesses processes;
+    const test::TempDir folder;
+    ASSERT_TRUE(::CopyFileW(processes.Program().c_str(), (folder / L"schtasks.exe").c_str(), FALSE));
+    const ScopedCurrentDirectory current(folder.path());
+
+    ApplyAutoStart(true, kExe, L"Merovane");
+    CreateScheduledTask(false, L"Merovane");
+
+    EXPECT_TRUE(processes.Runs().empty());
+    EXPECT_EQ(test::GetRegRaw(kRunKey, kRunValue).data, TextBytes(Quoted(kExe)));
 }
 
 TEST(AutoStart, ApplyRemovesTheTaskOnceBeforeTouchingTheRunValue)
@@ -242,7 +280,7 @@ TEST(AutoStart, ApplyRemovesTheTaskOnceBeforeTouchingTheRunValue)
 
         const auto runs = processes.Runs();
         ASSERT_EQ(runs.size(), 1u);
-        EXPECT_EQ(runs[0].commandLine, processes.Program() + L" /delete /tn \"Merovane\" /f");
+        EXPECT_EQ(runs[0].commandLine, Quoted(processes.Program()) + L" /delete /tn \"Merovane\" /f");
         EXPECT_TRUE(runs[0].hidden);
 
         const test::RawValue value = test::GetRegRaw(kRunKey, kRunValue);
