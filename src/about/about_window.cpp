@@ -2,7 +2,6 @@
 
 #include "core/file_info.h"
 #include "forms/forms.h"
-#include "shell/main_window.h"
 #include "shell/startup.h"
 #include "ui/application.h"
 #include "ui/component.h"
@@ -28,9 +27,12 @@ constexpr Link kLinks[] = {
 
 } // namespace
 
-TForm8::TForm8(TForm1& main) : ui::Form(forms::Form8Definition()), main_(main) {}
+AboutWindow::AboutWindow(std::function<std::wstring()> versionLine)
+    : ui::Form(forms::Form8Definition()), versionLine_(std::move(versionLine))
+{
+}
 
-std::wstring_view TForm8::LinkTarget(std::wstring_view label)
+std::wstring_view AboutWindow::LinkTarget(std::wstring_view label)
 {
     for (const Link& link : kLinks) {
         if (link.label == label) {
@@ -40,7 +42,7 @@ std::wstring_view TForm8::LinkTarget(std::wstring_view label)
     return {};
 }
 
-void TForm8::FormCreate()
+void AboutWindow::Initialize()
 {
     HICON icon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), L"MAINICON", IMAGE_ICON, Scale(32),
                                                  Scale(32), LR_DEFAULTCOLOR));
@@ -55,12 +57,11 @@ void TForm8::FormCreate()
         };
     }
     Get<ui::Button>(L"Button1").onClick = [this] { Close(); };
-    onShow = [this] { FormShow(); };
-}
-
-void TForm8::FormShow()
-{
-    Get<ui::Label>(L"LabelVersion").SetCaption(main_.Caption());
+    onShow = [this] {
+        if (versionLine_) {
+            Get<ui::Label>(L"LabelVersion").SetCaption(versionLine_());
+        }
+    };
 }
 
 } // namespace merovane

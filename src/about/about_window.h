@@ -4,23 +4,25 @@
 
 #include "ui/form.h"
 
+#include <functional>
+#include <string>
+
 namespace merovane {
 
-class TForm1;
-
-class TForm8 : public ui::Form {
+class AboutWindow : public ui::Form {
 public:
-    explicit TForm8(TForm1& main);
+    // `versionLine` gives the title with version each time the window shows:
+    // the main window's caption.
+    explicit AboutWindow(std::function<std::wstring()> versionLine);
 
     // Icon and copyright from the executable's own resources.
-    void FormCreate();
+    void Initialize();
 
     // Where each link label leads.
     static std::wstring_view LinkTarget(std::wstring_view label);
 
 private:
-    void FormShow();
-    TForm1& main_;
+    std::function<std::wstring()> versionLine_;
 };
 
 } // namespace merovane

@@ -5,28 +5,27 @@
 #include "forms/forms.h"
 #include "settings/autostart.h"
 #include "settings/chevron.h"
-#include "shell/startup.h"
-#include "shell/theme_reader.h"
 #include "ui/application.h"
-#include "i18n/ini_file.h"
-#include "shell/main_window.h"
-#include "shell/settings_file.h"
+#include "ui/component.h"
 
 namespace merovane {
 
 namespace {
 
-// Read in this order: a radio button set later wins over an earlier one.
-constexpr std::wstring_view kStoredControls[] = {
-    option_key::CheckBoxAutoUpdateList, option_key::RadioButtonSystem, option_key::RadioButtonViewNew,
-    option_key::RadioButtonHideNew,     option_key::CheckBoxToTray,    option_key::CheckBoxAutostartToTray,
-    option_key::CheckBoxColorTrayIcon,
+struct PolicyButton {
+    std::wstring_view name;
+    NewIconPolicy policy;
+};
+constexpr PolicyButton kPolicyButtons[] = {
+    {L"RadioButtonSystem", NewIconPolicy::LeaveToSystem},
+    {L"RadioButtonViewNew", NewIconPolicy::ShowAll},
+    {L"RadioButtonHideNew", NewIconPolicy::HideAll},
 };
 
 } // namespace
 
 template <typename Call>
-void TForm2::ReportingErrors(Call&& call)
+void SettingsDialog::ReportingErrors(Call&& call)
 {
     try {
         call();
@@ -35,17 +34,33 @@ void TForm2::ReportingErrors(Call&& call)
     }
 }
 
-TForm2::TForm2(TForm1& main) : ui::Form(forms::Form2Definition()), main_(main) {}
-
-void TForm2::FormCreate()
+SettingsDialog::SettingsDialog(Options& options, Services services)
+    : ui::Form(forms::Form2Definition()), options_(options), services_(std::move(services))
 {
-    main_.Languages().Globload();
-    Get<ui::CheckBox>(L"CheckBoxColorTrayIcon").onClick = [this] { CheckBoxColorTrayIconClick(); };
-    Get<ui::CheckBox>(L"CheckBoxHiddenIcons").onClick = [this] { CheckBoxHiddenIconsClick(); };
-    Get<ui::CheckBox>(L"CheckBoxAutoUpdateList").onClick = [this] { CheckBoxAutoUpdateListClick(); };
-    Get<ui::CheckBox>(L"CheckBoxAutostart").onClick = [this] { CheckBoxAutostartClick(); };
-    Get<ui::Button>(L"ButtonSave").onClick = [this] { ButtonSaveClick(); };
-    onClose = [this](bool&) { main_.SaveNastrOnClose(); };
+}
+
+void SettingsDialog::Initialize()
+{
+    if (services_.applyLanguage) {
+        services_.applyLanguage();
+    }
+    Get<ui::CheckBox>(L"CheckBoxColorTrayIcon").onClick = [this] { ColourTrayIconChanged(); };
+    Get<ui::CheckBox>(L"CheckBoxHiddenIcons").onClick = [this] { HiddenIconsChanged(); };
+    Get<ui::CheckBox>(L"CheckBoxAutoUpdateList").onClick = [this] { RefreshListChanged(); };
+    Get<ui::CheckBox>(L"CheckBoxAutostart").onClick = [this] { AutostartChanged(); };
+    Get<ui::CheckBox>(L"CheckBoxToTray").onClick = [this] {
+        options_.closeToTray = Get<ui::CheckBox>(L"CheckBoxToTray").Checked();
+    };
+    Get<ui::CheckBox>(L"CheckBoxAutostartToTray").onClick = [this] {
+        options_.startToTray = Get<ui::CheckBox>(L"CheckBoxAutostartToTray").Checked();
+    };
+    for (const PolicyButton& button : kPolicyButtons) {
+        Get<ui::RadioButton>(button.name).onClick = [this, policy = button.policy] {
+            options_.newIconPolicy = policy;
+        };
+    }
+    Get<ui::Button>(L"ButtonSave").onClick = [this] { SaveAndClose(); };
+    onClose = [this](bool&) { SaveOptionsReporting(); };
 
     // 1 ticks the box (and so writes 1 where nothing was stored), 0 clears
     // it; anything else leaves it as it is until the user clicks.
@@ -55,87 +70,82 @@ void TForm2::FormCreate()
     }
 }
 
-void TForm2::CheckBoxColorTrayIconClick()
+void SettingsDialog::ApplyOptions()
 {
-    try {
-        if (Checked(L"CheckBoxColorTrayIcon")) {
-            main_.SetTrayImage(2);
-        } else {
-            main_.SetTrayImage(IsSystemLightTheme() ? 0 : 1);
+    ReportingErrors([&] { Get<ui::CheckBox>(L"CheckBoxAutostart").SetChecked(CheckAutoStart(OwnExecutablePath())); });
+    // The boxes' handlers write back what they are set to; the options stay
+    // as they are.
+    const Options options = options_;
+    Get<ui::CheckBox>(L"CheckBoxAutoUpdateList").SetChecked(options.refreshList);
+    RefreshListChanged(); // whether or not the box changed
+    for (const PolicyButton& button : kPolicyButtons) {
+        if (options.newIconPolicy == button.policy) {
+            Get<ui::RadioButton>(button.name).SetChecked(true);
         }
-        ui::application::ProcessMessages();
-    } catch (...) {
-        // The icon keeps its image.
+    }
+    Get<ui::CheckBox>(L"CheckBoxToTray").SetChecked(options.closeToTray);
+    Get<ui::CheckBox>(L"CheckBoxAutostartToTray").SetChecked(options.startToTray);
+    Get<ui::CheckBox>(L"CheckBoxColorTrayIcon").SetChecked(options.colourTrayIcon);
+    ColourTrayIconChanged();
+}
+
+void SettingsDialog::ColourTrayIconChanged()
+{
+    options_.colourTrayIcon = Get<ui::CheckBox>(L"CheckBoxColorTrayIcon").Checked();
+    if (services_.updateTrayImage) {
+        services_.updateTrayImage();
     }
 }
 
-void TForm2::CheckBoxHiddenIconsClick()
+void SettingsDialog::HiddenIconsChanged()
 {
     try {
-        SetChevronVisibility(Checked(L"CheckBoxHiddenIcons"));
+        SetChevronVisibility(Get<ui::CheckBox>(L"CheckBoxHiddenIcons").Checked());
     } catch (const Error& error) {
         throw InContext(Message(L"LangChevronNotChanged"), error);
     }
 }
 
-void TForm2::CheckBoxAutoUpdateListClick()
+void SettingsDialog::RefreshListChanged()
 {
-    main_.Get<ui::Timer>(L"Timer2").SetEnabled(Checked(L"CheckBoxAutoUpdateList"));
+    options_.refreshList = Get<ui::CheckBox>(L"CheckBoxAutoUpdateList").Checked();
+    if (services_.setRefreshTimer) {
+        services_.setRefreshTimer(options_.refreshList);
+    }
 }
 
-void TForm2::CheckBoxAutostartClick()
+void SettingsDialog::AutostartChanged()
 {
     const std::wstring executable = OwnExecutablePath();
     try {
-        ApplyAutoStart(Checked(L"CheckBoxAutostart"), executable, GetFileDescription(executable));
+        ApplyAutoStart(Get<ui::CheckBox>(L"CheckBoxAutostart").Checked(), executable, GetFileDescription(executable));
     } catch (const Error& error) {
         throw InContext(Message(L"LangAutostartNotChanged"), error);
     }
 }
 
-void TForm2::ButtonSaveClick()
+void SettingsDialog::SaveOptionsReporting()
 {
-    main_.SaveNastrOnClose();
+    try {
+        if (services_.saveOptions) {
+            services_.saveOptions();
+        }
+    } catch (const Error& error) {
+        ui::application::ShowError(error.message());
+    }
+}
+
+void SettingsDialog::SaveAndClose()
+{
+    SaveOptionsReporting();
     ui::application::ProcessMessages();
     Close();
 }
 
-void TForm2::LoadNastr()
-{
-    ReportingErrors([&] { Get<ui::CheckBox>(L"CheckBoxAutostart").SetChecked(CheckAutoStart(OwnExecutablePath())); });
-    const IniFile settings = ReadSettings(main_.Paths().settingsFile);
-    for (const std::wstring_view key : kStoredControls) {
-        const bool value = ReadOption(settings, key);
-        if (auto* check = dynamic_cast<ui::CheckBox*>(FindComponent(key))) {
-            check->SetChecked(value);
-        } else if (auto* radio = dynamic_cast<ui::RadioButton*>(FindComponent(key))) {
-            if (value) {
-                radio->SetChecked(true);
-            }
-        }
-        if (key == option_key::CheckBoxAutoUpdateList) {
-            CheckBoxAutoUpdateListClick(); // whether or not the box changed
-        }
-    }
-    CheckBoxColorTrayIconClick();
-    optionsLoaded_ = true;
-}
-
-std::wstring TForm2::Message(std::wstring_view item) const
+std::wstring SettingsDialog::Message(std::wstring_view item) const
 {
     const ui::Component* text = FindComponent(item);
     return text != nullptr ? text->Caption() : std::wstring();
-}
-
-bool TForm2::Checked(std::wstring_view control) const
-{
-    if (const auto* check = dynamic_cast<const ui::CheckBox*>(FindComponent(control))) {
-        return check->Checked();
-    }
-    if (const auto* radio = dynamic_cast<const ui::RadioButton*>(FindComponent(control))) {
-        return radio->Checked();
-    }
-    return false;
 }
 
 } // namespace merovane

@@ -1,48 +1,54 @@
 #pragma once
 
-// The settings dialog. Every option takes effect when clicked; the settings
-// file is written when the dialog closes.
+// The settings dialog. Every option takes effect when clicked and goes into
+// the program's options; the options are saved when the dialog closes. It
+// knows no other window: what an option changes elsewhere comes in as Services.
 
+#include "shell/options.h"
 #include "ui/form.h"
+
+#include <functional>
 
 namespace merovane {
 
-class TForm1;
-
-class TForm2 : public ui::Form {
+class SettingsDialog : public ui::Form {
 public:
-    explicit TForm2(TForm1& main);
+    struct Services {
+        // Applies the chosen language to the windows made so far.
+        std::function<void()> applyLanguage;
+        std::function<void(bool enabled)> setRefreshTimer;
+        // Picks the notification-area image for the colour option.
+        std::function<void()> updateTrayImage;
+        // Saves the options; throws merovane::Error naming the file.
+        std::function<void()> saveOptions;
+    };
 
-    // Applies the language to the windows that exist so far.
-    void FormCreate();
-    // Sets the dialog's controls from the settings file. A registry value that
-    // can't be written then (a Run value an administrator locked) is reported
-    // and the start-up goes on.
-    void LoadNastr();
-    // Whether LoadNastr ran: until then the controls hold defaults, not options.
-    [[nodiscard]] bool OptionsLoaded() const noexcept { return optionsLoaded_; }
+    SettingsDialog(Options& options, Services services);
 
-    // The state of one of the dialog's check boxes or radio buttons.
-    [[nodiscard]] bool Checked(std::wstring_view control) const;
+    // Applies the language, wires the controls and reads the chevron value.
+    void Initialize();
+    // Sets the controls from the options and applies them. A registry value
+    // that can't be written then (a Run value an administrator locked) is
+    // reported and the start-up goes on.
+    void ApplyOptions();
+
     // A message text: the caption of a hidden Lang* item.
     [[nodiscard]] std::wstring Message(std::wstring_view item) const;
 
-    // Picks the notification-area image from the colour option and the
-    // taskbar's light or dark setting; errors leave the image as it is.
-    void CheckBoxColorTrayIconClick();
-    void CheckBoxHiddenIconsClick();
-    void CheckBoxAutoUpdateListClick();
-    void CheckBoxAutostartClick();
-    void ButtonSaveClick();
-
 private:
+    void ColourTrayIconChanged();
+    void HiddenIconsChanged();
+    void RefreshListChanged();
+    void AutostartChanged();
+    void SaveAndClose();
+    void SaveOptionsReporting();
     // Runs a click handler on behalf of the start-up: an error is shown, not
     // passed on, so the program still starts.
     template <typename Call>
     void ReportingErrors(Call&& call);
 
-    TForm1& main_;
-    bool optionsLoaded_ = false;
+    Options& options_;
+    Services services_;
 };
 
 } // namespace merovane

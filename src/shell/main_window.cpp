@@ -1,6 +1,5 @@
 #include "shell/main_window.h"
 
-#include "about/about_window.h"
 #include "core/cleanup.h"
 #include "core/error.h"
 #include "core/file_info.h"
@@ -8,7 +7,6 @@
 #include "core/icon_store.h"
 #include "forms/forms.h"
 #include "i18n/ini_file.h"
-#include "settings/settings_dialog.h"
 #include "shell/settings_file.h"
 #include "shell/startup.h"
 #include "shell/theme_reader.h"
@@ -18,7 +16,6 @@
 #include "ui/menu.h"
 #include "ui/messages.h"
 #include "ui/tray_icon.h"
-#include "update/update_dialog.h"
 
 #include <commctrl.h>
 
@@ -28,7 +25,6 @@ namespace {
 
 // Sub-items of a row: the two shown columns, then the entry's key name and
 // its promoted state as "True" / "False".
-constexpr size_t kCompanyItem = 0;
 constexpr size_t kPathItem = 1;
 constexpr size_t kKeyItem = 2;
 constexpr size_t kPromotedItem = 3;
@@ -39,14 +35,15 @@ constexpr int kMinimumColumnWidth = 200;
 constexpr std::wstring_view kButtonOnlyItems[] = {L"DelOldIconMenu", L"DelNonExistentFilesMenu", L"ViewMenu"};
 constexpr std::wstring_view kTrayOnlyItems[] = {L"CloseTrayMenu", L"ShowMainFormTrayMenu", L"Name", L"Version"};
 
-// Settings keys that mirror controls of the settings dialog, in the order
-// they are saved.
-constexpr std::wstring_view kSettingsDialogKeys[] = {
-    option_key::CheckBoxColorTrayIcon, option_key::CheckBoxAutoUpdateList, option_key::RadioButtonSystem,
-    option_key::RadioButtonViewNew,    option_key::RadioButtonHideNew,     option_key::CheckBoxToTray,
-    option_key::CheckBoxAutostartToTray,
+struct ThemeItem {
+    std::wstring_view item;
+    ThemeChoice theme;
 };
-constexpr std::wstring_view kThemeItems[] = {option_key::ThemeAuto, option_key::ThemeLight, option_key::ThemeDark};
+constexpr ThemeItem kThemeItems[] = {
+    {L"ThemeAuto", ThemeChoice::System},
+    {L"ThemeLight", ThemeChoice::Light},
+    {L"ThemeDark", ThemeChoice::Dark},
+};
 
 std::wstring PromotedText(bool promoted)
 {
@@ -58,33 +55,32 @@ void AddExStyle(HWND window, LONG_PTR style)
     ::SetWindowLongPtrW(window, GWL_EXSTYLE, ::GetWindowLongPtrW(window, GWL_EXSTYLE) | style);
 }
 
+void RemoveExStyle(HWND window, LONG_PTR style)
+{
+    ::SetWindowLongPtrW(window, GWL_EXSTYLE, ::GetWindowLongPtrW(window, GWL_EXSTYLE) & ~style);
+}
+
 } // namespace
 
-TForm1::TForm1(std::function<LocalePaths()> paths)
-    : ui::Form(forms::Form1Definition()), paths_(std::move(paths))
+MainWindow::MainWindow(std::function<LocalePaths()> paths, Options& options, Services services)
+    : ui::Form(forms::Form1Definition()), paths_(std::move(paths)), options_(options), services_(std::move(services))
 {
 }
 
-TForm1::~TForm1() = default;
+MainWindow::~MainWindow() = default;
 
-void TForm1::SetWindows(TForm8* about, TForm2* settings, TForm10* update)
+std::wstring MainWindow::Message(std::wstring_view item) const
 {
-    about_ = about;
-    settings_ = settings;
-    update_ = update;
+    const ui::Component* text = FindComponent(item);
+    return text != nullptr ? text->Caption() : std::wstring();
 }
 
-std::wstring TForm1::Message(std::wstring_view item) const
-{
-    return FindComponent(item) != nullptr ? FindComponent(item)->Caption() : std::wstring();
-}
-
-void TForm1::SetStatusCount(int count)
+void MainWindow::SetStatusCount(int count)
 {
     status_->SetStatusText(Message(L"LangElements") + L" " + std::to_wstring(count));
 }
 
-void TForm1::FormCreate()
+void MainWindow::Initialize()
 {
     list_ = &Get<ui::ListView>(L"ListView1");
     status_ = &Get<ui::StatusBar>(L"StatusBar1");
@@ -110,13 +106,13 @@ void TForm1::FormCreate()
     Get<ui::MenuItem>(L"Name").SetCaption(GetFileDescription(OwnExecutablePath()));
     AttachSystemImageLists(list_->Handle());
     list_->SetMinimumColumnWidth(kMinimumColumnWidth); // also before the first load finds rows
-    LoadNastr();
+    ApplyOptions();
     languages_->LoadLanguage();
     languages_->Globload();
-    if (startToTray_) {
+    if (options_.startToTray) {
         Hide();
         AddExStyle(Handle(), WS_EX_TOOLWINDOW);
-        pendingMaximize_ = startMaximized_;
+        pendingMaximize_ = options_.window.maximized;
     }
     // A second start asks this window to show itself; it may run elevated
     // beside a normal start, so the request is let through.
@@ -126,63 +122,63 @@ void TForm1::FormCreate()
     LowerProcessPriority();
 }
 
-void TForm1::WireHandlers()
+void MainWindow::WireHandlers()
 {
-    auto on = [this](std::wstring_view item, void (TForm1::*handler)()) {
-        Get<ui::MenuItem>(item).onClick = [this, handler](ui::MenuItem&) { (this->*handler)(); };
+    auto on = [this](std::wstring_view item, std::function<void()> handler) {
+        Get<ui::MenuItem>(item).onClick = [handler = std::move(handler)](ui::MenuItem&) { handler(); };
     };
-    on(L"ShowMainFormTrayMenu", &TForm1::ShowMainFormTrayMenuClick);
-    on(L"IconSmallMenu", &TForm1::IconSmallMenuClick);
-    on(L"IconBigMenu", &TForm1::IconBigMenuClick);
-    on(L"DelOldIconMenu", &TForm1::DelOldIconMenuClick);
-    on(L"DelNonExistentFilesMenu", &TForm1::DelNonExistentFilesMenuClick);
-    on(L"OptionMenu", &TForm1::OptionMenuClick);
-    on(L"CheckUpdateMenu", &TForm1::CheckUpdateMenuClick);
-    on(L"AboutMenu", &TForm1::AboutMenuClick);
-    on(L"CloseTrayMenu", &TForm1::CloseTrayMenuClick);
-    on(L"OpenFolderMenu", &TForm1::OpenFolderMenuClick);
-    on(L"DeleteIconMenu", &TForm1::DeleteIconMenuClick);
-    Get<ui::MenuItem>(L"ShowAllMenu").onClick = [this](ui::MenuItem&) { CheckAll(true); };
-    Get<ui::MenuItem>(L"HideAllMenu").onClick = [this](ui::MenuItem&) { CheckAll(false); };
-    on(L"ThemeAuto", &TForm1::ThemeAutoClick);
-    on(L"ThemeLight", &TForm1::ThemeLightClick);
-    on(L"ThemeDark", &TForm1::ThemeDarkClick);
-    Get<ui::Timer>(L"Timer2").onTimer = [this] { Timer2Timer(); };
-    Get<ui::PopupMenu>(L"PopupMenuIcon").onPopup = [this] { PopupMenuIconPopup(); };
+    on(L"ShowMainFormTrayMenu", [this] { ShowFromTray(); });
+    on(L"IconSmallMenu", [this] { SetIconSize(IconSize::Small); });
+    on(L"IconBigMenu", [this] { SetIconSize(IconSize::Large); });
+    on(L"DelOldIconMenu", [this] { DeleteDuplicateEntries(); });
+    on(L"DelNonExistentFilesMenu", [this] { DeleteEntriesOfMissingPrograms(); });
+    on(L"OptionMenu", [this] { OpenDialog(services_.openSettings); });
+    on(L"CheckUpdateMenu", [this] { OpenDialog(services_.openUpdate); });
+    on(L"AboutMenu", [this] { OpenDialog(services_.openAbout); });
+    on(L"CloseTrayMenu", [this] { Exit(); });
+    on(L"OpenFolderMenu", [this] { RevealSelectedEntry(); });
+    on(L"DeleteIconMenu", [this] { DeleteSelectedEntry(); });
+    on(L"ShowAllMenu", [this] { CheckAll(true); });
+    on(L"HideAllMenu", [this] { CheckAll(false); });
+    for (const ThemeItem& theme : kThemeItems) {
+        on(theme.item, [this, choice = theme.theme] { SetTheme(choice); });
+    }
+    Get<ui::Timer>(L"Timer2").onTimer = [this] { ApplyNewIconPolicy(); };
+    Get<ui::PopupMenu>(L"PopupMenuIcon").onPopup = [this] { PrepareEntryMenu(); };
 
-    menuButton_->onClick = [this] { SpeedButton_GeneralMenuClick(); };
-    tray_->onMouseMove = [this] { TrayIcon1MouseMove(); };
-    tray_->onDblClick = [this] { TrayIcon1DblClick(); };
+    menuButton_->onClick = [this] { OpenGeneralMenuFromButton(); };
+    tray_->onMouseMove = [this] { UpdateTrayHint(); };
+    tray_->onDblClick = [this] { ToggleFromTray(); };
     tray_->onSelect = [this] { ShowFromTray(); };
-    tray_->onRightClick = [this](POINT point) { TrayIcon1RightClick(point); };
-    list_->onItemChecked = [this](int row) { ListView1ItemChecked(row); };
+    tray_->onRightClick = [this](POINT point) { OpenTrayMenu(point); };
+    list_->onItemChecked = [this](int row) { OnEntryChecked(row); };
     list_->onKeyDown = [this](WORD key, bool& handled) {
         if (key == VK_DELETE && list_->Selected() >= 0) {
-            DeleteIconMenuClick();
+            DeleteSelectedEntry();
             handled = true;
         }
     };
     list_->onContextMenu = [this](POINT point) { Get<ui::PopupMenu>(L"PopupMenuIcon").Popup(Handle(), point); };
     onShow = [this] { ReloadList(); };
-    // Names in the list come from the language file too.
+    // Names in the list come from the language too.
     languages_->onLanguageChosen = [this] { ReloadList(); };
 }
 
-void TForm1::ShowAtStart()
+void MainWindow::ShowAtStart()
 {
-    if (startToTray_) {
+    if (options_.startToTray) {
         return;
     }
-    ::ShowWindow(Handle(), startMaximized_ ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
+    ::ShowWindow(Handle(), options_.window.maximized ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
     ::SetForegroundWindow(Handle());
 }
 
 // The list
 
-void TForm1::LoadNotifyIconSettingsWithUpdate()
+void MainWindow::LoadEntries()
 {
     status_->SetStatusText(L"");
-    // The settings and the language file are read once for the whole load.
+    // The language file is read once for the whole load.
     IniFile language;
     try {
         const LocalePaths paths = paths_();
@@ -197,7 +193,7 @@ void TForm1::LoadNotifyIconSettingsWithUpdate()
     }
 
     list_->BeginUpdate();
-    FLoading = true;
+    loading_ = true;
     IconListLoad load;
     try {
         list_->Clear();
@@ -211,11 +207,11 @@ void TForm1::LoadNotifyIconSettingsWithUpdate()
         }
     } catch (...) {
         list_->EndUpdate();
-        FLoading = false;
+        loading_ = false;
         throw;
     }
     list_->EndUpdate();
-    FLoading = false;
+    loading_ = false;
     ::InvalidateRect(list_->Handle(), nullptr, TRUE);
 
     if (!load.listed) {
@@ -229,15 +225,22 @@ void TForm1::LoadNotifyIconSettingsWithUpdate()
     SetStatusCount(list_->RowCount());
 }
 
-void TForm1::ReloadList()
+void MainWindow::ReloadList()
 {
-    LoadNotifyIconSettingsWithUpdate();
+    LoadEntries();
     if (list_->RowCount() > 0) {
         SortList();
     }
 }
 
-void TForm1::SortList()
+void MainWindow::PostReload()
+{
+    if (!reloadPosted_) {
+        reloadPosted_ = ::PostMessageW(Handle(), ui::WM_APP_RELOADLIST, 0, 0) != FALSE;
+    }
+}
+
+void MainWindow::SortList()
 {
     try {
         list_->Sort([](const ui::ListRow& a, const ui::ListRow& b) {
@@ -248,13 +251,13 @@ void TForm1::SortList()
     }
 }
 
-std::wstring TForm1::RowKey(int row) const
+std::wstring MainWindow::RowKey(int row) const
 {
     const ui::ListRow& data = list_->Row(row);
     return data.subItems.size() > kKeyItem ? data.subItems[kKeyItem] : std::wstring();
 }
 
-int TForm1::FindRowByKey(std::wstring_view key) const
+int MainWindow::FindRowByKey(std::wstring_view key) const
 {
     for (int row = 0; row < list_->RowCount(); ++row) {
         if (RowKey(row) == key) {
@@ -264,9 +267,9 @@ int TForm1::FindRowByKey(std::wstring_view key) const
     return -1;
 }
 
-void TForm1::ListView1ItemChecked(int row)
+void MainWindow::OnEntryChecked(int row)
 {
-    if (FLoading) {
+    if (loading_) {
         return;
     }
     const ui::ListRow& data = list_->Row(row);
@@ -290,14 +293,7 @@ void TForm1::ListView1ItemChecked(int row)
     list_->SetSubItem(row, kPromotedItem, PromotedText(checked));
 }
 
-void TForm1::PostReload()
-{
-    if (!reloadPosted_) {
-        reloadPosted_ = ::PostMessageW(Handle(), ui::WM_APP_RELOADLIST, 0, 0) != FALSE;
-    }
-}
-
-void TForm1::CheckAll(bool checked)
+void MainWindow::CheckAll(bool checked)
 {
     for (int row = 0; row < list_->RowCount(); ++row) {
         list_->SetChecked(row, checked);
@@ -306,13 +302,13 @@ void TForm1::CheckAll(bool checked)
 
 // The "≡" button and the menus
 
-void TForm1::ReleaseMenuButton()
+void MainWindow::ReleaseMenuButton()
 {
-    menuMarker_ = false;
+    menuMarked_ = false;
     menuButton_->SetDown(false);
 }
 
-void TForm1::SetGeneralMenuOpening(bool fromButton)
+void MainWindow::SetGeneralMenuOpening(bool fromButton)
 {
     for (const std::wstring_view item : kButtonOnlyItems) {
         Get<ui::MenuItem>(item).SetVisible(fromButton);
@@ -322,15 +318,15 @@ void TForm1::SetGeneralMenuOpening(bool fromButton)
     }
 }
 
-void TForm1::SpeedButton_GeneralMenuClick()
+void MainWindow::OpenGeneralMenuFromButton()
 {
-    if (menuMarker_) {
+    if (menuMarked_) {
         ReleaseMenuButton();
         ::EndMenu();
         ui::application::ProcessMessages();
         return;
     }
-    menuMarker_ = true;
+    menuMarked_ = true;
     menuButton_->SetDown(true);
     ui::application::ProcessMessages();
     RECT button;
@@ -340,17 +336,17 @@ void TForm1::SpeedButton_GeneralMenuClick()
                                                     TPM_RIGHTALIGN | TPM_TOPALIGN);
     // A menu dismissed without a command leaves the button marked: the next
     // click only releases it.
-    if (menuMarker_) {
+    if (menuMarked_) {
         menuButton_->SetDown(true);
     }
 }
 
-void TForm1::PopupMenuIconPopup()
+void MainWindow::PrepareEntryMenu()
 {
     Get<ui::MenuItem>(L"DeleteIconMenu").SetEnabled(list_->Selected() >= 0);
 }
 
-void TForm1::DeleteIconMenuClick()
+void MainWindow::DeleteSelectedEntry()
 {
     const int row = list_->Selected();
     if (row < 0) {
@@ -375,7 +371,7 @@ void TForm1::DeleteIconMenuClick()
     }
 }
 
-void TForm1::OpenFolderMenuClick()
+void MainWindow::RevealSelectedEntry()
 {
     const int row = list_->Selected();
     if (row < 0) {
@@ -388,28 +384,16 @@ void TForm1::OpenFolderMenuClick()
     ui::application::ProcessMessages();
 }
 
-void TForm1::IconSmallMenuClick()
+void MainWindow::SetIconSize(IconSize size)
 {
     ReleaseMenuButton();
-    SetSystemIconSize(list_->Handle(), false);
-    Get<ui::MenuItem>(L"IconSmallMenu").SetChecked(true);
+    options_.iconSize = size;
+    SetSystemIconSize(list_->Handle(), size == IconSize::Large);
+    Get<ui::MenuItem>(size == IconSize::Large ? L"IconBigMenu" : L"IconSmallMenu").SetChecked(true);
     ui::application::ProcessMessages();
 }
 
-void TForm1::IconBigMenuClick()
-{
-    ReleaseMenuButton();
-    SetSystemIconSize(list_->Handle(), true);
-    Get<ui::MenuItem>(L"IconBigMenu").SetChecked(true);
-    ui::application::ProcessMessages();
-}
-
-void TForm1::ShowMainFormTrayMenuClick()
-{
-    ShowFromTray();
-}
-
-void TForm1::DelOldIconMenuClick()
+void MainWindow::DeleteDuplicateEntries()
 {
     ReleaseMenuButton();
     if (CleanupNotifyIconSettingsDuplicates()) {
@@ -417,7 +401,7 @@ void TForm1::DelOldIconMenuClick()
     }
 }
 
-void TForm1::DelNonExistentFilesMenuClick()
+void MainWindow::DeleteEntriesOfMissingPrograms()
 {
     ReleaseMenuButton();
     std::vector<std::vector<std::wstring>> rows;
@@ -430,39 +414,37 @@ void TForm1::DelNonExistentFilesMenuClick()
     }
 }
 
-void TForm1::OptionMenuClick()
+void MainWindow::OpenDialog(const std::function<void()>& open)
 {
     ReleaseMenuButton();
-    if (settings_ != nullptr) {
-        settings_->ShowModal();
-    }
-}
-
-void TForm1::CheckUpdateMenuClick()
-{
-    ReleaseMenuButton();
-    if (update_ != nullptr) {
-        update_->ShowModal();
-    }
-}
-
-void TForm1::AboutMenuClick()
-{
-    ReleaseMenuButton();
-    if (about_ != nullptr) {
-        about_->ShowModal();
+    if (open) {
+        open();
     }
 }
 
 // The notification-area icon
 
-void TForm1::SetTrayImage(int index)
+void MainWindow::SetTrayImage(int index)
 {
     trayImage_ = index;
     tray_->SetIcon(trayImages_[index].get());
 }
 
-void TForm1::TrayIcon1MouseMove()
+void MainWindow::UpdateTrayImage()
+{
+    try {
+        if (options_.colourTrayIcon) {
+            SetTrayImage(2);
+        } else {
+            SetTrayImage(IsSystemLightTheme() ? 0 : 1);
+        }
+        ui::application::ProcessMessages();
+    } catch (...) {
+        // The icon keeps its image.
+    }
+}
+
+void MainWindow::UpdateTrayHint()
 {
     std::wstring hint = GetFileDescription(OwnExecutablePath()) + L"\r" + ProgramVersionText() + L" " +
                         ArchitectureLabel();
@@ -474,7 +456,7 @@ void TForm1::TrayIcon1MouseMove()
     SetGeneralMenuOpening(false);
 }
 
-void TForm1::TrayIcon1DblClick()
+void MainWindow::ToggleFromTray()
 {
     if (Visible()) {
         HideToTray();
@@ -483,10 +465,10 @@ void TForm1::TrayIcon1DblClick()
     ShowFromTray();
 }
 
-void TForm1::ShowFromTray()
+void MainWindow::ShowFromTray()
 {
     // Back with a taskbar button and an Alt+Tab entry.
-    ::SetWindowLongPtrW(Handle(), GWL_EXSTYLE, ::GetWindowLongPtrW(Handle(), GWL_EXSTYLE) & ~WS_EX_TOOLWINDOW);
+    RemoveExStyle(Handle(), WS_EX_TOOLWINDOW);
     if (pendingMaximize_) {
         pendingMaximize_ = false;
         ::ShowWindow(Handle(), SW_SHOWMAXIMIZED);
@@ -501,7 +483,7 @@ void TForm1::ShowFromTray()
     ::SetForegroundWindow(Handle());
 }
 
-void TForm1::TrayIcon1RightClick(POINT screenPoint)
+void MainWindow::OpenTrayMenu(POINT screenPoint)
 {
     // Opened from the icon, by the mouse or the keyboard: the tray's items.
     SetGeneralMenuOpening(false);
@@ -512,58 +494,45 @@ void TForm1::TrayIcon1RightClick(POINT screenPoint)
 
 // Themes and the refresh timer
 
-void TForm1::UnCheckTheme()
+void MainWindow::SetTheme(ThemeChoice theme)
 {
-    for (const std::wstring_view theme : kThemeItems) {
-        Get<ui::MenuItem>(theme).SetChecked(false);
+    ReleaseMenuButton();
+    options_.theme = theme;
+    for (const ThemeItem& item : kThemeItems) {
+        Get<ui::MenuItem>(item.item).SetChecked(item.theme == theme);
     }
+    ApplyTheme();
 }
 
-void TForm1::SelectStyle(bool first, std::wstring_view firstName, std::wstring_view secondName)
+void MainWindow::ApplyTheme()
 {
-    const std::wstring_view name = first ? firstName : secondName;
-    if (name == ui::kDarkStyleName) {
-        ui::application::SetStyle(ui::Style::Dark);
-    } else if (name == ui::kLightStyleName) {
+    switch (options_.theme) {
+    case ThemeChoice::System:
+        ui::application::SetStyle(IsAppsDarkTheme() ? ui::Style::Dark : ui::Style::Light);
+        break;
+    case ThemeChoice::Light:
         ui::application::SetStyle(ui::Style::Light);
+        break;
+    case ThemeChoice::Dark:
+        ui::application::SetStyle(ui::Style::Dark);
+        break;
+    case ThemeChoice::None:
+        break;
     }
 }
 
-void TForm1::ThemeAutoClick()
+void MainWindow::SetRefreshTimer(bool enabled)
 {
-    ReleaseMenuButton();
-    UnCheckTheme();
-    Get<ui::MenuItem>(L"ThemeAuto").SetChecked(true);
-    SelectStyle(true, IsAppsDarkTheme() ? ui::kDarkStyleName : ui::kLightStyleName, L"");
+    Get<ui::Timer>(L"Timer2").SetEnabled(enabled);
 }
 
-void TForm1::ThemeLightClick()
+void MainWindow::ApplyNewIconPolicy()
 {
-    ReleaseMenuButton();
-    UnCheckTheme();
-    Get<ui::MenuItem>(L"ThemeLight").SetChecked(true);
-    SelectStyle(true, ui::kLightStyleName, L"");
-}
-
-void TForm1::ThemeDarkClick()
-{
-    ReleaseMenuButton();
-    UnCheckTheme();
-    Get<ui::MenuItem>(L"ThemeDark").SetChecked(true);
-    SelectStyle(true, ui::kDarkStyleName, L"");
-}
-
-void TForm1::Timer2Timer()
-{
-    if (settings_ == nullptr) {
-        return;
-    }
     try {
-        if (settings_->Checked(option_key::RadioButtonViewNew)) {
+        if (options_.newIconPolicy == NewIconPolicy::ShowAll) {
             SetAllIsPromotedToOne();
             ui::application::ProcessMessages();
-        }
-        if (settings_->Checked(option_key::RadioButtonHideNew)) {
+        } else if (options_.newIconPolicy == NewIconPolicy::HideAll) {
             SetAllIsPromotedToOff();
             ui::application::ProcessMessages();
         }
@@ -574,29 +543,40 @@ void TForm1::Timer2Timer()
 
 // Minimise, close, exit
 
-void TForm1::HideToTray()
+void MainWindow::HideToTray()
 {
     Hide();
     AddExStyle(Handle(), WS_EX_TOOLWINDOW);
 }
 
-void TForm1::FormClose()
+void MainWindow::CloseWindow()
 {
-    SaveNastrOnClose();
-    if (settings_ != nullptr && settings_->Checked(option_key::CheckBoxToTray)) {
+    SaveOptionsReporting();
+    if (options_.closeToTray) {
         HideToTray();
         return;
     }
     Terminate();
 }
 
-void TForm1::CloseTrayMenuClick()
+void MainWindow::Exit()
 {
-    SaveNastrOnClose();
+    SaveOptionsReporting();
     Terminate();
 }
 
-void TForm1::Terminate()
+void MainWindow::SaveOptionsReporting()
+{
+    try {
+        if (services_.saveOptions) {
+            services_.saveOptions();
+        }
+    } catch (const Error& error) {
+        ui::application::ShowError(error.message());
+    }
+}
+
+void MainWindow::Terminate()
 {
     tray_->Remove();
     ::DestroyWindow(Handle());
@@ -606,7 +586,7 @@ void TForm1::Terminate()
     }
 }
 
-bool TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
     if (message == taskbarCreated_ && taskbarCreated_ != 0) {
         tray_->Add(); // Explorer restarted: the icon is gone with the old taskbar
@@ -636,7 +616,7 @@ bool TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
         }
         return false;
     case WM_CLOSE:
-        FormClose();
+        CloseWindow();
         result = 0;
         return true;
     case WM_QUERYENDSESSION:
@@ -647,7 +627,9 @@ bool TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
         // since a box now would hold up the logoff.
         if (wParam != FALSE) {
             try {
-                SaveNastr();
+                if (services_.saveOptions) {
+                    services_.saveOptions();
+                }
             } catch (...) {
                 // Nothing can be reported any more.
             }
@@ -661,18 +643,15 @@ bool TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
         return true;
     case WM_SETTINGCHANGE:
         // Any setting may be the light or dark preference; it is not examined.
-        if (Get<ui::MenuItem>(L"ThemeAuto").Checked()) {
+        if (options_.theme == ThemeChoice::System) {
             try {
-                SelectStyle(true, IsAppsDarkTheme() ? ui::kDarkStyleName : ui::kLightStyleName, L"");
+                ApplyTheme();
             } catch (...) {
                 // The current look stays.
             }
             ui::application::ProcessMessages();
         }
-        if (settings_ != nullptr) {
-            settings_->CheckBoxColorTrayIconClick();
-            ui::application::ProcessMessages();
-        }
+        UpdateTrayImage();
         result = 0;
         return true;
     default:
@@ -680,45 +659,24 @@ bool TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
     }
 }
 
-// Settings
+// Options
 
-void TForm1::LoadNastr()
+void MainWindow::ApplyOptions()
 {
-    const std::wstring path = paths_().settingsFile;
-    SettingsRead read = ReadSettingsAtStart(path);
-    if (read.failure) {
-        settingsReadFailure_ = InContext(FormatText(Message(L"LangSettingsNotRead"), path), *read.failure);
+    if (options_.theme != ThemeChoice::None) {
+        SetTheme(options_.theme);
     }
-    const IniFile& settings = read.settings;
-    for (const std::wstring_view theme : kThemeItems) {
-        auto& item = Get<ui::MenuItem>(theme);
-        const bool on = ReadOption(settings, theme);
-        if (on) {
-            item.Click(); // checks it alone and applies its style
-        } else {
-            item.SetChecked(false);
-        }
+    // No size chosen: no check mark, and the list keeps its small icons.
+    if (options_.iconSize != IconSize::None) {
+        SetIconSize(options_.iconSize);
     }
-    startToTray_ = ReadOption(settings, option_key::CheckBoxAutostartToTray);
-    // Both set: large icons win. Neither: no check mark, small icons.
-    const std::pair<std::wstring_view, void (TForm1::*)()> views[] = {
-        {option_key::IconSmallMenu, &TForm1::IconSmallMenuClick},
-        {option_key::IconBigMenu, &TForm1::IconBigMenuClick},
-    };
-    for (const auto& [key, handler] : views) {
-        const bool on = ReadOption(settings, key);
-        Get<ui::MenuItem>(key).SetChecked(on);
-        if (on) {
-            (this->*handler)();
-        }
-    }
-    startMaximized_ = ReadWindowMaximized(settings);
+    const WindowPlacement& stored = options_.window;
     RECT window;
     ::GetWindowRect(Handle(), &window);
-    const int height = ReadOptionInteger(settings, option_key::Height).value_or(window.bottom - window.top);
-    const int width = ReadOptionInteger(settings, option_key::Width).value_or(window.right - window.left);
     // The stored size is the restored one, also under a maximised window; the
     // minimum size still holds.
+    const int height = stored.height.value_or(window.bottom - window.top);
+    const int width = stored.width.value_or(window.right - window.left);
     ::SetWindowPos(Handle(), nullptr, 0, 0, std::max(width, Scale(Definition().minWidth)),
                    std::max(height, Scale(Definition().minHeight)), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     RECT work{};
@@ -727,104 +685,36 @@ void TForm1::LoadNastr()
     ::SetWindowPos(Handle(), nullptr, work.left + (work.right - work.left - (window.right - window.left)) / 2,
                    work.top + (work.bottom - work.top - (window.bottom - window.top)) / 2, 0, 0,
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    optionsLoaded_ = true;
 }
 
-void TForm1::ReportStartupProblems()
-{
-    if (settingsReadFailure_ && !settingsReadFailureShown_) {
-        settingsReadFailureShown_ = true;
-        ui::application::ShowError(settingsReadFailure_->message());
-    }
-}
-
-void TForm1::SaveNastr()
-{
-    // A file that could not be read at start holds the user's options as far
-    // as anyone knows: the defaults in the controls must not replace them.
-    if (settingsReadFailure_) {
-        return;
-    }
-    // Only windows whose options were read write them back: an exit during
-    // the start-up would otherwise store controls that still hold defaults.
-    const bool dialogLoaded = settings_ != nullptr && settings_->OptionsLoaded();
-    const bool updateLoaded = update_ != nullptr && update_->OptionsLoaded();
-    if (!optionsLoaded_ && !dialogLoaded && !updateLoaded) {
-        return;
-    }
-    const std::wstring path = paths_().settingsFile;
-    try {
-        IniFile settings = LoadSettings(path);
-        if (updateLoaded) {
-            WriteOption(settings, option_key::CheckBoxQuickUpdate, update_->Checked(option_key::CheckBoxQuickUpdate));
-            WriteOption(settings, option_key::CheckBoxForceUpdate, update_->Checked(option_key::CheckBoxForceUpdate));
-        }
-        if (optionsLoaded_) {
-            for (const std::wstring_view theme : kThemeItems) {
-                WriteOption(settings, theme, Get<ui::MenuItem>(theme).Checked());
-            }
-            WriteOption(settings, option_key::IconSmallMenu, Get<ui::MenuItem>(L"IconSmallMenu").Checked());
-            WriteOption(settings, option_key::IconBigMenu, Get<ui::MenuItem>(L"IconBigMenu").Checked());
-        }
-        if (dialogLoaded) {
-            for (const std::wstring_view key : kSettingsDialogKeys) {
-                WriteOption(settings, key, settings_->Checked(key));
-            }
-        }
-        if (optionsLoaded_) {
-            WriteWindowState(settings);
-        }
-        SaveSettings(settings, path);
-    } catch (const Error& error) {
-        throw InContext(FormatText(Message(L"LangSettingsNotSaved"), path), error);
-    }
-}
-
-void TForm1::WriteWindowState(IniFile& settings) const
+WindowPlacement MainWindow::Placement() const
 {
     // The placement knows the restored size and whether a minimised window
     // comes back maximised; a window started in the tray that was never shown
-    // keeps the state it was started with. A maximised window leaves the
-    // stored size alone: it is the size to restore to.
+    // keeps the state it was started with. A maximised window keeps the stored
+    // size: it is the size to restore to.
+    WindowPlacement result = options_.window;
     WINDOWPLACEMENT placement{};
     placement.length = sizeof(placement);
     if (!::GetWindowPlacement(Handle(), &placement)) {
-        return;
+        return result;
     }
     bool maximized = ::IsZoomed(Handle()) != FALSE;
     if (::IsIconic(Handle())) {
         maximized = (placement.flags & WPF_RESTORETOMAXIMIZED) != 0;
     }
-    if (pendingMaximize_) {
-        maximized = true;
+    result.maximized = maximized || pendingMaximize_;
+    if (!result.maximized) {
+        const RECT& normal = placement.rcNormalPosition;
+        result.width = normal.right - normal.left;
+        result.height = normal.bottom - normal.top;
     }
-    if (maximized) {
-        settings.WriteString(kOptionSection, option_key::Window, kWindowMaximized);
-        return;
-    }
-    const RECT& normal = placement.rcNormalPosition;
-    settings.WriteString(kOptionSection, option_key::Window, kWindowNormal);
-    settings.WriteInteger(kOptionSection, option_key::Height, normal.bottom - normal.top);
-    settings.WriteInteger(kOptionSection, option_key::Width, normal.right - normal.left);
+    return result;
 }
 
-bool TForm1::SettingsWritable() const noexcept
+void MainWindow::LowerProcessPriority()
 {
-    return !settingsReadFailure_;
-}
-
-void TForm1::SaveNastrOnClose()
-{
-    try {
-        SaveNastr();
-    } catch (const Error& error) {
-        ui::application::ShowError(error.message());
-    }
-}
-
-void TForm1::LowerProcessPriority()
-{
-    if (FProcessPrioritySet) {
+    if (prioritySet_) {
         return;
     }
     unique_handle process(::OpenProcess(PROCESS_SET_INFORMATION, FALSE, ::GetCurrentProcessId()));
@@ -832,7 +722,7 @@ void TForm1::LowerProcessPriority()
         return;
     }
     ::SetPriorityClass(process.get(), BELOW_NORMAL_PRIORITY_CLASS);
-    FProcessPrioritySet = true;
+    prioritySet_ = true;
 }
 
 } // namespace merovane

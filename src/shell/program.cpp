@@ -1,32 +1,61 @@
 #include "shell/program.h"
 
+#include "i18n/ini_file.h"
+#include "shell/settings_file.h"
 #include "shell/startup.h"
 #include "ui/application.h"
 
 namespace merovane {
 
 Program::Program(std::function<LocalePaths()> paths)
-    : main_(std::move(paths)), about_(main_), settings_(main_), update_(main_)
+    : paths_(paths),
+      main_(paths, options_,
+            {.openSettings = [this] { settings_.ShowModal(); },
+             .openUpdate = [this] { update_.ShowModal(); },
+             .openAbout = [this] { about_.ShowModal(); },
+             .saveOptions = [this] { SaveOptions(kSaveOnClose); }}),
+      about_([this] { return main_.Caption(); }),
+      settings_(options_, {.applyLanguage = [this] { main_.Languages().Globload(); },
+                           .setRefreshTimer = [this](bool enabled) { main_.SetRefreshTimer(enabled); },
+                           .updateTrayImage = [this] { main_.UpdateTrayImage(); },
+                           .saveOptions = [this] { SaveOptions(kSaveOnClose); }}),
+      update_(options_, [this] { SaveOptions(OptionGroup::UpdateCheck); })
 {
+}
+
+void Program::ReadOptionsAtStart()
+{
+    const std::wstring path = paths_().settingsFile;
+    SettingsRead read = ReadSettingsAtStart(path);
+    options_ = ReadOptions(read.settings);
+    optionsRead_ = true;
+    if (read.failure) {
+        settingsReadFailure_ = std::move(read.failure);
+    }
 }
 
 void Program::Start()
 {
+    ReadOptionsAtStart();
     main_.Create();
-    main_.SetWindows(&about_, &settings_, &update_);
-    main_.FormCreate();
+    main_.Initialize();
     about_.Create(main_.Handle());
-    about_.FormCreate();
+    about_.Initialize();
     settings_.Create(main_.Handle());
-    settings_.FormCreate();
+    settings_.Initialize();
     update_.Create(main_.Handle());
-    update_.FormCreate();
+    update_.Initialize();
 
     main_.Languages().LoadLanguage();
     main_.Languages().CleanTranslationsLikeGlobload();
     main_.Languages().Globload();
-    settings_.LoadNastr();
-    main_.ReportStartupProblems();
+    settings_.ApplyOptions();
+    // Told once, in the chosen language.
+    if (settingsReadFailure_) {
+        const std::wstring path = paths_().settingsFile;
+        ui::application::ShowError(
+            InContext(FormatText(main_.Message(L"LangSettingsNotRead"), path), *settingsReadFailure_).message());
+    }
 }
 
 int Program::Run()
@@ -39,6 +68,24 @@ int Program::Run()
     main_.ShowAtStart();
     ui::application::Run();
     return 0;
+}
+
+void Program::SaveOptions(OptionGroup groups)
+{
+    if (!optionsRead_ || settingsReadFailure_) {
+        return;
+    }
+    if (Contains(groups, OptionGroup::MainWindow) && main_.Handle() != nullptr) {
+        options_.window = main_.Placement();
+    }
+    const std::wstring path = paths_().settingsFile;
+    try {
+        IniFile settings = LoadSettings(path);
+        WriteOptions(settings, options_, groups);
+        SaveSettings(settings, path);
+    } catch (const Error& error) {
+        throw InContext(FormatText(main_.Message(L"LangSettingsNotSaved"), path), error);
+    }
 }
 
 } // namespace merovane

@@ -1,15 +1,19 @@
 #pragma once
 
-// The program's four windows, created in their order, with the language and
-// the settings applied; then the message loop.
+// The program: its options, its four windows created in their order with the
+// language and the options applied, and the message loop. The windows meet
+// only here: each gets the options and the few services it needs.
 
 #include "about/about_window.h"
+#include "core/error.h"
 #include "i18n/locale_paths.h"
 #include "settings/settings_dialog.h"
 #include "shell/main_window.h"
+#include "shell/options.h"
 #include "update/update_dialog.h"
 
 #include <functional>
+#include <optional>
 
 namespace merovane {
 
@@ -23,16 +27,34 @@ public:
     // exit code.
     int Run();
 
-    [[nodiscard]] TForm1& Main() noexcept { return main_; }
-    [[nodiscard]] TForm8& About() noexcept { return about_; }
-    [[nodiscard]] TForm2& Settings() noexcept { return settings_; }
-    [[nodiscard]] TForm10& Update() noexcept { return update_; }
+    // What closing or exiting the main window and closing the settings dialog
+    // save: everything but the update check, which the update dialog saves
+    // when it closes.
+    static constexpr OptionGroup kSaveOnClose =
+        OptionGroup::UpdateFlags | OptionGroup::MainWindow | OptionGroup::SettingsDialog;
+
+    // Writes the options of the groups given. Nothing is written before the
+    // options were read, nor over a settings file that could not be read at
+    // start: it holds the user's options as far as anyone knows. Throws merovane::Error naming the file.
+    void SaveOptions(OptionGroup groups);
+    [[nodiscard]] const Options& CurrentOptions() const noexcept { return options_; }
+
+    [[nodiscard]] MainWindow& Main() noexcept { return main_; }
+    [[nodiscard]] AboutWindow& About() noexcept { return about_; }
+    [[nodiscard]] SettingsDialog& Settings() noexcept { return settings_; }
+    [[nodiscard]] UpdateDialog& Update() noexcept { return update_; }
 
 private:
-    TForm1 main_;
-    TForm8 about_;
-    TForm2 settings_;
-    TForm10 update_;
+    void ReadOptionsAtStart();
+
+    std::function<LocalePaths()> paths_;
+    Options options_;
+    bool optionsRead_ = false;
+    std::optional<Error> settingsReadFailure_;
+    MainWindow main_;
+    AboutWindow about_;
+    SettingsDialog settings_;
+    UpdateDialog update_;
 };
 
 } // namespace merovane

@@ -1,31 +1,28 @@
 #pragma once
 
-// The update dialog. For now it keeps its options; checking and downloading
-// arrive with the update client.
+// The update dialog: its options, the check at start and on every showing,
+// and the download come with the update client. Its options live in the
+// program's; it saves its own when it closes.
 
+#include "shell/options.h"
 #include "ui/form.h"
+
+#include <functional>
 
 namespace merovane {
 
-class TForm1;
-
-class TForm10 : public ui::Form {
+class UpdateDialog : public ui::Form {
 public:
-    explicit TForm10(TForm1& main);
+    // `saveCheckOption` writes checkForUpdatesAtStart; it throws
+    // merovane::Error naming the file.
+    UpdateDialog(Options& options, std::function<void()> saveCheckOption);
 
-    // Reads its option from the settings file.
-    void FormCreate();
-    void LoadNastr();
-    // Writes CheckBoxAutoCheck alone; nothing before LoadNastr, nor over a
-    // settings file that could not be read at start.
-    void SaveNastr();
-
-    [[nodiscard]] bool Checked(std::wstring_view control) const;
-    [[nodiscard]] bool OptionsLoaded() const noexcept { return optionsLoaded_; }
+    // Sets the controls from the options and wires them.
+    void Initialize();
 
 private:
-    TForm1& main_;
-    bool optionsLoaded_ = false;
+    Options& options_;
+    std::function<void()> saveCheckOption_;
 };
 
 } // namespace merovane

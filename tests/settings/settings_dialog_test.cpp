@@ -67,13 +67,13 @@ TEST_F(SettingsDialogTest, TheTimerAppliesThePolicyOnlyWhereItChangesSomething)
     // No policy, then "leave as in the system": the registry is never written.
     const auto before = snapshot();
     ::Sleep(30);
-    program->Main().Timer2Timer();
+    program->Main().Get<ui::Timer>(L"Timer2").onTimer();
     Radio(L"RadioButtonSystem").SetChecked(true);
-    program->Main().Timer2Timer();
+    program->Main().Get<ui::Timer>(L"Timer2").onTimer();
     EXPECT_EQ(snapshot(), before);
 
     Radio(L"RadioButtonViewNew").SetChecked(true);
-    program->Main().Timer2Timer();
+    program->Main().Get<ui::Timer>(L"Timer2").onTimer();
     auto after = snapshot();
     EXPECT_EQ(after[L"shown"], before.at(L"shown")); // already 1: not rewritten
     EXPECT_EQ(after[L"hidden"].first, 1);
@@ -81,7 +81,7 @@ TEST_F(SettingsDialogTest, TheTimerAppliesThePolicyOnlyWhereItChangesSomething)
 
     Radio(L"RadioButtonHideNew").SetChecked(true);
     EXPECT_FALSE(Radio(L"RadioButtonViewNew").Checked());
-    program->Main().Timer2Timer();
+    program->Main().Get<ui::Timer>(L"Timer2").onTimer();
     for (const wchar_t* key : {L"shown", L"hidden", L"new"}) {
         EXPECT_EQ(test::GetRegDword(Entry(key), L"IsPromoted"), 0) << ToUtf8(key);
     }
@@ -241,7 +241,6 @@ TEST_F(SettingsDialogTest, AnUnwritableRunKeyAtStartIsReportedAndTheProgramStart
         EXPECT_EQ(answer.Text().rfind(L"Не удалось изменить автозагрузку при старте Windows.\r\n", 0), 0u)
             << ToUtf8(answer.Text());
     }
-    EXPECT_TRUE(program->Settings().OptionsLoaded());
     EXPECT_TRUE(Box(L"CheckBoxAutostart").Checked());
     EXPECT_EQ(test::GetRegRaw(run, L"Merovane").data.size(), (OwnExecutablePath().size() + 1) * sizeof(wchar_t));
 }
@@ -277,7 +276,7 @@ TEST_F(SettingsDialogTest, ThemesFollowTheMenuAndTheSystem)
         ::SendMessageW(main.Handle(), WM_SETTINGCHANGE, 0, 0);
         EXPECT_EQ(ui::application::CurrentStyle(), ui::Style::Light);
     }
-    main.SaveNastr();
+    program->SaveOptions(Program::kSaveOnClose);
     const IniFile saved = IniFile::Load(paths.settingsFile);
     EXPECT_TRUE(ReadOption(saved, option_key::ThemeAuto));
     EXPECT_FALSE(ReadOption(saved, option_key::ThemeDark));

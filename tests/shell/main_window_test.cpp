@@ -32,6 +32,7 @@ namespace {
 
 using test::Entry;
 using test::kBase;
+using test::SendTrayEvent;
 
 class MainWindowTest : public test::ProgramFixture {};
 
@@ -121,13 +122,13 @@ TEST_F(MainWindowTest, DeleteAsksFirstAndNoChangesNothing)
     p.Main().Show();
 
     list->Select(-1);
-    p.Main().DeleteIconMenuClick(); // nothing selected: no question
+    p.Main().Get<ui::MenuItem>(L"DeleteIconMenu").Click(); // nothing selected: no question
     EXPECT_EQ(list->RowCount(), 2);
 
     list->Select(RowOf(L"700"));
     {
         test::MessageBoxAnswer answer(IDNO);
-        p.Main().DeleteIconMenuClick();
+        p.Main().Get<ui::MenuItem>(L"DeleteIconMenu").Click();
         ASSERT_TRUE(answer.Answered());
         EXPECT_EQ(answer.Text(), L"Вы уверены, что хотите удалить ключ реестра?\r\n\"50% \"off\" & more\"?");
     }
@@ -153,10 +154,10 @@ TEST_F(MainWindowTest, CleanupsReloadOnlyWhenTheyDeletedSomething)
     ASSERT_EQ(list->RowCount(), 2);
 
     test::CreateRegKey(Entry(L"3")); // appears after the load
-    p.Main().DelOldIconMenuClick(); // no duplicates: nothing deleted, no reload
+    p.Main().Get<ui::MenuItem>(L"DelOldIconMenu").Click(); // no duplicates: nothing deleted, no reload
     EXPECT_EQ(list->RowCount(), 2);
 
-    p.Main().DelNonExistentFilesMenuClick();
+    p.Main().Get<ui::MenuItem>(L"DelNonExistentFilesMenu").Click();
     EXPECT_FALSE(test::RegKeyExists(Entry(L"2")));
     EXPECT_EQ(list->RowCount(), 2); // reloaded: "1" and the new "3"
     EXPECT_GE(RowOf(L"3"), 0);
@@ -175,19 +176,19 @@ TEST_F(MainWindowTest, TheMenuButtonMarksItselfUntilReleased)
         keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
         ::SendInput(2, keys, sizeof(INPUT));
     });
-    p.Main().SpeedButton_GeneralMenuClick();
+    p.Main().Get<ui::SpeedButton>(L"SpeedButton_GeneralMenu").Click();
     escape.join();
-    EXPECT_TRUE(p.Main().MenuButtonMarked());
+    EXPECT_TRUE(p.Main().Get<ui::SpeedButton>(L"SpeedButton_GeneralMenu").Down());
     auto& menu = p.Main();
     EXPECT_TRUE(menu.Get<ui::MenuItem>(L"ViewMenu").Visible());
     EXPECT_FALSE(menu.Get<ui::MenuItem>(L"CloseTrayMenu").Visible());
     EXPECT_FALSE(menu.Get<ui::MenuItem>(L"Name").Visible());
 
-    p.Main().SpeedButton_GeneralMenuClick(); // only releases
-    EXPECT_FALSE(p.Main().MenuButtonMarked());
+    p.Main().Get<ui::SpeedButton>(L"SpeedButton_GeneralMenu").Click(); // only releases
+    EXPECT_FALSE(p.Main().Get<ui::SpeedButton>(L"SpeedButton_GeneralMenu").Down());
 
     // The icon's opening shows the other set.
-    p.Main().TrayIcon1MouseMove();
+    SendTrayEvent(p, WM_MOUSEMOVE);
     EXPECT_FALSE(menu.Get<ui::MenuItem>(L"ViewMenu").Visible());
     EXPECT_TRUE(menu.Get<ui::MenuItem>(L"CloseTrayMenu").Visible());
     EXPECT_TRUE(menu.Get<ui::MenuItem>(L"ShowMainFormTrayMenu").Visible());
@@ -203,7 +204,7 @@ TEST_F(MainWindowTest, MinimiseAndCloseFollowTheCloseToTrayOption)
     ::SendMessageW(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     EXPECT_FALSE(::IsWindowVisible(window));
     EXPECT_NE(::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0);
-    p.Main().TrayIcon1DblClick(); // back, with its taskbar button
+    SendTrayEvent(p, WM_LBUTTONDBLCLK); // back, with its taskbar button
     EXPECT_TRUE(::IsWindowVisible(window));
     EXPECT_EQ(::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0);
 
@@ -255,7 +256,7 @@ TEST_F(MainWindowTest, TheTrayIconLivesFromStartToExit)
     auto& tray = p.Main().Get<ui::TrayIcon>(L"TrayIcon1");
     EXPECT_TRUE(tray.Added());
     EXPECT_EQ(tray.Hint(), L"Merovane"); // until the pointer first moves over it
-    p.Main().TrayIcon1MouseMove();
+    SendTrayEvent(p, WM_MOUSEMOVE);
     // The test executable has no version resource: an empty description and version.
     EXPECT_EQ(tray.Hint(), L"\r " + ArchitectureLabel());
 
@@ -282,13 +283,13 @@ TEST_F(MainWindowTest, SettingsAreReadBackAtTheNextStart)
     EXPECT_FALSE(main.Get<ui::MenuItem>(L"IconSmallMenu").Checked());
     EXPECT_TRUE(main.Get<ui::MenuItem>(L"ThemeDark").Checked());
     EXPECT_FALSE(main.Get<ui::MenuItem>(L"ThemeLight").Checked());
-    EXPECT_TRUE(p.Settings().Checked(L"CheckBoxToTray"));
-    EXPECT_TRUE(p.Settings().Checked(L"RadioButtonHideNew"));
-    EXPECT_FALSE(p.Settings().Checked(L"RadioButtonViewNew"));
+    EXPECT_TRUE(p.Settings().Get<ui::CheckBox>(L"CheckBoxToTray").Checked());
+    EXPECT_TRUE(p.Settings().Get<ui::RadioButton>(L"RadioButtonHideNew").Checked());
+    EXPECT_FALSE(p.Settings().Get<ui::RadioButton>(L"RadioButtonViewNew").Checked());
 
     main.ShowAtStart();
     EXPECT_TRUE(::IsZoomed(main.Handle()));
-    main.SaveNastr();
+    program->SaveOptions(Program::kSaveOnClose);
     const IniFile saved = IniFile::Load(paths.settingsFile);
     EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Window, L""), L"wsMaximized");
     EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Height, L""), L"10"); // left as it was
@@ -336,7 +337,7 @@ TEST_F(MainWindowTest, DeleteRemovesTheAskedEntryEvenWhenTheListWasReloadedMeanw
             }
             ::Sleep(300);
         });
-        p.Main().DeleteIconMenuClick();
+        p.Main().Get<ui::MenuItem>(L"DeleteIconMenu").Click();
         ASSERT_TRUE(answer.Answered());
         EXPECT_EQ(answer.Text(), L"Вы уверены, что хотите удалить ключ реестра?\r\n\"Target\"?");
     }
@@ -433,32 +434,28 @@ TEST_F(MainWindowTest, AnUnreadableSettingsFileStartsWithDefaultsAndIsNeverWritt
     }
 }
 
-// An exit while the start-up is still under way (the language passes let
-// messages through) saves nothing for a window whose options were not read.
-TEST_F(MainWindowTest, OptionsThatWereNeverReadAreNotSaved)
+// The options are read once, before any window exists, and a save writes
+// them back: an exit while the start-up is still under way (the language
+// passes let messages through) cannot store controls that still hold their
+// designed states.
+TEST_F(MainWindowTest, AnExitDuringTheStartUpKeepsTheOptions)
 {
     const std::string userOptions =
         "[Option]\r\nRadioButtonViewNew=1\r\nCheckBoxToTray=1\r\nCheckBoxAutoUpdateList=1\r\nThemeDark=1\r\n";
     test::WriteFileBytes(paths.settingsFile, userOptions);
     program = std::make_unique<Program>([this] { return paths; });
-    TForm1& main = program->Main();
-    main.Create();
-    main.SetWindows(&program->About(), &program->Settings(), &program->Update());
-    main.SaveNastr(); // nothing read yet: nothing written
+    program->SaveOptions(Program::kSaveOnClose); // nothing read yet: nothing written
     EXPECT_EQ(FileBytes(paths.settingsFile), userOptions);
+    program.reset();
 
-    main.FormCreate(); // the main window's own options are read
-    program->Settings().Create(main.Handle());
-    program->Settings().FormCreate(); // the dialog's are not, yet
-    main.Get<ui::MenuItem>(L"IconBigMenu").Click();
-    main.SaveNastr();
-    const IniFile saved = IniFile::Load(paths.settingsFile);
-    EXPECT_TRUE(ReadOption(saved, option_key::IconBigMenu));
-    EXPECT_TRUE(ReadOption(saved, option_key::ThemeDark));
-    for (const auto key : {option_key::RadioButtonViewNew, option_key::CheckBoxToTray,
-                           option_key::CheckBoxAutoUpdateList}) {
-        EXPECT_TRUE(ReadOption(saved, key)) << ToUtf8(key);
-    }
+    Program& p = Start();
+    const Options before = p.CurrentOptions();
+    EXPECT_EQ(before.newIconPolicy, NewIconPolicy::ShowAll);
+    p.SaveOptions(Program::kSaveOnClose);
+    Options after = ReadOptions(IniFile::Load(paths.settingsFile));
+    after.window = before.window;
+    EXPECT_EQ(after, before);
+    EXPECT_TRUE(after.closeToTray && after.refreshList && after.theme == ThemeChoice::Dark);
 }
 
 TEST_F(MainWindowTest, TheEndOfTheSessionSavesTheSettings)
@@ -480,7 +477,7 @@ TEST_F(MainWindowTest, TheWindowComesBackFromTheTrayAsItWasStored)
     p.Main().ShowAtStart();
     ASSERT_FALSE(::IsWindowVisible(window));
     // An exit before the first showing keeps the maximised state.
-    p.Main().SaveNastr();
+    p.SaveOptions(Program::kSaveOnClose);
     EXPECT_EQ(IniFile::Load(paths.settingsFile).ReadString(kOptionSection, option_key::Window, L""), L"wsMaximized");
 
     const auto toolWindow = [window] { return (::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0; };
@@ -512,14 +509,10 @@ TEST_F(MainWindowTest, TheWindowComesBackFromTheTrayAsItWasStored)
     }
 }
 
-// The menu opened on the tray icon, by the mouse or the keyboard, is the
-// tray's, whatever opened the menu before.
-TEST_F(MainWindowTest, TheTrayIconsMenuHasTheTrayItemsHoweverItWasOpened)
+// Dismisses the menu that is about to open.
+std::thread PressEscapeSoon()
 {
-    Program& p = Start();
-    p.Main().Show();
-    p.Main().SetGeneralMenuOpening(true); // the button opened it last
-    std::thread escape([] {
+    return std::thread([] {
         ::Sleep(300);
         INPUT keys[2]{};
         keys[0].type = keys[1].type = INPUT_KEYBOARD;
@@ -527,7 +520,25 @@ TEST_F(MainWindowTest, TheTrayIconsMenuHasTheTrayItemsHoweverItWasOpened)
         keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
         ::SendInput(2, keys, sizeof(INPUT));
     });
-    p.Main().TrayIcon1RightClick(POINT{400, 400});
+}
+
+// The menu opened on the tray icon, by the mouse or the keyboard, is the
+// tray's, whatever opened the menu before.
+TEST_F(MainWindowTest, TheTrayIconsMenuHasTheTrayItemsHoweverItWasOpened)
+{
+    Program& p = Start();
+    p.Main().Show();
+    // The button opened it last.
+    std::thread escape = PressEscapeSoon();
+    p.Main().Get<ui::SpeedButton>(L"SpeedButton_GeneralMenu").Click();
+    escape.join();
+    ASSERT_TRUE(p.Main().Get<ui::MenuItem>(L"DelOldIconMenu").Visible());
+
+    // Shift+F10 or the menu key on the icon: a context-menu event (or, from a
+    // taskbar of the older kind, a right button release).
+    escape = PressEscapeSoon();
+    SendTrayEvent(p, WM_CONTEXTMENU);
+    SendTrayEvent(p, WM_RBUTTONUP);
     escape.join();
     EXPECT_TRUE(p.Main().Get<ui::MenuItem>(L"CloseTrayMenu").Visible());
     EXPECT_TRUE(p.Main().Get<ui::MenuItem>(L"ShowMainFormTrayMenu").Visible());
@@ -543,7 +554,7 @@ TEST_F(MainWindowTest, AMinimisedWindowSavesItsRestoredSizeAndState)
     p.Main().Show();
     ::SetWindowPos(window, nullptr, 0, 0, 900, 700, SWP_NOMOVE | SWP_NOZORDER);
     ::ShowWindow(window, SW_MINIMIZE);
-    p.Main().SaveNastr();
+    p.SaveOptions(Program::kSaveOnClose);
     IniFile saved = IniFile::Load(paths.settingsFile);
     EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Window, L""), L"wsNormal");
     EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Width, L""), L"900");
@@ -552,7 +563,7 @@ TEST_F(MainWindowTest, AMinimisedWindowSavesItsRestoredSizeAndState)
     ::ShowWindow(window, SW_RESTORE);
     ::ShowWindow(window, SW_MAXIMIZE);
     ::ShowWindow(window, SW_MINIMIZE);
-    p.Main().SaveNastr();
+    p.SaveOptions(Program::kSaveOnClose);
     saved = IniFile::Load(paths.settingsFile);
     EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Window, L""), L"wsMaximized");
     EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Width, L""), L"900");

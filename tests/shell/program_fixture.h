@@ -9,6 +9,7 @@
 #include "ui/application.h"
 #include "ui/component.h"
 #include "ui/list_view.h"
+#include "ui/messages.h"
 
 #include <gtest/gtest.h>
 
@@ -34,6 +35,13 @@ inline void DrainQuit()
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
     }
+}
+
+// What the notification-area icon reports to its window, as a mouse or
+// keyboard event on it.
+inline void SendTrayEvent(Program& program, LPARAM event)
+{
+    ::SendMessageW(program.Main().Handle(), ui::WM_APP_TRAYICON, 0, event);
 }
 
 class ProgramFixture : public ::testing::Test {

@@ -1,0 +1,73 @@
+#pragma once
+
+// The program's options as types, and their place in the settings file. The
+// program holds one Options; windows show it and report changes, and a save
+// writes it back with the keys in the order they have always been written.
+
+#include <cstdint>
+#include <optional>
+
+namespace merovane {
+
+class IniFile;
+
+// Each has a "none" value: a settings file may tick no item of a group, and
+// then no menu item or radio button is ticked either.
+enum class ThemeChoice { None, System, Light, Dark };
+enum class IconSize { None, Small, Large };
+enum class NewIconPolicy { None, LeaveToSystem, ShowAll, HideAll };
+
+struct WindowPlacement {
+    bool maximized = false;
+    // The restored outer size; nullopt keeps the window's designed size.
+    std::optional<std::int32_t> width;
+    std::optional<std::int32_t> height;
+
+    friend bool operator==(const WindowPlacement&, const WindowPlacement&) = default;
+};
+
+struct Options {
+    ThemeChoice theme = ThemeChoice::None;
+    IconSize iconSize = IconSize::None;
+    NewIconPolicy newIconPolicy = NewIconPolicy::None;
+    bool closeToTray = false;
+    bool startToTray = false;
+    bool colourTrayIcon = false;
+    bool refreshList = false;      // the refresh timer applies the policy
+    // The update dialog's options. Quick and Forced start every run as
+    // designed; they are written but not read back.
+    bool quickUpdate = true;
+    bool forceUpdate = false;
+    bool checkForUpdatesAtStart = true;
+    WindowPlacement window;
+
+    friend bool operator==(const Options&, const Options&) = default;
+};
+
+// What a settings file says, defaults where it says nothing usable. Of the
+// keys of one group the last one that is on wins.
+Options ReadOptions(const IniFile& settings);
+
+// Which parts of the options a save writes.
+enum class OptionGroup : unsigned {
+    MainWindow = 1,       // theme, icon size, window placement
+    SettingsDialog = 2,   // policy, tray and list options
+    UpdateFlags = 4,      // quick and forced update
+    UpdateCheck = 8,      // check for updates at start
+    All = 15,
+};
+constexpr OptionGroup operator|(OptionGroup a, OptionGroup b) noexcept
+{
+    return static_cast<OptionGroup>(static_cast<unsigned>(a) | static_cast<unsigned>(b));
+}
+constexpr bool Contains(OptionGroup set, OptionGroup group) noexcept
+{
+    return (static_cast<unsigned>(set) & static_cast<unsigned>(group)) != 0;
+}
+
+// Writes the groups asked for into section "Option", keys in their settled
+// order. A maximised window writes "Window" alone and leaves the stored size to
+// restore to; a size it does not know is not written.
+void WriteOptions(IniFile& settings, const Options& options, OptionGroup groups = OptionGroup::All);
+
+} // namespace merovane
