@@ -3,6 +3,8 @@
 #include "core/error.h"
 #include "i18n/ini_file.h"
 #include "i18n/language.h"
+#include "i18n/translation.h"
+#include "shell/settings_file.h"
 #include "ui/application.h"
 #include "ui/component.h"
 #include "ui/menu.h"
@@ -66,6 +68,67 @@ TEST(LanguageNames, BaseNamesCaptionsAndMatching)
     };
     for (const Case& c : cases) {
         EXPECT_EQ(IsActiveLanguage(c.base, c.active), c.matches) << ToUtf8(c.base) << " / " << ToUtf8(c.active);
+    }
+}
+
+TEST(LanguageNames, OnlyAPlainFileNameInTheLanguageFolderIsUsed)
+{
+    const struct {
+        std::wstring_view name;
+        bool plain;
+    } cases[] = {
+        {L"English", true},
+        {L"pt.BR", true},
+        {L"Русский язык", true},
+        {L"Console", true},
+        {L"", false},
+        {L"..\\..\\evil", false},
+        {L"../evil", false},
+        {L"..", false},
+        {L"...", false},
+        {L"sub\\English", false},
+        {L"sub/English", false},
+        {L"\\evil", false},
+        {L"C:\\evil", false},
+        {L"C:evil", false},
+        {L"\\\\server\\share\\evil", false},
+        {L"\\\\?\\C:\\evil", false},
+        {L"English:hidden", false},
+        {L"Eng*", false},
+        {L"Eng\tlish", false},
+        {L"CON", false},
+        {L"nul.x", false},
+        {L"com1", false},
+        {L"LPT9", false},
+    };
+    test::LocaleFixture locale;
+    for (const auto& c : cases) {
+        const std::wstring name(c.name);
+        SCOPED_TRACE(ToUtf8(name));
+        locale.SetActive(name);
+        const LocalePaths& paths = locale.Paths();
+        EXPECT_EQ(paths.ActiveLanguage(), c.plain ? name : L"");
+        EXPECT_EQ(paths.LanguageFile(name), c.plain ? paths.languageDirectory + name + L".ini" : L"");
+        EXPECT_EQ(ActiveLanguageName(IniFile::Load(paths.settingsFile)), c.plain ? name : L"");
+        EXPECT_EQ(LanguageFilePath(name), c.plain ? ExecutableDirectory() + L"Language\\" + name + L".ini" : L"");
+    }
+}
+
+TEST_F(LanguageTest, ALanguageNamedOutsideTheFolderTranslatesNothing)
+{
+    // Beside the language folder, where "..\\Evil" points.
+    test::WriteFileBytes(locale.Dir() / L"Evil.ini", "[Merovane]\r\nForm1.LabelTitle.Caption=Evil\r\n"
+                                                     "Form2.Caption=Evil\r\n");
+    for (const std::wstring_view name : {L"..\\Evil", L"../Evil", L"..\\Language\\..\\Evil"}) {
+        SCOPED_TRACE(ToUtf8(name));
+        locale.SetActive(name);
+        menu.LoadLanguage();
+        EXPECT_EQ(menu.ActiveLanguage(), L"");
+        menu.Globload();
+        TTranslation engine;
+        EXPECT_FALSE(engine.TranslateForm(settings, L"Merovane", locale.Paths()));
+        EXPECT_EQ(settings.Caption(), L"Настройки");
+        EXPECT_EQ(main.FindComponent(L"LabelTitle")->Caption(), L"Заголовок");
     }
 }
 
