@@ -37,9 +37,10 @@ class IniFile {
 public:
     IniFile() = default; // empty, ANSI
 
-    // Decodes by byte-order mark (EF BB BF, FF FE, FE FF), otherwise in the
-    // system's ANSI code page. Never fails on content; throws merovane::Error
-    // only for input beyond 2 GB, which the system's converters cannot take.
+    // Decodes by byte-order mark (EF BB BF, FF FE, FE FF), otherwise as
+    // UTF-16 when its NUL bytes show it, otherwise in the system's ANSI code
+    // page. Never fails on content; throws merovane::Error only for input
+    // beyond 2 GB, which the system's converters cannot take.
     static IniFile FromBytes(std::string_view bytes);
     static IniFile FromText(std::wstring_view text, TextEncoding encoding = TextEncoding::Ansi);
     // A missing file or folder gives an empty file; any other failure to read
@@ -47,10 +48,11 @@ public:
     static IniFile Load(const std::wstring& path);
 
     [[nodiscard]] TextEncoding Encoding() const noexcept { return encoding_; }
-    // False when decoding lost something (invalid UTF-8, bytes the code page
-    // does not map back, a dangling odd UTF-16 byte), so a rewrite would change
-    // more than the layout. Files the program merely tidies are rewritten only
-    // when this is true.
+    // False when decoding lost or guessed something (invalid UTF-8, bytes the
+    // code page does not map back, a dangling odd UTF-16 byte, UTF-16 without
+    // its mark, NUL bytes in ANSI text), so a rewrite would change more than
+    // the layout. Files the program merely tidies are rewritten only when this
+    // is true.
     [[nodiscard]] bool Faithful() const noexcept { return faithful_; }
 
     [[nodiscard]] const std::vector<IniSection>& Sections() const noexcept { return sections_; }
