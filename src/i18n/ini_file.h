@@ -4,11 +4,13 @@
 // whole, changed in memory, rewritten whole.
 //
 // Reading: every line is trimmed of characters with code 32 or below; empty
-// lines and lines starting with ";" are skipped; "[name]" opens a section, and
-// a second header of a section already seen is ignored together with its
-// lines; any other line in a section is an entry "key=value" (split at the
-// first "=", blanks around it dropped) or a bare key. Lines before the first
-// header are ignored. Values are verbatim. Names compare without regard to case.
+// lines and lines starting with ";" are skipped; "[name]" opens a section,
+// and a second header of a section already seen continues that section: its
+// lines are appended to the first one's, so of two equal keys the earlier in
+// the file still wins. Any other line in a section is an entry "key=value"
+// (split at the first "=", blanks around it dropped) or a bare key. Lines
+// before the first header are ignored. Values are verbatim. Names compare
+// without regard to case.
 //
 // Rewriting: each section as its header, its entries in order, one empty line;
 // CRLF line ends. Comments and blank lines are lost, unknown entries survive.
@@ -111,5 +113,8 @@ std::optional<std::int32_t> ParseIniInteger(std::wstring_view text);
 
 // Section and key names compare ordinally without regard to case.
 bool IniNamesEqual(std::wstring_view a, std::wstring_view b);
+// A name upper-cased, to hash names by; whether two are equal stays
+// IniNamesEqual's call.
+std::wstring FoldIniName(std::wstring_view name);
 
 } // namespace merovane

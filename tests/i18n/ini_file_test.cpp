@@ -92,9 +92,9 @@ TEST(IniGrammar, LinesBecomeSectionsAndEntries)
         {L"[S]\r\n[open\r\nclose]\r\n[\r\n]\r\n[a]b]\r\nk=v", "[S]\n  [open\n  close]\n  [\n  ]\n[a]b]\n  k=v\n"},
         {L"[]\r\nk=v", "[]\n  k=v\n"},
         {L"[S]\r\na=1\r\nA=2\r\na=3", "[S]\n  a=1\n  A=2\n  a=3\n"},
-        {L"[S]\r\na=1\r\n[T]\r\nb=2\r\n[ s ]\r\na=9\r\nc=3\r\n[U]\r\nd=4\r\n[t]",
-         "[S]\n  a=1\n[T]\n  b=2\n[U]\n  d=4\n"},
-        {L"[Секция]\r\nключ=1\r\n[СЕКЦИЯ]\r\nключ=2", "[Секция]\n  ключ=1\n"},
+        {L"[S]\r\na=1\r\n[T]\r\nb=2\r\n[ s ]\r\na=9\r\nc=3\r\n[U]\r\nd=4\r\n[t]\r\ne=5",
+         "[S]\n  a=1\n  a=9\n  c=3\n[T]\n  b=2\n  e=5\n[U]\n  d=4\n"},
+        {L"[Секция]\r\nключ=1\r\n[СЕКЦИЯ]\r\nключ=2", "[Секция]\n  ключ=1\n  ключ=2\n"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Dump(IniFile::FromText(c.text)), c.expected) << ToUtf8(c.text);
@@ -198,6 +198,36 @@ TEST(IniEditing, WritesChangeTheFirstEntryOrAppendAtTheEndOfTheSection)
         EXPECT_EQ(ErrorCodeOf([&] { file.WriteString(section, key, value); }), DWORD{ERROR_INVALID_DATA});
     }
     EXPECT_EQ(file.SectionNames(), (std::vector<std::wstring>{L"A", L"B", L"C"}));
+}
+
+TEST(IniEditing, ARepeatedSectionKeepsItsEntriesThroughASave)
+{
+    const struct {
+        std::wstring_view text;
+        std::wstring_view theme; // what a reader gets for ThemeDark
+        std::wstring_view saved; // after Width is written
+    } cases[] = {
+        {L"[Option]\r\nThemeDark=0\r\n[Language]\r\nLanguage=English\r\n[Option]\r\nHeight=800\r\nThemeDark=1\r\n",
+         L"0",
+         L"[Option]\r\nThemeDark=0\r\nHeight=800\r\nThemeDark=1\r\nWidth=600\r\n\r\n"
+         L"[Language]\r\nLanguage=English\r\n\r\n"},
+        {L"[Option]\r\nWidth=1\r\n[option]\r\nHeight=800\r\nThemeDark=1\r\n", L"1",
+         L"[Option]\r\nWidth=600\r\nHeight=800\r\nThemeDark=1\r\n\r\n"},
+        {L"[Option]\r\n[ OPTION ]\r\nThemeDark=1\r\n[Option]\r\nHeight=800\r\n", L"1",
+         L"[Option]\r\nThemeDark=1\r\nHeight=800\r\nWidth=600\r\n\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.text));
+        TempDir dir;
+        const std::wstring path = dir / L"Option.ini";
+        test::WriteFileBytes(path, ToUtf8(c.text));
+        IniFile file = IniFile::Load(path);
+        EXPECT_EQ(file.ReadString(L"Option", L"ThemeDark"), c.theme);
+        EXPECT_EQ(file.ReadInteger(L"Option", L"Height", 0), 800);
+        file.WriteInteger(L"Option", L"Width", 600);
+        file.Save(path);
+        EXPECT_EQ(ReadBytes(path), ToUtf8(c.saved));
+    }
 }
 
 TEST(IniEditing, DeleteRemovesTheFirstEntryAndEraseTheWholeSection)
