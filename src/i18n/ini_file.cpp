@@ -339,6 +339,45 @@ bool IniFile::EraseSection(std::wstring_view section)
     return true;
 }
 
+bool IniFile::RemoveIf(const std::function<bool(const IniSection&, const IniEntry&)>& dropEntry,
+                       const std::function<bool(const IniSection&)>& dropSection)
+{
+    // Each section's decisions come first, so `dropEntry` sees it whole.
+    bool removed = false;
+    std::vector<char> drop;
+    for (IniSection& section : sections_) {
+        drop.assign(section.entries.size(), 0);
+        for (size_t i = 0; i < section.entries.size(); ++i) {
+            drop[i] = dropEntry(std::as_const(section), section.entries[i]) ? 1 : 0;
+        }
+        size_t kept = 0;
+        for (size_t i = 0; i < section.entries.size(); ++i) {
+            if (drop[i] != 0) {
+                continue;
+            }
+            if (kept != i) {
+                section.entries[kept] = std::move(section.entries[i]);
+            }
+            ++kept;
+        }
+        removed = removed || kept != section.entries.size();
+        section.entries.resize(kept);
+    }
+    size_t kept = 0;
+    for (size_t i = 0; i < sections_.size(); ++i) {
+        if (dropSection(std::as_const(sections_[i]))) {
+            continue;
+        }
+        if (kept != i) {
+            sections_[kept] = std::move(sections_[i]);
+        }
+        ++kept;
+    }
+    removed = removed || kept != sections_.size();
+    sections_.resize(kept);
+    return removed;
+}
+
 std::wstring IniFile::ToText() const
 {
     constexpr std::wstring_view kLineEnd = L"\r\n";

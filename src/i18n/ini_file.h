@@ -18,6 +18,7 @@
 #include "i18n/text_file.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -85,6 +86,13 @@ public:
     bool DeleteKey(std::wstring_view section, std::wstring_view key);
     // Removes the section with its header; false when there is none.
     bool EraseSection(std::wstring_view section);
+    // Removes, in one pass, the entries `dropEntry` picks, asked about each
+    // entry in file order with its section still whole, then the sections
+    // `dropSection` picks (seeing what is left of them). For edits too many
+    // to make one DeleteKey or EraseSection at a time. Returns whether
+    // anything went.
+    bool RemoveIf(const std::function<bool(const IniSection&, const IniEntry&)>& dropEntry,
+                  const std::function<bool(const IniSection&)>& dropSection);
 
     [[nodiscard]] std::wstring ToText() const;
     // ToText() in Encoding(), with the byte-order mark for Utf8 and Utf16*.

@@ -230,6 +230,24 @@ TEST(IniEditing, ARepeatedSectionKeepsItsEntriesThroughASave)
     }
 }
 
+TEST(IniEditing, RemoveIfAsksAboutEveryEntryInOrderThenAboutSections)
+{
+    IniFile file = IniFile::FromText(L"[A]\r\na=1\r\nb=2\r\nc=3\r\n[B]\r\nx=1\r\n[C]\r\n[D]\r\ny=1\r\n");
+    std::vector<std::wstring> asked;
+    const auto dropBAndX = [&](const IniSection& section, const IniEntry& entry) {
+        // The section is whole while its entries are judged.
+        asked.push_back(section.name + L"." + entry.key + L"/" + std::to_wstring(section.entries.size()));
+        return entry.key == L"b" || entry.key == L"x";
+    };
+    const auto dropEmpty = [](const IniSection& section) { return section.entries.empty(); };
+    EXPECT_TRUE(file.RemoveIf(dropBAndX, dropEmpty));
+    EXPECT_EQ(asked, (std::vector<std::wstring>{L"A.a/3", L"A.b/3", L"A.c/3", L"B.x/1", L"D.y/1"}));
+    EXPECT_EQ(file.ToText(), L"[A]\r\na=1\r\nc=3\r\n\r\n[D]\r\ny=1\r\n\r\n");
+
+    EXPECT_FALSE(file.RemoveIf(dropBAndX, dropEmpty));
+    EXPECT_EQ(file.ToText(), L"[A]\r\na=1\r\nc=3\r\n\r\n[D]\r\ny=1\r\n\r\n");
+}
+
 TEST(IniEditing, DeleteRemovesTheFirstEntryAndEraseTheWholeSection)
 {
     IniFile file = IniFile::FromText(L"[A]\r\nk=first\r\nother=x\r\nK=second\r\n[B]\r\ny=1\r\n[C]\r\n");
