@@ -44,9 +44,16 @@ int CheckedLength(size_t length)
     return static_cast<int>(length);
 }
 
-// Upper-cased form used only to index sections while parsing; equality itself
-// is IniNamesEqual.
-std::wstring FoldName(std::wstring_view name)
+void RejectLineBreaks(std::wstring_view text)
+{
+    if (text.find_first_of(L"\r\n") != std::wstring_view::npos) {
+        ThrowWin32(ERROR_INVALID_DATA);
+    }
+}
+
+} // namespace
+
+std::wstring FoldIniName(std::wstring_view name)
 {
     if (name.empty()) {
         return {};
@@ -59,15 +66,6 @@ std::wstring FoldName(std::wstring_view name)
     }
     return folded;
 }
-
-void RejectLineBreaks(std::wstring_view text)
-{
-    if (text.find_first_of(L"\r\n") != std::wstring_view::npos) {
-        ThrowWin32(ERROR_INVALID_DATA);
-    }
-}
-
-} // namespace
 
 bool IniNamesEqual(std::wstring_view a, std::wstring_view b)
 {
@@ -161,10 +159,10 @@ IniFile IniFile::Load(const std::wstring& path)
 
 void IniFile::Parse(std::wstring_view text)
 {
-    // Sections by folded name, so a file with many sections parses in linear time.
-    std::unordered_map<std::wstring, size_t> seen;
-    IniSection* current = nullptr;
-    bool skipping = false; // under a repeated header
+    // Sections by folded name, so a file with many sections parses in linear
+    // time; the fold only narrows the search, IniNamesEqual decides.
+    std::unordered_map<std::wstring, std::vector<size_t>> byName;
+    std::optional<size_t> current;
 
     size_t position = 0;
     while (position <= text.size()) {
@@ -183,22 +181,28 @@ void IniFile::Parse(std::wstring_view text)
         }
         if (line.size() >= 2 && line.front() == L'[' && line.back() == L']') {
             const std::wstring_view name = TrimRight(TrimLeft(line.substr(1, line.size() - 2)));
-            const auto [slot, added] = seen.try_emplace(FoldName(name), sections_.size());
-            skipping = !added && IniNamesEqual(sections_[slot->second].name, name);
-            if (!skipping) {
+            std::vector<size_t>& candidates = byName[FoldIniName(name)];
+            const auto seen = std::find_if(candidates.begin(), candidates.end(),
+                                           [&](size_t index) { return IniNamesEqual(sections_[index].name, name); });
+            if (seen != candidates.end()) {
+                // A repeated header continues its section: a rewrite keeps what the user wrote.
+                current = *seen;
+            } else {
+                current = sections_.size();
+                candidates.push_back(sections_.size());
                 sections_.push_back(IniSection{std::wstring(name), {}});
-                current = &sections_.back();
             }
             continue;
         }
-        if (current == nullptr || skipping) {
+        if (!current) {
             continue;
         }
+        std::vector<IniEntry>& entries = sections_[*current].entries;
         if (const size_t equals = line.find(L'='); equals != std::wstring_view::npos) {
-            current->entries.push_back(IniEntry{std::wstring(TrimRight(line.substr(0, equals))),
-                                                std::wstring(TrimLeft(line.substr(equals + 1)))});
+            entries.push_back(IniEntry{std::wstring(TrimRight(line.substr(0, equals))),
+                                       std::wstring(TrimLeft(line.substr(equals + 1)))});
         } else {
-            current->entries.push_back(IniEntry{std::wstring(line), std::nullopt});
+            entries.push_back(IniEntry{std::wstring(line), std::nullopt});
         }
     }
 }
@@ -333,6 +337,45 @@ bool IniFile::EraseSection(std::wstring_view section)
     }
     sections_.erase(found);
     return true;
+}
+
+bool IniFile::RemoveIf(const std::function<bool(const IniSection&, const IniEntry&)>& dropEntry,
+                       const std::function<bool(const IniSection&)>& dropSection)
+{
+    // Each section's decisions come first, so `dropEntry` sees it whole.
+    bool removed = false;
+    std::vector<char> drop;
+    for (IniSection& section : sections_) {
+        drop.assign(section.entries.size(), 0);
+        for (size_t i = 0; i < section.entries.size(); ++i) {
+            drop[i] = dropEntry(std::as_const(section), section.entries[i]) ? 1 : 0;
+        }
+        size_t kept = 0;
+        for (size_t i = 0; i < section.entries.size(); ++i) {
+            if (drop[i] != 0) {
+                continue;
+            }
+            if (kept != i) {
+                section.entries[kept] = std::move(section.entries[i]);
+            }
+            ++kept;
+        }
+        removed = removed || kept != section.entries.size();
+        section.entries.resize(kept);
+    }
+    size_t kept = 0;
+    for (size_t i = 0; i < sections_.size(); ++i) {
+        if (dropSection(std::as_const(sections_[i]))) {
+            continue;
+        }
+        if (kept != i) {
+            sections_[kept] = std::move(sections_[i]);
+        }
+        ++kept;
+    }
+    removed = removed || kept != sections_.size();
+    sections_.resize(kept);
+    return removed;
 }
 
 std::wstring IniFile::ToText() const

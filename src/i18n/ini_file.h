@@ -4,11 +4,13 @@
 // whole, changed in memory, rewritten whole.
 //
 // Reading: every line is trimmed of characters with code 32 or below; empty
-// lines and lines starting with ";" are skipped; "[name]" opens a section, and
-// a second header of a section already seen is ignored together with its
-// lines; any other line in a section is an entry "key=value" (split at the
-// first "=", blanks around it dropped) or a bare key. Lines before the first
-// header are ignored. Values are verbatim. Names compare without regard to case.
+// lines and lines starting with ";" are skipped; "[name]" opens a section,
+// and a second header of a section already seen continues that section: its
+// lines are appended to the first one's, so of two equal keys the earlier in
+// the file still wins. Any other line in a section is an entry "key=value"
+// (split at the first "=", blanks around it dropped) or a bare key. Lines
+// before the first header are ignored. Values are verbatim. Names compare
+// without regard to case.
 //
 // Rewriting: each section as its header, its entries in order, one empty line;
 // CRLF line ends. Comments and blank lines are lost, unknown entries survive.
@@ -16,6 +18,7 @@
 #include "i18n/text_file.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,9 +40,10 @@ class IniFile {
 public:
     IniFile() = default; // empty, ANSI
 
-    // Decodes by byte-order mark (EF BB BF, FF FE, FE FF), otherwise in the
-    // system's ANSI code page. Never fails on content; throws merovane::Error
-    // only for input beyond 2 GB, which the system's converters cannot take.
+    // Decodes by byte-order mark (EF BB BF, FF FE, FE FF), otherwise as
+    // UTF-16 when its NUL bytes show it, otherwise in the system's ANSI code
+    // page. Never fails on content; throws merovane::Error only for input
+    // beyond 2 GB, which the system's converters cannot take.
     static IniFile FromBytes(std::string_view bytes);
     static IniFile FromText(std::wstring_view text, TextEncoding encoding = TextEncoding::Ansi);
     // A missing file or folder gives an empty file; any other failure to read
@@ -47,10 +51,11 @@ public:
     static IniFile Load(const std::wstring& path);
 
     [[nodiscard]] TextEncoding Encoding() const noexcept { return encoding_; }
-    // False when decoding lost something (invalid UTF-8, bytes the code page
-    // does not map back, a dangling odd UTF-16 byte), so a rewrite would change
-    // more than the layout. Files the program merely tidies are rewritten only
-    // when this is true.
+    // False when decoding lost or guessed something (invalid UTF-8, bytes the
+    // code page does not map back, a dangling odd UTF-16 byte, UTF-16 without
+    // its mark, NUL bytes in ANSI text), so a rewrite would change more than
+    // the layout. Files the program merely tidies are rewritten only when this
+    // is true.
     [[nodiscard]] bool Faithful() const noexcept { return faithful_; }
 
     [[nodiscard]] const std::vector<IniSection>& Sections() const noexcept { return sections_; }
@@ -81,6 +86,13 @@ public:
     bool DeleteKey(std::wstring_view section, std::wstring_view key);
     // Removes the section with its header; false when there is none.
     bool EraseSection(std::wstring_view section);
+    // Removes, in one pass, the entries `dropEntry` picks, asked about each
+    // entry in file order with its section still whole, then the sections
+    // `dropSection` picks (seeing what is left of them). For edits too many
+    // to make one DeleteKey or EraseSection at a time. Returns whether
+    // anything went.
+    bool RemoveIf(const std::function<bool(const IniSection&, const IniEntry&)>& dropEntry,
+                  const std::function<bool(const IniSection&)>& dropSection);
 
     [[nodiscard]] std::wstring ToText() const;
     // ToText() in Encoding(), with the byte-order mark for Utf8 and Utf16*.
@@ -109,5 +121,8 @@ std::optional<std::int32_t> ParseIniInteger(std::wstring_view text);
 
 // Section and key names compare ordinally without regard to case.
 bool IniNamesEqual(std::wstring_view a, std::wstring_view b);
+// A name upper-cased, to hash names by; whether two are equal stays
+// IniNamesEqual's call.
+std::wstring FoldIniName(std::wstring_view name);
 
 } // namespace merovane

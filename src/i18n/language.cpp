@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace merovane {
 
@@ -137,24 +138,45 @@ bool CleanLanguageFile(const std::wstring& file, const std::vector<ui::Form*>& f
     if (!ini.Faithful()) {
         return false;
     }
-    bool changed = false;
-    for (const std::wstring& section : ini.SectionNames()) {
-        if (std::any_of(std::begin(kKeptSections), std::end(kKeptSections),
-                        [&](std::wstring_view kept) { return IniNamesEqual(section, kept); })) {
-            continue;
+    const auto tidied = [](const IniSection& section) {
+        return std::none_of(std::begin(kKeptSections), std::end(kKeptSections),
+                            [&](std::wstring_view kept) { return IniNamesEqual(section.name, kept); });
+    };
+    const auto translatedKeys = [&] {
+        size_t count = 0;
+        for (const IniSection& section : ini.Sections()) {
+            count += tidied(section) ? section.entries.size() : 0;
         }
-        const std::vector<std::wstring> keys = ini.SectionKeys(section);
-        for (size_t j = keys.size(); j-- > 0;) {
-            const std::wstring& key = keys[j];
-            const bool duplicate = std::any_of(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(j),
-                                               [&](const std::wstring& earlier) { return IniNamesEqual(earlier, key); });
-            if (duplicate || !KeyNamesExistingComponent(key, forms)) {
-                changed = ini.DeleteKey(section, key) || changed;
-            }
+        return count;
+    };
+    const size_t keysBefore = translatedKeys();
+
+    // Keys seen so far in the current section, by folded name. The engine
+    // takes the first of equal keys, so the later ones are the repeats.
+    const IniSection* current = nullptr;
+    std::unordered_map<std::wstring, std::vector<std::wstring>> seen;
+    const auto repeated = [&](const IniSection& section, std::wstring_view key) {
+        if (&section != current) {
+            current = &section;
+            seen.clear();
         }
-        if (ini.SectionKeys(section).empty()) {
-            changed = ini.EraseSection(section) || changed;
+        std::vector<std::wstring>& earlier = seen[FoldIniName(key)];
+        if (std::any_of(earlier.begin(), earlier.end(),
+                        [&](std::wstring_view other) { return IniNamesEqual(other, key); })) {
+            return true;
         }
+        earlier.emplace_back(key);
+        return false;
+    };
+    const bool changed = ini.RemoveIf(
+        [&](const IniSection& section, const IniEntry& entry) {
+            return tidied(section) && (!KeyNamesExistingComponent(entry.key, forms) || repeated(section, entry.key));
+        },
+        [&](const IniSection& section) { return tidied(section) && section.entries.empty(); });
+    // Nothing the windows know is left: more likely a file this program read
+    // wrongly, or windows that don't exist yet, than a translation to empty.
+    if (keysBefore > 0 && translatedKeys() == 0) {
+        return false;
     }
     if (!changed || !CanOpenForWrite(file)) {
         return false;

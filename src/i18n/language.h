@@ -36,9 +36,11 @@ bool IsActiveLanguage(std::wstring_view baseName, std::wstring_view active);
 // Whether the file can be opened for writing with nobody else sharing it.
 bool CanOpenForWrite(const std::wstring& file);
 // Deletes keys that name no window or component of `forms`, keys without a
-// ".", and earlier duplicates, in every section but "Language information",
-// "DestDir" and "GUID"; erases sections left empty. Rewrites the file only
-// when something changed and it is writable. Returns whether it rewrote it.
+// ".", and repeats of a key (the translation takes the first), in every
+// section but "Language information", "DestDir" and "GUID"; erases sections
+// left empty. Rewrites the file only when something changed, it decoded
+// cleanly, it is writable, and some of those keys are left. Returns whether
+// it rewrote it.
 bool CleanLanguageFile(const std::wstring& file, const std::vector<ui::Form*>& forms);
 
 // The main window's language operations over the program's windows.

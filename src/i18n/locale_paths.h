@@ -18,10 +18,16 @@ struct LocalePaths {
     // the current mode, and "Merovane.log" one folder above the executable's.
     static LocalePaths ForProgram();
 
-    // The language named in the settings file ("" for none).
+    // The language named in the settings file; "" for none and for a name
+    // that IsPlainLanguageName refuses.
     [[nodiscard]] std::wstring ActiveLanguage() const;
-    // languageDirectory + base name + ".ini".
+    // languageDirectory + base name + ".ini"; "" for a refused name.
     [[nodiscard]] std::wstring LanguageFile(std::wstring_view baseName) const;
 };
+
+// Whether a language's base name names a file inside the language folder and
+// nothing else: not empty, no folder separators, no "..", no drive or stream
+// ":", no character file names can't hold, no device name.
+bool IsPlainLanguageName(std::wstring_view baseName);
 
 } // namespace merovane

@@ -83,6 +83,29 @@ std::string EncodeUtf16(std::wstring_view text, bool bigEndian)
     return bytes;
 }
 
+// Whether bytes without a byte-order mark are UTF-16, and if so whether big
+// endian. Lines, keys and punctuation are ASCII, so UTF-16 text has a NUL in
+// a good share of its units, nearly all on the same side of each pair;
+// ANSI text has none, and stray NULs scatter over both sides.
+std::optional<bool> Utf16WithoutMark(std::string_view bytes)
+{
+    size_t nulsFirst = 0;  // at even offsets: the high byte of big-endian units
+    size_t nulsSecond = 0; // at odd offsets: the high byte of little-endian units
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        nulsFirst += bytes[i] == '\0' ? 1 : 0;
+        nulsSecond += bytes[i + 1] == '\0' ? 1 : 0;
+    }
+    const size_t units = bytes.size() / 2;
+    const auto dominates = [units](size_t mine, size_t other) { return mine * 8 >= units && other * 4 < mine; };
+    if (dominates(nulsSecond, nulsFirst)) {
+        return false;
+    }
+    if (dominates(nulsFirst, nulsSecond)) {
+        return true;
+    }
+    return std::nullopt;
+}
+
 // The text in the ANSI code page, or nothing when the code page cannot hold it
 // exactly (a default character or a best-fit look-alike would be written).
 std::optional<std::string> EncodeAnsiExactly(std::wstring_view text)
@@ -205,10 +228,18 @@ DecodedText DecodeText(std::string_view bytes)
         bytes.remove_prefix(2);
         decoded.text = DecodeUtf16(bytes, bigEndian);
         decoded.faithful = bytes.size() % 2 == 0;
+    } else if (const std::optional<bool> bigEndian = Utf16WithoutMark(bytes)) {
+        decoded.encoding = *bigEndian ? TextEncoding::Utf16BE : TextEncoding::Utf16LE;
+        decoded.text = DecodeUtf16(bytes, *bigEndian);
+        // Written back it would gain a mark: not the same bytes.
+        decoded.faithful = false;
     } else {
         decoded.encoding = TextEncoding::Ansi;
         decoded.text = Decode(CP_ACP, bytes);
-        decoded.faithful = Encode(CP_ACP, 0, decoded.text, nullptr) == bytes;
+        // A NUL byte has no place in an ANSI text; whatever wrote it, a
+        // rewrite would not be a tidy-up.
+        decoded.faithful = bytes.find('\0') == std::string_view::npos &&
+                           Encode(CP_ACP, 0, decoded.text, nullptr) == bytes;
     }
     return decoded;
 }

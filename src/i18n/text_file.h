@@ -1,8 +1,9 @@
 #pragma once
 
 // Text files as the program reads and writes them: decoded by byte-order mark
-// (else the ANSI code page), written back in the same encoding, and replaced
-// atomically so a crash or a full disk never leaves half a file.
+// (else as UTF-16 when the NUL bytes say so, else the ANSI code page), written
+// back in the same encoding, and replaced atomically so a crash or a full disk
+// never leaves half a file.
 
 #include <optional>
 #include <string>
@@ -18,7 +19,8 @@ struct DecodedText {
     std::wstring text;
     TextEncoding encoding = TextEncoding::Ansi;
     // Encoding the text again gives back the same bytes: nothing was lost to
-    // invalid sequences, unmappable bytes or a dangling odd byte.
+    // invalid sequences, unmappable bytes or a dangling odd byte, and the file
+    // was neither UTF-16 without its mark nor ANSI with NUL bytes.
     bool faithful = true;
 };
 

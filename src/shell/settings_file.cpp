@@ -1,6 +1,7 @@
 #include "shell/settings_file.h"
 
 #include "core/file_info.h"
+#include "i18n/locale_paths.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -181,7 +182,8 @@ bool ReadWindowMaximized(const IniFile& settings)
 
 std::wstring ActiveLanguageName(const IniFile& settings)
 {
-    return settings.ReadString(kLanguageSection, language_key::Language, L"");
+    std::wstring name = settings.ReadString(kLanguageSection, language_key::Language, L"");
+    return IsPlainLanguageName(name) ? name : std::wstring();
 }
 
 std::wstring ActiveLanguageName()
@@ -191,6 +193,9 @@ std::wstring ActiveLanguageName()
 
 std::wstring LanguageFilePath(std::wstring_view baseName)
 {
+    if (!IsPlainLanguageName(baseName)) {
+        return {};
+    }
     return ExecutableDirectory() + L"Language\\" + std::wstring(baseName) + L".ini";
 }
 

@@ -114,10 +114,12 @@ std::optional<std::int32_t> ReadOptionInteger(const IniFile& settings, std::wstr
 // True only for "wsMaximized" exactly, case included.
 bool ReadWindowMaximized(const IniFile& settings);
 
-// The chosen language's base name, "" when none.
+// The chosen language's base name, "" when none or when it is no plain file
+// name (IsPlainLanguageName).
 std::wstring ActiveLanguageName(const IniFile& settings);
 std::wstring ActiveLanguageName();
-// ExecutableDirectory() + "Language\" + baseName + ".ini".
+// ExecutableDirectory() + "Language\" + baseName + ".ini"; "" when baseName
+// is no plain file name.
 std::wstring LanguageFilePath(std::wstring_view baseName);
 
 } // namespace merovane

@@ -92,9 +92,9 @@ TEST(IniGrammar, LinesBecomeSectionsAndEntries)
         {L"[S]\r\n[open\r\nclose]\r\n[\r\n]\r\n[a]b]\r\nk=v", "[S]\n  [open\n  close]\n  [\n  ]\n[a]b]\n  k=v\n"},
         {L"[]\r\nk=v", "[]\n  k=v\n"},
         {L"[S]\r\na=1\r\nA=2\r\na=3", "[S]\n  a=1\n  A=2\n  a=3\n"},
-        {L"[S]\r\na=1\r\n[T]\r\nb=2\r\n[ s ]\r\na=9\r\nc=3\r\n[U]\r\nd=4\r\n[t]",
-         "[S]\n  a=1\n[T]\n  b=2\n[U]\n  d=4\n"},
-        {L"[Секция]\r\nключ=1\r\n[СЕКЦИЯ]\r\nключ=2", "[Секция]\n  ключ=1\n"},
+        {L"[S]\r\na=1\r\n[T]\r\nb=2\r\n[ s ]\r\na=9\r\nc=3\r\n[U]\r\nd=4\r\n[t]\r\ne=5",
+         "[S]\n  a=1\n  a=9\n  c=3\n[T]\n  b=2\n  e=5\n[U]\n  d=4\n"},
+        {L"[Секция]\r\nключ=1\r\n[СЕКЦИЯ]\r\nключ=2", "[Секция]\n  ключ=1\n  ключ=2\n"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Dump(IniFile::FromText(c.text)), c.expected) << ToUtf8(c.text);
@@ -200,6 +200,54 @@ TEST(IniEditing, WritesChangeTheFirstEntryOrAppendAtTheEndOfTheSection)
     EXPECT_EQ(file.SectionNames(), (std::vector<std::wstring>{L"A", L"B", L"C"}));
 }
 
+TEST(IniEditing, ARepeatedSectionKeepsItsEntriesThroughASave)
+{
+    const struct {
+        std::wstring_view text;
+        std::wstring_view theme; // what a reader gets for ThemeDark
+        std::wstring_view saved; // after Width is written
+    } cases[] = {
+        {L"[Option]\r\nThemeDark=0\r\n[Language]\r\nLanguage=English\r\n[Option]\r\nHeight=800\r\nThemeDark=1\r\n",
+         L"0",
+         L"[Option]\r\nThemeDark=0\r\nHeight=800\r\nThemeDark=1\r\nWidth=600\r\n\r\n"
+         L"[Language]\r\nLanguage=English\r\n\r\n"},
+        {L"[Option]\r\nWidth=1\r\n[option]\r\nHeight=800\r\nThemeDark=1\r\n", L"1",
+         L"[Option]\r\nWidth=600\r\nHeight=800\r\nThemeDark=1\r\n\r\n"},
+        {L"[Option]\r\n[ OPTION ]\r\nThemeDark=1\r\n[Option]\r\nHeight=800\r\n", L"1",
+         L"[Option]\r\nThemeDark=1\r\nHeight=800\r\nWidth=600\r\n\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.text));
+        TempDir dir;
+        const std::wstring path = dir / L"Option.ini";
+        test::WriteFileBytes(path, ToUtf8(c.text));
+        IniFile file = IniFile::Load(path);
+        EXPECT_EQ(file.ReadString(L"Option", L"ThemeDark"), c.theme);
+        EXPECT_EQ(file.ReadInteger(L"Option", L"Height", 0), 800);
+        file.WriteInteger(L"Option", L"Width", 600);
+        file.Save(path);
+        EXPECT_EQ(ReadBytes(path), ToUtf8(c.saved));
+    }
+}
+
+TEST(IniEditing, RemoveIfAsksAboutEveryEntryInOrderThenAboutSections)
+{
+    IniFile file = IniFile::FromText(L"[A]\r\na=1\r\nb=2\r\nc=3\r\n[B]\r\nx=1\r\n[C]\r\n[D]\r\ny=1\r\n");
+    std::vector<std::wstring> asked;
+    const auto dropBAndX = [&](const IniSection& section, const IniEntry& entry) {
+        // The section is whole while its entries are judged.
+        asked.push_back(section.name + L"." + entry.key + L"/" + std::to_wstring(section.entries.size()));
+        return entry.key == L"b" || entry.key == L"x";
+    };
+    const auto dropEmpty = [](const IniSection& section) { return section.entries.empty(); };
+    EXPECT_TRUE(file.RemoveIf(dropBAndX, dropEmpty));
+    EXPECT_EQ(asked, (std::vector<std::wstring>{L"A.a/3", L"A.b/3", L"A.c/3", L"B.x/1", L"D.y/1"}));
+    EXPECT_EQ(file.ToText(), L"[A]\r\na=1\r\nc=3\r\n\r\n[D]\r\ny=1\r\n\r\n");
+
+    EXPECT_FALSE(file.RemoveIf(dropBAndX, dropEmpty));
+    EXPECT_EQ(file.ToText(), L"[A]\r\na=1\r\nc=3\r\n\r\n[D]\r\ny=1\r\n\r\n");
+}
+
 TEST(IniEditing, DeleteRemovesTheFirstEntryAndEraseTheWholeSection)
 {
     IniFile file = IniFile::FromText(L"[A]\r\nk=first\r\nother=x\r\nK=second\r\n[B]\r\ny=1\r\n[C]\r\n");
@@ -301,7 +349,15 @@ TEST(IniEncoding, MalformedBytesDecodeWithoutHarm)
          "[S]\n  k=v\n"},
         {"odd UTF-16 BE", "\xFE\xFF" + Utf16Bytes(L"[S]\nk=v", true) + "\x00"s, TextEncoding::Utf16BE, false,
          "[S]\n  k=v\n"},
-        {"NUL bytes", "[S]\0\nk=\0v\0\nz=a\0b"s, TextEncoding::Ansi, true, "[S]\n  k=v\n  z=a\0b\n"sv},
+        {"NUL bytes", "[S]\0\nk=\0v\0\nz=a\0b"s, TextEncoding::Ansi, false, "[S]\n  k=v\n  z=a\0b\n"sv},
+        {"one NUL", "[S]\r\nk=v\r\n\0"s, TextEncoding::Ansi, false, "[S]\n  k=v\n"},
+        // UTF-16 without its mark is read as such, but not rewritten by a tidy-up.
+        {"UTF-16 LE without mark", Utf16Bytes(L"[S]\r\nk=v", false), TextEncoding::Utf16LE, false, "[S]\n  k=v\n"},
+        {"UTF-16 BE without mark", Utf16Bytes(L"[S]\r\nk=v", true), TextEncoding::Utf16BE, false, "[S]\n  k=v\n"},
+        {"Cyrillic UTF-16 LE without mark", Utf16Bytes(L"[Секция]\r\nк=Настройки программы", false),
+         TextEncoding::Utf16LE, false, "[Секция]\n  к=Настройки программы\n"},
+        {"odd UTF-16 LE without mark", Utf16Bytes(L"[S]\r\nk=v", false) + "\n", TextEncoding::Utf16LE, false,
+         "[S]\n  k=v\n"},
         {"UTF-16 NUL units", "\xFF\xFE" + Utf16Bytes(L"[S]\nk=a\0b"sv, false), TextEncoding::Utf16LE, true,
          "[S]\n  k=a\0b\n"sv},
         {"UTF-16 lone surrogate", "\xFF\xFE" + Utf16Bytes(L"[S]\nk=\xD800", false), TextEncoding::Utf16LE, true,

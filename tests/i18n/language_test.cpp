@@ -3,6 +3,8 @@
 #include "core/error.h"
 #include "i18n/ini_file.h"
 #include "i18n/language.h"
+#include "i18n/translation.h"
+#include "shell/settings_file.h"
 #include "ui/application.h"
 #include "ui/component.h"
 #include "ui/menu.h"
@@ -66,6 +68,67 @@ TEST(LanguageNames, BaseNamesCaptionsAndMatching)
     };
     for (const Case& c : cases) {
         EXPECT_EQ(IsActiveLanguage(c.base, c.active), c.matches) << ToUtf8(c.base) << " / " << ToUtf8(c.active);
+    }
+}
+
+TEST(LanguageNames, OnlyAPlainFileNameInTheLanguageFolderIsUsed)
+{
+    const struct {
+        std::wstring_view name;
+        bool plain;
+    } cases[] = {
+        {L"English", true},
+        {L"pt.BR", true},
+        {L"Русский язык", true},
+        {L"Console", true},
+        {L"", false},
+        {L"..\\..\\evil", false},
+        {L"../evil", false},
+        {L"..", false},
+        {L"...", false},
+        {L"sub\\English", false},
+        {L"sub/English", false},
+        {L"\\evil", false},
+        {L"C:\\evil", false},
+        {L"C:evil", false},
+        {L"\\\\server\\share\\evil", false},
+        {L"\\\\?\\C:\\evil", false},
+        {L"English:hidden", false},
+        {L"Eng*", false},
+        {L"Eng\tlish", false},
+        {L"CON", false},
+        {L"nul.x", false},
+        {L"com1", false},
+        {L"LPT9", false},
+    };
+    test::LocaleFixture locale;
+    for (const auto& c : cases) {
+        const std::wstring name(c.name);
+        SCOPED_TRACE(ToUtf8(name));
+        locale.SetActive(name);
+        const LocalePaths& paths = locale.Paths();
+        EXPECT_EQ(paths.ActiveLanguage(), c.plain ? name : L"");
+        EXPECT_EQ(paths.LanguageFile(name), c.plain ? paths.languageDirectory + name + L".ini" : L"");
+        EXPECT_EQ(ActiveLanguageName(IniFile::Load(paths.settingsFile)), c.plain ? name : L"");
+        EXPECT_EQ(LanguageFilePath(name), c.plain ? ExecutableDirectory() + L"Language\\" + name + L".ini" : L"");
+    }
+}
+
+TEST_F(LanguageTest, ALanguageNamedOutsideTheFolderTranslatesNothing)
+{
+    // Beside the language folder, where "..\\Evil" points.
+    test::WriteFileBytes(locale.Dir() / L"Evil.ini", "[Merovane]\r\nForm1.LabelTitle.Caption=Evil\r\n"
+                                                     "Form2.Caption=Evil\r\n");
+    for (const std::wstring_view name : {L"..\\Evil", L"../Evil", L"..\\Language\\..\\Evil"}) {
+        SCOPED_TRACE(ToUtf8(name));
+        locale.SetActive(name);
+        menu.LoadLanguage();
+        EXPECT_EQ(menu.ActiveLanguage(), L"");
+        menu.Globload();
+        TTranslation engine;
+        EXPECT_FALSE(engine.TranslateForm(settings, L"Merovane", locale.Paths()));
+        EXPECT_EQ(settings.Caption(), L"Настройки");
+        EXPECT_EQ(main.FindComponent(L"LabelTitle")->Caption(), L"Заголовок");
     }
 }
 
@@ -184,10 +247,88 @@ TEST_F(LanguageCleanupTest, StaleMalformedAndDuplicateKeysGo)
                                          "[Language information]\r\n\r\n"
                                          "[Merovane]\r\n"
                                          "Form2.Caption=Settings\r\n"
-                                         "Form2.CheckBoxToTray.Caption=New\r\n\r\n"
+                                         "form2.checkboxtotray.caption=Old\r\n\r\n"
                                          "[DestDir]\r\n\r\n"
                                          "[GUID]\r\n"
                                          "{ABC}=Name\r\n\r\n");
+}
+
+TEST_F(LanguageCleanupTest, RepeatedKeysKeepTheTextTheWindowShows)
+{
+    const std::wstring file = locale.WriteLanguage(L"English.ini", "[Merovane]\r\n"
+                                                                   "Form2.CheckBoxToTray.Caption=First\r\n"
+                                                                   "Form2.Caption=Settings\r\n"
+                                                                   "FORM2.CHECKBOXTOTRAY.CAPTION=Second\r\n"
+                                                                   "form2.checkboxtotray.caption=Third\r\n");
+    locale.SetActive(L"English");
+    auto& checkBox = settings.Get<ui::CheckBox>(L"CheckBoxToTray");
+    menu.Globload();
+    EXPECT_EQ(checkBox.Caption(), L"First");
+
+    EXPECT_TRUE(CleanLanguageFile(file, ui::application::Forms()));
+    EXPECT_EQ(test::ReadFileBytes(file), "\xEF\xBB\xBF[Merovane]\r\n"
+                                         "Form2.CheckBoxToTray.Caption=First\r\n"
+                                         "Form2.Caption=Settings\r\n\r\n");
+    checkBox.SetCaption(L"Свернуть программу при закрытии");
+    menu.Globload();
+    EXPECT_EQ(checkBox.Caption(), L"First");
+}
+
+TEST_F(LanguageCleanupTest, FilesReadAmissOrLeftWithoutKeysStayByteForByte)
+{
+    const auto utf16 = [](std::wstring_view text, bool bigEndian) {
+        std::string bytes;
+        for (const wchar_t c : text) {
+            const char high = static_cast<char>(static_cast<unsigned>(c) >> 8);
+            const char low = static_cast<char>(c & 0xFF);
+            bytes += bigEndian ? high : low;
+            bytes += bigEndian ? low : high;
+        }
+        return bytes;
+    };
+    // Each has a stale key, so a cleanup that read it right would have work to do.
+    const std::wstring_view translation = L"[Language information]\r\nLANGNAME=Test\r\n[Merovane]\r\n"
+                                          L"Form2.Caption=Settings\r\nForm9.Caption=Old\r\n";
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::wstring_view caption; // the settings window's, translated with the file
+    } cases[] = {
+        {"UTF-16 LE without mark", utf16(translation, false), L"Settings"},
+        {"UTF-16 BE without mark", utf16(translation, true), L"Settings"},
+        {"nothing the windows know", "\xEF\xBB\xBF[Language information]\r\nLANGNAME=Old\r\n[Merovane]\r\n"
+                                     "Form9.Caption=Old\r\nForm2.Gone.Caption=Old\r\n[Extra]\r\nNoDot=1\r\n",
+         L"Настройки"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring file = locale.WriteLanguage(L"Test.ini", "");
+        test::WriteFileBytes(file, c.bytes);
+        EXPECT_FALSE(CleanLanguageFile(file, ui::application::Forms()));
+        menu.CleanTranslationsLikeGlobload();
+        EXPECT_EQ(test::ReadFileBytes(file), c.bytes);
+
+        locale.SetActive(L"Test");
+        settings.SetCaption(L"Настройки");
+        menu.Globload();
+        EXPECT_EQ(settings.Caption(), c.caption);
+    }
+}
+
+// Megabytes of repeats in one section and of stale sections: work that grew
+// with the square of the size would outlast the test run's time limit.
+TEST_F(LanguageCleanupTest, AFileOfManyMegabytesIsTidiedWhole)
+{
+    std::string text = "[Merovane]\r\n";
+    for (int i = 0; text.size() < (2u << 20); ++i) {
+        text += "Form2.Caption=Settings " + std::to_string(i) + "\r\nForm2.Old" + std::to_string(i) + ".Caption=x\r\n";
+    }
+    for (int i = 0; text.size() < (4u << 20); ++i) {
+        text += "[Stale" + std::to_string(i) + "]\r\nForm9.Caption=x\r\n";
+    }
+    const std::wstring file = locale.WriteLanguage(L"Big.ini", text);
+    EXPECT_TRUE(CleanLanguageFile(file, ui::application::Forms()));
+    EXPECT_EQ(test::ReadFileBytes(file), "\xEF\xBB\xBF[Merovane]\r\nForm2.Caption=Settings 0\r\n\r\n");
 }
 
 TEST_F(LanguageCleanupTest, FilesThatNeedNothingOrMayNotBeWrittenStayByteForByte)
