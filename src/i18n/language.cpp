@@ -1,5 +1,6 @@
 #include "i18n/language.h"
 
+#include "core/error.h"
 #include "core/handles.h"
 #include "i18n/ini_file.h"
 #include "shell/settings_file.h"
@@ -220,9 +221,17 @@ void LanguageMenu::LanguageMenuItemClick(ui::MenuItem* sender)
         }
         sender->SetChecked(true);
         const LocalePaths paths = paths_();
-        IniFile settings = IniFile::Load(paths.settingsFile);
-        settings.WriteString(L"Language", L"Language", baseName);
-        settings.Save(paths.settingsFile); // a failure ends the handling here
+        // A failure ends the handling here, naming the file.
+        try {
+            IniFile settings = LoadSettings(paths.settingsFile);
+            settings.WriteString(kLanguageSection, language_key::Language, baseName);
+            SaveSettings(settings, paths.settingsFile);
+        } catch (const Error& error) {
+            if (!describeSaveFailure) {
+                throw;
+            }
+            throw InContext(describeSaveFailure(paths.settingsFile), error);
+        }
         active_ = baseName;
         LoadLanguage(); // destroys `sender`
         Globload();

@@ -65,6 +65,9 @@ public:
 
     // Reload and sort the icon list: its names come from the language too.
     std::function<void()> onLanguageChosen;
+    // The first line of the error shown when the choice can't be stored in
+    // the settings file given.
+    std::function<std::wstring(const std::wstring& settingsFile)> describeSaveFailure;
 
 private:
     ui::MenuItem& menu_;

@@ -162,6 +162,9 @@ void MainWindow::WireHandlers()
     onShow = [this] { ReloadList(); };
     // Names in the list come from the language too.
     languages_->onLanguageChosen = [this] { ReloadList(); };
+    languages_->describeSaveFailure = [this](const std::wstring& file) {
+        return FormatText(Message(L"LangSettingsNotSaved"), file);
+    };
 }
 
 void MainWindow::ShowAtStart()

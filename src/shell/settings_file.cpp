@@ -105,7 +105,11 @@ std::wstring PortablePath()
 
 IniFile LoadSettings(const std::wstring& path)
 {
-    return IniFile::Load(path);
+    IniFile settings = IniFile::Load(path);
+    if (!settings.Faithful()) {
+        ThrowWin32(ERROR_INVALID_DATA); // a rewrite would lose what did not decode
+    }
+    return settings;
 }
 
 IniFile LoadSettings()
@@ -135,7 +139,12 @@ SettingsRead ReadSettingsAtStart(const std::wstring& path) noexcept
 {
     try {
         try {
-            return {IniFile::Load(path), std::nullopt};
+            IniFile settings = IniFile::Load(path);
+            std::optional<Error> failure;
+            if (!settings.Faithful()) {
+                failure = Error(ERROR_INVALID_DATA);
+            }
+            return {std::move(settings), std::move(failure)};
         } catch (const Error& error) {
             return {IniFile(), error};
         }

@@ -38,7 +38,9 @@ void CreateSettingsFolder(std::wstring_view settingsPath) noexcept;
 std::wstring PortablePath();
 
 // For read-modify-write: a missing file is empty; any other failure to read
-// throws, so a save never wipes a file it merely failed to read.
+// throws, so a save never wipes a file it merely failed to read. Bytes that do
+// not decode cleanly (invalid UTF-8, a stray NUL) throw too: writing the text
+// back would lose them.
 IniFile LoadSettings(const std::wstring& path);
 IniFile LoadSettings();
 // For reads that fall back to defaults: any failure gives an empty file.
@@ -47,7 +49,8 @@ IniFile ReadSettings() noexcept;
 // The start-up read. A file that exists but can't be read (locked by a backup
 // or sync tool, a folder of that name, no access) gives an empty file and the
 // reason, so the program can start with defaults and knows not to write its
-// options over a file it never read. A missing file is no failure.
+// options over a file it never read. A file that does not decode cleanly
+// gives what could be read, and the reason. A missing file is no failure.
 struct SettingsRead {
     IniFile settings;
     std::optional<Error> failure;

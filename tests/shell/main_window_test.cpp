@@ -250,6 +250,23 @@ TEST_F(MainWindowTest, AnUnwritableSettingsFileIsReportedAndTheProgramStillEnds)
     EXPECT_TRUE(ended);
 }
 
+TEST_F(MainWindowTest, ALanguageChoiceThatCannotBeStoredSaysWhichFile)
+{
+    test::WriteFileBytes(paths.languageDirectory + L"English.ini", "[Language information]\r\nLANGNAME=English\r\n");
+    Program& p = Start();
+    auto& languages = p.Main().Get<ui::MenuItem>(L"LanguageMenu");
+    ASSERT_EQ(languages.Items().size(), 1u);
+    paths.settingsFile = temp / L"missing\\Option.ini";
+    // The window shows what the click lets escape in its error box.
+    try {
+        languages.Items()[0]->Click();
+        ADD_FAILURE() << "the failed save went unreported";
+    } catch (const Error& error) {
+        const std::wstring first = L"Настройки не сохранены: не удалось записать файл «" + paths.settingsFile + L"».";
+        EXPECT_EQ(error.message().rfind(first + L"\r\n", 0), 0u) << ToUtf8(error.message());
+    }
+}
+
 TEST_F(MainWindowTest, TheTrayIconLivesFromStartToExit)
 {
     Program& p = Start();
@@ -391,19 +408,28 @@ std::string FileBytes(const std::wstring& path)
 TEST_F(MainWindowTest, AnUnreadableSettingsFileStartsWithDefaultsAndIsNeverWrittenOver)
 {
     const std::string userOptions = "[Option]\r\nThemeDark=1\r\nHeight=800\r\nCheckBoxToTray=1\r\n";
+    enum class Kind { Locked, Folder, Undecodable };
     struct Case {
         const char* name;
-        bool folder; // else a file another program holds open without sharing
-    } cases[] = {{"locked by another program", false}, {"a folder of that name", true}};
+        Kind kind;
+    } cases[] = {
+        {"locked by another program", Kind::Locked},
+        {"a folder of that name", Kind::Folder},
+        // Invalid UTF-8 after the mark: what decodes is used, nothing is written back.
+        {"bytes that do not decode", Kind::Undecodable},
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        paths.settingsFile = temp / (c.folder ? L"folder\\Option.ini" : L"locked\\Option.ini");
+        paths.settingsFile = temp / (std::wstring(c.name, c.name + 3) + L"\\Option.ini");
         std::filesystem::create_directories(std::filesystem::path(paths.settingsFile).parent_path());
+        const std::string bytes = c.kind == Kind::Undecodable ? "\xEF\xBB\xBF" + userOptions + "Name=\xC3\x28\r\n" : userOptions;
         unique_handle lock;
-        if (c.folder) {
+        if (c.kind == Kind::Folder) {
             std::filesystem::create_directory(std::filesystem::path(paths.settingsFile));
         } else {
-            test::WriteFileBytes(paths.settingsFile, userOptions);
+            test::WriteFileBytes(paths.settingsFile, bytes);
+        }
+        if (c.kind == Kind::Locked) {
             lock.reset(::CreateFileW(paths.settingsFile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
             ASSERT_TRUE(lock);
         }
@@ -414,7 +440,7 @@ TEST_F(MainWindowTest, AnUnreadableSettingsFileStartsWithDefaultsAndIsNeverWritt
             EXPECT_EQ(answer.Text().rfind(L"Не удалось прочитать файл настроек «" + paths.settingsFile + L"».", 0), 0u)
                 << ToUtf8(answer.Text());
             EXPECT_NE(answer.Text().find(L"\r\n"), std::wstring::npos); // the system's text below
-            EXPECT_FALSE(p.Main().Get<ui::MenuItem>(L"ThemeDark").Checked());
+            EXPECT_EQ(p.Main().Get<ui::MenuItem>(L"ThemeDark").Checked(), c.kind == Kind::Undecodable);
         }
         lock.reset(); // readable again, and still not to be overwritten
 
@@ -424,12 +450,13 @@ TEST_F(MainWindowTest, AnUnreadableSettingsFileStartsWithDefaultsAndIsNeverWritt
         program->Update().Close();
         program->Main().Get<ui::MenuItem>(L"CloseTrayMenu").Click();
         EXPECT_TRUE(ended);
-        if (c.folder) {
+        if (c.kind == Kind::Folder) {
             EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(paths.settingsFile)));
         } else {
-            EXPECT_EQ(FileBytes(paths.settingsFile), userOptions);
+            EXPECT_EQ(FileBytes(paths.settingsFile), bytes);
         }
         program.reset();
+        ui::application::SetStyle(ui::Style::System);
         test::DrainQuit();
     }
 }
