@@ -98,16 +98,13 @@ bool CleanupNotifyIconSettingsDuplicates()
     return deleted;
 }
 
-bool CleanupNotifyIconSettingsNonExistentFiles(const std::vector<std::vector<std::wstring>>& rows)
+bool CleanupNotifyIconSettingsNonExistentFiles(const std::vector<IconEntry>& entries)
 {
     RegistryAccessor registry;
     bool deleted = false;
-    for (const std::vector<std::wstring>& row : rows) {
-        if (row.size() < 3) {
-            continue;
-        }
-        const std::wstring& path = row[1];
-        const std::wstring& name = row[2];
+    for (const IconEntry& entry : entries) {
+        const std::wstring& path = entry.executablePath;
+        const std::wstring& name = entry.keyName;
         if (name.empty() || path.empty() || IsExistingFile(path)) {
             continue;
         }

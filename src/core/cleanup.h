@@ -3,6 +3,7 @@
 // The two cleanups of HKCU\Control Panel\NotifyIconSettings: entries that
 // repeat another entry's executable, and entries whose executable is gone.
 
+#include "core/icon_list.h"
 #include "core/icon_store.h"
 
 #include <string>
@@ -32,9 +33,9 @@ std::vector<std::wstring> PlanDuplicateDeletions(const std::vector<DuplicateCand
 // is none) are left alone. True when something was deleted.
 bool CleanupNotifyIconSettingsDuplicates();
 
-// Works on the rows as last loaded: each element is one row's sub-items
-// (company, path, key name, promoted). Deletes the entries whose path names no
-// existing file; rows without a path are kept. True when something was deleted.
-bool CleanupNotifyIconSettingsNonExistentFiles(const std::vector<std::vector<std::wstring>>& rows);
+// Works on the entries as last loaded: deletes those whose path names no
+// existing file; entries without a path are kept. True when something was
+// deleted.
+bool CleanupNotifyIconSettingsNonExistentFiles(const std::vector<IconEntry>& entries);
 
 } // namespace merovane

@@ -349,17 +349,13 @@ std::wstring VendorDisplayName(std::wstring_view path)
     return {};
 }
 
-int CompareIconRows(std::wstring_view captionA, const std::vector<std::wstring>& subItemsA,
-                    std::wstring_view captionB, const std::vector<std::wstring>& subItemsB) noexcept
+int CompareIconEntries(const IconEntry& a, const IconEntry& b) noexcept
 {
-    auto promoted = [](const std::vector<std::wstring>& subItems) {
-        return subItems.size() >= 4 && AsciiEqualIgnoringCase(subItems[3], L"True");
-    };
-    const bool promotedA = promoted(subItemsA);
-    const bool promotedB = promoted(subItemsB);
-    if (promotedA != promotedB) {
-        return promotedA ? -1 : 1;
+    if (a.promoted != b.promoted) {
+        return a.promoted ? -1 : 1;
     }
+    const std::wstring_view captionA = a.displayName;
+    const std::wstring_view captionB = b.displayName;
     const size_t common = captionA.size() < captionB.size() ? captionA.size() : captionB.size();
     for (size_t i = 0; i < common; ++i) {
         const wchar_t a = UpperAscii(captionA[i]);

@@ -68,11 +68,9 @@ std::wstring UnredirectedPath(std::wstring_view path, bool wow64Process, std::ws
 // The path to open for a file, for the running process.
 std::wstring UnredirectedPath(const std::wstring& path);
 
-// The list's sort comparison, negative, 0 or positive: promoted rows first,
-// then by caption with only ASCII letters folded. Sub-item 3 holds "True" or
-// "False".
-int CompareIconRows(std::wstring_view captionA, const std::vector<std::wstring>& subItemsA,
-                    std::wstring_view captionB, const std::vector<std::wstring>& subItemsB) noexcept;
+// The list's sort comparison, negative, 0 or positive: promoted entries
+// first, then by display name with only ASCII letters folded.
+int CompareIconEntries(const IconEntry& a, const IconEntry& b) noexcept;
 
 // Every occurrence of `what`, ignoring case, replaced by `with`.
 std::wstring ReplaceIgnoringCase(std::wstring_view text, std::wstring_view what, std::wstring_view with);

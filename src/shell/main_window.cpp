@@ -23,11 +23,6 @@ namespace merovane {
 
 namespace {
 
-// Sub-items of a row: the two shown columns, then the entry's key name and
-// its promoted state as "True" / "False".
-constexpr size_t kPathItem = 1;
-constexpr size_t kKeyItem = 2;
-constexpr size_t kPromotedItem = 3;
 constexpr int kMinimumColumnWidth = 200;
 
 // Items shown only when the general menu opens from the button, and only
@@ -45,9 +40,10 @@ constexpr ThemeItem kThemeItems[] = {
     {L"ThemeDark", ThemeChoice::Dark},
 };
 
-std::wstring PromotedText(bool promoted)
+// The entry a row of the list stands for.
+const IconEntry* EntryOf(const ui::ListRow& row)
 {
-    return promoted ? L"True" : L"False";
+    return std::any_cast<IconEntry>(&row.data);
 }
 
 void AddExStyle(HWND window, LONG_PTR style)
@@ -202,11 +198,9 @@ void MainWindow::LoadEntries()
         list_->Clear();
         load = ReadNotifyIconEntries(language);
         for (IconEntry& entry : load.entries) {
-            list_->AddRow({std::move(entry.displayName),
-                           entry.iconIndex,
-                           {std::move(entry.company), std::move(entry.executablePath), std::move(entry.keyName),
-                            PromotedText(entry.promoted)},
-                           entry.promoted});
+            ui::ListRow row{entry.displayName, entry.iconIndex, {entry.company, entry.executablePath}, entry.promoted};
+            row.data = std::move(entry);
+            list_->AddRow(std::move(row));
         }
     } catch (...) {
         list_->EndUpdate();
@@ -247,7 +241,9 @@ void MainWindow::SortList()
 {
     try {
         list_->Sort([](const ui::ListRow& a, const ui::ListRow& b) {
-            return CompareIconRows(a.caption, a.subItems, b.caption, b.subItems);
+            const IconEntry* entryA = EntryOf(a);
+            const IconEntry* entryB = EntryOf(b);
+            return entryA != nullptr && entryB != nullptr ? CompareIconEntries(*entryA, *entryB) : 0;
         });
     } catch (...) {
         // The rows stay in load order.
@@ -256,8 +252,8 @@ void MainWindow::SortList()
 
 std::wstring MainWindow::RowKey(int row) const
 {
-    const ui::ListRow& data = list_->Row(row);
-    return data.subItems.size() > kKeyItem ? data.subItems[kKeyItem] : std::wstring();
+    const IconEntry* entry = EntryOf(list_->Row(row));
+    return entry != nullptr ? entry->keyName : std::wstring();
 }
 
 int MainWindow::FindRowByKey(std::wstring_view key) const
@@ -293,7 +289,9 @@ void MainWindow::OnEntryChecked(int row)
         PostReload();
         return;
     }
-    list_->SetSubItem(row, kPromotedItem, PromotedText(checked));
+    if (auto* entry = std::any_cast<IconEntry>(&list_->Data(row))) {
+        entry->promoted = checked;
+    }
 }
 
 void MainWindow::CheckAll(bool checked)
@@ -380,9 +378,8 @@ void MainWindow::RevealSelectedEntry()
     if (row < 0) {
         return;
     }
-    const ui::ListRow& data = list_->Row(row);
-    if (data.subItems.size() > kPathItem) {
-        RevealInExplorer(data.subItems[kPathItem]);
+    if (const IconEntry* entry = EntryOf(list_->Row(row))) {
+        RevealInExplorer(entry->executablePath);
     }
     ui::application::ProcessMessages();
 }
@@ -407,12 +404,14 @@ void MainWindow::DeleteDuplicateEntries()
 void MainWindow::DeleteEntriesOfMissingPrograms()
 {
     ReleaseMenuButton();
-    std::vector<std::vector<std::wstring>> rows;
-    rows.reserve(static_cast<size_t>(list_->RowCount()));
+    std::vector<IconEntry> entries;
+    entries.reserve(static_cast<size_t>(list_->RowCount()));
     for (int row = 0; row < list_->RowCount(); ++row) {
-        rows.push_back(list_->Row(row).subItems);
+        if (const IconEntry* entry = EntryOf(list_->Row(row))) {
+            entries.push_back(*entry);
+        }
     }
-    if (CleanupNotifyIconSettingsNonExistentFiles(rows)) {
+    if (CleanupNotifyIconSettingsNonExistentFiles(entries)) {
         ReloadList();
     }
 }

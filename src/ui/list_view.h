@@ -7,6 +7,7 @@
 
 #include <commctrl.h>
 
+#include <any>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@ struct ListRow {
     int image = -1;
     std::vector<std::wstring> subItems;
     bool checked = false;
+    // What the row stands for, for its owner; the list only keeps it.
+    std::any data{};
 };
 
 class ListView : public Control {
@@ -39,6 +42,8 @@ public:
     // Changes the check box; a change runs onItemChecked.
     void SetChecked(int row, bool checked);
     void SetSubItem(int row, size_t index, std::wstring_view text);
+    // The owner's data of a row, to change in place.
+    [[nodiscard]] std::any& Data(int row) { return rows_.at(row).data; }
 
     [[nodiscard]] int Selected() const;
     void Select(int row);

@@ -201,21 +201,25 @@ TEST(NonExistentFilesCleanup, DeletesEntriesWhoseFileIsGone)
     }
     test::SetRegDword(Entry(L"gone\\child"), L"x", 1);
 
-    using Rows = std::vector<std::vector<std::wstring>>;
-    const Rows untouched = {
-        {L"Fixture Company", fixture, L"kept", L"True"},
-        {L"", L"", L"no path", L"False"},
-        {L"", gone, L"already deleted", L"False"},
-        {L"", gone, L"", L"False"}, // no name: must not reach the base key
-        {L"", gone},
+    const auto entry = [](std::wstring keyName, std::wstring path) {
+        IconEntry result;
+        result.keyName = std::move(keyName);
+        result.executablePath = std::move(path);
+        return result;
+    };
+    const std::vector<IconEntry> untouched = {
+        entry(L"kept", fixture),
+        entry(L"no path", L""),
+        entry(L"already deleted", gone),
+        entry(L"", gone), // no name: must not reach the base key
     };
     EXPECT_FALSE(CleanupNotifyIconSettingsNonExistentFiles(untouched));
     EXPECT_EQ(test::RegSubkeys(kBase), (std::vector<std::wstring>{L"folder", L"gone", L"kept", L"no path"}));
 
-    Rows rows = untouched;
-    rows.push_back({L"", gone, L"gone", L"False"});
-    rows.push_back({L"", temp / L"folder.exe", L"folder", L"False"}); // a folder is no file
-    EXPECT_TRUE(CleanupNotifyIconSettingsNonExistentFiles(rows));
+    std::vector<IconEntry> entries = untouched;
+    entries.push_back(entry(L"gone", gone));
+    entries.push_back(entry(L"folder", temp / L"folder.exe")); // a folder is no file
+    EXPECT_TRUE(CleanupNotifyIconSettingsNonExistentFiles(entries));
     EXPECT_EQ(test::RegSubkeys(kBase), (std::vector<std::wstring>{L"kept", L"no path"}));
 }
 

@@ -426,51 +426,45 @@ TEST(VendorDisplayName, FileNamesIgnoreAsciiCaseThePathPartDoesNot)
     }
 }
 
-struct TestRow {
-    std::wstring caption;
-    std::vector<std::wstring> subItems;
-};
-
-TestRow Row(const wchar_t* caption, const wchar_t* promoted)
+IconEntry Entry(const wchar_t* name, bool promoted)
 {
-    return {caption, {L"", L"", L"key", promoted}};
+    IconEntry entry;
+    entry.keyName = L"key";
+    entry.displayName = name;
+    entry.promoted = promoted;
+    return entry;
 }
 
-TEST(CompareIconRows, PromotedRowsFirstThenCaptionsInAsciiFoldedOrder)
+TEST(CompareIconEntries, PromotedEntriesFirstThenNamesInAsciiFoldedOrder)
 {
-    std::vector<TestRow> rows = {Row(L"beta", L"True"), Row(L"Alpha", L"False"), Row(L"alpha2", L"True")};
-    std::sort(rows.begin(), rows.end(), [](const TestRow& a, const TestRow& b) {
-        return CompareIconRows(a.caption, a.subItems, b.caption, b.subItems) < 0;
-    });
-    std::vector<std::wstring> captions;
-    for (const TestRow& row : rows) {
-        captions.push_back(row.caption);
+    std::vector<IconEntry> entries = {Entry(L"beta", true), Entry(L"Alpha", false), Entry(L"alpha2", true)};
+    std::sort(entries.begin(), entries.end(),
+              [](const IconEntry& a, const IconEntry& b) { return CompareIconEntries(a, b) < 0; });
+    std::vector<std::wstring> names;
+    for (const IconEntry& entry : entries) {
+        names.push_back(entry.displayName);
     }
-    EXPECT_EQ(captions, (std::vector<std::wstring>{L"alpha2", L"beta", L"Alpha"}));
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"alpha2", L"beta", L"Alpha"}));
 
     struct Case {
-        TestRow a;
-        TestRow b;
+        IconEntry a;
+        IconEntry b;
         int sign;
     } cases[] = {
-        {Row(L"a", L"False"), Row(L"B", L"False"), -1},
-        {Row(L"ABC", L"False"), Row(L"abc", L"False"), 0},
-        {Row(L"ab", L"False"), Row(L"abc", L"False"), -1},
-        {Row(L"abc", L"False"), Row(L"ab", L"False"), 1},
-        {Row(L"", L"False"), Row(L"a", L"False"), -1},
-        {Row(L"_", L"False"), Row(L"a", L"False"), 1},       // "a" compares as "A", below "_"
-        {Row(L"\u044F", L"False"), Row(L"\u042F", L"False"), 1}, // я, Я: not folded
-        {Row(L"\u00E9", L"False"), Row(L"\u00C9", L"False"), 1}, // é, É: not folded
-        {Row(L"z", L"true"), Row(L"a", L"False"), -1},
-        {Row(L"z", L"TRUE"), Row(L"a", L"True"), 1},
-        {Row(L"a", L"True "), Row(L"z", L"True"), 1},
-        {Row(L"a", L"1"), Row(L"z", L"True"), 1},
-        {{L"a", {L"", L"", L"key"}}, Row(L"z", L"True"), 1},
-        {{L"z", {L"", L"", L"key", L"True", L"extra"}}, {L"a", {}}, -1},
+        {Entry(L"a", false), Entry(L"B", false), -1},
+        {Entry(L"ABC", false), Entry(L"abc", false), 0},
+        {Entry(L"ab", false), Entry(L"abc", false), -1},
+        {Entry(L"abc", false), Entry(L"ab", false), 1},
+        {Entry(L"", false), Entry(L"a", false), -1},
+        {Entry(L"_", false), Entry(L"a", false), 1},             // "a" compares as "A", below "_"
+        {Entry(L"\u044F", false), Entry(L"\u042F", false), 1}, // я, Я: not folded
+        {Entry(L"\u00E9", false), Entry(L"\u00C9", false), 1}, // é, É: not folded
+        {Entry(L"z", true), Entry(L"a", false), -1},
+        {Entry(L"z", true), Entry(L"a", true), 1},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.a.caption) + " / " + ToUtf8(c.b.caption));
-        const int result = CompareIconRows(c.a.caption, c.a.subItems, c.b.caption, c.b.subItems);
+        SCOPED_TRACE(ToUtf8(c.a.displayName) + " / " + ToUtf8(c.b.displayName));
+        const int result = CompareIconEntries(c.a, c.b);
         EXPECT_EQ((result > 0) - (result < 0), c.sign);
     }
 }

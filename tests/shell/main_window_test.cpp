@@ -62,9 +62,9 @@ TEST_F(MainWindowTest, ShowingTheWindowLoadsAndSortsTheEntries)
                                                      L"Fixture Tool"}));
     EXPECT_EQ(StatusText(), L"Элементов: 4");
     const ui::ListRow& program = list->Row(RowOf(L"200"));
-    EXPECT_EQ(program.subItems,
-              (std::vector<std::wstring>{L"Fixture Company", test::FixturePath(L"full.exe"), L"200", L"False"}));
-    EXPECT_EQ(list->Row(RowOf(L"400")).subItems, (std::vector<std::wstring>{L"", L"", L"400", L"False"}));
+    EXPECT_EQ(program.subItems, (std::vector<std::wstring>{L"Fixture Company", test::FixturePath(L"full.exe")}));
+    EXPECT_FALSE(EntryOf(RowOf(L"200")).promoted);
+    EXPECT_EQ(list->Row(RowOf(L"400")).subItems, (std::vector<std::wstring>{L"", L""}));
 
     // Every showing reads the registry again.
     test::CreateRegKey(Entry(L"500"));
@@ -93,10 +93,10 @@ TEST_F(MainWindowTest, TickingAndUntickingWritesIsPromoted)
     const int row = RowOf(L"200");
     ListView_SetCheckState(list->Handle(), row, TRUE); // what a click or the space bar does
     EXPECT_EQ(test::GetRegDword(Entry(L"200"), L"IsPromoted"), 1);
-    EXPECT_EQ(list->Row(row).subItems[3], L"True");
+    EXPECT_TRUE(EntryOf(row).promoted);
     ListView_SetCheckState(list->Handle(), row, FALSE);
     EXPECT_EQ(test::GetRegDword(Entry(L"200"), L"IsPromoted"), 0);
-    EXPECT_EQ(list->Row(row).subItems[3], L"False");
+    EXPECT_FALSE(EntryOf(row).promoted);
 
     // Hide all, then show all: only rows that change are written.
     const FILETIME before = test::RegLastWrite(Entry(L"400"));

@@ -3,6 +3,7 @@
 // The program's four windows, created as the start-up creates them, in a
 // registry sandbox with a settings file and language folder of their own.
 
+#include "core/icon_list.h"
 #include "core/icon_store.h"
 #include "shell/program.h"
 #include "support/sandbox.h"
@@ -81,11 +82,19 @@ protected:
     int RowOf(std::wstring_view key) const
     {
         for (int row = 0; row < list->RowCount(); ++row) {
-            if (list->Row(row).subItems.size() > 2 && list->Row(row).subItems[2] == key) {
+            if (EntryOf(row).keyName == key) {
                 return row;
             }
         }
         return -1;
+    }
+
+    // The entry a row of the list stands for.
+    const IconEntry& EntryOf(int row) const
+    {
+        static const IconEntry none;
+        const IconEntry* entry = std::any_cast<IconEntry>(&list->Row(row).data);
+        return entry != nullptr ? *entry : none;
     }
 
     std::wstring StatusText() const
