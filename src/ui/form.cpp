@@ -1,6 +1,7 @@
 #include "ui/form.h"
 
 #include "ui/application.h"
+#include "ui/layout.h"
 #include "ui/list_view.h"
 #include "ui/menu.h"
 #include "ui/tray_icon.h"
@@ -241,7 +242,6 @@ void Form::Create(HWND owner)
                    work.top + (work.bottom - work.top - height) / 2, width, height,
                    SWP_NOZORDER | SWP_NOACTIVATE);
     CreateComponents();
-    MeasureDesign(nullptr, RECT{0, 0, def_.clientWidth, def_.clientHeight});
     Layout();
     // A window made after a style was chosen wears it too.
     ApplyStyle(application::CurrentStyle());
@@ -498,101 +498,36 @@ void Form::Layout()
     if (hwnd_ == nullptr) {
         return;
     }
-    RECT client;
-    ::GetClientRect(hwnd_, &client);
-    LayoutChildren(nullptr, client);
-}
-
-std::vector<std::pair<Control*, RECT>> Form::Arrange(const Component* parent, RECT area, bool design) const
-{
-    const auto scale = [&](int units) { return design ? units : Scale(units); };
-    const int inset = parent != nullptr ? scale(static_cast<const Container*>(parent)->Inset()) : 0;
-    RECT remaining{area.left + inset, area.top + inset, area.right - inset, area.bottom - inset};
-    const int parentWidth = area.right - area.left;
-    const int parentHeight = area.bottom - area.top;
-    // The size the parent was designed at, for controls anchored to its far edges.
-    SIZE designed{def_.clientWidth, def_.clientHeight};
-    if (parent != nullptr) {
-        const auto found = designSizes_.find(static_cast<const Control*>(parent));
-        designed = found != designSizes_.end() ? found->second : SIZE{parentWidth, parentHeight};
-    }
-
-    std::vector<std::pair<Control*, RECT>> placed;
-    Control* client = nullptr;
+    std::vector<Control*> controls;
+    std::vector<LayoutItem> items;
+    const auto indexOf = [&](const Component* component) {
+        const auto found = std::find(controls.begin(), controls.end(), component);
+        return found != controls.end() ? static_cast<int>(found - controls.begin()) : -1;
+    };
     for (const auto& component : components_) {
         auto* control = dynamic_cast<Control*>(component.get());
-        if (control == nullptr || control->Parent() != parent || !control->Visible()) {
+        if (control == nullptr) {
             continue;
         }
-        const Bounds& b = control->DesignBounds();
-        RECT rect{};
-        switch (control->Definition().align) {
-        case Align::Top:
-            rect = {remaining.left, remaining.top, remaining.right, remaining.top + scale(b.height)};
-            remaining.top = rect.bottom;
-            break;
-        case Align::Bottom:
-            rect = {remaining.left, remaining.bottom - scale(b.height), remaining.right, remaining.bottom};
-            remaining.bottom = rect.top;
-            break;
-        case Align::Left:
-            rect = {remaining.left, remaining.top, remaining.left + scale(b.width), remaining.bottom};
-            remaining.left = rect.right;
-            break;
-        case Align::Right:
-            rect = {remaining.right - scale(b.width), remaining.top, remaining.right, remaining.bottom};
-            remaining.right = rect.left;
-            break;
-        case Align::Client:
-            client = control; // takes what the others leave
-            continue;
-        case Align::None: {
-            const std::uint8_t anchors = control->Definition().anchors;
-            int left = area.left + inset + scale(b.left);
-            int top = area.top + inset + scale(b.top);
-            int right = left + scale(b.width);
-            int bottom = top + scale(b.height);
-            if (anchors & AnchorRight) {
-                right = area.left + parentWidth - scale(designed.cx - b.left - b.width);
-                if (!(anchors & AnchorLeft)) {
-                    left = right - scale(b.width);
-                }
-            }
-            if (anchors & AnchorBottom) {
-                bottom = area.top + parentHeight - scale(designed.cy - b.top - b.height);
-                if (!(anchors & AnchorTop)) {
-                    top = bottom - scale(b.height);
-                }
-            }
-            rect = {left, top, right, bottom};
-            break;
-        }
-        }
-        placed.emplace_back(control, rect);
+        const auto* container = dynamic_cast<const Container*>(control);
+        const int parent = indexOf(control->Parent());
+        controls.push_back(control);
+        items.push_back(LayoutItem{.bounds = control->DesignBounds(),
+                                   .align = control->Definition().align,
+                                   .anchors = control->Definition().anchors,
+                                   .parent = parent,
+                                   .inset = container != nullptr ? container->Inset() : 0,
+                                   // one whose parent is no control has no place
+                                   .visible = control->Visible() && (parent >= 0 || control->Parent() == nullptr)});
     }
-    if (client != nullptr) {
-        placed.emplace_back(client, remaining);
-    }
-    return placed;
-}
-
-void Form::MeasureDesign(const Component* parent, RECT area)
-{
-    for (const auto& [control, rect] : Arrange(parent, area, true)) {
-        designSizes_[control] = SIZE{rect.right - rect.left, rect.bottom - rect.top};
-        if (dynamic_cast<Container*>(control) != nullptr) {
-            MeasureDesign(control, RECT{0, 0, rect.right - rect.left, rect.bottom - rect.top});
-        }
-    }
-}
-
-void Form::LayoutChildren(const Component* parent, RECT area)
-{
-    for (const auto& [control, rect] : Arrange(parent, area, false)) {
-        ::SetWindowPos(control->Handle(), nullptr, rect.left, rect.top, rect.right - rect.left,
-                       rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
-        if (dynamic_cast<Container*>(control) != nullptr) {
-            LayoutChildren(control, RECT{0, 0, rect.right - rect.left, rect.bottom - rect.top});
+    RECT client;
+    ::GetClientRect(hwnd_, &client);
+    const auto placed = ArrangeLayout(items, SIZE{client.right, client.bottom},
+                                      SIZE{def_.clientWidth, def_.clientHeight}, dpi_);
+    for (size_t i = 0; i < controls.size(); ++i) {
+        if (const auto& rect = placed[i]) {
+            ::SetWindowPos(controls[i]->Handle(), nullptr, rect->left, rect->top, rect->right - rect->left,
+                           rect->bottom - rect->top, SWP_NOZORDER | SWP_NOACTIVATE);
         }
     }
 }

@@ -99,13 +99,6 @@ private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
     LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
     void CreateComponents();
-    // Where each visible child of `parent` goes inside `area`: docked ones in
-    // definition order, the client-aligned one in what remains, the others by
-    // their design bounds and anchors. In design units or in pixels.
-    [[nodiscard]] std::vector<std::pair<Control*, RECT>> Arrange(const Component* parent, RECT area,
-                                                                 bool design) const;
-    void MeasureDesign(const Component* parent, RECT area);
-    void LayoutChildren(const Component* parent, RECT area);
     void ApplyDpi(UINT dpi);
     [[nodiscard]] Control* ControlFromHandle(HWND hwnd) const;
 
@@ -118,7 +111,6 @@ private:
     int modalResult_ = 0;
     UINT nextCommandId_ = 100;
     std::vector<std::unique_ptr<Component>> components_;
-    std::map<const Control*, SIZE> designSizes_;
     Style style_ = Style::System;
     unique_any<handle_traits::gdi_brush> brush_; // containers' sizes at the designed window size
     struct FontKey {
