@@ -1,6 +1,7 @@
 #include "ui/application.h"
 
 #include "ui/form.h"
+#include "ui/screen.h"
 
 #include <windows.h>
 
@@ -176,16 +177,7 @@ thread_local HHOOK g_centreHook = nullptr;
 LRESULT CALLBACK CentreOnActivate(int code, WPARAM wParam, LPARAM lParam)
 {
     if (code == HCBT_ACTIVATE) {
-        auto box = reinterpret_cast<HWND>(wParam);
-        RECT rect;
-        ::GetWindowRect(box, &rect);
-        MONITORINFO monitor{};
-        monitor.cbSize = sizeof(monitor);
-        ::GetMonitorInfoW(::MonitorFromWindow(box, MONITOR_DEFAULTTOPRIMARY), &monitor);
-        const RECT& work = monitor.rcWork;
-        ::SetWindowPos(box, nullptr, work.left + (work.right - work.left - (rect.right - rect.left)) / 2,
-                       work.top + (work.bottom - work.top - (rect.bottom - rect.top)) / 2, 0, 0,
-                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        CentreOnWorkArea(reinterpret_cast<HWND>(wParam));
         HHOOK hook = std::exchange(g_centreHook, nullptr);
         ::UnhookWindowsHookEx(hook);
         return 0;

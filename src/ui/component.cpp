@@ -402,37 +402,6 @@ void RadioButton::OnCommand(WORD code)
     }
 }
 
-// Container
-
-int Container::Inset() const noexcept
-{
-    return GetKind() == Kind::TabControl && (Definition().flags & Framed) ? 2 : 0;
-}
-
-void Container::CreateWindowIn(HWND parent)
-{
-    CreateChild(parent, L"MerovaneContainer", WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, caption_);
-    ::InvalidateRect(hwnd_, nullptr, TRUE);
-}
-
-TabControl::TabControl(Form& owner, const ComponentDef& def) : Container(owner, def)
-{
-    std::wstring_view items = def.items;
-    while (!items.empty()) {
-        const size_t end = items.find(L'\n');
-        tabs_.emplace_back(items.substr(0, end));
-        items = end == std::wstring_view::npos ? std::wstring_view() : items.substr(end + 1);
-    }
-}
-
-void TabControl::SetTabs(std::vector<std::wstring> tabs)
-{
-    tabs_ = std::move(tabs);
-    if (hwnd_ != nullptr) {
-        ::InvalidateRect(hwnd_, nullptr, TRUE);
-    }
-}
-
 // StatusBar
 
 void StatusBar::CreateWindowIn(HWND parent)

@@ -5,6 +5,7 @@
 // monitor, and reflects control notifications back to the controls.
 
 #include "ui/component.h"
+#include "ui/fonts.h"
 #include "ui/form_definition.h"
 #include "ui/style.h"
 
@@ -13,7 +14,6 @@
 #include <windows.h>
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -112,14 +112,8 @@ private:
     UINT nextCommandId_ = 100;
     std::vector<std::unique_ptr<Component>> components_;
     Style style_ = Style::System;
-    unique_any<handle_traits::gdi_brush> brush_; // containers' sizes at the designed window size
-    struct FontKey {
-        std::wstring face;
-        int height;
-        bool bold;
-        bool underline;
-    };
-    std::vector<std::pair<FontKey, HFONT>> fonts_;
+    unique_hbrush brush_; // the background in a style's colours; none for the system look
+    FontCache fonts_;
 };
 
 } // namespace merovane::ui

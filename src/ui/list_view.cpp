@@ -1,5 +1,6 @@
 #include "ui/list_view.h"
 
+#include "ui/dpi.h"
 #include "ui/form.h"
 #include "ui/style.h"
 
@@ -208,7 +209,7 @@ void ListView::DpiChanged(UINT oldDpi, UINT newDpi)
     }
     for (int column = 0; column < ColumnCount(); ++column) {
         const int width = ListView_GetColumnWidth(hwnd_, column);
-        ListView_SetColumnWidth(hwnd_, column, ::MulDiv(width, static_cast<int>(newDpi), static_cast<int>(oldDpi)));
+        ListView_SetColumnWidth(hwnd_, column, Rescale(width, oldDpi, newDpi));
     }
 }
 

@@ -1,5 +1,7 @@
 #include "ui/style.h"
 
+#include "ui/dpi.h"
+
 #include "core/handles.h"
 
 #include <uxtheme.h>
@@ -65,12 +67,6 @@ std::wstring TextOf(HWND window)
     ::GetWindowTextW(window, text.data(), length + 1);
     text.resize(static_cast<size_t>(length));
     return text;
-}
-
-int ScaleFor(HWND window, int units)
-{
-    const UINT dpi = ::GetDpiForWindow(window);
-    return ::MulDiv(units, dpi == 0 ? 96 : static_cast<int>(dpi), 96);
 }
 
 bool HasAllGlyphs(HDC dc, const std::wstring& text)
