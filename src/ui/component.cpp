@@ -1,6 +1,8 @@
 #include "ui/component.h"
 
+#include "ui/com_ptr.h"
 #include "ui/form.h"
+#include "ui/gdi.h"
 #include "ui/style.h"
 
 #include <commctrl.h>
@@ -25,9 +27,9 @@ void AnnotateCheckState(HWND hwnd, Kind kind, bool checked)
     if (hwnd == nullptr) {
         return;
     }
-    IAccPropServices* services = nullptr;
+    com_ptr<IAccPropServices> services;
     if (FAILED(::CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
-                                  reinterpret_cast<void**>(&services)))) {
+                                  services.put_void()))) {
         return; // no COM on this thread, or no accessibility services
     }
     VARIANT value{};
@@ -36,7 +38,6 @@ void AnnotateCheckState(HWND hwnd, Kind kind, bool checked)
     services->SetHwndProp(hwnd, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_ROLE, value);
     value.lVal = STATE_SYSTEM_FOCUSABLE | (checked ? STATE_SYSTEM_CHECKED : 0);
     services->SetHwndProp(hwnd, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_STATE, value);
-    services->Release();
 }
 
 // The owner-drawn boxes answer BM_GETCHECK as native ones do.
@@ -429,8 +430,8 @@ LRESULT CALLBACK StatusBar::StyledPaint(HWND hwnd, UINT message, WPARAM wParam, 
         return 1;
     }
     if (palette.custom && message == WM_PAINT) {
-        PAINTSTRUCT paint;
-        HDC dc = ::BeginPaint(hwnd, &paint);
+        PaintDC paint(hwnd);
+        HDC dc = paint.get();
         RECT rect;
         ::GetClientRect(hwnd, &rect);
         ::SetDCBrushColor(dc, palette.window);
@@ -438,15 +439,13 @@ LRESULT CALLBACK StatusBar::StyledPaint(HWND hwnd, UINT message, WPARAM wParam, 
         RECT line{rect.left, rect.top, rect.right, rect.top + 1};
         ::SetDCBrushColor(dc, palette.border);
         ::FillRect(dc, &line, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
-        HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(hwnd, WM_GETFONT, 0, 0)));
+        SelectedObject font(dc, reinterpret_cast<HFONT>(::SendMessageW(hwnd, WM_GETFONT, 0, 0)));
         RECT text = rect;
         text.left += self->Owner().Scale(4);
         ::SetBkMode(dc, TRANSPARENT);
         ::SetTextColor(dc, palette.text);
         ::DrawTextW(dc, self->text_.c_str(), static_cast<int>(self->text_.size()), &text,
                     DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-        ::SelectObject(dc, old);
-        ::EndPaint(hwnd, &paint);
         return 0;
     }
     if (message == WM_NCDESTROY) {
@@ -541,29 +540,21 @@ void ProgressBar::SetMaximum(int maximum)
 
 // Image
 
-Image::~Image()
-{
-    if (icon_ != nullptr) {
-        ::DestroyIcon(icon_);
-    }
-}
-
 void Image::CreateWindowIn(HWND parent)
 {
     CreateChild(parent, WC_STATICW, SS_ICON | SS_CENTERIMAGE | SS_REALSIZECONTROL);
-    if (icon_ != nullptr) {
-        ::SendMessageW(hwnd_, STM_SETICON, reinterpret_cast<WPARAM>(icon_), 0);
+    if (icon_) {
+        ::SendMessageW(hwnd_, STM_SETICON, reinterpret_cast<WPARAM>(icon_.get()), 0);
     }
 }
 
 void Image::SetIcon(HICON icon)
 {
-    if (icon_ != nullptr && icon_ != icon) {
-        ::DestroyIcon(icon_);
+    if (icon != icon_.get()) {
+        icon_.reset(icon);
     }
-    icon_ = icon;
     if (hwnd_ != nullptr) {
-        ::SendMessageW(hwnd_, STM_SETICON, reinterpret_cast<WPARAM>(icon_), 0);
+        ::SendMessageW(hwnd_, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
     }
 }
 

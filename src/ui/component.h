@@ -6,6 +6,8 @@
 
 #include "ui/form_definition.h"
 
+#include "core/handles.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -262,17 +264,16 @@ private:
 class Image : public Control {
 public:
     using Control::Control;
-    ~Image() override;
     [[nodiscard]] bool HasCaption() const override { return false; }
     // Takes ownership of the icon.
     void SetIcon(HICON icon);
-    [[nodiscard]] HICON Icon() const noexcept { return icon_; }
+    [[nodiscard]] HICON Icon() const noexcept { return icon_.get(); }
 
 protected:
     void CreateWindowIn(HWND parent) override;
 
 private:
-    HICON icon_ = nullptr;
+    unique_hicon icon_;
 };
 
 // A timer of the form's window; onTimer runs on the user-interface thread.

@@ -1,6 +1,7 @@
 #include "ui/component.h"
 
 #include "ui/form.h"
+#include "ui/gdi.h"
 #include "ui/style.h"
 
 #include <string>
@@ -47,13 +48,13 @@ LRESULT CALLBACK ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
         return 1;
     }
     case WM_PAINT: {
-        PAINTSTRUCT paint;
-        HDC dc = ::BeginPaint(hwnd, &paint);
+        PaintDC paint(hwnd);
+        HDC dc = paint.get();
         RECT rect;
         ::GetClientRect(hwnd, &rect);
         const auto* container = reinterpret_cast<const Container*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         if (container != nullptr) {
-            HGDIOBJ oldFont = ::SelectObject(dc, reinterpret_cast<HFONT>(::GetWindowLongPtrW(hwnd, 0)));
+            SelectedObject font(dc, reinterpret_cast<HFONT>(::GetWindowLongPtrW(hwnd, 0)));
             const Palette& palette = container->Owner().CurrentPalette();
             const COLORREF back = palette.custom ? palette.window : ::GetSysColor(COLOR_BTNFACE);
             const COLORREF line = palette.custom ? palette.border : ::GetSysColor(COLOR_BTNSHADOW);
@@ -81,9 +82,7 @@ LRESULT CALLBACK ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
             } else if (container->Definition().flags & Framed) {
                 ::FrameRect(dc, &rect, lineBrush);
             }
-            ::SelectObject(dc, oldFont);
         }
-        ::EndPaint(hwnd, &paint);
         return 0;
     }
     default:
