@@ -52,6 +52,12 @@ public:
 protected:
     friend class Form;
     virtual void CaptionChanged() {}
+    // Sees each message of the form's window before the window does; true
+    // when it handled the message, with `result` its answer.
+    virtual bool HandleFormMessage(UINT /*message*/, WPARAM /*wParam*/, LPARAM /*lParam*/, LRESULT& /*result*/)
+    {
+        return false;
+    }
 
     std::wstring caption_;
     std::wstring hint_;

@@ -469,6 +469,11 @@ LRESULT Form::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
 {
     HWND self = hwnd_;
     LRESULT result = 0;
+    for (const auto& component : components_) {
+        if (component->HandleFormMessage(message, wParam, lParam, result)) {
+            return result;
+        }
+    }
     if (HandleMessage(message, wParam, lParam, result)) {
         return result;
     }

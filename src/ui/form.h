@@ -92,7 +92,8 @@ public:
     std::function<void(bool& allow)> onClose;
 
 protected:
-    // Messages the window handles itself; return true when handled.
+    // Messages the window handles itself, after its components had them;
+    // return true when handled.
     virtual bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
 private:
