@@ -21,8 +21,6 @@ std::vector<Form*>& FormList()
     return forms;
 }
 
-bool g_terminated = false;
-
 // Keyboard navigation (Tab, Enter, Escape) inside the program's windows.
 bool PreTranslate(MSG& msg)
 {
@@ -65,7 +63,6 @@ void ProcessMessages()
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
-            g_terminated = true;
             ::PostQuitMessage(static_cast<int>(msg.wParam));
             return;
         }
@@ -85,19 +82,12 @@ int Run()
             ::DispatchMessageW(&msg);
         }
     }
-    g_terminated = true;
     return static_cast<int>(msg.wParam);
 }
 
 void Terminate(int exitCode)
 {
-    g_terminated = true;
     ::PostQuitMessage(exitCode);
-}
-
-bool Terminated()
-{
-    return g_terminated;
 }
 
 namespace {

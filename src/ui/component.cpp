@@ -90,11 +90,7 @@ bool Component::SetText(std::wstring_view property, std::wstring_view value)
 
 // Control
 
-Control::Control(Form& owner, const ComponentDef& def)
-    : Component(owner, def), bounds_(def.bounds), visible_((def.flags & Hidden) == 0),
-      enabled_((def.flags & Disabled) == 0)
-{
-}
+Control::Control(Form& owner, const ComponentDef& def) : Component(owner, def) {}
 
 Control::~Control()
 {
@@ -106,10 +102,10 @@ Control::~Control()
 HWND Control::CreateChild(HWND parent, const wchar_t* windowClass, DWORD style, DWORD exStyle, std::wstring_view text)
 {
     style |= WS_CHILD | WS_CLIPSIBLINGS;
-    if (visible_) {
+    if (Visible()) {
         style |= WS_VISIBLE;
     }
-    if (!enabled_) {
+    if (!Enabled()) {
         style |= WS_DISABLED;
     }
     const std::wstring title(text);
@@ -136,32 +132,6 @@ void Control::CaptionChanged()
     if (hwnd_ != nullptr) {
         ::SetWindowTextW(hwnd_, caption_.c_str());
     }
-}
-
-void Control::SetVisible(bool visible)
-{
-    if (visible_ == visible) {
-        return;
-    }
-    visible_ = visible;
-    if (hwnd_ != nullptr) {
-        ::ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
-        Owner().Layout();
-    }
-}
-
-void Control::SetEnabled(bool enabled)
-{
-    enabled_ = enabled;
-    if (hwnd_ != nullptr) {
-        ::EnableWindow(hwnd_, enabled ? TRUE : FALSE);
-    }
-}
-
-void Control::SetDesignBounds(const Bounds& bounds)
-{
-    bounds_ = bounds;
-    Owner().Layout();
 }
 
 // Label
@@ -576,12 +546,6 @@ Timer::~Timer()
 void Timer::SetEnabled(bool enabled)
 {
     enabled_ = enabled;
-    Arm();
-}
-
-void Timer::SetInterval(UINT milliseconds)
-{
-    interval_ = milliseconds;
     Arm();
 }
 

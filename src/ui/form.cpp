@@ -232,16 +232,6 @@ Component* Form::FindComponent(std::wstring_view name) const
     return nullptr;
 }
 
-MenuItem* Form::FindMenuItem(UINT id) const
-{
-    for (const auto& component : components_) {
-        if (auto* item = dynamic_cast<MenuItem*>(component.get()); item != nullptr && item->Id() == id) {
-            return item;
-        }
-    }
-    return nullptr;
-}
-
 bool Form::HandleShortcut(UINT virtualKey)
 {
     if (virtualKey < VK_F1 || virtualKey > VK_F12) {

@@ -62,7 +62,6 @@ public:
     // Shows the window modally: its owner is disabled and a message loop runs
     // until Close(). Returns the modal result.
     int ShowModal();
-    [[nodiscard]] bool InModalLoop() const noexcept { return modal_; }
     // Asks the window to close, as the caption's close button does.
     void Close();
     void SetModalResult(int result) noexcept { modalResult_ = result; }
@@ -79,13 +78,12 @@ public:
     // Background brush of the window and its panels.
     [[nodiscard]] HBRUSH BackgroundBrush() const;
 
-    // Re-applies positions and sizes after a change of visibility or bounds.
+    // Places the controls for the client area's size and the DPI (ui/layout.h).
     void Layout();
     UINT NextCommandId() noexcept { return nextCommandId_++; }
     // Runs the enabled menu item whose shortcut is this key (F1 to F12, no
     // modifier). Returns whether one ran.
     bool HandleShortcut(UINT virtualKey);
-    [[nodiscard]] MenuItem* FindMenuItem(UINT id) const;
 
     std::function<void()> onShow;
     // Runs before the window closes; set `allow` to false to keep it.

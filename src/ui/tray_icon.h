@@ -23,7 +23,6 @@ public:
     [[nodiscard]] bool Added() const noexcept { return added_; }
     // The icon shown; not owned.
     void SetIcon(HICON icon);
-    [[nodiscard]] HICON Icon() const noexcept { return icon_; }
 
     // What one WM_APP_TRAYICON message reports; the form routes them here.
     void HandleCallback(WPARAM wParam, LPARAM lParam);
