@@ -13,6 +13,8 @@
 #include <commctrl.h>
 #include <dwmapi.h>
 
+#include <algorithm>
+
 
 namespace merovane::ui {
 
