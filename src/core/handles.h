@@ -112,6 +112,26 @@ struct gdi_font {
     static void close(pointer value) noexcept { ::DeleteObject(value); }
 };
 
+struct gdi_pen {
+    using pointer = HPEN;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { ::DeleteObject(value); }
+};
+
+struct gdi_bitmap {
+    using pointer = HBITMAP;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { ::DeleteObject(value); }
+};
+
+// A device context made with CreateCompatibleDC or CreateDC; one from GetDC
+// is released to its window instead (ui/gdi.h).
+struct gdi_dc {
+    using pointer = HDC;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { ::DeleteDC(value); }
+};
+
 struct cotaskmem {
     using pointer = void*;
     static pointer invalid() noexcept { return nullptr; }
@@ -127,6 +147,11 @@ using unique_find = unique_any<handle_traits::find_file>;
 using unique_hicon = unique_any<handle_traits::hicon>;
 using unique_hmenu = unique_any<handle_traits::hmenu>;
 using unique_hwnd = unique_any<handle_traits::hwnd>;
+using unique_hbrush = unique_any<handle_traits::gdi_brush>;
+using unique_hfont = unique_any<handle_traits::gdi_font>;
+using unique_hpen = unique_any<handle_traits::gdi_pen>;
+using unique_hbitmap = unique_any<handle_traits::gdi_bitmap>;
+using unique_hdc = unique_any<handle_traits::gdi_dc>;
 using unique_cotaskmem = unique_any<handle_traits::cotaskmem>;
 
 } // namespace merovane

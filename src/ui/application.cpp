@@ -1,6 +1,7 @@
 #include "ui/application.h"
 
 #include "ui/form.h"
+#include "ui/screen.h"
 
 #include <windows.h>
 
@@ -19,8 +20,6 @@ std::vector<Form*>& FormList()
     static std::vector<Form*> forms;
     return forms;
 }
-
-bool g_terminated = false;
 
 // Keyboard navigation (Tab, Enter, Escape) inside the program's windows.
 bool PreTranslate(MSG& msg)
@@ -64,7 +63,6 @@ void ProcessMessages()
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
-            g_terminated = true;
             ::PostQuitMessage(static_cast<int>(msg.wParam));
             return;
         }
@@ -84,19 +82,12 @@ int Run()
             ::DispatchMessageW(&msg);
         }
     }
-    g_terminated = true;
     return static_cast<int>(msg.wParam);
 }
 
 void Terminate(int exitCode)
 {
-    g_terminated = true;
     ::PostQuitMessage(exitCode);
-}
-
-bool Terminated()
-{
-    return g_terminated;
 }
 
 namespace {
@@ -176,16 +167,7 @@ thread_local HHOOK g_centreHook = nullptr;
 LRESULT CALLBACK CentreOnActivate(int code, WPARAM wParam, LPARAM lParam)
 {
     if (code == HCBT_ACTIVATE) {
-        auto box = reinterpret_cast<HWND>(wParam);
-        RECT rect;
-        ::GetWindowRect(box, &rect);
-        MONITORINFO monitor{};
-        monitor.cbSize = sizeof(monitor);
-        ::GetMonitorInfoW(::MonitorFromWindow(box, MONITOR_DEFAULTTOPRIMARY), &monitor);
-        const RECT& work = monitor.rcWork;
-        ::SetWindowPos(box, nullptr, work.left + (work.right - work.left - (rect.right - rect.left)) / 2,
-                       work.top + (work.bottom - work.top - (rect.bottom - rect.top)) / 2, 0, 0,
-                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        CentreOnWorkArea(reinterpret_cast<HWND>(wParam));
         HHOOK hook = std::exchange(g_centreHook, nullptr);
         ::UnhookWindowsHookEx(hook);
         return 0;

@@ -28,7 +28,6 @@ void ProcessMessages();
 // The main message loop; returns the exit code.
 int Run();
 void Terminate(int exitCode = 0);
-[[nodiscard]] bool Terminated();
 
 // Applies a visual style to every window of the program, menus included.
 void SetStyle(Style style);

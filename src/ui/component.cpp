@@ -1,6 +1,8 @@
 #include "ui/component.h"
 
+#include "ui/com_ptr.h"
 #include "ui/form.h"
+#include "ui/gdi.h"
 #include "ui/style.h"
 
 #include <commctrl.h>
@@ -25,9 +27,9 @@ void AnnotateCheckState(HWND hwnd, Kind kind, bool checked)
     if (hwnd == nullptr) {
         return;
     }
-    IAccPropServices* services = nullptr;
+    com_ptr<IAccPropServices> services;
     if (FAILED(::CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
-                                  reinterpret_cast<void**>(&services)))) {
+                                  services.put_void()))) {
         return; // no COM on this thread, or no accessibility services
     }
     VARIANT value{};
@@ -36,7 +38,6 @@ void AnnotateCheckState(HWND hwnd, Kind kind, bool checked)
     services->SetHwndProp(hwnd, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_ROLE, value);
     value.lVal = STATE_SYSTEM_FOCUSABLE | (checked ? STATE_SYSTEM_CHECKED : 0);
     services->SetHwndProp(hwnd, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_STATE, value);
-    services->Release();
 }
 
 // The owner-drawn boxes answer BM_GETCHECK as native ones do.
@@ -89,11 +90,7 @@ bool Component::SetText(std::wstring_view property, std::wstring_view value)
 
 // Control
 
-Control::Control(Form& owner, const ComponentDef& def)
-    : Component(owner, def), bounds_(def.bounds), visible_((def.flags & Hidden) == 0),
-      enabled_((def.flags & Disabled) == 0)
-{
-}
+Control::Control(Form& owner, const ComponentDef& def) : Component(owner, def) {}
 
 Control::~Control()
 {
@@ -105,10 +102,10 @@ Control::~Control()
 HWND Control::CreateChild(HWND parent, const wchar_t* windowClass, DWORD style, DWORD exStyle, std::wstring_view text)
 {
     style |= WS_CHILD | WS_CLIPSIBLINGS;
-    if (visible_) {
+    if (Visible()) {
         style |= WS_VISIBLE;
     }
-    if (!enabled_) {
+    if (!Enabled()) {
         style |= WS_DISABLED;
     }
     const std::wstring title(text);
@@ -135,32 +132,6 @@ void Control::CaptionChanged()
     if (hwnd_ != nullptr) {
         ::SetWindowTextW(hwnd_, caption_.c_str());
     }
-}
-
-void Control::SetVisible(bool visible)
-{
-    if (visible_ == visible) {
-        return;
-    }
-    visible_ = visible;
-    if (hwnd_ != nullptr) {
-        ::ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
-        Owner().Layout();
-    }
-}
-
-void Control::SetEnabled(bool enabled)
-{
-    enabled_ = enabled;
-    if (hwnd_ != nullptr) {
-        ::EnableWindow(hwnd_, enabled ? TRUE : FALSE);
-    }
-}
-
-void Control::SetDesignBounds(const Bounds& bounds)
-{
-    bounds_ = bounds;
-    Owner().Layout();
 }
 
 // Label
@@ -402,37 +373,6 @@ void RadioButton::OnCommand(WORD code)
     }
 }
 
-// Container
-
-int Container::Inset() const noexcept
-{
-    return GetKind() == Kind::TabControl && (Definition().flags & Framed) ? 2 : 0;
-}
-
-void Container::CreateWindowIn(HWND parent)
-{
-    CreateChild(parent, L"MerovaneContainer", WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, caption_);
-    ::InvalidateRect(hwnd_, nullptr, TRUE);
-}
-
-TabControl::TabControl(Form& owner, const ComponentDef& def) : Container(owner, def)
-{
-    std::wstring_view items = def.items;
-    while (!items.empty()) {
-        const size_t end = items.find(L'\n');
-        tabs_.emplace_back(items.substr(0, end));
-        items = end == std::wstring_view::npos ? std::wstring_view() : items.substr(end + 1);
-    }
-}
-
-void TabControl::SetTabs(std::vector<std::wstring> tabs)
-{
-    tabs_ = std::move(tabs);
-    if (hwnd_ != nullptr) {
-        ::InvalidateRect(hwnd_, nullptr, TRUE);
-    }
-}
-
 // StatusBar
 
 void StatusBar::CreateWindowIn(HWND parent)
@@ -460,8 +400,8 @@ LRESULT CALLBACK StatusBar::StyledPaint(HWND hwnd, UINT message, WPARAM wParam, 
         return 1;
     }
     if (palette.custom && message == WM_PAINT) {
-        PAINTSTRUCT paint;
-        HDC dc = ::BeginPaint(hwnd, &paint);
+        PaintDC paint(hwnd);
+        HDC dc = paint.get();
         RECT rect;
         ::GetClientRect(hwnd, &rect);
         ::SetDCBrushColor(dc, palette.window);
@@ -469,15 +409,13 @@ LRESULT CALLBACK StatusBar::StyledPaint(HWND hwnd, UINT message, WPARAM wParam, 
         RECT line{rect.left, rect.top, rect.right, rect.top + 1};
         ::SetDCBrushColor(dc, palette.border);
         ::FillRect(dc, &line, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
-        HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(hwnd, WM_GETFONT, 0, 0)));
+        SelectedObject font(dc, reinterpret_cast<HFONT>(::SendMessageW(hwnd, WM_GETFONT, 0, 0)));
         RECT text = rect;
         text.left += self->Owner().Scale(4);
         ::SetBkMode(dc, TRANSPARENT);
         ::SetTextColor(dc, palette.text);
         ::DrawTextW(dc, self->text_.c_str(), static_cast<int>(self->text_.size()), &text,
                     DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-        ::SelectObject(dc, old);
-        ::EndPaint(hwnd, &paint);
         return 0;
     }
     if (message == WM_NCDESTROY) {
@@ -572,29 +510,21 @@ void ProgressBar::SetMaximum(int maximum)
 
 // Image
 
-Image::~Image()
-{
-    if (icon_ != nullptr) {
-        ::DestroyIcon(icon_);
-    }
-}
-
 void Image::CreateWindowIn(HWND parent)
 {
     CreateChild(parent, WC_STATICW, SS_ICON | SS_CENTERIMAGE | SS_REALSIZECONTROL);
-    if (icon_ != nullptr) {
-        ::SendMessageW(hwnd_, STM_SETICON, reinterpret_cast<WPARAM>(icon_), 0);
+    if (icon_) {
+        ::SendMessageW(hwnd_, STM_SETICON, reinterpret_cast<WPARAM>(icon_.get()), 0);
     }
 }
 
 void Image::SetIcon(HICON icon)
 {
-    if (icon_ != nullptr && icon_ != icon) {
-        ::DestroyIcon(icon_);
+    if (icon != icon_.get()) {
+        icon_.reset(icon);
     }
-    icon_ = icon;
     if (hwnd_ != nullptr) {
-        ::SendMessageW(hwnd_, STM_SETICON, reinterpret_cast<WPARAM>(icon_), 0);
+        ::SendMessageW(hwnd_, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
     }
 }
 
@@ -616,12 +546,6 @@ Timer::~Timer()
 void Timer::SetEnabled(bool enabled)
 {
     enabled_ = enabled;
-    Arm();
-}
-
-void Timer::SetInterval(UINT milliseconds)
-{
-    interval_ = milliseconds;
     Arm();
 }
 

@@ -6,6 +6,8 @@
 
 #include "ui/form_definition.h"
 
+#include "core/handles.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -50,6 +52,12 @@ public:
 protected:
     friend class Form;
     virtual void CaptionChanged() {}
+    // Sees each message of the form's window before the window does; true
+    // when it handled the message, with `result` its answer.
+    virtual bool HandleFormMessage(UINT /*message*/, WPARAM /*wParam*/, LPARAM /*lParam*/, LRESULT& /*result*/)
+    {
+        return false;
+    }
 
     std::wstring caption_;
     std::wstring hint_;
@@ -73,14 +81,12 @@ public:
     [[nodiscard]] bool HasCaption() const override { return true; }
     [[nodiscard]] bool HasHint() const override { return true; }
 
-    [[nodiscard]] bool Visible() const noexcept { return visible_; }
-    void SetVisible(bool visible);
-    [[nodiscard]] bool Enabled() const noexcept { return enabled_; }
-    void SetEnabled(bool enabled);
+    // As the definition says; the layout counts on shown controls staying shown.
+    [[nodiscard]] bool Visible() const noexcept { return (Definition().flags & Hidden) == 0; }
+    [[nodiscard]] bool Enabled() const noexcept { return (Definition().flags & Disabled) == 0; }
 
     // Position in 96-DPI units inside the parent's client area.
-    [[nodiscard]] const Bounds& DesignBounds() const noexcept { return bounds_; }
-    void SetDesignBounds(const Bounds& bounds);
+    [[nodiscard]] const Bounds& DesignBounds() const noexcept { return Definition().bounds; }
 
     // Notifications the form reflects back to the control that sent them.
     virtual void OnCommand(WORD /*code*/) {}
@@ -109,9 +115,6 @@ protected:
 
     HWND hwnd_ = nullptr;
     int id_ = 0;
-    Bounds bounds_;
-    bool visible_;
-    bool enabled_;
 };
 
 class Label : public Control {
@@ -141,7 +144,6 @@ public:
     ~SpeedButton() override;
     void OnCommand(WORD code) override;
     bool DrawItem(const DRAWITEMSTRUCT& item) override;
-    [[nodiscard]] bool Down() const noexcept { return down_; }
     void SetDown(bool down);
     void Click();
 
@@ -262,17 +264,15 @@ private:
 class Image : public Control {
 public:
     using Control::Control;
-    ~Image() override;
     [[nodiscard]] bool HasCaption() const override { return false; }
     // Takes ownership of the icon.
     void SetIcon(HICON icon);
-    [[nodiscard]] HICON Icon() const noexcept { return icon_; }
 
 protected:
     void CreateWindowIn(HWND parent) override;
 
 private:
-    HICON icon_ = nullptr;
+    unique_hicon icon_;
 };
 
 // A timer of the form's window; onTimer runs on the user-interface thread.
@@ -282,8 +282,6 @@ public:
     ~Timer() override;
     [[nodiscard]] bool Enabled() const noexcept { return enabled_; }
     void SetEnabled(bool enabled);
-    [[nodiscard]] UINT Interval() const noexcept { return interval_; }
-    void SetInterval(UINT milliseconds);
     [[nodiscard]] UINT_PTR Id() const noexcept { return id_; }
 
     std::function<void()> onTimer;

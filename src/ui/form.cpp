@@ -1,8 +1,11 @@
 #include "ui/form.h"
 
 #include "ui/application.h"
+#include "ui/dpi.h"
+#include "ui/layout.h"
 #include "ui/list_view.h"
 #include "ui/menu.h"
+#include "ui/screen.h"
 #include "ui/tray_icon.h"
 
 #include "core/error.h"
@@ -10,12 +13,12 @@
 #include <commctrl.h>
 #include <dwmapi.h>
 
+#include <algorithm>
+
 
 namespace merovane::ui {
 
 namespace {
-
-constexpr wchar_t kContainerClass[] = L"MerovaneContainer";
 
 bool NamesEqual(std::wstring_view a, std::wstring_view b)
 {
@@ -61,100 +64,10 @@ LRESULT ResultAfterFailure(HWND hwnd, UINT message)
     }
 }
 
-// Group boxes and panels: real parents of their controls. They pass control
-// notifications on to the window, which reflects them to the controls.
-LRESULT CALLBACK ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept
-{
-    switch (message) {
-    case WM_COMMAND:
-    case WM_NOTIFY:
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-    case WM_DRAWITEM:
-    case WM_MEASUREITEM:
-        return ::SendMessageW(::GetAncestor(hwnd, GA_ROOT), message, wParam, lParam);
-    case WM_SETFONT:
-        ::SetWindowLongPtrW(hwnd, 0, static_cast<LONG_PTR>(wParam));
-        if (LOWORD(lParam)) {
-            ::InvalidateRect(hwnd, nullptr, TRUE);
-        }
-        return 0;
-    case WM_GETFONT:
-        return ::GetWindowLongPtrW(hwnd, 0);
-    case WM_SETTEXT: {
-        const LRESULT result = ::DefWindowProcW(hwnd, message, wParam, lParam);
-        ::InvalidateRect(hwnd, nullptr, TRUE);
-        return result;
-    }
-    case WM_ERASEBKGND: {
-        RECT rect;
-        ::GetClientRect(hwnd, &rect);
-        const auto* container = reinterpret_cast<const Container*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        ::FillRect(reinterpret_cast<HDC>(wParam), &rect,
-                   container != nullptr ? container->Owner().BackgroundBrush() : ::GetSysColorBrush(COLOR_BTNFACE));
-        return 1;
-    }
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        HDC dc = ::BeginPaint(hwnd, &paint);
-        RECT rect;
-        ::GetClientRect(hwnd, &rect);
-        const auto* container = reinterpret_cast<const Container*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        if (container != nullptr) {
-            HGDIOBJ oldFont = ::SelectObject(dc, reinterpret_cast<HFONT>(::GetWindowLongPtrW(hwnd, 0)));
-            const Palette& palette = container->Owner().CurrentPalette();
-            const COLORREF back = palette.custom ? palette.window : ::GetSysColor(COLOR_BTNFACE);
-            const COLORREF line = palette.custom ? palette.border : ::GetSysColor(COLOR_BTNSHADOW);
-            ::SetDCBrushColor(dc, line);
-            HBRUSH lineBrush = static_cast<HBRUSH>(::GetStockObject(DC_BRUSH));
-            if (container->GetKind() == Kind::GroupBox) {
-                TEXTMETRICW metrics{};
-                ::GetTextMetricsW(dc, &metrics);
-                RECT frame = rect;
-                frame.top += metrics.tmHeight / 2;
-                if (palette.custom) {
-                    ::FrameRect(dc, &frame, lineBrush);
-                } else {
-                    ::DrawEdge(dc, &frame, EDGE_ETCHED, BF_RECT);
-                }
-                const std::wstring caption = container->Caption();
-                if (!caption.empty()) {
-                    RECT text{metrics.tmAveCharWidth, 0, rect.right - metrics.tmAveCharWidth, metrics.tmHeight};
-                    ::SetBkColor(dc, back);
-                    ::SetTextColor(dc, palette.custom ? palette.text : ::GetSysColor(COLOR_BTNTEXT));
-                    ::SetBkMode(dc, OPAQUE);
-                    ::DrawTextW(dc, (L" " + caption + L" ").c_str(), -1, &text,
-                                DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
-                }
-            } else if (container->Definition().flags & Framed) {
-                ::FrameRect(dc, &rect, lineBrush);
-            }
-            ::SelectObject(dc, oldFont);
-        }
-        ::EndPaint(hwnd, &paint);
-        return 0;
-    }
-    default:
-        return ::DefWindowProcW(hwnd, message, wParam, lParam);
-    }
-}
-
-void RegisterClasses(const std::wstring& formClass, WNDPROC formProc)
+void RegisterFormClass(const std::wstring& formClass, WNDPROC formProc)
 {
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     WNDCLASSEXW info{};
-    if (!::GetClassInfoExW(instance, kContainerClass, &info)) {
-        WNDCLASSEXW container{};
-        container.cbSize = sizeof(container);
-        container.lpfnWndProc = ContainerProc;
-        container.cbWndExtra = sizeof(LONG_PTR);
-        container.hInstance = instance;
-        container.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        container.lpszClassName = kContainerClass;
-        ::RegisterClassExW(&container);
-    }
     if (!::GetClassInfoExW(instance, formClass.c_str(), &info)) {
         WNDCLASSEXW form{};
         form.cbSize = sizeof(form);
@@ -197,15 +110,12 @@ Form::~Form()
         ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
         ::DestroyWindow(hwnd_);
     }
-    for (auto& [key, font] : fonts_) {
-        ::DeleteObject(font);
-    }
 }
 
 void Form::Create(HWND owner)
 {
     const std::wstring className(def_.className);
-    RegisterClasses(className, &Form::WindowProc);
+    RegisterFormClass(className, &Form::WindowProc);
     DWORD exStyle = WS_EX_CONTROLPARENT;
     if (def_.border == Border::Dialog) {
         exStyle |= WS_EX_DLGMODALFRAME;
@@ -219,29 +129,20 @@ void Form::Create(HWND owner)
     if (hwnd_ == nullptr) {
         ThrowLastError();
     }
-    dpi_ = ::GetDpiForWindow(hwnd_);
-    if (dpi_ == 0) {
-        dpi_ = 96;
-    }
+    dpi_ = DpiOf(hwnd_);
     if (def_.roundedCorners) {
         const DWORD round = 2; // DWMWCP_ROUND; older systems ignore the attribute
         ::DwmSetWindowAttribute(hwnd_, 33 /* DWMWA_WINDOW_CORNER_PREFERENCE */, &round, sizeof(round));
     }
 
-    // Designed client size, centred on the work area of the primary monitor.
+    // Designed client size, centred on the work area of its monitor.
     RECT rect{0, 0, Scale(def_.clientWidth), Scale(def_.clientHeight)};
     ::AdjustWindowRectExForDpi(&rect, StyleOf(def_.border), FALSE, exStyle, dpi_);
-    int width = rect.right - rect.left;
-    int height = rect.bottom - rect.top;
-    width = std::max(width, Scale(def_.minWidth));
-    height = std::max(height, Scale(def_.minHeight));
-    RECT work{};
-    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    ::SetWindowPos(hwnd_, nullptr, work.left + (work.right - work.left - width) / 2,
-                   work.top + (work.bottom - work.top - height) / 2, width, height,
-                   SWP_NOZORDER | SWP_NOACTIVATE);
+    const int width = std::max<int>(rect.right - rect.left, Scale(def_.minWidth));
+    const int height = std::max<int>(rect.bottom - rect.top, Scale(def_.minHeight));
+    ::SetWindowPos(hwnd_, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    CentreOnWorkArea(hwnd_);
     CreateComponents();
-    MeasureDesign(nullptr, RECT{0, 0, def_.clientWidth, def_.clientHeight});
     Layout();
     // A window made after a style was chosen wears it too.
     ApplyStyle(application::CurrentStyle());
@@ -312,9 +213,6 @@ void Form::CreateComponents()
         if (auto* control = dynamic_cast<Control*>(component.get())) {
             auto* container = dynamic_cast<Container*>(parent);
             control->CreateWindowIn(container != nullptr ? container->Handle() : hwnd_);
-            if (dynamic_cast<Container*>(control) != nullptr) {
-                ::SetWindowLongPtrW(control->Handle(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(control));
-            }
         }
         if (auto* timer = dynamic_cast<Timer*>(component.get())) {
             timer->Arm();
@@ -331,16 +229,6 @@ Component* Form::FindComponent(std::wstring_view name) const
     for (const auto& component : components_) {
         if (NamesEqual(component->Name(), name)) {
             return component.get();
-        }
-    }
-    return nullptr;
-}
-
-MenuItem* Form::FindMenuItem(UINT id) const
-{
-    for (const auto& component : components_) {
-        if (auto* item = dynamic_cast<MenuItem*>(component.get()); item != nullptr && item->Id() == id) {
-            return item;
         }
     }
     return nullptr;
@@ -472,25 +360,14 @@ void Form::ApplyStyle(Style style)
 
 int Form::Scale(int units) const
 {
-    return ::MulDiv(units, static_cast<int>(dpi_), 96);
+    return ScaleToDpi(units, dpi_);
 }
 
 HFONT Form::FontFor(const ComponentDef& def)
 {
-    FontKey key{std::wstring(def.fontFace.empty() ? def_.fontFace : def.fontFace),
-                def.fontHeight != 0 ? def.fontHeight : def_.fontHeight, (def.flags & Bold) != 0,
-                (def.flags & Link) != 0};
-    for (const auto& [existing, font] : fonts_) {
-        if (existing.face == key.face && existing.height == key.height && existing.bold == key.bold &&
-            existing.underline == key.underline) {
-            return font;
-        }
-    }
-    HFONT font = ::CreateFontW(Scale(key.height), 0, 0, 0, key.bold ? FW_BOLD : FW_NORMAL, FALSE,
-                               key.underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                               CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, key.face.c_str());
-    fonts_.emplace_back(std::move(key), font);
-    return font;
+    return fonts_.Get(def.fontFace.empty() ? def_.fontFace : def.fontFace,
+                      def.fontHeight != 0 ? def.fontHeight : def_.fontHeight, (def.flags & Bold) != 0,
+                      (def.flags & Link) != 0, dpi_);
 }
 
 void Form::Layout()
@@ -498,101 +375,36 @@ void Form::Layout()
     if (hwnd_ == nullptr) {
         return;
     }
-    RECT client;
-    ::GetClientRect(hwnd_, &client);
-    LayoutChildren(nullptr, client);
-}
-
-std::vector<std::pair<Control*, RECT>> Form::Arrange(const Component* parent, RECT area, bool design) const
-{
-    const auto scale = [&](int units) { return design ? units : Scale(units); };
-    const int inset = parent != nullptr ? scale(static_cast<const Container*>(parent)->Inset()) : 0;
-    RECT remaining{area.left + inset, area.top + inset, area.right - inset, area.bottom - inset};
-    const int parentWidth = area.right - area.left;
-    const int parentHeight = area.bottom - area.top;
-    // The size the parent was designed at, for controls anchored to its far edges.
-    SIZE designed{def_.clientWidth, def_.clientHeight};
-    if (parent != nullptr) {
-        const auto found = designSizes_.find(static_cast<const Control*>(parent));
-        designed = found != designSizes_.end() ? found->second : SIZE{parentWidth, parentHeight};
-    }
-
-    std::vector<std::pair<Control*, RECT>> placed;
-    Control* client = nullptr;
+    std::vector<Control*> controls;
+    std::vector<LayoutItem> items;
+    const auto indexOf = [&](const Component* component) {
+        const auto found = std::find(controls.begin(), controls.end(), component);
+        return found != controls.end() ? static_cast<int>(found - controls.begin()) : -1;
+    };
     for (const auto& component : components_) {
         auto* control = dynamic_cast<Control*>(component.get());
-        if (control == nullptr || control->Parent() != parent || !control->Visible()) {
+        if (control == nullptr) {
             continue;
         }
-        const Bounds& b = control->DesignBounds();
-        RECT rect{};
-        switch (control->Definition().align) {
-        case Align::Top:
-            rect = {remaining.left, remaining.top, remaining.right, remaining.top + scale(b.height)};
-            remaining.top = rect.bottom;
-            break;
-        case Align::Bottom:
-            rect = {remaining.left, remaining.bottom - scale(b.height), remaining.right, remaining.bottom};
-            remaining.bottom = rect.top;
-            break;
-        case Align::Left:
-            rect = {remaining.left, remaining.top, remaining.left + scale(b.width), remaining.bottom};
-            remaining.left = rect.right;
-            break;
-        case Align::Right:
-            rect = {remaining.right - scale(b.width), remaining.top, remaining.right, remaining.bottom};
-            remaining.right = rect.left;
-            break;
-        case Align::Client:
-            client = control; // takes what the others leave
-            continue;
-        case Align::None: {
-            const std::uint8_t anchors = control->Definition().anchors;
-            int left = area.left + inset + scale(b.left);
-            int top = area.top + inset + scale(b.top);
-            int right = left + scale(b.width);
-            int bottom = top + scale(b.height);
-            if (anchors & AnchorRight) {
-                right = area.left + parentWidth - scale(designed.cx - b.left - b.width);
-                if (!(anchors & AnchorLeft)) {
-                    left = right - scale(b.width);
-                }
-            }
-            if (anchors & AnchorBottom) {
-                bottom = area.top + parentHeight - scale(designed.cy - b.top - b.height);
-                if (!(anchors & AnchorTop)) {
-                    top = bottom - scale(b.height);
-                }
-            }
-            rect = {left, top, right, bottom};
-            break;
-        }
-        }
-        placed.emplace_back(control, rect);
+        const auto* container = dynamic_cast<const Container*>(control);
+        const int parent = indexOf(control->Parent());
+        controls.push_back(control);
+        items.push_back(LayoutItem{.bounds = control->DesignBounds(),
+                                   .align = control->Definition().align,
+                                   .anchors = control->Definition().anchors,
+                                   .parent = parent,
+                                   .inset = container != nullptr ? container->Inset() : 0,
+                                   // one whose parent is no control has no place
+                                   .visible = control->Visible() && (parent >= 0 || control->Parent() == nullptr)});
     }
-    if (client != nullptr) {
-        placed.emplace_back(client, remaining);
-    }
-    return placed;
-}
-
-void Form::MeasureDesign(const Component* parent, RECT area)
-{
-    for (const auto& [control, rect] : Arrange(parent, area, true)) {
-        designSizes_[control] = SIZE{rect.right - rect.left, rect.bottom - rect.top};
-        if (dynamic_cast<Container*>(control) != nullptr) {
-            MeasureDesign(control, RECT{0, 0, rect.right - rect.left, rect.bottom - rect.top});
-        }
-    }
-}
-
-void Form::LayoutChildren(const Component* parent, RECT area)
-{
-    for (const auto& [control, rect] : Arrange(parent, area, false)) {
-        ::SetWindowPos(control->Handle(), nullptr, rect.left, rect.top, rect.right - rect.left,
-                       rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
-        if (dynamic_cast<Container*>(control) != nullptr) {
-            LayoutChildren(control, RECT{0, 0, rect.right - rect.left, rect.bottom - rect.top});
+    RECT client;
+    ::GetClientRect(hwnd_, &client);
+    const auto placed = ArrangeLayout(items, SIZE{client.right, client.bottom},
+                                      SIZE{def_.clientWidth, def_.clientHeight}, dpi_);
+    for (size_t i = 0; i < controls.size(); ++i) {
+        if (const auto& rect = placed[i]) {
+            ::SetWindowPos(controls[i]->Handle(), nullptr, rect->left, rect->top, rect->right - rect->left,
+                           rect->bottom - rect->top, SWP_NOZORDER | SWP_NOACTIVATE);
         }
     }
 }
@@ -601,10 +413,7 @@ void Form::ApplyDpi(UINT dpi)
 {
     const UINT old = dpi_;
     dpi_ = dpi;
-    for (auto& [key, font] : fonts_) {
-        ::DeleteObject(font);
-    }
-    fonts_.clear();
+    fonts_.Clear();
     for (const auto& component : components_) {
         if (auto* control = dynamic_cast<Control*>(component.get())) {
             control->ApplyFont();
@@ -652,6 +461,11 @@ LRESULT Form::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
 {
     HWND self = hwnd_;
     LRESULT result = 0;
+    for (const auto& component : components_) {
+        if (component->HandleFormMessage(message, wParam, lParam, result)) {
+            return result;
+        }
+    }
     if (HandleMessage(message, wParam, lParam, result)) {
         return result;
     }

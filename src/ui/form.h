@@ -5,6 +5,7 @@
 // monitor, and reflects control notifications back to the controls.
 
 #include "ui/component.h"
+#include "ui/fonts.h"
 #include "ui/form_definition.h"
 #include "ui/style.h"
 
@@ -13,7 +14,6 @@
 #include <windows.h>
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -62,7 +62,6 @@ public:
     // Shows the window modally: its owner is disabled and a message loop runs
     // until Close(). Returns the modal result.
     int ShowModal();
-    [[nodiscard]] bool InModalLoop() const noexcept { return modal_; }
     // Asks the window to close, as the caption's close button does.
     void Close();
     void SetModalResult(int result) noexcept { modalResult_ = result; }
@@ -79,33 +78,26 @@ public:
     // Background brush of the window and its panels.
     [[nodiscard]] HBRUSH BackgroundBrush() const;
 
-    // Re-applies positions and sizes after a change of visibility or bounds.
+    // Places the controls for the client area's size and the DPI (ui/layout.h).
     void Layout();
     UINT NextCommandId() noexcept { return nextCommandId_++; }
     // Runs the enabled menu item whose shortcut is this key (F1 to F12, no
     // modifier). Returns whether one ran.
     bool HandleShortcut(UINT virtualKey);
-    [[nodiscard]] MenuItem* FindMenuItem(UINT id) const;
 
     std::function<void()> onShow;
     // Runs before the window closes; set `allow` to false to keep it.
     std::function<void(bool& allow)> onClose;
 
 protected:
-    // Messages the window handles itself; return true when handled.
+    // Messages the window handles itself, after its components had them;
+    // return true when handled.
     virtual bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
     LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
     void CreateComponents();
-    // Where each visible child of `parent` goes inside `area`: docked ones in
-    // definition order, the client-aligned one in what remains, the others by
-    // their design bounds and anchors. In design units or in pixels.
-    [[nodiscard]] std::vector<std::pair<Control*, RECT>> Arrange(const Component* parent, RECT area,
-                                                                 bool design) const;
-    void MeasureDesign(const Component* parent, RECT area);
-    void LayoutChildren(const Component* parent, RECT area);
     void ApplyDpi(UINT dpi);
     [[nodiscard]] Control* ControlFromHandle(HWND hwnd) const;
 
@@ -118,16 +110,9 @@ private:
     int modalResult_ = 0;
     UINT nextCommandId_ = 100;
     std::vector<std::unique_ptr<Component>> components_;
-    std::map<const Control*, SIZE> designSizes_;
     Style style_ = Style::System;
-    unique_any<handle_traits::gdi_brush> brush_; // containers' sizes at the designed window size
-    struct FontKey {
-        std::wstring face;
-        int height;
-        bool bold;
-        bool underline;
-    };
-    std::vector<std::pair<FontKey, HFONT>> fonts_;
+    unique_hbrush brush_; // the background in a style's colours; none for the system look
+    FontCache fonts_;
 };
 
 } // namespace merovane::ui

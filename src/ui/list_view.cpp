@@ -1,6 +1,8 @@
 #include "ui/list_view.h"
 
+#include "ui/dpi.h"
 #include "ui/form.h"
+#include "ui/gdi.h"
 #include "ui/style.h"
 
 #include <commctrl.h>
@@ -23,11 +25,9 @@ ListView::ListView(Form& owner, const ComponentDef& def) : Control(owner, def)
 
 ListView::~ListView()
 {
-    if (checkImages_ != nullptr) {
-        if (hwnd_ != nullptr) {
-            ListView_SetImageList(hwnd_, nullptr, LVSIL_STATE);
-        }
-        ImageList_Destroy(checkImages_);
+    // The list keeps using a set it holds: it lets go before the set goes.
+    if (checkImages_ && hwnd_ != nullptr) {
+        ListView_SetImageList(hwnd_, nullptr, LVSIL_STATE);
     }
 }
 
@@ -40,30 +40,27 @@ void ListView::UpdateCheckImages()
     // boxes in it; state 1 is the empty box, state 2 the ticked one.
     const Palette& palette = Owner().CurrentPalette();
     const int size = ::GetSystemMetricsForDpi(SM_CXSMICON, Owner().Dpi());
-    HIMAGELIST images = ImageList_Create(size, size, ILC_COLOR32, 2, 0);
-    HDC screen = ::GetDC(nullptr);
-    HDC dc = ::CreateCompatibleDC(screen);
-    for (const bool checked : {false, true}) {
-        HBITMAP bitmap = ::CreateCompatibleBitmap(screen, size, size);
-        HGDIOBJ old = ::SelectObject(dc, bitmap);
-        RECT all{0, 0, size, size};
-        ::SetDCBrushColor(dc, palette.custom ? palette.listBack : ::GetSysColor(COLOR_WINDOW));
-        ::FillRect(dc, &all, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
-        const int box = size * 13 / 16;
-        const RECT glyph{(size - box) / 2, (size - box) / 2, (size - box) / 2 + box, (size - box) / 2 + box};
-        DrawCheckGlyph(dc, glyph, Kind::CheckBox, checked, false, palette, hwnd_);
-        ::SelectObject(dc, old);
-        ImageList_Add(images, bitmap, nullptr);
-        ::DeleteObject(bitmap);
+    unique_himagelist images(ImageList_Create(size, size, ILC_COLOR32, 2, 0));
+    {
+        const WindowDC screen(nullptr);
+        const unique_hdc dc(::CreateCompatibleDC(screen.get()));
+        for (const bool checked : {false, true}) {
+            const unique_hbitmap bitmap(::CreateCompatibleBitmap(screen.get(), size, size));
+            {
+                const SelectedObject drawn(dc.get(), bitmap.get());
+                RECT all{0, 0, size, size};
+                ::SetDCBrushColor(dc.get(), palette.custom ? palette.listBack : ::GetSysColor(COLOR_WINDOW));
+                ::FillRect(dc.get(), &all, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
+                const int box = size * 13 / 16;
+                const RECT glyph{(size - box) / 2, (size - box) / 2, (size - box) / 2 + box, (size - box) / 2 + box};
+                DrawCheckGlyph(dc.get(), glyph, Kind::CheckBox, checked, false, palette, hwnd_);
+            }
+            ImageList_Add(images.get(), bitmap.get(), nullptr); // copies the bitmap, no longer selected
+        }
     }
-    ::DeleteDC(dc);
-    ::ReleaseDC(nullptr, screen);
     // Replaced sets of ours are freed here; the one the list made is left to it.
-    ListView_SetImageList(hwnd_, images, LVSIL_STATE);
-    if (checkImages_ != nullptr) {
-        ImageList_Destroy(checkImages_);
-    }
-    checkImages_ = images;
+    ListView_SetImageList(hwnd_, images.get(), LVSIL_STATE);
+    checkImages_ = std::move(images);
 }
 
 void ListView::CreateWindowIn(HWND parent)
@@ -172,12 +169,11 @@ LRESULT ListView::DrawHeader(NMCUSTOMDRAW& draw)
             RECT text = rect;
             text.left += Owner().Scale(6);
             text.right -= Owner().Scale(4);
-            HGDIOBJ old = ::SelectObject(draw.hdc, reinterpret_cast<HFONT>(::SendMessageW(hwnd_, WM_GETFONT, 0, 0)));
+            const SelectedObject font(draw.hdc, reinterpret_cast<HFONT>(::SendMessageW(hwnd_, WM_GETFONT, 0, 0)));
             ::SetBkMode(draw.hdc, TRANSPARENT);
             ::SetTextColor(draw.hdc, palette.text);
             ::DrawTextW(draw.hdc, columns_[column].caption.c_str(), -1, &text,
                         DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
-            ::SelectObject(draw.hdc, old);
         }
         return CDRF_SKIPDEFAULT;
     }
@@ -208,7 +204,7 @@ void ListView::DpiChanged(UINT oldDpi, UINT newDpi)
     }
     for (int column = 0; column < ColumnCount(); ++column) {
         const int width = ListView_GetColumnWidth(hwnd_, column);
-        ListView_SetColumnWidth(hwnd_, column, ::MulDiv(width, static_cast<int>(newDpi), static_cast<int>(oldDpi)));
+        ListView_SetColumnWidth(hwnd_, column, Rescale(width, oldDpi, newDpi));
     }
 }
 

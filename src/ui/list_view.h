@@ -4,6 +4,7 @@
 // order, with texts for sub-items that have no column; the control shows them.
 
 #include "ui/component.h"
+#include "ui/gdi.h"
 
 #include <commctrl.h>
 
@@ -93,7 +94,7 @@ private:
     std::vector<ListRow> rows_;
     void UpdateCheckImages();
 
-    HIMAGELIST checkImages_ = nullptr; // the row check boxes, drawn in the style
+    unique_himagelist checkImages_; // the row check boxes, drawn in the style
     int minimumColumnWidth_ = 0; // 96-DPI units
     int updateDepth_ = 0;
     bool settingCheck_ = false;

@@ -27,7 +27,6 @@ public:
     [[nodiscard]] bool Checked() const noexcept { return checked_; }
     void SetChecked(bool checked);
     [[nodiscard]] bool RadioItem() const noexcept { return radio_; }
-    [[nodiscard]] int Group() const noexcept { return group_; }
     [[nodiscard]] bool Visible() const noexcept { return visible_; }
     void SetVisible(bool visible) noexcept { visible_ = visible; }
     [[nodiscard]] bool Enabled() const noexcept { return enabled_; }
@@ -38,7 +37,6 @@ public:
     [[nodiscard]] bool LiteralCaption() const noexcept { return literal_; }
 
     [[nodiscard]] const std::vector<MenuItem*>& Items() const noexcept { return items_; }
-    [[nodiscard]] MenuItem* ParentItem() const noexcept { return parentItem_; }
 
     // Entries made at run time (the language list): owned by this item, not
     // components of the form, so neither translated nor judged by the

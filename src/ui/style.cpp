@@ -1,5 +1,9 @@
 #include "ui/style.h"
 
+#include "ui/dpi.h"
+
+#include "ui/gdi.h"
+
 #include "core/handles.h"
 
 #include <uxtheme.h>
@@ -67,12 +71,6 @@ std::wstring TextOf(HWND window)
     return text;
 }
 
-int ScaleFor(HWND window, int units)
-{
-    const UINT dpi = ::GetDpiForWindow(window);
-    return ::MulDiv(units, dpi == 0 ? 96 : static_cast<int>(dpi), 96);
-}
-
 bool HasAllGlyphs(HDC dc, const std::wstring& text)
 {
     std::wstring indices(text.size(), L'\0');
@@ -86,7 +84,7 @@ bool HasAllGlyphs(HDC dc, const std::wstring& text)
 
 // A caption the window's font has no glyphs for (the menu button's "≡" in
 // some fonts) is drawn with a font that has them.
-unique_any<handle_traits::gdi_font> FallbackFont(HDC dc, const std::wstring& text)
+unique_hfont FallbackFont(HDC dc, const std::wstring& text)
 {
     if (HasAllGlyphs(dc, text)) {
         return {};
@@ -96,10 +94,12 @@ unique_any<handle_traits::gdi_font> FallbackFont(HDC dc, const std::wstring& tex
     for (const wchar_t* face : {L"Segoe UI Symbol", L"Segoe UI", L"Arial Unicode MS", L"DejaVu Sans", L"Symbol"}) {
         LOGFONTW candidate = current;
         ::lstrcpynW(candidate.lfFaceName, face, LF_FACESIZE);
-        unique_any<handle_traits::gdi_font> font(::CreateFontIndirectW(&candidate));
-        HGDIOBJ old = ::SelectObject(dc, font.get());
-        const bool fits = HasAllGlyphs(dc, text);
-        ::SelectObject(dc, old);
+        unique_hfont font(::CreateFontIndirectW(&candidate));
+        bool fits = false;
+        {
+            const SelectedObject trial(dc, font.get());
+            fits = HasAllGlyphs(dc, text);
+        }
         if (fits) {
             return font;
         }
@@ -110,7 +110,7 @@ unique_any<handle_traits::gdi_font> FallbackFont(HDC dc, const std::wstring& tex
 void DrawCaption(HDC dc, RECT rect, const std::wstring& text, COLORREF colour, UINT format, bool focus)
 {
     const auto fallback = FallbackFont(dc, text);
-    HGDIOBJ previous = fallback ? ::SelectObject(dc, fallback.get()) : nullptr;
+    const SelectedObject font(dc, fallback.get());
     ::SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, colour);
     ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect, format | DT_NOPREFIX);
@@ -126,9 +126,6 @@ void DrawCaption(HDC dc, RECT rect, const std::wstring& text, COLORREF colour, U
         ::InflateRect(&measured, 1, 1);
         ::DrawFocusRect(dc, &measured);
     }
-    if (previous != nullptr) {
-        ::SelectObject(dc, previous);
-    }
 }
 
 // The system's own look: themed when themes are on, classic otherwise.
@@ -140,7 +137,7 @@ void DrawSystemButton(const DRAWITEMSTRUCT& item, Kind kind, bool checked, bool 
     const bool pressed = down || (item.itemState & ODS_SELECTED) != 0;
     const bool focus = (item.itemState & ODS_FOCUS) != 0 && (item.itemState & ODS_NOFOCUSRECT) == 0;
     ::FillRect(dc, &rect, ::GetSysColorBrush(COLOR_BTNFACE));
-    HTHEME theme = ::IsAppThemed() ? ::OpenThemeData(item.hwndItem, L"BUTTON") : nullptr;
+    const unique_htheme theme(::IsAppThemed() ? ::OpenThemeData(item.hwndItem, L"BUTTON") : nullptr);
     const COLORREF textColour = ::GetSysColor(disabled ? COLOR_GRAYTEXT : COLOR_BTNTEXT);
 
     if (kind == Kind::CheckBox || kind == Kind::RadioButton) {
@@ -151,10 +148,10 @@ void DrawSystemButton(const DRAWITEMSTRUCT& item, Kind kind, bool checked, bool 
         RECT label{glyph.right + ScaleFor(item.hwndItem, 4), rect.top, rect.right, rect.bottom};
         DrawCaption(dc, label, text, textColour, DT_LEFT | DT_VCENTER | DT_SINGLELINE, focus);
     } else {
-        if (theme != nullptr) {
+        if (theme) {
             const int state = disabled ? PBS_DISABLED : pressed ? PBS_PRESSED : focus ? PBS_DEFAULTED : PBS_NORMAL;
             if (kind != Kind::SpeedButton || pressed) {
-                ::DrawThemeBackground(theme, dc, BP_PUSHBUTTON, state, &rect, nullptr);
+                ::DrawThemeBackground(theme.get(), dc, BP_PUSHBUTTON, state, &rect, nullptr);
             }
         } else if (kind != Kind::SpeedButton || pressed) {
             ::DrawFrameControl(dc, &rect, DFC_BUTTON, DFCS_BUTTONPUSH | (pressed ? DFCS_PUSHED : 0));
@@ -165,9 +162,6 @@ void DrawSystemButton(const DRAWITEMSTRUCT& item, Kind kind, bool checked, bool 
             ::OffsetRect(&rect, 1, 1);
         }
         DrawCaption(dc, rect, text, textColour, DT_CENTER | DT_VCENTER | DT_SINGLELINE, focus);
-    }
-    if (theme != nullptr) {
-        ::CloseThemeData(theme);
     }
 }
 
@@ -207,16 +201,15 @@ void DrawCheckGlyph(HDC dc, const RECT& glyph, Kind kind, bool checked, bool dis
                     HWND themeSource)
 {
     if (!palette.custom) {
-        HTHEME theme = ::IsAppThemed() ? ::OpenThemeData(themeSource, L"BUTTON") : nullptr;
-        if (theme != nullptr) {
+        const unique_htheme theme(::IsAppThemed() ? ::OpenThemeData(themeSource, L"BUTTON") : nullptr);
+        if (theme) {
             const int part = kind == Kind::CheckBox ? BP_CHECKBOX : BP_RADIOBUTTON;
             int state = kind == Kind::CheckBox ? static_cast<int>(checked ? CBS_CHECKEDNORMAL : CBS_UNCHECKEDNORMAL)
                                                : static_cast<int>(checked ? RBS_CHECKEDNORMAL : RBS_UNCHECKEDNORMAL);
             if (disabled) {
                 state += 3; // the *DISABLED states follow NORMAL, HOT, PRESSED
             }
-            ::DrawThemeBackground(theme, dc, part, state, &glyph, nullptr);
-            ::CloseThemeData(theme);
+            ::DrawThemeBackground(theme.get(), dc, part, state, &glyph, nullptr);
         } else {
             UINT flags = kind == Kind::CheckBox ? DFCS_BUTTONCHECK : DFCS_BUTTONRADIO;
             flags |= (checked ? DFCS_CHECKED : 0) | (disabled ? DFCS_INACTIVE : 0);
@@ -226,8 +219,8 @@ void DrawCheckGlyph(HDC dc, const RECT& glyph, Kind kind, bool checked, bool dis
         return;
     }
     const COLORREF edge = checked ? palette.accent : palette.text;
-    HGDIOBJ oldPen = ::SelectObject(dc, ::GetStockObject(DC_PEN));
-    HGDIOBJ oldBrush = ::SelectObject(dc, ::GetStockObject(DC_BRUSH));
+    const SelectedObject pen(dc, ::GetStockObject(DC_PEN));
+    const SelectedObject brush(dc, ::GetStockObject(DC_BRUSH));
     ::SetDCPenColor(dc, disabled ? palette.disabledText : edge);
     const int w = glyph.right - glyph.left;
     if (kind == Kind::CheckBox) {
@@ -257,8 +250,6 @@ void DrawCheckGlyph(HDC dc, const RECT& glyph, Kind kind, bool checked, bool dis
             ::Ellipse(dc, glyph.left + inset, glyph.top + inset, glyph.right - inset, glyph.bottom - inset);
         }
     }
-    ::SelectObject(dc, oldBrush);
-    ::SelectObject(dc, oldPen);
 }
 
 const Palette& PaletteFor(Style style)

@@ -8,7 +8,10 @@
 
 namespace merovane::ui {
 
-TrayIcon::TrayIcon(Form& owner, const ComponentDef& def) : Component(owner, def) {}
+TrayIcon::TrayIcon(Form& owner, const ComponentDef& def)
+    : Component(owner, def), taskbarCreated_(::RegisterWindowMessageW(L"TaskbarCreated"))
+{
+}
 
 TrayIcon::~TrayIcon()
 {
@@ -63,6 +66,22 @@ void TrayIcon::SetHint(std::wstring_view hint)
     if (added_) {
         Notify(NIM_MODIFY, NIF_TIP | NIF_SHOWTIP);
     }
+}
+
+bool TrayIcon::HandleFormMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
+    if (message == WM_APP_TRAYICON) {
+        HandleCallback(wParam, lParam);
+        result = 0;
+        return true;
+    }
+    // The icon went with the old taskbar; one that was shown is shown again.
+    if (message == taskbarCreated_ && taskbarCreated_ != 0 && added_) {
+        Add();
+        result = 0;
+        return true;
+    }
+    return false;
 }
 
 void TrayIcon::HandleCallback(WPARAM wParam, LPARAM lParam)

@@ -1,7 +1,8 @@
 #pragma once
 
 // The notification-area icon: one per window that owns it. Its tooltip is the
-// component's Hint.
+// component's Hint. It answers its own messages in the window: the mouse and
+// keyboard events on it, and Explorer's restart, which brings it back.
 
 #include "ui/component.h"
 
@@ -22,9 +23,8 @@ public:
     [[nodiscard]] bool Added() const noexcept { return added_; }
     // The icon shown; not owned.
     void SetIcon(HICON icon);
-    [[nodiscard]] HICON Icon() const noexcept { return icon_; }
 
-    // Called by the owner for its WM_APP_TRAYICON messages.
+    // What one WM_APP_TRAYICON message reports; the form routes them here.
     void HandleCallback(WPARAM wParam, LPARAM lParam);
 
     std::function<void()> onMouseMove;
@@ -33,8 +33,13 @@ public:
     std::function<void()> onSelect;
     std::function<void(POINT screenPoint)> onRightClick;
 
+protected:
+    bool HandleFormMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
 private:
     bool Notify(DWORD message, UINT flags);
+
+    UINT taskbarCreated_; // the message Explorer broadcasts when it has made a new taskbar
 
     HICON icon_ = nullptr;
     bool added_ = false;
