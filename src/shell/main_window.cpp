@@ -15,6 +15,7 @@
 #include "ui/list_view.h"
 #include "ui/menu.h"
 #include "ui/messages.h"
+#include "ui/screen.h"
 #include "ui/tray_icon.h"
 
 #include <commctrl.h>
@@ -92,7 +93,6 @@ void MainWindow::Initialize()
         trayImages_[i].reset(static_cast<HICON>(
             ::LoadImageW(::GetModuleHandleW(nullptr), images[i], IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
     }
-    taskbarCreated_ = ::RegisterWindowMessageW(L"TaskbarCreated");
     SetTrayImage(0);
     tray_->Add();
 
@@ -588,12 +588,8 @@ void MainWindow::Terminate()
     }
 }
 
-bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
 {
-    if (message == taskbarCreated_ && taskbarCreated_ != 0) {
-        tray_->Add(); // Explorer restarted: the icon is gone with the old taskbar
-        return false;
-    }
     if (message == ActivationMessage()) {
         ShowFromTray(); // a second start of the program
         result = 0;
@@ -603,10 +599,6 @@ bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
     case ui::WM_APP_RELOADLIST:
         reloadPosted_ = false;
         ReloadList();
-        result = 0;
-        return true;
-    case ui::WM_APP_TRAYICON:
-        tray_->HandleCallback(wParam, lParam);
         result = 0;
         return true;
     case WM_SYSCOMMAND:
@@ -681,12 +673,7 @@ void MainWindow::ApplyOptions()
     const int width = stored.width.value_or(window.right - window.left);
     ::SetWindowPos(Handle(), nullptr, 0, 0, std::max(width, Scale(Definition().minWidth)),
                    std::max(height, Scale(Definition().minHeight)), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    RECT work{};
-    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    ::GetWindowRect(Handle(), &window);
-    ::SetWindowPos(Handle(), nullptr, work.left + (work.right - work.left - (window.right - window.left)) / 2,
-                   work.top + (work.bottom - work.top - (window.bottom - window.top)) / 2, 0, 0,
-                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ui::CentreOnWorkArea(Handle());
 }
 
 WindowPlacement MainWindow::Placement() const

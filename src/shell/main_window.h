@@ -144,7 +144,6 @@ private:
     bool prioritySet_ = false;
     unique_hicon trayImages_[3];
     int trayImage_ = 0;
-    UINT taskbarCreated_ = 0;
 };
 
 } // namespace merovane

@@ -144,6 +144,8 @@ public:
     ~SpeedButton() override;
     void OnCommand(WORD code) override;
     bool DrawItem(const DRAWITEMSTRUCT& item) override;
+    // Shown pressed, as a button that marks an open menu.
+    [[nodiscard]] bool Down() const noexcept { return down_; }
     void SetDown(bool down);
     void Click();
 

@@ -24,9 +24,6 @@ public:
     // The icon shown; not owned.
     void SetIcon(HICON icon);
 
-    // What one WM_APP_TRAYICON message reports; the form routes them here.
-    void HandleCallback(WPARAM wParam, LPARAM lParam);
-
     std::function<void()> onMouseMove;
     std::function<void()> onDblClick;
     // The icon was opened from the keyboard.
@@ -37,6 +34,8 @@ protected:
     bool HandleFormMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
 private:
+    // What one WM_APP_TRAYICON message reports.
+    void HandleCallback(WPARAM wParam, LPARAM lParam);
     bool Notify(DWORD message, UINT flags);
 
     UINT taskbarCreated_; // the message Explorer broadcasts when it has made a new taskbar

@@ -277,9 +277,15 @@ TEST_F(MainWindowTest, TheTrayIconLivesFromStartToExit)
     // The test executable has no version resource: an empty description and version.
     EXPECT_EQ(tray.Hint(), L"\r " + ArchitectureLabel());
 
-    // Explorer restarted: the icon is added to the new taskbar.
-    tray.Remove();
+    // Explorer restarted: the icon went with the old taskbar and is added to
+    // the new one.
+    NOTIFYICONDATAW gone{};
+    gone.cbSize = sizeof(gone);
+    gone.hWnd = p.Main().Handle();
+    gone.uID = 1;
+    ASSERT_TRUE(::Shell_NotifyIconW(NIM_DELETE, &gone));
     ::SendMessageW(p.Main().Handle(), ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(::Shell_NotifyIconW(NIM_MODIFY, &gone)); // there again
     EXPECT_TRUE(tray.Added());
 
     p.Main().onTerminate = [] {};
