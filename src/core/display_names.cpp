@@ -39,7 +39,7 @@ std::wstring GetDisplayNameFromRegistry(std::wstring_view guid)
     return {};
 }
 
-std::wstring GetCorrectDisplayNameFromIconGuid(std::wstring_view guid, const IniFile& language)
+std::wstring DisplayNameForIconGuid(std::wstring_view guid, const IniFile& language)
 {
     if (guid.empty()) {
         return {}; // a "=Text" line in the language file names no entry
@@ -54,7 +54,7 @@ std::wstring GetCorrectDisplayNameFromIconGuid(std::wstring_view guid, const Ini
     return name;
 }
 
-std::wstring GetCorrectDisplayNameFromIconGuid(std::wstring_view guid, const LocalePaths& paths)
+std::wstring DisplayNameForIconGuid(std::wstring_view guid, const LocalePaths& paths)
 {
     IniFile language;
     const std::wstring file = paths.LanguageFile(paths.ActiveLanguage());
@@ -62,7 +62,7 @@ std::wstring GetCorrectDisplayNameFromIconGuid(std::wstring_view guid, const Loc
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         language = IniFile::Load(file);
     }
-    return GetCorrectDisplayNameFromIconGuid(guid, language);
+    return DisplayNameForIconGuid(guid, language);
 }
 
 } // namespace merovane

@@ -166,7 +166,7 @@ IconEntry ReadEntry(const RegistryAccessor& registry, const std::wstring& keyNam
     }
     if (entry.displayName.empty()) {
         try {
-            entry.displayName = GetCorrectDisplayNameFromIconGuid(guid, language);
+            entry.displayName = DisplayNameForIconGuid(guid, language);
         } catch (const std::exception&) {
             entry.displayName.clear();
         }

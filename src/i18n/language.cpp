@@ -195,7 +195,7 @@ LanguageMenu::LanguageMenu(ui::MenuItem& menu, std::function<LocalePaths()> path
 {
 }
 
-void LanguageMenu::LoadLanguage()
+void LanguageMenu::RebuildMenu()
 {
     const LocalePaths paths = paths_();
     active_ = paths.ActiveLanguage();
@@ -205,14 +205,14 @@ void LanguageMenu::LoadLanguage()
         const std::wstring displayName = LanguageDisplayName(paths.languageDirectory + name, baseName);
         ui::MenuItem& item = menu_.AddItem(LanguageMenuCaption(baseName, displayName), true, true);
         item.SetLiteralCaption(true);
-        item.onClick = [this](ui::MenuItem& sender) { LanguageMenuItemClick(&sender); };
+        item.onClick = [this](ui::MenuItem& sender) { ChooseLanguage(&sender); };
         if (IsActiveLanguage(baseName, active_)) {
             item.SetChecked(true);
         }
     }
 }
 
-void LanguageMenu::LanguageMenuItemClick(ui::MenuItem* sender)
+void LanguageMenu::ChooseLanguage(ui::MenuItem* sender)
 {
     if (sender != nullptr) {
         const std::wstring baseName = BaseNameFromMenuCaption(sender->Caption());
@@ -233,23 +233,23 @@ void LanguageMenu::LanguageMenuItemClick(ui::MenuItem* sender)
             throw InContext(describeSaveFailure(paths.settingsFile), error);
         }
         active_ = baseName;
-        LoadLanguage(); // destroys `sender`
-        Globload();
+        RebuildMenu(); // destroys `sender`
+        ApplyToAllWindows();
     }
     if (onLanguageChosen) {
         onLanguageChosen();
     }
 }
 
-void LanguageMenu::Globload()
+void LanguageMenu::ApplyToAllWindows()
 {
-    if (globloadRunning_) {
-        globloadAgain_ = true;
+    if (applyingLanguage_) {
+        applyAgain_ = true;
         return;
     }
-    globloadRunning_ = true;
+    applyingLanguage_ = true;
     do {
-        globloadAgain_ = false;
+        applyAgain_ = false;
         // A copy: a window may come or go while messages are processed.
         const std::vector<ui::Form*> forms = ui::application::Forms();
         for (ui::Form* form : forms) {
@@ -271,11 +271,11 @@ void LanguageMenu::Globload()
                 // Translating is optional: the window keeps the texts it has.
             }
         }
-    } while (globloadAgain_);
-    globloadRunning_ = false;
+    } while (applyAgain_);
+    applyingLanguage_ = false;
 }
 
-void LanguageMenu::CleanTranslationsLikeGlobload()
+void LanguageMenu::CleanLanguageFiles()
 {
     const LocalePaths paths = paths_();
     std::vector<ui::Form*> forms;

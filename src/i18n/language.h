@@ -50,16 +50,16 @@ public:
     LanguageMenu(ui::MenuItem& menu, std::function<LocalePaths()> paths);
 
     // Rebuilds the submenu from the folder and checks the active language.
-    void LoadLanguage();
+    void RebuildMenu();
     // A language entry was chosen: store it, rebuild the menu, translate every
     // window; then, in every case, onLanguageChosen.
-    void LanguageMenuItemClick(ui::MenuItem* sender);
+    void ChooseLanguage(ui::MenuItem* sender);
     // Applies the active language to every window that exists. A call made
     // while a pass runs (from a handler run between its steps) is carried out
     // after that pass, not interleaved with it.
-    void Globload();
+    void ApplyToAllWindows();
     // Tidies every language file against the windows that exist now.
-    void CleanTranslationsLikeGlobload();
+    void CleanLanguageFiles();
 
     [[nodiscard]] const std::wstring& ActiveLanguage() const noexcept { return active_; }
 
@@ -73,9 +73,9 @@ private:
     ui::MenuItem& menu_;
     std::function<LocalePaths()> paths_;
     std::wstring active_;
-    TTranslation engine_;
-    bool globloadRunning_ = false;
-    bool globloadAgain_ = false;
+    Translator engine_;
+    bool applyingLanguage_ = false;
+    bool applyAgain_ = false;
 };
 
 } // namespace merovane

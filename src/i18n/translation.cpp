@@ -66,7 +66,7 @@ bool ExcludedFromTranslation(const ui::Form& form, const ui::Component& componen
     return false;
 }
 
-int TTranslation::FindTranslationKey(std::wstring_view key) const
+int Translator::FindTranslationKey(std::wstring_view key) const
 {
     for (size_t i = 0; i < remaining_.size(); ++i) {
         const size_t equals = remaining_[i].find(L'=');
@@ -77,7 +77,7 @@ int TTranslation::FindTranslationKey(std::wstring_view key) const
     return -1;
 }
 
-std::wstring TTranslation::LookupTranslation(std::wstring_view key, std::wstring_view builtIn)
+std::wstring Translator::LookupTranslation(std::wstring_view key, std::wstring_view builtIn)
 {
     const int index = FindTranslationKey(key);
     if (index < 0) {
@@ -95,7 +95,7 @@ std::wstring TTranslation::LookupTranslation(std::wstring_view key, std::wstring
     return result;
 }
 
-void TTranslation::TranslateProperty(ui::Component& component, std::wstring_view property)
+void Translator::TranslateProperty(ui::Component& component, std::wstring_view property)
 {
     const std::optional<std::wstring> text = component.GetText(property);
     if (!text) {
@@ -117,7 +117,7 @@ void TTranslation::TranslateProperty(ui::Component& component, std::wstring_view
     ProcessMessages();
 }
 
-void TTranslation::TranslateValue(std::wstring& text, std::wstring_view key)
+void Translator::TranslateValue(std::wstring& text, std::wstring_view key)
 {
     if (SkipTranslation(text)) {
         return;
@@ -130,7 +130,7 @@ void TTranslation::TranslateValue(std::wstring& text, std::wstring_view key)
     ProcessMessages();
 }
 
-void TTranslation::TranslateStrings(std::vector<std::wstring>& lines, std::wstring_view prefix)
+void Translator::TranslateStrings(std::vector<std::wstring>& lines, std::wstring_view prefix)
 {
     const std::vector<std::wstring> copy = lines;
     for (size_t i = 0; i < copy.size(); ++i) {
@@ -149,7 +149,7 @@ void TTranslation::TranslateStrings(std::vector<std::wstring>& lines, std::wstri
     }
 }
 
-bool TTranslation::TranslateForm(ui::Form& form, std::wstring_view section, const LocalePaths& paths)
+bool Translator::TranslateForm(ui::Form& form, std::wstring_view section, const LocalePaths& paths)
 {
     // Pending messages are processed between the steps, so a handler can call
     // back in here while a pass runs; that call is refused rather than let two
@@ -207,7 +207,7 @@ bool TTranslation::TranslateForm(ui::Form& form, std::wstring_view section, cons
     return true;
 }
 
-void TTranslation::Translate(ui::Form& form)
+void Translator::Translate(ui::Form& form)
 {
     current_ = &form;
     if (!IniNamesEqual(form.Name(), kMainWindow)) {

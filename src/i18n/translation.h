@@ -23,7 +23,7 @@ bool SkipTranslation(std::wstring_view text);
 // Components whose texts the program sets itself.
 bool ExcludedFromTranslation(const ui::Form& form, const ui::Component& component);
 
-class TTranslation {
+class Translator {
 public:
     // Translates one window with the language that the settings file names,
     // taking the entries of `section`. Returns false when nothing was applied:

@@ -103,8 +103,8 @@ void MainWindow::Initialize()
     AttachSystemImageLists(list_->Handle());
     list_->SetMinimumColumnWidth(kMinimumColumnWidth); // also before the first load finds rows
     ApplyOptions();
-    languages_->LoadLanguage();
-    languages_->Globload();
+    languages_->RebuildMenu();
+    languages_->ApplyToAllWindows();
     if (options_.startToTray) {
         Hide();
         AddExStyle(Handle(), WS_EX_TOOLWINDOW);

@@ -15,7 +15,7 @@ Program::Program(std::function<LocalePaths()> paths)
              .openAbout = [this] { about_.ShowModal(); },
              .saveOptions = [this] { SaveOptions(kSaveOnClose); }}),
       about_([this] { return main_.Caption(); }),
-      settings_(options_, {.applyLanguage = [this] { main_.Languages().Globload(); },
+      settings_(options_, {.applyLanguage = [this] { main_.Languages().ApplyToAllWindows(); },
                            .setRefreshTimer = [this](bool enabled) { main_.SetRefreshTimer(enabled); },
                            .updateTrayImage = [this] { main_.UpdateTrayImage(); },
                            .saveOptions = [this] { SaveOptions(kSaveOnClose); }}),
@@ -46,9 +46,9 @@ void Program::Start()
     update_.Create(main_.Handle());
     update_.Initialize();
 
-    main_.Languages().LoadLanguage();
-    main_.Languages().CleanTranslationsLikeGlobload();
-    main_.Languages().Globload();
+    main_.Languages().RebuildMenu();
+    main_.Languages().CleanLanguageFiles();
+    main_.Languages().ApplyToAllWindows();
     settings_.ApplyOptions();
     // Told once, in the chosen language.
     if (settingsReadFailure_) {

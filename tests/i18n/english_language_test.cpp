@@ -37,7 +37,7 @@ TEST(EnglishLanguage, CoversEveryTextAndKeepsEveryKey)
     EXPECT_EQ(test::ReadFileBytes(copy), test::ReadFileBytes(shipped));
 
     // Every text of every window has its entry: nothing reaches the log.
-    TTranslation engine;
+    Translator engine;
     for (ui::Form* form : {&form1, &form8, &form2, &form10}) {
         EXPECT_TRUE(engine.TranslateForm(*form, L"Merovane", locale.Paths()));
     }

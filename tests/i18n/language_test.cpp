@@ -122,10 +122,10 @@ TEST_F(LanguageTest, ALanguageNamedOutsideTheFolderTranslatesNothing)
     for (const std::wstring_view name : {L"..\\Evil", L"../Evil", L"..\\Language\\..\\Evil"}) {
         SCOPED_TRACE(ToUtf8(name));
         locale.SetActive(name);
-        menu.LoadLanguage();
+        menu.RebuildMenu();
         EXPECT_EQ(menu.ActiveLanguage(), L"");
-        menu.Globload();
-        TTranslation engine;
+        menu.ApplyToAllWindows();
+        Translator engine;
         EXPECT_FALSE(engine.TranslateForm(settings, L"Merovane", locale.Paths()));
         EXPECT_EQ(settings.Caption(), L"Настройки");
         EXPECT_EQ(main.FindComponent(L"LabelTitle")->Caption(), L"Заголовок");
@@ -139,12 +139,12 @@ TEST_F(LanguageTest, MenuListsFilesInCaseInsensitiveOrderAndChecksTheActiveOne)
     locale.WriteLanguage(L"c.INI", "[Merovane]\r\n");
     locale.WriteLanguage(L"notes.txt", "");
     locale.SetActive(L"B");
-    menu.LoadLanguage();
+    menu.RebuildMenu();
     EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"A\t\tAy", L"b\t\tBee *", L"c\t\tc"}));
 
     // Rebuilding replaces the entries; an active name that matches no file checks none.
     locale.SetActive(L"Missing");
-    menu.LoadLanguage();
+    menu.RebuildMenu();
     EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"A\t\tAy", L"b\t\tBee", L"c\t\tc"}));
 }
 
@@ -152,7 +152,7 @@ TEST_F(LanguageTest, NoFolderGivesAnEmptyMenu)
 {
     locale.SetActive(L"English");
     ::RemoveDirectoryW(locale.Paths().languageDirectory.c_str());
-    menu.LoadLanguage();
+    menu.RebuildMenu();
     EXPECT_TRUE(languageMenu.Items().empty());
 }
 
@@ -161,7 +161,7 @@ TEST_F(LanguageTest, ChoosingALanguageStoresItAndTranslatesEveryWindow)
     locale.WriteLanguage(L"English.ini", "[Language information]\r\nLANGNAME=English\r\n[Merovane]\r\n"
                                          "Form1.LabelTitle.Caption=Title\r\nForm2.Caption=Settings\r\n");
     test::WriteFileBytes(locale.Paths().settingsFile, "[Option]\r\nThemeDark=1\r\n");
-    menu.LoadLanguage();
+    menu.RebuildMenu();
     ASSERT_EQ(languageMenu.Items().size(), 1u);
     languageMenu.Items()[0]->Click();
 
@@ -172,7 +172,7 @@ TEST_F(LanguageTest, ChoosingALanguageStoresItAndTranslatesEveryWindow)
     EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"English\t\tEnglish *"}));
     EXPECT_EQ(reloads, 1);
 
-    menu.LanguageMenuItemClick(nullptr); // not from a menu entry: only the list reload
+    menu.ChooseLanguage(nullptr); // not from a menu entry: only the list reload
     EXPECT_EQ(reloads, 2);
 }
 
@@ -186,18 +186,18 @@ TEST_F(LanguageTest, AFailedSettingsWriteEndsTheChoice)
         return paths;
     });
     failing.onLanguageChosen = [this] { ++reloads; };
-    failing.LoadLanguage();
+    failing.RebuildMenu();
     EXPECT_THROW(languageMenu.Items()[0]->Click(), Error);
     EXPECT_EQ(settings.Caption(), L"Настройки");
     EXPECT_EQ(reloads, 0);
 }
 
-TEST_F(LanguageTest, GlobloadSkipsFilesWithoutTheTranslationSection)
+TEST_F(LanguageTest, ApplyingSkipsFilesWithoutTheTranslationSection)
 {
     locale.WriteLanguage(L"Other.ini", "[Something]\r\nForm2.Caption=Settings\r\n");
     locale.SetActive(L"Other");
     locale.CreateLog();
-    menu.Globload();
+    menu.ApplyToAllWindows();
     EXPECT_EQ(settings.Caption(), L"Настройки");
     EXPECT_EQ(test::ReadFileBytes(locale.Paths().missingKeysLog), ""); // the engine never ran
 }
@@ -207,17 +207,17 @@ TEST_F(LanguageTest, ALanguageChosenDuringAPassIsAppliedAfterIt)
     locale.WriteLanguage(L"First.ini", "[Merovane]\r\nForm1.LabelTitle.Caption=First\r\nForm2.Caption=First\r\n");
     locale.WriteLanguage(L"Second.ini", "[Merovane]\r\nForm1.LabelTitle.Caption=Second\r\nForm2.Caption=Second\r\n");
     locale.SetActive(L"First");
-    menu.LoadLanguage();
+    menu.RebuildMenu();
     // The second choice arrives as a message handled between two steps of the first pass.
     auto& label = main.Get<ui::Label>(L"LabelTitle");
     int choices = 0;
     label.onClick = [&] {
         if (choices++ == 0) {
-            menu.LanguageMenuItemClick(languageMenu.Items()[1]);
+            menu.ChooseLanguage(languageMenu.Items()[1]);
         }
     };
     ::PostMessageW(main.Handle(), WM_COMMAND, MAKEWPARAM(0, STN_CLICKED), reinterpret_cast<LPARAM>(label.Handle()));
-    menu.Globload();
+    menu.ApplyToAllWindows();
     EXPECT_EQ(choices, 1);
     EXPECT_EQ(label.Caption(), L"Second");
     EXPECT_EQ(settings.Caption(), L"Second");
@@ -262,7 +262,7 @@ TEST_F(LanguageCleanupTest, RepeatedKeysKeepTheTextTheWindowShows)
                                                                    "form2.checkboxtotray.caption=Third\r\n");
     locale.SetActive(L"English");
     auto& checkBox = settings.Get<ui::CheckBox>(L"CheckBoxToTray");
-    menu.Globload();
+    menu.ApplyToAllWindows();
     EXPECT_EQ(checkBox.Caption(), L"First");
 
     EXPECT_TRUE(CleanLanguageFile(file, ui::application::Forms()));
@@ -270,7 +270,7 @@ TEST_F(LanguageCleanupTest, RepeatedKeysKeepTheTextTheWindowShows)
                                          "Form2.CheckBoxToTray.Caption=First\r\n"
                                          "Form2.Caption=Settings\r\n\r\n");
     checkBox.SetCaption(L"Свернуть программу при закрытии");
-    menu.Globload();
+    menu.ApplyToAllWindows();
     EXPECT_EQ(checkBox.Caption(), L"First");
 }
 
@@ -305,12 +305,12 @@ TEST_F(LanguageCleanupTest, FilesReadAmissOrLeftWithoutKeysStayByteForByte)
         const std::wstring file = locale.WriteLanguage(L"Test.ini", "");
         test::WriteFileBytes(file, c.bytes);
         EXPECT_FALSE(CleanLanguageFile(file, ui::application::Forms()));
-        menu.CleanTranslationsLikeGlobload();
+        menu.CleanLanguageFiles();
         EXPECT_EQ(test::ReadFileBytes(file), c.bytes);
 
         locale.SetActive(L"Test");
         settings.SetCaption(L"Настройки");
-        menu.Globload();
+        menu.ApplyToAllWindows();
         EXPECT_EQ(settings.Caption(), c.caption);
     }
 }
@@ -345,7 +345,7 @@ TEST_F(LanguageCleanupTest, FilesThatNeedNothingOrMayNotBeWrittenStayByteForByte
     const std::wstring undecodable = locale.WriteLanguage(L"Broken.ini", "");
     test::WriteFileBytes(undecodable, broken);
 
-    menu.CleanTranslationsLikeGlobload();
+    menu.CleanLanguageFiles();
     EXPECT_EQ(test::ReadFileBytes(tidyFile), "\xEF\xBB\xBF" + tidy);
     EXPECT_EQ(test::ReadFileBytes(readOnly), "\xEF\xBB\xBF" + stale);
     lock.reset();

@@ -33,7 +33,7 @@ protected:
     }
 
     LocaleFixture locale;
-    TTranslation engine;
+    Translator engine;
 };
 
 TEST(SkipTranslation, LeavesEmptySeparatorsAndNumbersAlone)
