@@ -1,7 +1,7 @@
 #include "core/cleanup.h"
 
 #include "core/icon_list.h"
-#include "core/registry.h"
+#include "base/registry.h"
 
 #include <exception>
 #include <optional>

@@ -1,9 +1,9 @@
 #include "core/display_names.h"
 
 #include "core/builtin_guid_names.h"
-#include "core/registry.h"
-#include "i18n/ini_file.h"
-#include "i18n/locale_paths.h"
+#include "base/registry.h"
+#include "base/ini_file.h"
+#include "base/locale_paths.h"
 
 #include <windows.h>
 

@@ -1,11 +1,11 @@
 #include "core/icon_list.h"
 
 #include "core/display_names.h"
-#include "core/file_info.h"
-#include "core/handles.h"
+#include "base/file_info.h"
+#include "base/handles.h"
 #include "core/icon_store.h"
-#include "core/registry.h"
-#include "i18n/ini_file.h"
+#include "base/registry.h"
+#include "base/ini_file.h"
 
 #include <windows.h>
 #include <shellapi.h>

@@ -1,6 +1,6 @@
 #include "core/icon_store.h"
 
-#include "core/registry.h"
+#include "base/registry.h"
 
 #include <string>
 

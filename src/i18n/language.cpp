@@ -1,9 +1,9 @@
 #include "i18n/language.h"
 
-#include "core/error.h"
-#include "core/handles.h"
-#include "i18n/ini_file.h"
-#include "shell/settings_file.h"
+#include "base/error.h"
+#include "base/handles.h"
+#include "base/ini_file.h"
+#include "base/settings_file.h"
 #include "ui/application.h"
 #include "ui/form.h"
 #include "ui/menu.h"

@@ -4,7 +4,7 @@
 // menu, applying the chosen one to every window, and tidying the files of
 // entries that no longer address a window or component.
 
-#include "i18n/locale_paths.h"
+#include "base/locale_paths.h"
 #include "i18n/translation.h"
 
 #include <functional>

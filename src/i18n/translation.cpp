@@ -1,8 +1,8 @@
 #include "i18n/translation.h"
 
-#include "i18n/ini_file.h"
-#include "i18n/text_file.h"
-#include "shell/settings_file.h"
+#include "base/ini_file.h"
+#include "base/text_file.h"
+#include "base/settings_file.h"
 #include "ui/application.h"
 #include "ui/form.h"
 #include "ui/list_view.h"

@@ -4,7 +4,7 @@
 // components, list-view column headers, tab captions and the message texts kept
 // as captions of hidden menu items.
 
-#include "i18n/locale_paths.h"
+#include "base/locale_paths.h"
 
 #include <string>
 #include <string_view>

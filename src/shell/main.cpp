@@ -1,7 +1,7 @@
-#include "core/error.h"
+#include "base/error.h"
 #include "shell/program.h"
 #include "ui/application.h"
-#include "shell/startup.h"
+#include "base/startup.h"
 
 #include <windows.h>
 #include <commctrl.h>

@@ -1,8 +1,8 @@
 #include "shell/program.h"
 
-#include "i18n/ini_file.h"
-#include "shell/settings_file.h"
-#include "shell/startup.h"
+#include "base/ini_file.h"
+#include "base/settings_file.h"
+#include "base/startup.h"
 #include "ui/application.h"
 
 namespace merovane {

@@ -4,13 +4,13 @@
 // language and the options applied, and the message loop. The windows meet
 // only here: each gets the options and the few services it needs.
 
-#include "about/about_window.h"
-#include "core/error.h"
-#include "i18n/locale_paths.h"
-#include "settings/settings_dialog.h"
-#include "shell/main_window.h"
-#include "shell/options.h"
-#include "update/update_dialog.h"
+#include "about_window/about_window.h"
+#include "base/error.h"
+#include "base/locale_paths.h"
+#include "settings_dialog/settings_dialog.h"
+#include "main_window/main_window.h"
+#include "base/options.h"
+#include "update_dialog/update_dialog.h"
 
 #include <functional>
 #include <optional>

@@ -1,5 +1,7 @@
 #include "ui/application.h"
 
+#include "base/application_title.h"
+
 #include "ui/form.h"
 #include "ui/screen.h"
 
@@ -151,7 +153,8 @@ void ShowError(std::wstring_view text)
     }
     HWND owner = ::GetActiveWindow();
     const std::wstring message(text);
-    ::MessageBoxW(owner, message.c_str(), L"Merovane", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    const std::wstring title(kApplicationTitle);
+    ::MessageBoxW(owner, message.c_str(), title.c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
     g_errorBoxOpen = false;
 }
 

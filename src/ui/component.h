@@ -6,7 +6,7 @@
 
 #include "ui/form_definition.h"
 
-#include "core/handles.h"
+#include "base/handles.h"
 
 #include <windows.h>
 

@@ -4,7 +4,7 @@
 // window's DPI, shared by its controls, deleted when the DPI changes or the
 // window goes.
 
-#include "core/handles.h"
+#include "base/handles.h"
 
 #include <windows.h>
 

@@ -8,7 +8,7 @@
 #include "ui/screen.h"
 #include "ui/tray_icon.h"
 
-#include "core/error.h"
+#include "base/error.h"
 
 #include <commctrl.h>
 #include <dwmapi.h>

@@ -9,7 +9,7 @@
 #include "ui/form_definition.h"
 #include "ui/style.h"
 
-#include "core/handles.h"
+#include "base/handles.h"
 
 #include <windows.h>
 

@@ -5,7 +5,7 @@
 // device contexts): image lists, themes, a window's device context, a paint
 // cycle, and an object selected into a device context for a while.
 
-#include "core/handles.h"
+#include "base/handles.h"
 
 #include <windows.h>
 #include <commctrl.h>

@@ -7,7 +7,7 @@
 
 #include "ui/component.h"
 
-#include "core/handles.h"
+#include "base/handles.h"
 
 #include <memory>
 #include <vector>

@@ -4,7 +4,7 @@
 
 #include "ui/gdi.h"
 
-#include "core/handles.h"
+#include "base/handles.h"
 
 #include <uxtheme.h>
 #include <vssym32.h>

@@ -1,5 +1,5 @@
 #include "core/builtin_guid_names.h"
-#include "core/error.h"
+#include "base/error.h"
 #include "support/language_file.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "core/cleanup.h"
-#include "core/error.h"
+#include "base/error.h"
 #include "core/icon_list.h"
 #include "support/sandbox.h"
 

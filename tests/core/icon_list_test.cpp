@@ -1,7 +1,7 @@
-#include "core/error.h"
+#include "base/error.h"
 #include "core/icon_list.h"
 #include "core/icon_store.h"
-#include "i18n/ini_file.h"
+#include "base/ini_file.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>

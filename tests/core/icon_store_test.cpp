@@ -1,4 +1,4 @@
-#include "core/error.h"
+#include "base/error.h"
 #include "core/icon_store.h"
 #include "support/sandbox.h"
 

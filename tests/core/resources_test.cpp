@@ -1,5 +1,5 @@
-#include "core/error.h"
-#include "core/file_info.h"
+#include "base/error.h"
+#include "base/file_info.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "locale_fixture.h"
 
 #include "core/display_names.h"
-#include "core/error.h"
+#include "base/error.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>

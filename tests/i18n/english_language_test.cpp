@@ -1,8 +1,11 @@
 #include "locale_fixture.h"
 
-#include "core/error.h"
-#include "forms/forms.h"
-#include "i18n/ini_file.h"
+#include "base/error.h"
+#include "main_window/main_window_definition.h"
+#include "settings_dialog/settings_dialog_definition.h"
+#include "about_window/about_window_definition.h"
+#include "update_dialog/update_dialog_definition.h"
+#include "base/ini_file.h"
 #include "i18n/language.h"
 #include "i18n/translation.h"
 #include "ui/application.h"
@@ -24,10 +27,10 @@ TEST(EnglishLanguage, CoversEveryTextAndKeepsEveryKey)
     locale.SetActive(L"English");
     locale.CreateLog();
 
-    ui::Form form1(forms::Form1Definition());
-    ui::Form form8(forms::Form8Definition());
-    ui::Form form2(forms::Form2Definition());
-    ui::Form form10(forms::Form10Definition());
+    ui::Form form1(MainWindowDefinition());
+    ui::Form form8(AboutWindowDefinition());
+    ui::Form form2(SettingsDialogDefinition());
+    ui::Form form10(UpdateDialogDefinition());
     for (ui::Form* form : {&form1, &form8, &form2, &form10}) {
         form->Create();
     }

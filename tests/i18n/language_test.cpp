@@ -1,10 +1,10 @@
 #include "locale_fixture.h"
 
-#include "core/error.h"
-#include "i18n/ini_file.h"
+#include "base/error.h"
+#include "base/ini_file.h"
 #include "i18n/language.h"
 #include "i18n/translation.h"
-#include "shell/settings_file.h"
+#include "base/settings_file.h"
 #include "ui/application.h"
 #include "ui/component.h"
 #include "ui/menu.h"

@@ -1,6 +1,6 @@
 #include "locale_fixture.h"
 
-#include "core/error.h"
+#include "base/error.h"
 
 #include <windows.h>
 

@@ -3,7 +3,7 @@
 // A language folder, settings file and missing-keys log of a test's own, and
 // small windows to translate.
 
-#include "i18n/locale_paths.h"
+#include "base/locale_paths.h"
 #include "support/sandbox.h"
 #include "ui/form.h"
 

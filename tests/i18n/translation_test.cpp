@@ -1,6 +1,6 @@
 #include "locale_fixture.h"
 
-#include "core/error.h"
+#include "base/error.h"
 #include "i18n/translation.h"
 #include "ui/application.h"
 #include "ui/component.h"

@@ -1,5 +1,5 @@
-#include "core/error.h"
-#include "core/handles.h"
+#include "base/error.h"
+#include "base/handles.h"
 #include "support/dialogs.h"
 #include "support/sandbox.h"
 

@@ -1,6 +1,6 @@
 #include "support/sandbox.h"
 
-#include "core/file_info.h"
+#include "base/file_info.h"
 
 #include <atomic>
 #include <cstring>

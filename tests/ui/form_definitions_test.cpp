@@ -1,5 +1,8 @@
-#include "core/error.h"
-#include "forms/forms.h"
+#include "base/error.h"
+#include "main_window/main_window_definition.h"
+#include "settings_dialog/settings_dialog_definition.h"
+#include "about_window/about_window_definition.h"
+#include "update_dialog/update_dialog_definition.h"
 #include "support/language_file.h"
 
 #include <gtest/gtest.h>
@@ -61,10 +64,10 @@ struct FormCase {
 };
 
 const FormCase kForms[] = {
-    {"Form1", forms::Form1Definition},
-    {"Form8", forms::Form8Definition},
-    {"Form2", forms::Form2Definition},
-    {"Form10", forms::Form10Definition},
+    {"Form1", MainWindowDefinition},
+    {"Form8", AboutWindowDefinition},
+    {"Form2", SettingsDialogDefinition},
+    {"Form10", UpdateDialogDefinition},
 };
 
 void PrintTo(const FormCase& form, std::ostream* out)
@@ -170,7 +173,7 @@ TEST(MainWindowMenus, KeepTheirOrder)
         }
         return ToUtf8(text);
     };
-    const FormDef& form = forms::Form1Definition();
+    const FormDef& form = MainWindowDefinition();
     for (const MenuCase& menu : cases) {
         std::vector<std::wstring_view> items;
         for (const ComponentDef& component : form.components) {

@@ -6,7 +6,7 @@
 #include "ui/messages.h"
 #include "ui/tray_icon.h"
 
-#include "core/error.h"
+#include "base/error.h"
 #include "support/dialogs.h"
 
 #include <gtest/gtest.h>

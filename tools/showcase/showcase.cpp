@@ -5,8 +5,8 @@
 // for "settings", the settings dialog beside it, and runs until closed.
 
 #include "shell/program.h"
-#include "shell/settings_file.h"
-#include "shell/startup.h"
+#include "base/settings_file.h"
+#include "base/startup.h"
 #include "ui/application.h"
 
 #include <windows.h>

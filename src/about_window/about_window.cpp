@@ -1,0 +1,67 @@
+#include "about_window/about_window.h"
+
+#include "base/file_info.h"
+#include "about_window/about_window_definition.h"
+#include "base/startup.h"
+#include "ui/application.h"
+#include "ui/component.h"
+
+#include <shellapi.h>
+
+namespace merovane {
+
+namespace {
+
+struct Link {
+    std::wstring_view label;
+    std::wstring_view target;
+};
+
+// Contact points of the project; none leads to a person.
+constexpr Link kLinks[] = {
+    {L"LabelTelegram", L"https://example.com/merovane/chat"},
+    {L"LabelGMail", L"mailto:merovane@example.com"},
+    {L"LabelYaMail", L"mailto:merovane.support@example.org"},
+    {L"LabelMainWebSite", L"http://example.com/merovane"},
+};
+
+} // namespace
+
+AboutWindow::AboutWindow(std::function<std::wstring()> versionLine)
+    : ui::Form(AboutWindowDefinition()), versionLine_(std::move(versionLine))
+{
+}
+
+std::wstring_view AboutWindow::LinkTarget(std::wstring_view label)
+{
+    for (const Link& link : kLinks) {
+        if (link.label == label) {
+            return link.target;
+        }
+    }
+    return {};
+}
+
+void AboutWindow::Initialize()
+{
+    HICON icon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), L"MAINICON", IMAGE_ICON, Scale(32),
+                                                 Scale(32), LR_DEFAULTCOLOR));
+    if (icon != nullptr) {
+        Get<ui::Image>(L"Image1").SetIcon(icon);
+    }
+    Get<ui::Label>(L"LabelCopyright").SetCaption(GetLegalCopyright(OwnExecutablePath()));
+    for (const Link& link : kLinks) {
+        Get<ui::Label>(link.label).onClick = [this, target = std::wstring(link.target)] {
+            ::ShellExecuteW(Handle(), L"open", target.c_str(), nullptr, nullptr, SW_SHOW);
+            ui::application::ProcessMessages();
+        };
+    }
+    Get<ui::Button>(L"Button1").onClick = [this] { Close(); };
+    onShow = [this] {
+        if (versionLine_) {
+            Get<ui::Label>(L"LabelVersion").SetCaption(versionLine_());
+        }
+    };
+}
+
+} // namespace merovane

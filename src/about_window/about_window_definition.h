@@ -1,0 +1,13 @@
+#pragma once
+
+// The definition of the About window (Form8): its components, their built-in texts and
+// positions. Component names are part of the language files and the settings
+// file, so they never change.
+
+#include "ui/form_definition.h"
+
+namespace merovane {
+
+const ui::FormDef& AboutWindowDefinition();
+
+} // namespace merovane

@@ -1,0 +1,259 @@
+#include "base/file_info.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cwchar>
+#include <optional>
+#include <vector>
+
+namespace merovane {
+
+namespace {
+
+constexpr std::wstring_view kFallbackTranslation = L"040904E4";
+
+// A file's version resource, read into a buffer that lives as long as it does.
+class VersionResource {
+public:
+    explicit VersionResource(const std::wstring& file)
+    {
+        DWORD handle = 0;
+        const DWORD size = ::GetFileVersionInfoSizeW(file.c_str(), &handle);
+        if (size == 0) {
+            return;
+        }
+        // DWORD elements keep the blocks aligned as VerQueryValueW expects.
+        data_.assign((size + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
+        if (!::GetFileVersionInfoW(file.c_str(), 0, size, data_.data())) {
+            data_.clear();
+        }
+    }
+
+    [[nodiscard]] bool Loaded() const noexcept { return !data_.empty(); }
+
+    [[nodiscard]] std::optional<std::wstring_view> Query(const std::wstring& block) const
+    {
+        void* value = nullptr;
+        UINT length = 0;
+        if (!Loaded() || !::VerQueryValueW(data_.data(), block.c_str(), &value, &length) || value == nullptr) {
+            return std::nullopt;
+        }
+        return std::wstring_view(static_cast<const wchar_t*>(value), length);
+    }
+
+    // The first translation of "VarFileInfo\Translation", or the fallback.
+    [[nodiscard]] std::wstring Translation() const
+    {
+        void* value = nullptr;
+        UINT length = 0;
+        if (!::VerQueryValueW(data_.data(), L"\\VarFileInfo\\Translation", &value, &length) ||
+            value == nullptr || length < 2 * sizeof(WORD)) {
+            return std::wstring(kFallbackTranslation);
+        }
+        const auto* words = static_cast<const WORD*>(value);
+        return TranslationName(words[0], words[1]);
+    }
+
+    // The text of a string-table entry up to its first NUL; nothing when the
+    // entry is missing or empty.
+    [[nodiscard]] std::optional<std::wstring> String(std::wstring_view name) const
+    {
+        std::wstring block = L"\\StringFileInfo\\" + Translation() + L"\\";
+        block += name;
+        const auto text = Query(block);
+        if (!text || text->empty()) {
+            return std::nullopt;
+        }
+        return std::wstring(text->data(), ::wcsnlen(text->data(), text->size()));
+    }
+
+    [[nodiscard]] const VS_FIXEDFILEINFO* FixedInfo() const
+    {
+        void* value = nullptr;
+        UINT length = 0;
+        if (!Loaded() || !::VerQueryValueW(data_.data(), L"\\", &value, &length) || value == nullptr ||
+            length < sizeof(VS_FIXEDFILEINFO)) {
+            return nullptr;
+        }
+        return static_cast<const VS_FIXEDFILEINFO*>(value);
+    }
+
+private:
+    std::vector<DWORD> data_;
+};
+
+HIMAGELIST SystemImageList(bool large)
+{
+    SHFILEINFOW info{};
+    const UINT flags = SHGFI_SYSICONINDEX | (large ? 0 : SHGFI_SMALLICON);
+    return reinterpret_cast<HIMAGELIST>(::SHGetFileInfoW(L"", 0, &info, sizeof(info), flags));
+}
+
+void ShareImageLists(HWND listView)
+{
+    const LONG_PTR style = ::GetWindowLongPtrW(listView, GWL_STYLE);
+    if ((style & LVS_SHAREIMAGELISTS) == 0) {
+        ::SetWindowLongPtrW(listView, GWL_STYLE, style | LVS_SHAREIMAGELISTS);
+    }
+}
+
+} // namespace
+
+std::wstring OwnExecutablePath()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return {};
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+std::wstring TranslationName(WORD language, WORD codePage)
+{
+    if (language == 0 && codePage == 0) {
+        return std::wstring(kFallbackTranslation);
+    }
+    wchar_t text[9];
+    std::swprintf(text, std::size(text), L"%04X%04X", static_cast<unsigned>(language),
+                  static_cast<unsigned>(codePage));
+    return text;
+}
+
+std::wstring CleanFileVersionText(std::wstring_view text)
+{
+    std::wstring result;
+    for (const wchar_t c : text) {
+        if (c >= L'0' && c <= L'9') {
+            result += c;
+        } else if (c == L'.' || c == L',') {
+            if (!result.empty() && result.back() != L'.') {
+                result += L'.';
+            }
+        } else if (c != L' ') {
+            break;
+        }
+    }
+    if (!result.empty() && result.back() == L'.') {
+        result.pop_back();
+    }
+    return result;
+}
+
+std::wstring GetVersionInfoString(const std::wstring& file, std::wstring_view name)
+{
+    const VersionResource resource(file);
+    if (!resource.Loaded()) {
+        return {};
+    }
+    return resource.String(name).value_or(std::wstring());
+}
+
+std::wstring GetFileDescription(const std::wstring& file)
+{
+    return GetVersionInfoString(file, L"FileDescription");
+}
+
+std::wstring GetLegalCopyright(const std::wstring& file)
+{
+    return GetVersionInfoString(file, L"LegalCopyright");
+}
+
+std::wstring GetCompanyName(const std::wstring& file)
+{
+    return GetVersionInfoString(file, L"CompanyName");
+}
+
+std::wstring GetFileVersionText(const std::wstring& file)
+{
+    const VersionResource resource(file);
+    if (!resource.Loaded()) {
+        return {};
+    }
+    // The entry's full length: the text is cleaned up to its first unusable
+    // character anyway, and an embedded NUL is one.
+    std::wstring block = L"\\StringFileInfo\\" + resource.Translation() + L"\\FileVersion";
+    if (const auto text = resource.Query(block); text && !text->empty()) {
+        std::wstring cleaned = CleanFileVersionText(*text);
+        if (!cleaned.empty()) {
+            return cleaned;
+        }
+    }
+    const VS_FIXEDFILEINFO* fixed = resource.FixedInfo();
+    if (fixed == nullptr) {
+        return {};
+    }
+    return std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L'.' + std::to_wstring(LOWORD(fixed->dwFileVersionMS)) +
+           L'.' + std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L'.' +
+           std::to_wstring(LOWORD(fixed->dwFileVersionLS));
+}
+
+void AttachSystemImageLists(HWND listView)
+{
+    if (listView == nullptr) {
+        return;
+    }
+    ShareImageLists(listView);
+    if (HIMAGELIST large = SystemImageList(true)) {
+        ListView_SetImageList(listView, large, LVSIL_NORMAL);
+    }
+    if (HIMAGELIST small = SystemImageList(false)) {
+        ListView_SetImageList(listView, small, LVSIL_SMALL);
+    }
+}
+
+void SetSystemIconSize(HWND listView, bool large)
+{
+    if (listView == nullptr) {
+        return;
+    }
+    HIMAGELIST list = SystemImageList(large);
+    if (list == nullptr) {
+        return;
+    }
+    ShareImageLists(listView);
+    ListView_SetImageList(listView, list, LVSIL_NORMAL);
+    ListView_SetImageList(listView, list, LVSIL_SMALL);
+}
+
+ShellCommand RevealInExplorerCommand(std::wstring_view path, std::wstring_view windowsDirectory)
+{
+    ShellCommand command;
+    // A full path: a bare "explorer.exe" could be found in the revealed file's
+    // own folder first.
+    command.file = windowsDirectory;
+    if (!command.file.empty() && command.file.back() != L'\\') {
+        command.file += L'\\';
+    }
+    command.file += L"explorer.exe";
+    command.parameters = L"/select,\"";
+    command.parameters += path;
+    command.parameters += L'"';
+    const size_t separator = path.find_last_of(L"\\:");
+    command.directory = separator == std::wstring_view::npos ? std::wstring() : std::wstring(path.substr(0, separator + 1));
+    return command;
+}
+
+bool RevealInExplorer(const std::wstring& path)
+{
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return false;
+    }
+    wchar_t windows[MAX_PATH];
+    const UINT length = ::GetWindowsDirectoryW(windows, MAX_PATH);
+    const ShellCommand command =
+        RevealInExplorerCommand(path, length > 0 && length < MAX_PATH ? std::wstring_view(windows, length) : L"");
+    ::ShellExecuteW(nullptr, L"open", command.file.c_str(), command.parameters.c_str(),
+                    command.directory.empty() ? nullptr : command.directory.c_str(), SW_SHOWNORMAL);
+    return true;
+}
+
+} // namespace merovane

@@ -1,0 +1,64 @@
+#include "base/locale_paths.h"
+
+#include "base/ini_file.h"
+#include "base/settings_file.h"
+
+#include <algorithm>
+#include <array>
+
+namespace merovane {
+
+bool IsPlainLanguageName(std::wstring_view baseName)
+{
+    if (baseName.empty() || baseName.find(L"..") != std::wstring_view::npos) {
+        return false;
+    }
+    constexpr std::wstring_view kForbidden = L"\\/:*?\"<>|";
+    if (std::any_of(baseName.begin(), baseName.end(),
+                    [&](wchar_t c) { return c < 32 || kForbidden.find(c) != std::wstring_view::npos; })) {
+        return false;
+    }
+    // "CON.ini" and the like open the device, not a file.
+    constexpr std::array<std::wstring_view, 4> kDevices = {L"CON", L"PRN", L"AUX", L"NUL"};
+    constexpr std::array<std::wstring_view, 2> kNumberedDevices = {L"COM", L"LPT"};
+    const std::wstring_view stem = baseName.substr(0, baseName.find(L'.'));
+    if (std::any_of(kDevices.begin(), kDevices.end(), [&](std::wstring_view d) { return IniNamesEqual(stem, d); })) {
+        return false;
+    }
+    return !(stem.size() == 4 && stem[3] >= L'1' && stem[3] <= L'9' &&
+             std::any_of(kNumberedDevices.begin(), kNumberedDevices.end(),
+                         [&](std::wstring_view d) { return IniNamesEqual(stem.substr(0, 3), d); }));
+}
+
+LocalePaths LocalePaths::ForProgram()
+{
+    LocalePaths paths;
+    const std::wstring exeDir = ExecutableDirectory();
+    paths.languageDirectory = exeDir + L"Language\\";
+    paths.settingsFile = PortablePath();
+    // One level above the executable's folder.
+    std::wstring parent = exeDir;
+    if (!parent.empty()) {
+        parent.pop_back();
+    }
+    const size_t separator = parent.find_last_of(L"\\/");
+    parent = separator == std::wstring::npos ? std::wstring() : parent.substr(0, separator + 1);
+    paths.missingKeysLog = parent + std::wstring(kApplicationTitle) + L".log";
+    return paths;
+}
+
+std::wstring LocalePaths::ActiveLanguage() const
+{
+    // An unreadable settings file means no language chosen, as a missing one does.
+    return ActiveLanguageName(ReadSettings(settingsFile));
+}
+
+std::wstring LocalePaths::LanguageFile(std::wstring_view baseName) const
+{
+    if (!IsPlainLanguageName(baseName)) {
+        return {};
+    }
+    return languageDirectory + std::wstring(baseName) + L".ini";
+}
+
+} // namespace merovane

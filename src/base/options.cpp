@@ -1,0 +1,102 @@
+#include "base/options.h"
+
+#include "base/ini_file.h"
+#include "base/settings_file.h"
+
+#include <utility>
+
+namespace merovane {
+
+namespace {
+
+template <typename Choice, size_t N>
+Choice LastOn(const IniFile& settings, const std::pair<std::wstring_view, Choice> (&keys)[N])
+{
+    Choice choice = Choice::None;
+    for (const auto& [key, value] : keys) {
+        if (ReadOption(settings, key)) {
+            choice = value;
+        }
+    }
+    return choice;
+}
+
+template <typename Choice, size_t N>
+void WriteChoice(IniFile& settings, Choice choice, const std::pair<std::wstring_view, Choice> (&keys)[N])
+{
+    for (const auto& [key, value] : keys) {
+        WriteOption(settings, key, choice == value);
+    }
+}
+
+constexpr std::pair<std::wstring_view, ThemeChoice> kThemeKeys[] = {
+    {option_key::ThemeAuto, ThemeChoice::System},
+    {option_key::ThemeLight, ThemeChoice::Light},
+    {option_key::ThemeDark, ThemeChoice::Dark},
+};
+constexpr std::pair<std::wstring_view, IconSize> kIconSizeKeys[] = {
+    {option_key::IconSmallMenu, IconSize::Small},
+    {option_key::IconBigMenu, IconSize::Large},
+};
+constexpr std::pair<std::wstring_view, NewIconPolicy> kPolicyKeys[] = {
+    {option_key::RadioButtonSystem, NewIconPolicy::LeaveToSystem},
+    {option_key::RadioButtonViewNew, NewIconPolicy::ShowAll},
+    {option_key::RadioButtonHideNew, NewIconPolicy::HideAll},
+};
+
+} // namespace
+
+Options ReadOptions(const IniFile& settings)
+{
+    Options options;
+    options.theme = LastOn(settings, kThemeKeys);
+    options.iconSize = LastOn(settings, kIconSizeKeys);
+    options.newIconPolicy = LastOn(settings, kPolicyKeys);
+    options.closeToTray = ReadOption(settings, option_key::CheckBoxToTray);
+    options.startToTray = ReadOption(settings, option_key::CheckBoxAutostartToTray);
+    options.colourTrayIcon = ReadOption(settings, option_key::CheckBoxColorTrayIcon);
+    options.refreshList = ReadOption(settings, option_key::CheckBoxAutoUpdateList);
+    options.checkForUpdatesAtStart = ReadOption(settings, option_key::CheckBoxAutoCheck);
+    options.window.maximized = ReadWindowMaximized(settings);
+    options.window.width = ReadOptionInteger(settings, option_key::Width);
+    options.window.height = ReadOptionInteger(settings, option_key::Height);
+    return options;
+}
+
+void WriteOptions(IniFile& settings, const Options& options, OptionGroup groups)
+{
+    if (Contains(groups, OptionGroup::UpdateFlags)) {
+        WriteOption(settings, option_key::CheckBoxQuickUpdate, options.quickUpdate);
+        WriteOption(settings, option_key::CheckBoxForceUpdate, options.forceUpdate);
+    }
+    if (Contains(groups, OptionGroup::MainWindow)) {
+        WriteChoice(settings, options.theme, kThemeKeys);
+        WriteChoice(settings, options.iconSize, kIconSizeKeys);
+    }
+    if (Contains(groups, OptionGroup::SettingsDialog)) {
+        WriteOption(settings, option_key::CheckBoxColorTrayIcon, options.colourTrayIcon);
+        WriteOption(settings, option_key::CheckBoxAutoUpdateList, options.refreshList);
+        WriteChoice(settings, options.newIconPolicy, kPolicyKeys);
+        WriteOption(settings, option_key::CheckBoxToTray, options.closeToTray);
+        WriteOption(settings, option_key::CheckBoxAutostartToTray, options.startToTray);
+    }
+    if (Contains(groups, OptionGroup::MainWindow)) {
+        const WindowPlacement& window = options.window;
+        if (window.maximized) {
+            settings.WriteString(kOptionSection, option_key::Window, kWindowMaximized);
+        } else {
+            settings.WriteString(kOptionSection, option_key::Window, kWindowNormal);
+            if (window.height) {
+                settings.WriteInteger(kOptionSection, option_key::Height, *window.height);
+            }
+            if (window.width) {
+                settings.WriteInteger(kOptionSection, option_key::Width, *window.width);
+            }
+        }
+    }
+    if (Contains(groups, OptionGroup::UpdateCheck)) {
+        WriteOption(settings, option_key::CheckBoxAutoCheck, options.checkForUpdatesAtStart);
+    }
+}
+
+} // namespace merovane

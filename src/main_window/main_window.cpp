@@ -1,0 +1,717 @@
+#include "main_window/main_window.h"
+
+#include "core/cleanup.h"
+#include "base/error.h"
+#include "base/file_info.h"
+#include "core/icon_list.h"
+#include "core/icon_store.h"
+#include "main_window/main_window_definition.h"
+#include "base/ini_file.h"
+#include "base/settings_file.h"
+#include "base/startup.h"
+#include "base/theme_reader.h"
+#include "ui/application.h"
+#include "ui/component.h"
+#include "ui/list_view.h"
+#include "ui/menu.h"
+#include "ui/messages.h"
+#include "ui/screen.h"
+#include "ui/tray_icon.h"
+
+#include <commctrl.h>
+
+namespace merovane {
+
+namespace {
+
+constexpr int kMinimumColumnWidth = 200;
+
+// Items shown only when the general menu opens from the button, and only
+// when it opens from the notification-area icon.
+constexpr std::wstring_view kButtonOnlyItems[] = {L"DelOldIconMenu", L"DelNonExistentFilesMenu", L"ViewMenu"};
+constexpr std::wstring_view kTrayOnlyItems[] = {L"CloseTrayMenu", L"ShowMainFormTrayMenu", L"Name", L"Version"};
+
+struct ThemeItem {
+    std::wstring_view item;
+    ThemeChoice theme;
+};
+constexpr ThemeItem kThemeItems[] = {
+    {L"ThemeAuto", ThemeChoice::System},
+    {L"ThemeLight", ThemeChoice::Light},
+    {L"ThemeDark", ThemeChoice::Dark},
+};
+
+// The entry a row of the list stands for.
+const IconEntry* EntryOf(const ui::ListRow& row)
+{
+    return std::any_cast<IconEntry>(&row.data);
+}
+
+void AddExStyle(HWND window, LONG_PTR style)
+{
+    ::SetWindowLongPtrW(window, GWL_EXSTYLE, ::GetWindowLongPtrW(window, GWL_EXSTYLE) | style);
+}
+
+void RemoveExStyle(HWND window, LONG_PTR style)
+{
+    ::SetWindowLongPtrW(window, GWL_EXSTYLE, ::GetWindowLongPtrW(window, GWL_EXSTYLE) & ~style);
+}
+
+} // namespace
+
+MainWindow::MainWindow(std::function<LocalePaths()> paths, Options& options, Services services)
+    : ui::Form(MainWindowDefinition()), paths_(std::move(paths)), options_(options), services_(std::move(services))
+{
+}
+
+MainWindow::~MainWindow() = default;
+
+std::wstring MainWindow::Message(std::wstring_view item) const
+{
+    const ui::Component* text = FindComponent(item);
+    return text != nullptr ? text->Caption() : std::wstring();
+}
+
+void MainWindow::SetStatusCount(int count)
+{
+    status_->SetStatusText(Message(L"LangElements") + L" " + std::to_wstring(count));
+}
+
+void MainWindow::Initialize()
+{
+    list_ = &Get<ui::ListView>(L"ListView1");
+    status_ = &Get<ui::StatusBar>(L"StatusBar1");
+    menuButton_ = &Get<ui::SpeedButton>(L"SpeedButton_GeneralMenu");
+    languages_ = std::make_unique<LanguageMenu>(Get<ui::MenuItem>(L"LanguageMenu"), paths_);
+    tray_ = &Get<ui::TrayIcon>(L"TrayIcon1");
+    WireHandlers();
+
+    // The notification area shows small icons; the images are drawn at 32 x 32.
+    const int size = ::GetSystemMetricsForDpi(SM_CXSMICON, Dpi());
+    const wchar_t* images[] = {L"TRAYDARK", L"TRAYLIGHT", L"TRAYCOLOR"};
+    for (size_t i = 0; i < std::size(images); ++i) {
+        trayImages_[i].reset(static_cast<HICON>(
+            ::LoadImageW(::GetModuleHandleW(nullptr), images[i], IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
+    }
+    SetTrayImage(0);
+    tray_->Add();
+
+    const std::wstring version = ProgramVersionText();
+    SetCaption(MainWindowCaption(Caption(), version, ArchitectureLabel(), PortableMode()));
+    Get<ui::MenuItem>(L"Version").SetCaption(version + L" " + ArchitectureLabel());
+    Get<ui::MenuItem>(L"Name").SetCaption(GetFileDescription(OwnExecutablePath()));
+    AttachSystemImageLists(list_->Handle());
+    list_->SetMinimumColumnWidth(kMinimumColumnWidth); // also before the first load finds rows
+    ApplyOptions();
+    languages_->RebuildMenu();
+    languages_->ApplyToAllWindows();
+    if (options_.startToTray) {
+        Hide();
+        AddExStyle(Handle(), WS_EX_TOOLWINDOW);
+        pendingMaximize_ = options_.window.maximized;
+    }
+    // A second start asks this window to show itself; it may run elevated
+    // beside a normal start, so the request is let through.
+    ::ChangeWindowMessageFilterEx(Handle(), ActivationMessage(), MSGFLT_ALLOW, nullptr);
+    MarkAsMainWindow(Handle());
+    SetStatusCount(list_->RowCount());
+    LowerProcessPriority();
+}
+
+void MainWindow::WireHandlers()
+{
+    auto on = [this](std::wstring_view item, std::function<void()> handler) {
+        Get<ui::MenuItem>(item).onClick = [handler = std::move(handler)](ui::MenuItem&) { handler(); };
+    };
+    on(L"ShowMainFormTrayMenu", [this] { ShowFromTray(); });
+    on(L"IconSmallMenu", [this] { SetIconSize(IconSize::Small); });
+    on(L"IconBigMenu", [this] { SetIconSize(IconSize::Large); });
+    on(L"DelOldIconMenu", [this] { DeleteDuplicateEntries(); });
+    on(L"DelNonExistentFilesMenu", [this] { DeleteEntriesOfMissingPrograms(); });
+    on(L"OptionMenu", [this] { OpenDialog(services_.openSettings); });
+    on(L"CheckUpdateMenu", [this] { OpenDialog(services_.openUpdate); });
+    on(L"AboutMenu", [this] { OpenDialog(services_.openAbout); });
+    on(L"CloseTrayMenu", [this] { Exit(); });
+    on(L"OpenFolderMenu", [this] { RevealSelectedEntry(); });
+    on(L"DeleteIconMenu", [this] { DeleteSelectedEntry(); });
+    on(L"ShowAllMenu", [this] { CheckAll(true); });
+    on(L"HideAllMenu", [this] { CheckAll(false); });
+    for (const ThemeItem& theme : kThemeItems) {
+        on(theme.item, [this, choice = theme.theme] { SetTheme(choice); });
+    }
+    Get<ui::Timer>(L"Timer2").onTimer = [this] { ApplyNewIconPolicy(); };
+    Get<ui::PopupMenu>(L"PopupMenuIcon").onPopup = [this] { PrepareEntryMenu(); };
+
+    menuButton_->onClick = [this] { OpenGeneralMenuFromButton(); };
+    tray_->onMouseMove = [this] { UpdateTrayHint(); };
+    tray_->onDblClick = [this] { ToggleFromTray(); };
+    tray_->onSelect = [this] { ShowFromTray(); };
+    tray_->onRightClick = [this](POINT point) { OpenTrayMenu(point); };
+    list_->onItemChecked = [this](int row) { OnEntryChecked(row); };
+    list_->onKeyDown = [this](WORD key, bool& handled) {
+        if (key == VK_DELETE && list_->Selected() >= 0) {
+            DeleteSelectedEntry();
+            handled = true;
+        }
+    };
+    list_->onContextMenu = [this](POINT point) { Get<ui::PopupMenu>(L"PopupMenuIcon").Popup(Handle(), point); };
+    onShow = [this] { ReloadList(); };
+    // Names in the list come from the language too.
+    languages_->onLanguageChosen = [this] { ReloadList(); };
+    languages_->describeSaveFailure = [this](const std::wstring& file) {
+        return FormatText(Message(L"LangSettingsNotSaved"), file);
+    };
+}
+
+void MainWindow::ShowAtStart()
+{
+    if (options_.startToTray) {
+        return;
+    }
+    ::ShowWindow(Handle(), options_.window.maximized ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
+    ::SetForegroundWindow(Handle());
+}
+
+// The list
+
+void MainWindow::LoadEntries()
+{
+    status_->SetStatusText(L"");
+    // The language file is read once for the whole load.
+    IniFile language;
+    try {
+        const LocalePaths paths = paths_();
+        const std::wstring active = paths.ActiveLanguage();
+        const std::wstring file = paths.LanguageFile(active);
+        const DWORD attributes = ::GetFileAttributesW(file.c_str());
+        if (!active.empty() && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            language = IniFile::Load(file);
+        }
+    } catch (const Error&) {
+        // An unreadable language file names nothing; the other sources answer.
+    }
+
+    list_->BeginUpdate();
+    loading_ = true;
+    IconListLoad load;
+    try {
+        list_->Clear();
+        load = ReadNotifyIconEntries(language);
+        for (IconEntry& entry : load.entries) {
+            ui::ListRow row{entry.displayName, entry.iconIndex, {entry.company, entry.executablePath}, entry.promoted};
+            row.data = std::move(entry);
+            list_->AddRow(std::move(row));
+        }
+    } catch (...) {
+        list_->EndUpdate();
+        loading_ = false;
+        throw;
+    }
+    list_->EndUpdate();
+    loading_ = false;
+    ::InvalidateRect(list_->Handle(), nullptr, TRUE);
+
+    if (!load.listed) {
+        SetStatusCount(0);
+        return;
+    }
+    if (list_->RowCount() > 0) {
+        list_->AutoSizeColumns(kMinimumColumnWidth);
+    }
+    ui::application::ProcessMessages();
+    SetStatusCount(list_->RowCount());
+}
+
+void MainWindow::ReloadList()
+{
+    LoadEntries();
+    if (list_->RowCount() > 0) {
+        SortList();
+    }
+}
+
+void MainWindow::PostReload()
+{
+    if (!reloadPosted_) {
+        reloadPosted_ = ::PostMessageW(Handle(), ui::WM_APP_RELOADLIST, 0, 0) != FALSE;
+    }
+}
+
+void MainWindow::SortList()
+{
+    try {
+        list_->Sort([](const ui::ListRow& a, const ui::ListRow& b) {
+            const IconEntry* entryA = EntryOf(a);
+            const IconEntry* entryB = EntryOf(b);
+            return entryA != nullptr && entryB != nullptr ? CompareIconEntries(*entryA, *entryB) : 0;
+        });
+    } catch (...) {
+        // The rows stay in load order.
+    }
+}
+
+std::wstring MainWindow::RowKey(int row) const
+{
+    const IconEntry* entry = EntryOf(list_->Row(row));
+    return entry != nullptr ? entry->keyName : std::wstring();
+}
+
+int MainWindow::FindRowByKey(std::wstring_view key) const
+{
+    for (int row = 0; row < list_->RowCount(); ++row) {
+        if (RowKey(row) == key) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+void MainWindow::OnEntryChecked(int row)
+{
+    if (loading_) {
+        return;
+    }
+    const ui::ListRow& data = list_->Row(row);
+    const std::wstring key = RowKey(row);
+    if (key.empty()) {
+        return;
+    }
+    const bool checked = data.checked;
+    bool written = false;
+    try {
+        written = WriteIsPromoted(key, checked);
+    } catch (const Error& error) {
+        throw InContext(FormatText(Message(L"LangIconNotChanged"), data.caption), error);
+    }
+    if (!written) {
+        // Explorer or the user removed the entry: nothing is written, and the
+        // list is read again once this notification is over.
+        PostReload();
+        return;
+    }
+    if (auto* entry = std::any_cast<IconEntry>(&list_->Data(row))) {
+        entry->promoted = checked;
+    }
+}
+
+void MainWindow::CheckAll(bool checked)
+{
+    for (int row = 0; row < list_->RowCount(); ++row) {
+        list_->SetChecked(row, checked);
+    }
+}
+
+// The "≡" button and the menus
+
+void MainWindow::ReleaseMenuButton()
+{
+    menuMarked_ = false;
+    menuButton_->SetDown(false);
+}
+
+void MainWindow::SetGeneralMenuOpening(bool fromButton)
+{
+    for (const std::wstring_view item : kButtonOnlyItems) {
+        Get<ui::MenuItem>(item).SetVisible(fromButton);
+    }
+    for (const std::wstring_view item : kTrayOnlyItems) {
+        Get<ui::MenuItem>(item).SetVisible(!fromButton);
+    }
+}
+
+void MainWindow::OpenGeneralMenuFromButton()
+{
+    if (menuMarked_) {
+        ReleaseMenuButton();
+        ::EndMenu();
+        ui::application::ProcessMessages();
+        return;
+    }
+    menuMarked_ = true;
+    menuButton_->SetDown(true);
+    ui::application::ProcessMessages();
+    RECT button;
+    ::GetWindowRect(menuButton_->Handle(), &button);
+    SetGeneralMenuOpening(true);
+    Get<ui::PopupMenu>(L"PopupMenu_General").Popup(Handle(), POINT{button.right, button.bottom},
+                                                    TPM_RIGHTALIGN | TPM_TOPALIGN);
+    // A menu dismissed without a command leaves the button marked: the next
+    // click only releases it.
+    if (menuMarked_) {
+        menuButton_->SetDown(true);
+    }
+}
+
+void MainWindow::PrepareEntryMenu()
+{
+    Get<ui::MenuItem>(L"DeleteIconMenu").SetEnabled(list_->Selected() >= 0);
+}
+
+void MainWindow::DeleteSelectedEntry()
+{
+    const int row = list_->Selected();
+    if (row < 0) {
+        return;
+    }
+    // The question runs a message loop in which the list may be reloaded: keep
+    // what names the entry, not the row.
+    const std::wstring caption = list_->Row(row).caption;
+    const std::wstring key = RowKey(row);
+    const std::wstring question = Message(L"LangDeleteRegistryKey") + L"\r\n\"" + caption + L"\"?";
+    if (ui::application::MessageBoxOnScreenCentre(Handle(), question, kApplicationTitle, MB_YESNO | MB_ICONWARNING) !=
+        IDYES) {
+        return;
+    }
+    if (key.empty()) {
+        return;
+    }
+    DeleteRegistryKey(key);
+    if (const int current = FindRowByKey(key); current >= 0) {
+        list_->DeleteRow(current);
+        SetStatusCount(list_->RowCount());
+    }
+}
+
+void MainWindow::RevealSelectedEntry()
+{
+    const int row = list_->Selected();
+    if (row < 0) {
+        return;
+    }
+    if (const IconEntry* entry = EntryOf(list_->Row(row))) {
+        RevealInExplorer(entry->executablePath);
+    }
+    ui::application::ProcessMessages();
+}
+
+void MainWindow::SetIconSize(IconSize size)
+{
+    ReleaseMenuButton();
+    options_.iconSize = size;
+    SetSystemIconSize(list_->Handle(), size == IconSize::Large);
+    Get<ui::MenuItem>(size == IconSize::Large ? L"IconBigMenu" : L"IconSmallMenu").SetChecked(true);
+    ui::application::ProcessMessages();
+}
+
+void MainWindow::DeleteDuplicateEntries()
+{
+    ReleaseMenuButton();
+    if (CleanupNotifyIconSettingsDuplicates()) {
+        ReloadList();
+    }
+}
+
+void MainWindow::DeleteEntriesOfMissingPrograms()
+{
+    ReleaseMenuButton();
+    std::vector<IconEntry> entries;
+    entries.reserve(static_cast<size_t>(list_->RowCount()));
+    for (int row = 0; row < list_->RowCount(); ++row) {
+        if (const IconEntry* entry = EntryOf(list_->Row(row))) {
+            entries.push_back(*entry);
+        }
+    }
+    if (CleanupNotifyIconSettingsNonExistentFiles(entries)) {
+        ReloadList();
+    }
+}
+
+void MainWindow::OpenDialog(const std::function<void()>& open)
+{
+    ReleaseMenuButton();
+    if (open) {
+        open();
+    }
+}
+
+// The notification-area icon
+
+void MainWindow::SetTrayImage(int index)
+{
+    trayImage_ = index;
+    tray_->SetIcon(trayImages_[index].get());
+}
+
+void MainWindow::UpdateTrayImage()
+{
+    try {
+        if (options_.colourTrayIcon) {
+            SetTrayImage(2);
+        } else {
+            SetTrayImage(IsSystemLightTheme() ? 0 : 1);
+        }
+        ui::application::ProcessMessages();
+    } catch (...) {
+        // The icon keeps its image.
+    }
+}
+
+void MainWindow::UpdateTrayHint()
+{
+    std::wstring hint = GetFileDescription(OwnExecutablePath()) + L"\r" + ProgramVersionText() + L" " +
+                        ArchitectureLabel();
+    if (PortableMode()) {
+        hint += L"\r Portable";
+    }
+    tray_->SetHint(hint);
+    ui::application::ProcessMessages();
+    SetGeneralMenuOpening(false);
+}
+
+void MainWindow::ToggleFromTray()
+{
+    if (Visible()) {
+        HideToTray();
+        return;
+    }
+    ShowFromTray();
+}
+
+void MainWindow::ShowFromTray()
+{
+    // Back with a taskbar button and an Alt+Tab entry.
+    RemoveExStyle(Handle(), WS_EX_TOOLWINDOW);
+    if (pendingMaximize_) {
+        pendingMaximize_ = false;
+        ::ShowWindow(Handle(), SW_SHOWMAXIMIZED);
+    } else if (!Visible()) {
+        Show();
+    }
+    ::SetWindowPos(Handle(), HWND_NOTOPMOST, 0, 0, 0, 0, SWP_SHOWWINDOW | SWP_NOMOVE | SWP_NOSIZE);
+    if (::IsIconic(Handle())) {
+        ::ShowWindow(Handle(), SW_RESTORE);
+    }
+    ::BringWindowToTop(Handle());
+    ::SetForegroundWindow(Handle());
+}
+
+void MainWindow::OpenTrayMenu(POINT screenPoint)
+{
+    // Opened from the icon, by the mouse or the keyboard: the tray's items.
+    SetGeneralMenuOpening(false);
+    ::SetForegroundWindow(Handle());
+    ui::application::ProcessMessages();
+    Get<ui::PopupMenu>(L"PopupMenu_General").Popup(Handle(), screenPoint, TPM_RIGHTALIGN | TPM_BOTTOMALIGN);
+}
+
+// Themes and the refresh timer
+
+void MainWindow::SetTheme(ThemeChoice theme)
+{
+    ReleaseMenuButton();
+    options_.theme = theme;
+    for (const ThemeItem& item : kThemeItems) {
+        Get<ui::MenuItem>(item.item).SetChecked(item.theme == theme);
+    }
+    ApplyTheme();
+}
+
+void MainWindow::ApplyTheme()
+{
+    switch (options_.theme) {
+    case ThemeChoice::System:
+        ui::application::SetStyle(IsAppsDarkTheme() ? ui::Style::Dark : ui::Style::Light);
+        break;
+    case ThemeChoice::Light:
+        ui::application::SetStyle(ui::Style::Light);
+        break;
+    case ThemeChoice::Dark:
+        ui::application::SetStyle(ui::Style::Dark);
+        break;
+    case ThemeChoice::None:
+        break;
+    }
+}
+
+void MainWindow::SetRefreshTimer(bool enabled)
+{
+    Get<ui::Timer>(L"Timer2").SetEnabled(enabled);
+}
+
+void MainWindow::ApplyNewIconPolicy()
+{
+    try {
+        if (options_.newIconPolicy == NewIconPolicy::ShowAll) {
+            SetAllIsPromotedToOne();
+            ui::application::ProcessMessages();
+        } else if (options_.newIconPolicy == NewIconPolicy::HideAll) {
+            SetAllIsPromotedToOff();
+            ui::application::ProcessMessages();
+        }
+    } catch (const Error& error) {
+        throw InContext(Message(L"LangPolicyNotApplied"), error);
+    }
+}
+
+// Minimise, close, exit
+
+void MainWindow::HideToTray()
+{
+    Hide();
+    AddExStyle(Handle(), WS_EX_TOOLWINDOW);
+}
+
+void MainWindow::CloseWindow()
+{
+    SaveOptionsReporting();
+    if (options_.closeToTray) {
+        HideToTray();
+        return;
+    }
+    Terminate();
+}
+
+void MainWindow::Exit()
+{
+    SaveOptionsReporting();
+    Terminate();
+}
+
+void MainWindow::SaveOptionsReporting()
+{
+    try {
+        if (services_.saveOptions) {
+            services_.saveOptions();
+        }
+    } catch (const Error& error) {
+        ui::application::ShowError(error.message());
+    }
+}
+
+void MainWindow::Terminate()
+{
+    tray_->Remove();
+    ::DestroyWindow(Handle());
+    ui::application::Terminate(0);
+    if (onTerminate) {
+        onTerminate();
+    }
+}
+
+bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
+{
+    if (message == ActivationMessage()) {
+        ShowFromTray(); // a second start of the program
+        result = 0;
+        return true;
+    }
+    switch (message) {
+    case ui::WM_APP_RELOADLIST:
+        reloadPosted_ = false;
+        ReloadList();
+        result = 0;
+        return true;
+    case WM_SYSCOMMAND:
+        // The whole value, as the system sends it for the minimise box.
+        if (wParam == SC_MINIMIZE) {
+            HideToTray();
+            result = 0;
+            return true;
+        }
+        return false;
+    case WM_CLOSE:
+        CloseWindow();
+        result = 0;
+        return true;
+    case WM_QUERYENDSESSION:
+        result = TRUE;
+        return true;
+    case WM_ENDSESSION:
+        // The session ends without an Exit: save as Exit does, but silently,
+        // since a box now would hold up the logoff.
+        if (wParam != FALSE) {
+            try {
+                if (services_.saveOptions) {
+                    services_.saveOptions();
+                }
+            } catch (...) {
+                // Nothing can be reported any more.
+            }
+            tray_->Remove();
+        }
+        result = 0;
+        return true;
+    case WM_MOUSEMOVE:
+        ReleaseMenuButton();
+        result = 0;
+        return true;
+    case WM_SETTINGCHANGE:
+        // Any setting may be the light or dark preference; it is not examined.
+        if (options_.theme == ThemeChoice::System) {
+            try {
+                ApplyTheme();
+            } catch (...) {
+                // The current look stays.
+            }
+            ui::application::ProcessMessages();
+        }
+        UpdateTrayImage();
+        result = 0;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Options
+
+void MainWindow::ApplyOptions()
+{
+    if (options_.theme != ThemeChoice::None) {
+        SetTheme(options_.theme);
+    }
+    // No size chosen: no check mark, and the list keeps its small icons.
+    if (options_.iconSize != IconSize::None) {
+        SetIconSize(options_.iconSize);
+    }
+    const WindowPlacement& stored = options_.window;
+    RECT window;
+    ::GetWindowRect(Handle(), &window);
+    // The stored size is the restored one, also under a maximised window; the
+    // minimum size still holds.
+    const int height = stored.height.value_or(window.bottom - window.top);
+    const int width = stored.width.value_or(window.right - window.left);
+    ::SetWindowPos(Handle(), nullptr, 0, 0, std::max(width, Scale(Definition().minWidth)),
+                   std::max(height, Scale(Definition().minHeight)), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ui::CentreOnWorkArea(Handle());
+}
+
+WindowPlacement MainWindow::Placement() const
+{
+    // The placement knows the restored size and whether a minimised window
+    // comes back maximised; a window started in the tray that was never shown
+    // keeps the state it was started with. A maximised window keeps the stored
+    // size: it is the size to restore to.
+    WindowPlacement result = options_.window;
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof(placement);
+    if (!::GetWindowPlacement(Handle(), &placement)) {
+        return result;
+    }
+    bool maximized = ::IsZoomed(Handle()) != FALSE;
+    if (::IsIconic(Handle())) {
+        maximized = (placement.flags & WPF_RESTORETOMAXIMIZED) != 0;
+    }
+    result.maximized = maximized || pendingMaximize_;
+    if (!result.maximized) {
+        const RECT& normal = placement.rcNormalPosition;
+        result.width = normal.right - normal.left;
+        result.height = normal.bottom - normal.top;
+    }
+    return result;
+}
+
+void MainWindow::LowerProcessPriority()
+{
+    if (prioritySet_) {
+        return;
+    }
+    unique_handle process(::OpenProcess(PROCESS_SET_INFORMATION, FALSE, ::GetCurrentProcessId()));
+    if (!process) {
+        return;
+    }
+    ::SetPriorityClass(process.get(), BELOW_NORMAL_PRIORITY_CLASS);
+    prioritySet_ = true;
+}
+
+} // namespace merovane

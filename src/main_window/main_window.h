@@ -1,0 +1,149 @@
+#pragma once
+
+// The main window: the list of notification-area entries with a check box
+// each, the general menu behind the "≡" button, the list's own menu, the
+// notification-area icon, and what minimising and closing mean for a program
+// that lives in the notification area. It knows no other window: what it needs
+// of the rest of the program comes in as Services.
+
+#include "base/handles.h"
+#include "i18n/language.h"
+#include "base/locale_paths.h"
+#include "base/options.h"
+#include "ui/form.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace merovane::ui {
+class ListView;
+class SpeedButton;
+class StatusBar;
+class TrayIcon;
+} // namespace merovane::ui
+
+namespace merovane {
+
+class MainWindow : public ui::Form {
+public:
+    // What the program does for the window.
+    struct Services {
+        std::function<void()> openSettings;
+        std::function<void()> openUpdate;
+        std::function<void()> openAbout;
+        // Writes the options; throws merovane::Error naming the file.
+        std::function<void()> saveOptions;
+    };
+
+    // `paths` names the language folder, the settings file and the log; the
+    // program passes LocalePaths::ForProgram. `options` is the program's.
+    MainWindow(std::function<LocalePaths()> paths, Options& options, Services services);
+    ~MainWindow() override;
+
+    // Creation: caption, menu texts, image lists, the options (style, view,
+    // size), the language, start in the tray, status text, priority.
+    void Initialize();
+    // Shows the window as the start-up does, unless it starts in the tray.
+    void ShowAtStart();
+    // Shows the window from the notification area (double click, "Show main
+    // window", the keyboard on the icon, a second start): with its taskbar
+    // button, maximised if it was, in front.
+    void ShowFromTray();
+    // Hides the window to the notification area, without a taskbar button.
+    void HideToTray();
+
+    // What the settings dialog switches.
+    void SetRefreshTimer(bool enabled);
+    // Picks the icon image from the colour option and the taskbar's light or
+    // dark setting; errors leave the image as it is.
+    void UpdateTrayImage();
+    // The image shown: 0 dark grey, 1 light grey, 2 colour.
+    [[nodiscard]] int TrayImage() const noexcept { return trayImage_; }
+
+    // The window's size and state, for the options to save.
+    [[nodiscard]] WindowPlacement Placement() const;
+
+    [[nodiscard]] LanguageMenu& Languages() noexcept { return *languages_; }
+    [[nodiscard]] LocalePaths Paths() const { return paths_(); }
+    // A message text: the caption of a hidden Lang* item.
+    [[nodiscard]] std::wstring Message(std::wstring_view item) const;
+
+    // Runs after the window is destroyed by a close that ends the program.
+    std::function<void()> onTerminate;
+
+protected:
+    bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+private:
+    void WireHandlers();
+    void ApplyOptions();
+    void LowerProcessPriority();
+    void SetStatusCount(int count);
+    void SetTrayImage(int index);
+
+    // The list.
+    void LoadEntries();
+    void SortList();
+    // Load, then sort when there are rows: after every showing, cleanup and
+    // language choice.
+    void ReloadList();
+    // Reloads once the current notification is over.
+    void PostReload();
+    void OnEntryChecked(int row);
+    void CheckAll(bool checked);
+    // The entry key a row carries ("" for none), and the row carrying a key (-1).
+    [[nodiscard]] std::wstring RowKey(int row) const;
+    [[nodiscard]] int FindRowByKey(std::wstring_view key) const;
+
+    // Menus and commands.
+    void OpenGeneralMenuFromButton();
+    void ReleaseMenuButton();
+    // Sets the general menu's items for the opening from the button (true) or
+    // from the notification-area icon (false).
+    void SetGeneralMenuOpening(bool fromButton);
+    void PrepareEntryMenu();
+    void DeleteSelectedEntry();
+    void RevealSelectedEntry();
+    void SetIconSize(IconSize size);
+    void DeleteDuplicateEntries();
+    void DeleteEntriesOfMissingPrograms();
+    void OpenDialog(const std::function<void()>& open);
+    void SetTheme(ThemeChoice theme);
+    void ApplyTheme();
+
+    // The notification-area icon.
+    void UpdateTrayHint();
+    void ToggleFromTray();
+    void OpenTrayMenu(POINT screenPoint);
+
+    // The refresh timer's tick: the new-icon policy.
+    void ApplyNewIconPolicy();
+
+    // Closing and exiting.
+    void CloseWindow();
+    void Exit();
+    // Saves the options on the ways out: a file that can't be written is
+    // reported, and the window still closes.
+    void SaveOptionsReporting();
+    void Terminate();
+
+    std::function<LocalePaths()> paths_;
+    Options& options_;
+    Services services_;
+    std::unique_ptr<LanguageMenu> languages_;
+    ui::ListView* list_ = nullptr;
+    ui::StatusBar* status_ = nullptr;
+    ui::SpeedButton* menuButton_ = nullptr;
+    ui::TrayIcon* tray_ = nullptr;
+    bool loading_ = false;
+    bool reloadPosted_ = false;
+    bool menuMarked_ = false;
+    // Started in the tray with a maximised window that was never shown yet.
+    bool pendingMaximize_ = false;
+    bool prioritySet_ = false;
+    unique_hicon trayImages_[3];
+    int trayImage_ = 0;
+};
+
+} // namespace merovane

@@ -1,0 +1,132 @@
+#include "main_window/main_window_definition.h"
+
+namespace merovane {
+
+namespace {
+
+using namespace ui;
+
+// Radio groups of the general menu.
+constexpr int kThemeGroup = 1;
+constexpr int kViewGroup = 2;
+
+// The status bar comes before the list's frame: docking goes in definition
+// order, and the frame takes what is left.
+static constexpr ui::ComponentDef kComponents[] = {
+    {.kind = Kind::TabControl, .name = L"TabControlBody", .bounds = {0, 0, 684, 32},
+     .align = Align::Top, .flags = Framed},
+    {.kind = Kind::SpeedButton, .name = L"SpeedButton_GeneralMenu", .parent = L"TabControlBody",
+     .caption = L"≡", .bounds = {657, 5, 22, 22}, .anchors = AnchorRight | AnchorTop,
+     .flags = HandCursor, .fontFace = L"Tahoma", .fontHeight = -21},
+    {.kind = Kind::StatusBar, .name = L"StatusBar1", .bounds = {0, 492, 684, 19},
+     .align = Align::Bottom},
+    {.kind = Kind::TabControl, .name = L"TabControlTitle", .bounds = {0, 32, 684, 460},
+     .align = Align::Client, .flags = Framed},
+    {.kind = Kind::ListView, .name = L"ListView1", .parent = L"TabControlTitle",
+     .bounds = {0, 0, 684, 460}, .align = Align::Client,
+     .flags = CheckBoxes | RowSelect | SingleSelect, .items = L"Имя\nКомпания\nПуть",
+     .value = 200},
+
+    // Message texts: captions, so that a language file translates them.
+    {.kind = Kind::PopupMenu, .name = L"PopupMenuLanguage"},
+    {.kind = Kind::MenuItem, .name = L"LangElements", .parent = L"PopupMenuLanguage",
+     .caption = L"Элементов:"},
+    {.kind = Kind::MenuItem, .name = L"LangDeleteRegistryKey", .parent = L"PopupMenuLanguage",
+     .caption = L"Вы уверены, что хотите удалить ключ реестра?"},
+    {.kind = Kind::MenuItem, .name = L"LangError", .parent = L"PopupMenuLanguage",
+     .caption = L"Ошибка"},
+    {.kind = Kind::MenuItem, .name = L"LangOnlyWindows", .parent = L"PopupMenuLanguage",
+     .caption = L"Эта программа работает только на Windows 11."},
+    // "%s" stands for the file or the entry's name.
+    {.kind = Kind::MenuItem, .name = L"LangSettingsNotRead", .parent = L"PopupMenuLanguage",
+     .caption = L"Не удалось прочитать файл настроек «%s». Программа работает с настройками по умолчанию "
+                L"и не сохранит их до следующего запуска."},
+    {.kind = Kind::MenuItem, .name = L"LangSettingsNotSaved", .parent = L"PopupMenuLanguage",
+     .caption = L"Настройки не сохранены: не удалось записать файл «%s»."},
+    {.kind = Kind::MenuItem, .name = L"LangIconNotChanged", .parent = L"PopupMenuLanguage",
+     .caption = L"Не удалось изменить значок «%s»."},
+    {.kind = Kind::MenuItem, .name = L"LangPolicyNotApplied", .parent = L"PopupMenuLanguage",
+     .caption = L"Не удалось применить правило для новых значков."},
+
+    // Opened from the "≡" button and from the tray icon; each opening shows
+    // its own subset of the items.
+    {.kind = Kind::PopupMenu, .name = L"PopupMenu_General", .flags = RightJustifyMenu},
+    {.kind = Kind::MenuItem, .name = L"Name", .parent = L"PopupMenu_General", .flags = Disabled},
+    {.kind = Kind::MenuItem, .name = L"Version", .parent = L"PopupMenu_General", .flags = Disabled},
+    {.kind = Kind::MenuItem, .name = L"N1", .parent = L"PopupMenu_General", .caption = L"-"},
+    {.kind = Kind::MenuItem, .name = L"ShowMainFormTrayMenu", .parent = L"PopupMenu_General",
+     .caption = L"Показать главное окно"},
+    {.kind = Kind::MenuItem, .name = L"N2", .parent = L"PopupMenu_General", .caption = L"-"},
+    {.kind = Kind::MenuItem, .name = L"ThemeMenu", .parent = L"PopupMenu_General",
+     .caption = L"Тема"},
+    {.kind = Kind::MenuItem, .name = L"ThemeAuto", .parent = L"ThemeMenu", .caption = L"Системная",
+     .flags = RadioItem | AutoCheck, .value = kThemeGroup},
+    {.kind = Kind::MenuItem, .name = L"ThemeLight", .parent = L"ThemeMenu", .caption = L"Светлая",
+     .flags = RadioItem | AutoCheck, .value = kThemeGroup},
+    {.kind = Kind::MenuItem, .name = L"ThemeDark", .parent = L"ThemeMenu", .caption = L"Темная",
+     .flags = RadioItem | AutoCheck, .value = kThemeGroup},
+    {.kind = Kind::MenuItem, .name = L"LanguageMenu", .parent = L"PopupMenu_General",
+     .caption = L"Язык"},
+    {.kind = Kind::MenuItem, .name = L"N3", .parent = L"PopupMenu_General", .caption = L"-"},
+    {.kind = Kind::MenuItem, .name = L"ViewMenu", .parent = L"PopupMenu_General", .caption = L"Вид"},
+    {.kind = Kind::MenuItem, .name = L"IconSmallMenu", .parent = L"ViewMenu",
+     .caption = L"Маленькие  значки", .flags = RadioItem | AutoCheck, .value = kViewGroup},
+    {.kind = Kind::MenuItem, .name = L"IconBigMenu", .parent = L"ViewMenu",
+     .caption = L"Большие значки", .flags = RadioItem | AutoCheck, .value = kViewGroup},
+    {.kind = Kind::MenuItem, .name = L"N4", .parent = L"PopupMenu_General", .caption = L"-"},
+    {.kind = Kind::MenuItem, .name = L"DelOldIconMenu", .parent = L"PopupMenu_General",
+     .caption = L"Удалить старые значки в реестре"},
+    {.kind = Kind::MenuItem, .name = L"DelNonExistentFilesMenu", .parent = L"PopupMenu_General",
+     .caption = L"Удалить несуществующие файлы"},
+    {.kind = Kind::MenuItem, .name = L"N5", .parent = L"PopupMenu_General", .caption = L"-"},
+    {.kind = Kind::MenuItem, .name = L"OptionMenu", .parent = L"PopupMenu_General",
+     .caption = L"Настройки"},
+    {.kind = Kind::MenuItem, .name = L"N6", .parent = L"PopupMenu_General", .caption = L"-"},
+    {.kind = Kind::MenuItem, .name = L"CheckUpdateMenu", .parent = L"PopupMenu_General",
+     .caption = L"Проверить обновления"},
+    {.kind = Kind::MenuItem, .name = L"AboutMenu", .parent = L"PopupMenu_General",
+     .caption = L"О программе", .shortcut = L"F1"},
+    {.kind = Kind::MenuItem, .name = L"N7", .parent = L"PopupMenu_General", .caption = L"-"},
+    {.kind = Kind::MenuItem, .name = L"CloseTrayMenu", .parent = L"PopupMenu_General",
+     .caption = L"Выход"},
+
+    // The list's own menu.
+    {.kind = Kind::PopupMenu, .name = L"PopupMenuIcon"},
+    {.kind = Kind::MenuItem, .name = L"OpenFolderMenu", .parent = L"PopupMenuIcon",
+     .caption = L"Открыть папку"},
+    {.kind = Kind::MenuItem, .name = L"N8", .parent = L"PopupMenuIcon", .caption = L"-"},
+    {.kind = Kind::MenuItem, .name = L"ShowAllMenu", .parent = L"PopupMenuIcon",
+     .caption = L"Показать все"},
+    {.kind = Kind::MenuItem, .name = L"HideAllMenu", .parent = L"PopupMenuIcon",
+     .caption = L"Скрыть все"},
+    {.kind = Kind::MenuItem, .name = L"N9", .parent = L"PopupMenuIcon", .caption = L"-"},
+    {.kind = Kind::MenuItem, .name = L"DeleteIconMenu", .parent = L"PopupMenuIcon",
+     .caption = L"Удалить иконку"},
+
+    {.kind = Kind::TrayIcon, .name = L"TrayIcon1", .hint = L"Merovane"},
+    // Switched on by the settings once they are read, never before.
+    {.kind = Kind::Timer, .name = L"Timer2", .flags = Disabled, .value = 1000},
+};
+
+} // namespace
+
+const ui::FormDef& MainWindowDefinition()
+{
+    // The caption gets the version and bitness appended at start.
+    static constexpr ui::FormDef kForm{
+        .name = L"Form1",
+        .className = L"TForm1",
+        .caption = L"Merovane",
+        .clientWidth = 684,
+        .clientHeight = 511,
+        .minWidth = 700,
+        .minHeight = 550,
+        .border = ui::Border::Sizeable,
+        .fontFace = L"Segoe UI",
+        .fontHeight = -12,
+        .components = kComponents,
+    };
+    return kForm;
+}
+
+} // namespace merovane

@@ -1,0 +1,151 @@
+#include "settings_dialog/settings_dialog.h"
+
+#include "base/error.h"
+#include "base/file_info.h"
+#include "settings_dialog/settings_dialog_definition.h"
+#include "base/autostart.h"
+#include "base/chevron.h"
+#include "ui/application.h"
+#include "ui/component.h"
+
+namespace merovane {
+
+namespace {
+
+struct PolicyButton {
+    std::wstring_view name;
+    NewIconPolicy policy;
+};
+constexpr PolicyButton kPolicyButtons[] = {
+    {L"RadioButtonSystem", NewIconPolicy::LeaveToSystem},
+    {L"RadioButtonViewNew", NewIconPolicy::ShowAll},
+    {L"RadioButtonHideNew", NewIconPolicy::HideAll},
+};
+
+} // namespace
+
+template <typename Call>
+void SettingsDialog::ReportingErrors(Call&& call)
+{
+    try {
+        call();
+    } catch (const Error& error) {
+        ui::application::ShowError(error.message());
+    }
+}
+
+SettingsDialog::SettingsDialog(Options& options, Services services)
+    : ui::Form(SettingsDialogDefinition()), options_(options), services_(std::move(services))
+{
+}
+
+void SettingsDialog::Initialize()
+{
+    if (services_.applyLanguage) {
+        services_.applyLanguage();
+    }
+    Get<ui::CheckBox>(L"CheckBoxColorTrayIcon").onClick = [this] { ColourTrayIconChanged(); };
+    Get<ui::CheckBox>(L"CheckBoxHiddenIcons").onClick = [this] { HiddenIconsChanged(); };
+    Get<ui::CheckBox>(L"CheckBoxAutoUpdateList").onClick = [this] { RefreshListChanged(); };
+    Get<ui::CheckBox>(L"CheckBoxAutostart").onClick = [this] { AutostartChanged(); };
+    Get<ui::CheckBox>(L"CheckBoxToTray").onClick = [this] {
+        options_.closeToTray = Get<ui::CheckBox>(L"CheckBoxToTray").Checked();
+    };
+    Get<ui::CheckBox>(L"CheckBoxAutostartToTray").onClick = [this] {
+        options_.startToTray = Get<ui::CheckBox>(L"CheckBoxAutostartToTray").Checked();
+    };
+    for (const PolicyButton& button : kPolicyButtons) {
+        Get<ui::RadioButton>(button.name).onClick = [this, policy = button.policy] {
+            options_.newIconPolicy = policy;
+        };
+    }
+    Get<ui::Button>(L"ButtonSave").onClick = [this] { SaveAndClose(); };
+    onClose = [this](bool&) { SaveOptionsReporting(); };
+
+    // 1 ticks the box (and so writes 1 where nothing was stored), 0 clears
+    // it; anything else leaves it as it is until the user clicks.
+    const std::int32_t chevron = GetChevronVisibility();
+    if (chevron == 1 || chevron == 0) {
+        ReportingErrors([&] { Get<ui::CheckBox>(L"CheckBoxHiddenIcons").SetChecked(chevron == 1); });
+    }
+}
+
+void SettingsDialog::ApplyOptions()
+{
+    ReportingErrors([&] { Get<ui::CheckBox>(L"CheckBoxAutostart").SetChecked(CheckAutoStart(OwnExecutablePath())); });
+    // The boxes' handlers write back what they are set to; the options stay
+    // as they are.
+    const Options options = options_;
+    Get<ui::CheckBox>(L"CheckBoxAutoUpdateList").SetChecked(options.refreshList);
+    RefreshListChanged(); // whether or not the box changed
+    for (const PolicyButton& button : kPolicyButtons) {
+        if (options.newIconPolicy == button.policy) {
+            Get<ui::RadioButton>(button.name).SetChecked(true);
+        }
+    }
+    Get<ui::CheckBox>(L"CheckBoxToTray").SetChecked(options.closeToTray);
+    Get<ui::CheckBox>(L"CheckBoxAutostartToTray").SetChecked(options.startToTray);
+    Get<ui::CheckBox>(L"CheckBoxColorTrayIcon").SetChecked(options.colourTrayIcon);
+    ColourTrayIconChanged();
+}
+
+void SettingsDialog::ColourTrayIconChanged()
+{
+    options_.colourTrayIcon = Get<ui::CheckBox>(L"CheckBoxColorTrayIcon").Checked();
+    if (services_.updateTrayImage) {
+        services_.updateTrayImage();
+    }
+}
+
+void SettingsDialog::HiddenIconsChanged()
+{
+    try {
+        SetChevronVisibility(Get<ui::CheckBox>(L"CheckBoxHiddenIcons").Checked());
+    } catch (const Error& error) {
+        throw InContext(Message(L"LangChevronNotChanged"), error);
+    }
+}
+
+void SettingsDialog::RefreshListChanged()
+{
+    options_.refreshList = Get<ui::CheckBox>(L"CheckBoxAutoUpdateList").Checked();
+    if (services_.setRefreshTimer) {
+        services_.setRefreshTimer(options_.refreshList);
+    }
+}
+
+void SettingsDialog::AutostartChanged()
+{
+    const std::wstring executable = OwnExecutablePath();
+    try {
+        ApplyAutoStart(Get<ui::CheckBox>(L"CheckBoxAutostart").Checked(), executable, GetFileDescription(executable));
+    } catch (const Error& error) {
+        throw InContext(Message(L"LangAutostartNotChanged"), error);
+    }
+}
+
+void SettingsDialog::SaveOptionsReporting()
+{
+    try {
+        if (services_.saveOptions) {
+            services_.saveOptions();
+        }
+    } catch (const Error& error) {
+        ui::application::ShowError(error.message());
+    }
+}
+
+void SettingsDialog::SaveAndClose()
+{
+    SaveOptionsReporting();
+    ui::application::ProcessMessages();
+    Close();
+}
+
+std::wstring SettingsDialog::Message(std::wstring_view item) const
+{
+    const ui::Component* text = FindComponent(item);
+    return text != nullptr ? text->Caption() : std::wstring();
+}
+
+} // namespace merovane

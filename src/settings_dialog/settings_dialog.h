@@ -1,0 +1,54 @@
+#pragma once
+
+// The settings dialog. Every option takes effect when clicked and goes into
+// the program's options; the options are saved when the dialog closes. It
+// knows no other window: what an option changes elsewhere comes in as Services.
+
+#include "base/options.h"
+#include "ui/form.h"
+
+#include <functional>
+
+namespace merovane {
+
+class SettingsDialog : public ui::Form {
+public:
+    struct Services {
+        // Applies the chosen language to the windows made so far.
+        std::function<void()> applyLanguage;
+        std::function<void(bool enabled)> setRefreshTimer;
+        // Picks the notification-area image for the colour option.
+        std::function<void()> updateTrayImage;
+        // Saves the options; throws merovane::Error naming the file.
+        std::function<void()> saveOptions;
+    };
+
+    SettingsDialog(Options& options, Services services);
+
+    // Applies the language, wires the controls and reads the chevron value.
+    void Initialize();
+    // Sets the controls from the options and applies them. A registry value
+    // that can't be written then (a Run value an administrator locked) is
+    // reported and the start-up goes on.
+    void ApplyOptions();
+
+    // A message text: the caption of a hidden Lang* item.
+    [[nodiscard]] std::wstring Message(std::wstring_view item) const;
+
+private:
+    void ColourTrayIconChanged();
+    void HiddenIconsChanged();
+    void RefreshListChanged();
+    void AutostartChanged();
+    void SaveAndClose();
+    void SaveOptionsReporting();
+    // Runs a click handler on behalf of the start-up: an error is shown, not
+    // passed on, so the program still starts.
+    template <typename Call>
+    void ReportingErrors(Call&& call);
+
+    Options& options_;
+    Services services_;
+};
+
+} // namespace merovane

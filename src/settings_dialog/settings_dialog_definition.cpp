@@ -1,0 +1,76 @@
+#include "settings_dialog/settings_dialog_definition.h"
+
+namespace merovane {
+
+namespace {
+
+using namespace ui;
+
+// The body is not docked: it comes first so that the tab order ends on the
+// button, and keeps its size by its anchors instead.
+static constexpr ui::ComponentDef kComponents[] = {
+    {.kind = Kind::TabControl, .name = L"TabControlBody", .bounds = {0, 0, 334, 276},
+     .anchors = AnchorLeft | AnchorTop | AnchorRight | AnchorBottom, .flags = Framed},
+    {.kind = Kind::GroupBox, .name = L"GroupBoxGeneral", .parent = L"TabControlBody",
+     .caption = L"Основные", .bounds = {0, 0, 334, 211}, .align = Align::Top},
+    {.kind = Kind::CheckBox, .name = L"CheckBoxAutostartToTray", .parent = L"GroupBoxGeneral",
+     .caption = L"Свернуть в трей при запуске", .bounds = {16, 20, 305, 17}, .flags = HandCursor},
+    {.kind = Kind::CheckBox, .name = L"CheckBoxToTray", .parent = L"GroupBoxGeneral",
+     .caption = L"Свернуть программу при закрытии", .bounds = {16, 40, 305, 17},
+     .flags = HandCursor},
+    {.kind = Kind::CheckBox, .name = L"CheckBoxColorTrayIcon", .parent = L"GroupBoxGeneral",
+     .caption = L"Цветная иконка", .bounds = {16, 60, 305, 17}, .flags = HandCursor},
+    {.kind = Kind::CheckBox, .name = L"CheckBoxHiddenIcons", .parent = L"GroupBoxGeneral",
+     .caption = L"Меню скрытых значков", .bounds = {16, 80, 305, 17}, .flags = HandCursor},
+    {.kind = Kind::CheckBox, .name = L"CheckBoxAutoUpdateList", .parent = L"GroupBoxGeneral",
+     .caption = L"Обновлять список автоматически", .bounds = {16, 120, 305, 17},
+     .flags = HandCursor},
+    // The new-icon policy: one exclusive group, none checked until the
+    // settings are read.
+    {.kind = Kind::RadioButton, .name = L"RadioButtonSystem", .parent = L"GroupBoxGeneral",
+     .caption = L"Оставить как в системе", .bounds = {16, 140, 305, 17}, .flags = HandCursor},
+    {.kind = Kind::RadioButton, .name = L"RadioButtonViewNew", .parent = L"GroupBoxGeneral",
+     .caption = L"Показывать все автоматически", .bounds = {16, 160, 305, 17},
+     .flags = HandCursor},
+    {.kind = Kind::RadioButton, .name = L"RadioButtonHideNew", .parent = L"GroupBoxGeneral",
+     .caption = L"Скрывать все автоматически", .bounds = {16, 180, 305, 17},
+     .flags = HandCursor},
+    {.kind = Kind::GroupBox, .name = L"GroupBoxAutostart", .parent = L"TabControlBody",
+     .caption = L"Автозагрузка", .bounds = {0, 211, 334, 48}, .align = Align::Top},
+    {.kind = Kind::CheckBox, .name = L"CheckBoxAutostart", .parent = L"GroupBoxAutostart",
+     .caption = L"Автозагрузка при старте Windows", .bounds = {16, 20, 305, 17},
+     .flags = HandCursor},
+    {.kind = Kind::TabControl, .name = L"TabControlButtons", .bounds = {0, 276, 334, 35},
+     .align = Align::Bottom, .flags = Framed},
+    {.kind = Kind::Button, .name = L"ButtonSave", .parent = L"TabControlButtons", .caption = L"Ok",
+     .bounds = {0, 0, 334, 35}, .align = Align::Client, .flags = Bold | HandCursor},
+
+    // Message texts: captions, so that a language file translates them.
+    {.kind = Kind::PopupMenu, .name = L"PopupMenuLanguage"},
+    {.kind = Kind::MenuItem, .name = L"LangAutostartNotChanged", .parent = L"PopupMenuLanguage",
+     .caption = L"Не удалось изменить автозагрузку при старте Windows."},
+    {.kind = Kind::MenuItem, .name = L"LangChevronNotChanged", .parent = L"PopupMenuLanguage",
+     .caption = L"Не удалось изменить меню скрытых значков на панели задач."},
+};
+
+} // namespace
+
+const ui::FormDef& SettingsDialogDefinition()
+{
+    static constexpr ui::FormDef kForm{
+        .name = L"Form2",
+        .className = L"TForm2",
+        .caption = L"Настройки",
+        .clientWidth = 334,
+        .clientHeight = 311,
+        .minWidth = 350,
+        .minHeight = 350,
+        .border = ui::Border::Dialog,
+        .fontFace = L"Segoe UI",
+        .fontHeight = -12,
+        .components = kComponents,
+    };
+    return kForm;
+}
+
+} // namespace merovane

@@ -1,0 +1,643 @@
+#include "support/program_fixture.h"
+
+#include "base/error.h"
+#include "core/icon_store.h"
+#include "base/ini_file.h"
+#include "shell/program.h"
+#include "base/settings_file.h"
+#include "base/startup.h"
+#include "support/dialogs.h"
+#include "support/sandbox.h"
+#include "ui/application.h"
+#include "ui/component.h"
+#include "ui/list_view.h"
+#include "ui/menu.h"
+#include "ui/messages.h"
+#include "ui/tray_icon.h"
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <sddl.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+namespace merovane {
+namespace {
+
+using test::Entry;
+using test::kBase;
+using test::SendTrayEvent;
+
+class MainWindowTest : public test::ProgramFixture {};
+
+// A small notification area: a system icon, a program with a version
+// resource, one whose executable is gone, and an entry with no values.
+void WriteEntries()
+{
+    test::SetRegString(Entry(L"100"), L"IconGuid", L"{7820AE73-23E3-4229-82C1-E41CB67D5B9C}");
+    test::SetRegDword(Entry(L"100"), L"IsPromoted", 1);
+    test::SetRegString(Entry(L"200"), L"ExecutablePath", test::FixturePath(L"full.exe"));
+    test::SetRegDword(Entry(L"200"), L"IsPromoted", 0);
+    test::SetRegString(Entry(L"300"), L"ExecutablePath", L"C:\\nowhere\\gone.exe");
+    test::SetRegString(Entry(L"300"), L"Publisher", L"Gone Inc");
+    test::SetRegDword(Entry(L"300"), L"IsPromoted", 1);
+    test::CreateRegKey(Entry(L"400"));
+}
+
+TEST_F(MainWindowTest, ShowingTheWindowLoadsAndSortsTheEntries)
+{
+    WriteEntries();
+    Program& p = Start();
+    EXPECT_EQ(list->RowCount(), 0); // nothing is read before the window shows
+    EXPECT_EQ(StatusText(), L"Элементов: 0");
+
+    p.Main().Show();
+    EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"Gone Inc [x]", L"Питание/Батарея [x]", L"400",
+                                                     L"Fixture Tool"}));
+    EXPECT_EQ(StatusText(), L"Элементов: 4");
+    const ui::ListRow& program = list->Row(RowOf(L"200"));
+    EXPECT_EQ(program.subItems, (std::vector<std::wstring>{L"Fixture Company", test::FixturePath(L"full.exe")}));
+    EXPECT_FALSE(EntryOf(RowOf(L"200")).promoted);
+    EXPECT_EQ(list->Row(RowOf(L"400")).subItems, (std::vector<std::wstring>{L"", L""}));
+
+    // Every showing reads the registry again.
+    test::CreateRegKey(Entry(L"500"));
+    p.Main().HideToTray();
+    p.Main().Show();
+    EXPECT_EQ(list->RowCount(), 5);
+}
+
+TEST_F(MainWindowTest, ABrokenEntryShowsUntickedAndTheLoadGoesOn)
+{
+    test::SetRegDword(Entry(L"1"), L"IsPromoted", 1);
+    test::SetRegString(Entry(L"2"), L"IsPromoted", L"1");
+    test::SetRegDword(Entry(L"3"), L"IsPromoted", 1);
+    Program& p = Start();
+    p.Main().Show();
+    EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"1 [x]", L"3 [x]", L"2"}));
+    EXPECT_EQ(StatusText(), L"Элементов: 3");
+    EXPECT_EQ(test::GetRegRaw(Entry(L"2"), L"IsPromoted").type, DWORD{REG_SZ}); // nothing was changed
+}
+
+TEST_F(MainWindowTest, TickingAndUntickingWritesIsPromoted)
+{
+    WriteEntries();
+    Program& p = Start();
+    p.Main().Show();
+    const int row = RowOf(L"200");
+    ListView_SetCheckState(list->Handle(), row, TRUE); // what a click or the space bar does
+    EXPECT_EQ(test::GetRegDword(Entry(L"200"), L"IsPromoted"), 1);
+    EXPECT_TRUE(EntryOf(row).promoted);
+    ListView_SetCheckState(list->Handle(), row, FALSE);
+    EXPECT_EQ(test::GetRegDword(Entry(L"200"), L"IsPromoted"), 0);
+    EXPECT_FALSE(EntryOf(row).promoted);
+
+    // Hide all, then show all: only rows that change are written.
+    const FILETIME before = test::RegLastWrite(Entry(L"400"));
+    ::Sleep(30);
+    p.Main().Get<ui::MenuItem>(L"HideAllMenu").Click();
+    EXPECT_EQ(test::GetRegDword(Entry(L"100"), L"IsPromoted"), 0);
+    EXPECT_EQ(test::GetRegDword(Entry(L"300"), L"IsPromoted"), 0);
+    EXPECT_EQ(test::GetRegDword(Entry(L"400"), L"IsPromoted"), -1); // unchecked already: untouched
+    const FILETIME after = test::RegLastWrite(Entry(L"400"));
+    EXPECT_EQ(::CompareFileTime(&before, &after), 0);
+    p.Main().Get<ui::MenuItem>(L"ShowAllMenu").Click();
+    for (const wchar_t* key : {L"100", L"200", L"300", L"400"}) {
+        EXPECT_EQ(test::GetRegDword(Entry(key), L"IsPromoted"), 1) << ToUtf8(key);
+    }
+}
+
+TEST_F(MainWindowTest, DeleteAsksFirstAndNoChangesNothing)
+{
+    test::SetRegString(Entry(L"700"), L"Publisher", L"50% \"off\" & more");
+    test::SetRegString(Entry(L"700\\Sub"), L"x", L"y");
+    test::CreateRegKey(Entry(L"800"));
+    Program& p = Start();
+    p.Main().Show();
+
+    list->Select(-1);
+    p.Main().Get<ui::MenuItem>(L"DeleteIconMenu").Click(); // nothing selected: no question
+    EXPECT_EQ(list->RowCount(), 2);
+
+    list->Select(RowOf(L"700"));
+    {
+        test::MessageBoxAnswer answer(IDNO);
+        p.Main().Get<ui::MenuItem>(L"DeleteIconMenu").Click();
+        ASSERT_TRUE(answer.Answered());
+        EXPECT_EQ(answer.Text(), L"Вы уверены, что хотите удалить ключ реестра?\r\n\"50% \"off\" & more\"?");
+    }
+    EXPECT_TRUE(test::RegKeyExists(Entry(L"700")));
+    EXPECT_EQ(list->RowCount(), 2);
+
+    {
+        test::MessageBoxAnswer answer(IDYES);
+        // The Delete key in the list does the same.
+        ::SendMessageW(list->Handle(), WM_KEYDOWN, VK_DELETE, 0);
+        ASSERT_TRUE(answer.Answered());
+    }
+    EXPECT_FALSE(test::RegKeyExists(Entry(L"700")));
+    EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"800"}));
+}
+
+TEST_F(MainWindowTest, CleanupsReloadOnlyWhenTheyDeletedSomething)
+{
+    test::SetRegString(Entry(L"1"), L"ExecutablePath", test::FixturePath(L"full.exe"));
+    test::SetRegString(Entry(L"2"), L"ExecutablePath", L"C:\\nowhere\\gone.exe");
+    Program& p = Start();
+    p.Main().Show();
+    ASSERT_EQ(list->RowCount(), 2);
+
+    test::CreateRegKey(Entry(L"3")); // appears after the load
+    p.Main().Get<ui::MenuItem>(L"DelOldIconMenu").Click(); // no duplicates: nothing deleted, no reload
+    EXPECT_EQ(list->RowCount(), 2);
+
+    p.Main().Get<ui::MenuItem>(L"DelNonExistentFilesMenu").Click();
+    EXPECT_FALSE(test::RegKeyExists(Entry(L"2")));
+    EXPECT_EQ(list->RowCount(), 2); // reloaded: "1" and the new "3"
+    EXPECT_GE(RowOf(L"3"), 0);
+}
+
+TEST_F(MainWindowTest, TheMenuButtonMarksItselfUntilReleased)
+{
+    Program& p = Start();
+    p.Main().Show();
+    // The general menu opens from the button; Escape dismisses it.
+    std::thread escape([] {
+        ::Sleep(300);
+        INPUT keys[2]{};
+        keys[0].type = keys[1].type = INPUT_KEYBOARD;
+        keys[0].ki.wVk = keys[1].ki.wVk = VK_ESCAPE;
+        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        ::SendInput(2, keys, sizeof(INPUT));
+    });
+    p.Main().Get<ui::SpeedButton>(L"SpeedButton_GeneralMenu").Click();
+    escape.join();
+    EXPECT_TRUE(p.Main().Get<ui::SpeedButton>(L"SpeedButton_GeneralMenu").Down());
+    auto& menu = p.Main();
+    EXPECT_TRUE(menu.Get<ui::MenuItem>(L"ViewMenu").Visible());
+    EXPECT_FALSE(menu.Get<ui::MenuItem>(L"CloseTrayMenu").Visible());
+    EXPECT_FALSE(menu.Get<ui::MenuItem>(L"Name").Visible());
+
+    p.Main().Get<ui::SpeedButton>(L"SpeedButton_GeneralMenu").Click(); // only releases
+    EXPECT_FALSE(p.Main().Get<ui::SpeedButton>(L"SpeedButton_GeneralMenu").Down());
+
+    // The icon's opening shows the other set.
+    SendTrayEvent(p, WM_MOUSEMOVE);
+    EXPECT_FALSE(menu.Get<ui::MenuItem>(L"ViewMenu").Visible());
+    EXPECT_TRUE(menu.Get<ui::MenuItem>(L"CloseTrayMenu").Visible());
+    EXPECT_TRUE(menu.Get<ui::MenuItem>(L"ShowMainFormTrayMenu").Visible());
+}
+
+TEST_F(MainWindowTest, MinimiseAndCloseFollowTheCloseToTrayOption)
+{
+    Program& p = Start();
+    p.Main().Show();
+    HWND window = p.Main().Handle();
+
+    // Minimising always hides to the notification area.
+    ::SendMessageW(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_FALSE(::IsWindowVisible(window));
+    EXPECT_NE(::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0);
+    SendTrayEvent(p, WM_LBUTTONDBLCLK); // back, with its taskbar button
+    EXPECT_TRUE(::IsWindowVisible(window));
+    EXPECT_EQ(::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0);
+
+    // With close-to-tray the window hides and the settings are already saved.
+    p.Settings().Get<ui::CheckBox>(L"CheckBoxToTray").SetChecked(true);
+    p.Main().Get<ui::MenuItem>(L"IconBigMenu").Click();
+    ::SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(::IsWindow(window));
+    EXPECT_FALSE(::IsWindowVisible(window));
+    const IniFile saved = IniFile::Load(paths.settingsFile);
+    EXPECT_TRUE(ReadOption(saved, option_key::CheckBoxToTray));
+    EXPECT_TRUE(ReadOption(saved, option_key::IconBigMenu));
+    EXPECT_FALSE(ReadOption(saved, option_key::IconSmallMenu));
+    EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Window, L""), L"wsNormal");
+    EXPECT_TRUE(ReadOption(saved, option_key::CheckBoxQuickUpdate));
+
+    // Without it, closing ends the program.
+    bool ended = false;
+    p.Main().onTerminate = [&] { ended = true; };
+    p.Settings().Get<ui::CheckBox>(L"CheckBoxToTray").SetChecked(false);
+    ::SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(::IsWindow(window));
+    EXPECT_FALSE(ReadOption(IniFile::Load(paths.settingsFile), option_key::CheckBoxToTray));
+}
+
+TEST_F(MainWindowTest, AnUnwritableSettingsFileIsReportedAndTheProgramStillEnds)
+{
+    paths.settingsFile = temp / L"missing\\Option.ini";
+    Program& p = Start();
+    p.Main().Show();
+    bool ended = false;
+    p.Main().onTerminate = [&] { ended = true; };
+    {
+        test::MessageBoxAnswer answer(IDOK);
+        ::SendMessageW(p.Main().Handle(), WM_CLOSE, 0, 0);
+        ASSERT_TRUE(answer.Answered());
+        // What failed and what it means first, the system's reason below.
+        const std::wstring first = L"Настройки не сохранены: не удалось записать файл «" + paths.settingsFile + L"».";
+        EXPECT_EQ(answer.Text().substr(0, first.size() + 2), first + L"\r\n") << ToUtf8(answer.Text());
+        EXPECT_GT(answer.Text().size(), first.size() + 2);
+    }
+    EXPECT_TRUE(ended);
+}
+
+TEST_F(MainWindowTest, ALanguageChoiceThatCannotBeStoredSaysWhichFile)
+{
+    test::WriteFileBytes(paths.languageDirectory + L"English.ini", "[Language information]\r\nLANGNAME=English\r\n");
+    Program& p = Start();
+    auto& languages = p.Main().Get<ui::MenuItem>(L"LanguageMenu");
+    ASSERT_EQ(languages.Items().size(), 1u);
+    paths.settingsFile = temp / L"missing\\Option.ini";
+    // The window shows what the click lets escape in its error box.
+    try {
+        languages.Items()[0]->Click();
+        ADD_FAILURE() << "the failed save went unreported";
+    } catch (const Error& error) {
+        const std::wstring first = L"Настройки не сохранены: не удалось записать файл «" + paths.settingsFile + L"».";
+        EXPECT_EQ(error.message().rfind(first + L"\r\n", 0), 0u) << ToUtf8(error.message());
+    }
+}
+
+TEST_F(MainWindowTest, TheTrayIconLivesFromStartToExit)
+{
+    Program& p = Start();
+    auto& tray = p.Main().Get<ui::TrayIcon>(L"TrayIcon1");
+    EXPECT_TRUE(tray.Added());
+    EXPECT_EQ(tray.Hint(), L"Merovane"); // until the pointer first moves over it
+    SendTrayEvent(p, WM_MOUSEMOVE);
+    // The test executable has no version resource: an empty description and version.
+    EXPECT_EQ(tray.Hint(), L"\r " + ArchitectureLabel());
+
+    // Explorer restarted: the icon went with the old taskbar and is added to
+    // the new one.
+    NOTIFYICONDATAW gone{};
+    gone.cbSize = sizeof(gone);
+    gone.hWnd = p.Main().Handle();
+    gone.uID = 1;
+    ASSERT_TRUE(::Shell_NotifyIconW(NIM_DELETE, &gone));
+    ::SendMessageW(p.Main().Handle(), ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(::Shell_NotifyIconW(NIM_MODIFY, &gone)); // there again
+    EXPECT_TRUE(tray.Added());
+
+    p.Main().onTerminate = [] {};
+    p.Main().Get<ui::MenuItem>(L"CloseTrayMenu").Click();
+    EXPECT_FALSE(tray.Added());
+    EXPECT_FALSE(::IsWindow(p.Main().Handle()));
+}
+
+TEST_F(MainWindowTest, SettingsAreReadBackAtTheNextStart)
+{
+    test::WriteFileBytes(paths.settingsFile, "[Option]\r\nIconSmallMenu=1\r\nIconBigMenu=1\r\nThemeLight=1\r\n"
+                                             "ThemeDark=1\r\nCheckBoxToTray=0x1\r\nRadioButtonViewNew=1\r\n"
+                                             "RadioButtonHideNew=1\r\nWindow=wsMaximized\r\nHeight=10\r\n"
+                                             "Unknown=kept\r\n[Other]\r\na=b\r\n");
+    Program& p = Start();
+    auto& main = p.Main();
+    EXPECT_TRUE(main.Get<ui::MenuItem>(L"IconBigMenu").Checked());
+    EXPECT_FALSE(main.Get<ui::MenuItem>(L"IconSmallMenu").Checked());
+    EXPECT_TRUE(main.Get<ui::MenuItem>(L"ThemeDark").Checked());
+    EXPECT_FALSE(main.Get<ui::MenuItem>(L"ThemeLight").Checked());
+    EXPECT_TRUE(p.Settings().Get<ui::CheckBox>(L"CheckBoxToTray").Checked());
+    EXPECT_TRUE(p.Settings().Get<ui::RadioButton>(L"RadioButtonHideNew").Checked());
+    EXPECT_FALSE(p.Settings().Get<ui::RadioButton>(L"RadioButtonViewNew").Checked());
+
+    main.ShowAtStart();
+    EXPECT_TRUE(::IsZoomed(main.Handle()));
+    program->SaveOptions(Program::kSaveOnClose);
+    const IniFile saved = IniFile::Load(paths.settingsFile);
+    EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Window, L""), L"wsMaximized");
+    EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Height, L""), L"10"); // left as it was
+    EXPECT_EQ(saved.ReadString(kOptionSection, L"Unknown", L""), L"kept");
+    EXPECT_EQ(saved.ReadString(L"Other", L"a", L""), L"b");
+}
+
+TEST_F(MainWindowTest, StartingToTheTrayShowsNothing)
+{
+    test::WriteFileBytes(paths.settingsFile, "[Option]\r\nCheckBoxAutostartToTray=1\r\n");
+    Program& p = Start();
+    p.Main().ShowAtStart();
+    EXPECT_FALSE(::IsWindowVisible(p.Main().Handle()));
+    EXPECT_NE(::GetWindowLongPtrW(p.Main().Handle(), GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0);
+    EXPECT_EQ(StatusText(), L"Элементов: 0");
+}
+
+TEST_F(MainWindowTest, F1OpensTheAboutWindow)
+{
+    Program& p = Start();
+    p.Main().Show();
+    test::WindowCloser closer(L"TForm8");
+    ::PostMessageW(list->Handle(), WM_KEYDOWN, VK_F1, 0);
+    ui::application::ProcessMessages(); // runs the About window's modal loop until it is closed
+    EXPECT_TRUE(closer.Closed());
+    EXPECT_EQ(p.About().Get<ui::Label>(L"LabelVersion").Caption(), p.Main().Caption());
+}
+
+// The question's message loop lets a reload run (here two double clicks on
+// the tray icon: hide, show); "Yes" must still delete the entry it asked about.
+TEST_F(MainWindowTest, DeleteRemovesTheAskedEntryEvenWhenTheListWasReloadedMeanwhile)
+{
+    test::SetRegString(Entry(L"600"), L"Publisher", L"Beta");
+    test::SetRegString(Entry(L"700"), L"Publisher", L"Target");
+    Program& p = Start();
+    p.Main().Show();
+    ASSERT_EQ(Captions(), (std::vector<std::wstring>{L"Beta", L"Target"}));
+    list->Select(RowOf(L"700"));
+    HWND window = p.Main().Handle();
+    {
+        test::MessageBoxAnswer answer(IDYES, [window] {
+            test::SetRegString(Entry(L"100"), L"Publisher", L"Alpha"); // sorts before both
+            for (int i = 0; i < 2; ++i) {
+                ::PostMessageW(window, ui::WM_APP_TRAYICON, 0, WM_LBUTTONDBLCLK);
+            }
+            ::Sleep(300);
+        });
+        p.Main().Get<ui::MenuItem>(L"DeleteIconMenu").Click();
+        ASSERT_TRUE(answer.Answered());
+        EXPECT_EQ(answer.Text(), L"Вы уверены, что хотите удалить ключ реестра?\r\n\"Target\"?");
+    }
+    EXPECT_FALSE(test::RegKeyExists(Entry(L"700")));
+    EXPECT_TRUE(test::RegKeyExists(Entry(L"600")));
+    EXPECT_TRUE(test::RegKeyExists(Entry(L"100")));
+    EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"Alpha", L"Beta"}));
+    EXPECT_EQ(StatusText(), L"Элементов: 2");
+}
+
+// An entry that Explorer or the user removed while its row was on screen is
+// never made again by a click, nor is the whole store.
+TEST_F(MainWindowTest, ARowWhoseEntryVanishedWritesNothingAndLeavesTheList)
+{
+    struct Case {
+        const char* name;
+        std::wstring removed; // below HKEY_CURRENT_USER
+    } cases[] = {{"the entry", Entry(L"200")}, {"the whole store", kBase}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::CreateRegKey(Entry(L"200"));
+        test::CreateRegKey(Entry(L"400"));
+        Program& p = Start();
+        p.Main().Show();
+        ASSERT_EQ(list->RowCount(), 2);
+        ASSERT_EQ(::RegDeleteTreeW(HKEY_CURRENT_USER, c.removed.c_str()), ERROR_SUCCESS);
+        ::RegDeleteKeyW(HKEY_CURRENT_USER, c.removed.c_str());
+
+        ListView_SetCheckState(list->Handle(), RowOf(L"200"), TRUE);
+        EXPECT_FALSE(test::RegKeyExists(Entry(L"200")));
+        ui::application::ProcessMessages(); // the list is read again
+        EXPECT_EQ(RowOf(L"200"), -1);
+        p.Main().Get<ui::MenuItem>(L"ShowAllMenu").Click();
+        ui::application::ProcessMessages();
+        EXPECT_FALSE(test::RegKeyExists(Entry(L"200")));
+        EXPECT_EQ(test::RegKeyExists(kBase), c.removed != kBase);
+        program.reset();
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, kBase.c_str());
+    }
+}
+
+// Read back as bytes: "unchanged" means every byte.
+std::string FileBytes(const std::wstring& path)
+{
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A settings file that exists but can't be read at start: the program starts
+// with defaults, says so once, and writes none of its options over the file.
+TEST_F(MainWindowTest, AnUnreadableSettingsFileStartsWithDefaultsAndIsNeverWrittenOver)
+{
+    const std::string userOptions = "[Option]\r\nThemeDark=1\r\nHeight=800\r\nCheckBoxToTray=1\r\n";
+    enum class Kind { Locked, Folder, Undecodable };
+    struct Case {
+        const char* name;
+        Kind kind;
+    } cases[] = {
+        {"locked by another program", Kind::Locked},
+        {"a folder of that name", Kind::Folder},
+        // Invalid UTF-8 after the mark: what decodes is used, nothing is written back.
+        {"bytes that do not decode", Kind::Undecodable},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        paths.settingsFile = temp / (std::wstring(c.name, c.name + 3) + L"\\Option.ini");
+        std::filesystem::create_directories(std::filesystem::path(paths.settingsFile).parent_path());
+        const std::string bytes = c.kind == Kind::Undecodable ? "\xEF\xBB\xBF" + userOptions + "Name=\xC3\x28\r\n" : userOptions;
+        unique_handle lock;
+        if (c.kind == Kind::Folder) {
+            std::filesystem::create_directory(std::filesystem::path(paths.settingsFile));
+        } else {
+            test::WriteFileBytes(paths.settingsFile, bytes);
+        }
+        if (c.kind == Kind::Locked) {
+            lock.reset(::CreateFileW(paths.settingsFile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(lock);
+        }
+        {
+            test::MessageBoxAnswer answer(IDOK);
+            Program& p = Start();
+            ASSERT_TRUE(answer.Answered());
+            EXPECT_EQ(answer.Text().rfind(L"Не удалось прочитать файл настроек «" + paths.settingsFile + L"».", 0), 0u)
+                << ToUtf8(answer.Text());
+            EXPECT_NE(answer.Text().find(L"\r\n"), std::wstring::npos); // the system's text below
+            EXPECT_EQ(p.Main().Get<ui::MenuItem>(L"ThemeDark").Checked(), c.kind == Kind::Undecodable);
+        }
+        lock.reset(); // readable again, and still not to be overwritten
+
+        bool ended = false;
+        program->Main().onTerminate = [&] { ended = true; };
+        program->Main().Get<ui::MenuItem>(L"IconBigMenu").Click();
+        program->Update().Close();
+        program->Main().Get<ui::MenuItem>(L"CloseTrayMenu").Click();
+        EXPECT_TRUE(ended);
+        if (c.kind == Kind::Folder) {
+            EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(paths.settingsFile)));
+        } else {
+            EXPECT_EQ(FileBytes(paths.settingsFile), bytes);
+        }
+        program.reset();
+        ui::application::SetStyle(ui::Style::System);
+        test::DrainQuit();
+    }
+}
+
+// The options are read once, before any window exists, and a save writes
+// them back: an exit while the start-up is still under way (the language
+// passes let messages through) cannot store controls that still hold their
+// designed states.
+TEST_F(MainWindowTest, AnExitDuringTheStartUpKeepsTheOptions)
+{
+    const std::string userOptions =
+        "[Option]\r\nRadioButtonViewNew=1\r\nCheckBoxToTray=1\r\nCheckBoxAutoUpdateList=1\r\nThemeDark=1\r\n";
+    test::WriteFileBytes(paths.settingsFile, userOptions);
+    program = std::make_unique<Program>([this] { return paths; });
+    program->SaveOptions(Program::kSaveOnClose); // nothing read yet: nothing written
+    EXPECT_EQ(FileBytes(paths.settingsFile), userOptions);
+    program.reset();
+
+    Program& p = Start();
+    const Options before = p.CurrentOptions();
+    EXPECT_EQ(before.newIconPolicy, NewIconPolicy::ShowAll);
+    p.SaveOptions(Program::kSaveOnClose);
+    Options after = ReadOptions(IniFile::Load(paths.settingsFile));
+    after.window = before.window;
+    EXPECT_EQ(after, before);
+    EXPECT_TRUE(after.closeToTray && after.refreshList && after.theme == ThemeChoice::Dark);
+}
+
+TEST_F(MainWindowTest, TheEndOfTheSessionSavesTheSettings)
+{
+    Program& p = Start();
+    p.Main().Get<ui::MenuItem>(L"IconBigMenu").Click();
+    EXPECT_EQ(::SendMessageW(p.Main().Handle(), WM_QUERYENDSESSION, 0, 0), TRUE);
+    ::SendMessageW(p.Main().Handle(), WM_ENDSESSION, TRUE, 0);
+    EXPECT_TRUE(ReadOption(IniFile::Load(paths.settingsFile), option_key::IconBigMenu));
+}
+
+// Every way back from the notification area gives the window its taskbar
+// button and the maximised state it was saved with.
+TEST_F(MainWindowTest, TheWindowComesBackFromTheTrayAsItWasStored)
+{
+    test::WriteFileBytes(paths.settingsFile, "[Option]\r\nCheckBoxAutostartToTray=1\r\nWindow=wsMaximized\r\n");
+    Program& p = Start();
+    HWND window = p.Main().Handle();
+    p.Main().ShowAtStart();
+    ASSERT_FALSE(::IsWindowVisible(window));
+    // An exit before the first showing keeps the maximised state.
+    p.SaveOptions(Program::kSaveOnClose);
+    EXPECT_EQ(IniFile::Load(paths.settingsFile).ReadString(kOptionSection, option_key::Window, L""), L"wsMaximized");
+
+    const auto toolWindow = [window] { return (::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0; };
+    p.Main().Get<ui::MenuItem>(L"ShowMainFormTrayMenu").Click();
+    EXPECT_TRUE(::IsWindowVisible(window));
+    EXPECT_TRUE(::IsZoomed(window));
+    EXPECT_FALSE(toolWindow());
+
+    // Enter or Space on the icon opens the window; the NIN_SELECT that follows
+    // every left click does not.
+    struct Case {
+        const char* name;
+        std::vector<LPARAM> events;
+        bool shown;
+    } cases[] = {
+        {"keyboard", {NIN_KEYSELECT}, true},
+        {"mouse click", {WM_LBUTTONDOWN, WM_LBUTTONUP, NIN_SELECT}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        p.Main().HideToTray();
+        for (const LPARAM event : c.events) {
+            ::SendMessageW(window, ui::WM_APP_TRAYICON, 0, event);
+        }
+        EXPECT_EQ(::IsWindowVisible(window) != FALSE, c.shown);
+        if (c.shown) {
+            EXPECT_FALSE(toolWindow());
+        }
+    }
+}
+
+// Dismisses the menu that is about to open.
+std::thread PressEscapeSoon()
+{
+    return std::thread([] {
+        ::Sleep(300);
+        INPUT keys[2]{};
+        keys[0].type = keys[1].type = INPUT_KEYBOARD;
+        keys[0].ki.wVk = keys[1].ki.wVk = VK_ESCAPE;
+        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        ::SendInput(2, keys, sizeof(INPUT));
+    });
+}
+
+// The menu opened on the tray icon, by the mouse or the keyboard, is the
+// tray's, whatever opened the menu before.
+TEST_F(MainWindowTest, TheTrayIconsMenuHasTheTrayItemsHoweverItWasOpened)
+{
+    Program& p = Start();
+    p.Main().Show();
+    // The button opened it last.
+    std::thread escape = PressEscapeSoon();
+    p.Main().Get<ui::SpeedButton>(L"SpeedButton_GeneralMenu").Click();
+    escape.join();
+    ASSERT_TRUE(p.Main().Get<ui::MenuItem>(L"DelOldIconMenu").Visible());
+
+    // Shift+F10 or the menu key on the icon: a context-menu event (or, from a
+    // taskbar of the older kind, a right button release).
+    escape = PressEscapeSoon();
+    SendTrayEvent(p, WM_CONTEXTMENU);
+    SendTrayEvent(p, WM_RBUTTONUP);
+    escape.join();
+    EXPECT_TRUE(p.Main().Get<ui::MenuItem>(L"CloseTrayMenu").Visible());
+    EXPECT_TRUE(p.Main().Get<ui::MenuItem>(L"ShowMainFormTrayMenu").Visible());
+    EXPECT_FALSE(p.Main().Get<ui::MenuItem>(L"DelOldIconMenu").Visible());
+}
+
+// Placement, not the window rectangle: a minimised window's rectangle is the
+// icon's.
+TEST_F(MainWindowTest, AMinimisedWindowSavesItsRestoredSizeAndState)
+{
+    Program& p = Start();
+    HWND window = p.Main().Handle();
+    p.Main().Show();
+    ::SetWindowPos(window, nullptr, 0, 0, 900, 700, SWP_NOMOVE | SWP_NOZORDER);
+    ::ShowWindow(window, SW_MINIMIZE);
+    p.SaveOptions(Program::kSaveOnClose);
+    IniFile saved = IniFile::Load(paths.settingsFile);
+    EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Window, L""), L"wsNormal");
+    EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Width, L""), L"900");
+    EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Height, L""), L"700");
+
+    ::ShowWindow(window, SW_RESTORE);
+    ::ShowWindow(window, SW_MAXIMIZE);
+    ::ShowWindow(window, SW_MINIMIZE);
+    p.SaveOptions(Program::kSaveOnClose);
+    saved = IniFile::Load(paths.settingsFile);
+    EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Window, L""), L"wsMaximized");
+    EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Width, L""), L"900");
+}
+
+TEST(Startup, AnotherInstanceIsSeenThroughAMutexItMayOnlyWaitOn)
+{
+    // An elevated copy's mutex: a normal start may wait on it, nothing more.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;0x00100000;;;WD)", SDDL_REVISION_1,
+                                                                       &descriptor, nullptr));
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+    unique_handle elevated(::CreateMutexW(&attributes, FALSE, L"Merovane"));
+    ::LocalFree(descriptor);
+    ASSERT_TRUE(elevated);
+    EXPECT_TRUE(IsAnotherInstanceRunning());
+    elevated.reset();
+
+    EXPECT_FALSE(IsAnotherInstanceRunning()); // the first copy: it takes the mutex
+    EXPECT_TRUE(IsAnotherInstanceRunning());
+}
+
+TEST(Startup, Windows11IsMajorTenFromBuild22000)
+{
+    struct Case {
+        DWORD major;
+        DWORD build;
+        bool expected;
+    } cases[] = {{10, 22000, true}, {10, 22631, true}, {10, 21999, false}, {6, 30000, false}, {11, 22000, false}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsWindows11Version(c.major, c.build), c.expected) << c.major << "." << c.build;
+    }
+    EXPECT_TRUE(IsWindows11()); // the test prefix reports build 22631
+}
+
+TEST(Startup, CaptionCarriesVersionBitnessAndPortable)
+{
+    EXPECT_EQ(MainWindowCaption(L"Merovane", L"1.9.26.312", L"(64-bit)", false), L"Merovane 1.9.26.312 (64-bit)");
+    EXPECT_EQ(MainWindowCaption(L"Merovane", L"", L"(32-bit)", true), L"Merovane  (32-bit) Portable");
+    EXPECT_EQ(ArchitectureLabel(), sizeof(void*) == 8 ? L"(64-bit)" : L"(32-bit)");
+}
+
+} // namespace
+} // namespace merovane
