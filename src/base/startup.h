@@ -1,7 +1,7 @@
 #pragma once
 
-// Start-up facts: one instance per logon, the Windows 11 test, the program's
-// own version texts, and the four windows created in their order.
+// Start-up facts: one instance per logon (and how a second start reaches the
+// first), the Windows 11 test, and the program's own version texts.
 
 #include <windows.h>
 
