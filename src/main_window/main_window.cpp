@@ -66,12 +66,6 @@ MainWindow::MainWindow(std::function<LocalePaths()> paths, Options& options, Ser
 
 MainWindow::~MainWindow() = default;
 
-std::wstring MainWindow::Message(std::wstring_view item) const
-{
-    const ui::Component* text = FindComponent(item);
-    return text != nullptr ? text->Caption() : std::wstring();
-}
-
 void MainWindow::SetStatusCount(int count)
 {
     status_->SetStatusText(Message(L"LangElements") + L" " + std::to_wstring(count));
@@ -569,12 +563,8 @@ void MainWindow::Exit()
 
 void MainWindow::SaveOptionsReporting()
 {
-    try {
-        if (services_.saveOptions) {
-            services_.saveOptions();
-        }
-    } catch (const Error& error) {
-        ui::application::ShowError(error.message());
+    if (services_.saveOptions) {
+        ui::application::ReportingErrors(services_.saveOptions);
     }
 }
 

@@ -66,8 +66,6 @@ public:
 
     [[nodiscard]] LanguageMenu& Languages() noexcept { return *languages_; }
     [[nodiscard]] LocalePaths Paths() const { return paths_(); }
-    // A message text: the caption of a hidden Lang* item.
-    [[nodiscard]] std::wstring Message(std::wstring_view item) const;
 
     // Runs after the window is destroyed by a close that ends the program.
     std::function<void()> onTerminate;

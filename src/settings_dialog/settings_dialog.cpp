@@ -24,16 +24,6 @@ constexpr PolicyButton kPolicyButtons[] = {
 
 } // namespace
 
-template <typename Call>
-void SettingsDialog::ReportingErrors(Call&& call)
-{
-    try {
-        call();
-    } catch (const Error& error) {
-        ui::application::ShowError(error.message());
-    }
-}
-
 SettingsDialog::SettingsDialog(Options& options, Services services)
     : ui::Form(SettingsDialogDefinition()), options_(options), services_(std::move(services))
 {
@@ -66,13 +56,16 @@ void SettingsDialog::Initialize()
     // it; anything else leaves it as it is until the user clicks.
     const std::int32_t chevron = GetChevronVisibility();
     if (chevron == 1 || chevron == 0) {
-        ReportingErrors([&] { Get<ui::CheckBox>(L"CheckBoxHiddenIcons").SetChecked(chevron == 1); });
+        ui::application::ReportingErrors(
+            [&] { Get<ui::CheckBox>(L"CheckBoxHiddenIcons").SetChecked(chevron == 1); });
     }
 }
 
 void SettingsDialog::ApplyOptions()
 {
-    ReportingErrors([&] { Get<ui::CheckBox>(L"CheckBoxAutostart").SetChecked(CheckAutoStart(OwnExecutablePath())); });
+    // A Run value an administrator locked is reported; the start-up goes on.
+    ui::application::ReportingErrors(
+        [&] { Get<ui::CheckBox>(L"CheckBoxAutostart").SetChecked(CheckAutoStart(OwnExecutablePath())); });
     // The boxes' handlers write back what they are set to; the options stay
     // as they are.
     const Options options = options_;
@@ -126,12 +119,8 @@ void SettingsDialog::AutostartChanged()
 
 void SettingsDialog::SaveOptionsReporting()
 {
-    try {
-        if (services_.saveOptions) {
-            services_.saveOptions();
-        }
-    } catch (const Error& error) {
-        ui::application::ShowError(error.message());
+    if (services_.saveOptions) {
+        ui::application::ReportingErrors(services_.saveOptions);
     }
 }
 
@@ -140,12 +129,6 @@ void SettingsDialog::SaveAndClose()
     SaveOptionsReporting();
     ui::application::ProcessMessages();
     Close();
-}
-
-std::wstring SettingsDialog::Message(std::wstring_view item) const
-{
-    const ui::Component* text = FindComponent(item);
-    return text != nullptr ? text->Caption() : std::wstring();
 }
 
 } // namespace merovane

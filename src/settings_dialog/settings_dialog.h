@@ -32,9 +32,6 @@ public:
     // reported and the start-up goes on.
     void ApplyOptions();
 
-    // A message text: the caption of a hidden Lang* item.
-    [[nodiscard]] std::wstring Message(std::wstring_view item) const;
-
 private:
     void ColourTrayIconChanged();
     void HiddenIconsChanged();
@@ -42,10 +39,6 @@ private:
     void AutostartChanged();
     void SaveAndClose();
     void SaveOptionsReporting();
-    // Runs a click handler on behalf of the start-up: an error is shown, not
-    // passed on, so the program still starts.
-    template <typename Call>
-    void ReportingErrors(Call&& call);
 
     Options& options_;
     Services services_;

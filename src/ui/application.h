@@ -4,6 +4,7 @@
 // message loop, and the processing of pending messages that long operations
 // call between their steps.
 
+#include "base/error.h"
 #include "ui/style.h"
 
 #include <windows.h>
@@ -38,6 +39,19 @@ void SetStyle(Style style);
 void ShowError(std::wstring_view text);
 // Whether that box is open now; timers do not tick meanwhile.
 [[nodiscard]] bool ErrorBoxOpen();
+
+// Runs `call`; a merovane::Error it throws is shown in the error box instead
+// of passed on. For work whose failure must not stop what comes next (a save
+// on the way out, an option applied during the start-up).
+template <typename Call>
+void ReportingErrors(Call&& call)
+{
+    try {
+        call();
+    } catch (const Error& error) {
+        ShowError(error.message());
+    }
+}
 
 // A message box centred on the screen rather than on its owner.
 int MessageBoxOnScreenCentre(HWND owner, std::wstring_view text, std::wstring_view title, UINT flags);

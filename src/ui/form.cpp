@@ -221,6 +221,12 @@ void Form::CreateComponents()
     }
 }
 
+std::wstring Form::Message(std::wstring_view item) const
+{
+    const Component* text = FindComponent(item);
+    return text != nullptr ? text->Caption() : std::wstring();
+}
+
 Component* Form::FindComponent(std::wstring_view name) const
 {
     if (name.empty()) {

@@ -45,6 +45,9 @@ public:
     [[nodiscard]] const std::vector<std::unique_ptr<Component>>& Components() const noexcept { return components_; }
     // By name, without regard to case; nullptr when there is none.
     [[nodiscard]] Component* FindComponent(std::wstring_view name) const;
+    // A message text: the caption of the hidden Lang* item of that name, as
+    // the language made it; "" when there is none.
+    [[nodiscard]] std::wstring Message(std::wstring_view item) const;
     // By name and kind; throws std::logic_error when missing, since a window
     // definition and its code must agree.
     template <typename T>

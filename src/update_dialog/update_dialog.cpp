@@ -28,12 +28,8 @@ void UpdateDialog::Initialize()
     Get<ui::Button>(L"ButtonClose").onClick = [this] { Close(); };
     onClose = [this](bool&) {
         // An unwritable settings file is reported; the dialog closes anyway.
-        try {
-            if (saveCheckOption_) {
-                saveCheckOption_();
-            }
-        } catch (const Error& error) {
-            ui::application::ShowError(error.message());
+        if (saveCheckOption_) {
+            ui::application::ReportingErrors(saveCheckOption_);
         }
     };
 }
