@@ -46,21 +46,22 @@ std::vector<std::wstring> EnumerateSubkeys(HKEY key)
     return names;
 }
 
-bool DeleteTree(HKEY parent, const std::wstring& relative, int depth)
+LSTATUS DeleteTree(HKEY parent, const std::wstring& relative, int depth)
 {
     if (depth > kMaxKeyDepth) {
-        return false;
+        return ERROR_CANTOPEN;
     }
     {
         unique_hkey key;
-        if (::RegOpenKeyExW(parent, relative.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
-            return false;
+        if (const LSTATUS status = ::RegOpenKeyExW(parent, relative.c_str(), 0, KEY_READ, key.put());
+            status != ERROR_SUCCESS) {
+            return status;
         }
         for (const std::wstring& child : EnumerateSubkeys(key.get())) {
             DeleteTree(key.get(), child, depth + 1);
         }
     }
-    return ::RegDeleteKeyExW(parent, relative.c_str(), 0, 0) == ERROR_SUCCESS;
+    return ::RegDeleteKeyExW(parent, relative.c_str(), 0, 0);
 }
 
 // Type and size of a value, or the status of the failed query.
@@ -260,11 +261,19 @@ bool RegistryAccessor::DeleteValue(std::wstring_view name)
 
 bool RegistryAccessor::DeleteKey(std::wstring_view path)
 {
+    LSTATUS status = ERROR_SUCCESS;
+    return DeleteKey(path, status);
+}
+
+bool RegistryAccessor::DeleteKey(std::wstring_view path, LSTATUS& status)
+{
     const Resolved target = Resolve(path);
     if (target.relative.empty()) {
+        status = ERROR_INVALID_PARAMETER;
         return false;
     }
-    return DeleteTree(target.base, target.relative, 0);
+    status = DeleteTree(target.base, target.relative, 0);
+    return status == ERROR_SUCCESS;
 }
 
 } // namespace merovane

@@ -68,6 +68,8 @@ public:
     // Deletes the key and, depth first, every key below it. The path is resolved
     // as in OpenKey; an empty path (the root or the open key itself) is refused.
     bool DeleteKey(std::wstring_view path);
+    // The same, with the system's status of the failure.
+    bool DeleteKey(std::wstring_view path, LSTATUS& status);
 
 private:
     struct Resolved {

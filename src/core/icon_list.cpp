@@ -373,7 +373,9 @@ int CompareIconEntries(const IconEntry& a, const IconEntry& b) noexcept
 IconListLoad ReadNotifyIconEntries(const IniFile& language)
 {
     IconListLoad load;
-    RegistryAccessor registry;
+    // Reading asks for nothing more: an entry the user may read but not
+    // change or delete is still listed.
+    RegistryAccessor registry(HKEY_CURRENT_USER, KEY_READ);
     if (!registry.KeyExists(kNotifyIconSettingsKey) || !registry.OpenKey(kNotifyIconSettingsKey, false)) {
         return load;
     }

@@ -1,5 +1,6 @@
 #include "core/icon_store.h"
 
+#include "base/error.h"
 #include "base/registry.h"
 
 #include <string>
@@ -88,9 +89,14 @@ void DeleteRegistryKey(std::wstring_view keyName)
     if (!IsSingleKeyName(keyName)) {
         return;
     }
-    RegistryAccessor registry;
-    if (registry.OpenKey(kNotifyIconSettingsKey, false)) {
-        registry.DeleteKey(keyName);
+    // Deleting a subkey needs no right on its parent.
+    RegistryAccessor registry(HKEY_CURRENT_USER, KEY_READ);
+    if (!registry.OpenKey(kNotifyIconSettingsKey, false)) {
+        return;
+    }
+    LSTATUS status = ERROR_SUCCESS;
+    if (!registry.DeleteKey(keyName, status) && status != ERROR_FILE_NOT_FOUND && registry.KeyExists(keyName)) {
+        ThrowWin32(static_cast<DWORD>(status));
     }
 }
 

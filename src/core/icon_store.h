@@ -35,7 +35,9 @@ bool WriteIsPromoted(std::wstring_view keyName, bool promoted);
 void SetAllIsPromotedToOne();
 void SetAllIsPromotedToOff();
 
-// Deletes one entry's key with everything below it. Failures are ignored.
+// Deletes one entry's key with everything below it. An entry that is already
+// gone, or a name that is not one entry's, deletes nothing; a key that stays
+// (no right to delete it) throws merovane::Error with the system's reason.
 void DeleteRegistryKey(std::wstring_view keyName);
 
 // Last-write time of the key at the given path under HKEY_CURRENT_USER, 0 when

@@ -359,7 +359,11 @@ void MainWindow::DeleteSelectedEntry()
     if (key.empty()) {
         return;
     }
-    DeleteRegistryKey(key);
+    try {
+        DeleteRegistryKey(key);
+    } catch (const Error& error) {
+        throw InContext(FormatText(Message(L"LangEntryNotDeleted"), caption), error);
+    }
     if (const int current = FindRowByKey(key); current >= 0) {
         list_->DeleteRow(current);
         SetStatusCount(list_->RowCount());

@@ -47,6 +47,8 @@ static constexpr ui::ComponentDef kComponents[] = {
      .caption = L"Не удалось изменить значок «%s»."},
     {.kind = Kind::MenuItem, .name = L"LangPolicyNotApplied", .parent = L"PopupMenuLanguage",
      .caption = L"Не удалось применить правило для новых значков."},
+    {.kind = Kind::MenuItem, .name = L"LangEntryNotDeleted", .parent = L"PopupMenuLanguage",
+     .caption = L"Не удалось удалить значок «%s» из реестра."},
 
     // Opened from the "≡" button and from the tray icon; each opening shows
     // its own subset of the items.

@@ -235,23 +235,8 @@ TEST(ReadNotifyIconEntries, AValueOfTheWrongTypeCountsAsAbsentForItsEntryOnly)
 // sandbox remove it afterwards.
 void MakeClassKeyReadOnly(const std::wstring& path)
 {
+    test::SetKeyAccess(HKEY_CLASSES_ROOT, path, L"D:(A;;KRSD;;;WD)");
     HKEY key = nullptr;
-    ASSERT_EQ(::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, WRITE_DAC, &key), ERROR_SUCCESS);
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    ASSERT_TRUE(::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
-    alignas(ACL) BYTE aclBuffer[256];
-    auto* acl = reinterpret_cast<ACL*>(aclBuffer);
-    SECURITY_DESCRIPTOR descriptor{};
-    const bool built = ::InitializeAcl(acl, sizeof(aclBuffer), ACL_REVISION) &&
-                       ::AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | DELETE, everyone) &&
-                       ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-                       ::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
-    ::FreeSid(everyone);
-    const LSTATUS status = built ? ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor) : ERROR_INVALID_ACL;
-    ::RegCloseKey(key);
-    ASSERT_EQ(status, ERROR_SUCCESS);
-
     // The arrangement holds: full access is refused, reading is not.
     ASSERT_EQ(::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_ACCESS_DENIED);
     ASSERT_EQ(::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);

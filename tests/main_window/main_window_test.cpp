@@ -371,6 +371,30 @@ TEST_F(MainWindowTest, DeleteRemovesTheAskedEntryEvenWhenTheListWasReloadedMeanw
     EXPECT_EQ(StatusText(), L"Элементов: 2");
 }
 
+// An entry the user may not delete (an administrator's policy): the failure
+// is reported with the entry's name and the row stays.
+TEST_F(MainWindowTest, AnEntryThatCannotBeDeletedIsReportedAndKeepsItsRow)
+{
+    test::SetRegString(Entry(L"700"), L"Publisher", L"Locked");
+    // A subkey nobody may open: the entry can't be emptied, so it stays.
+    test::CreateRegKey(Entry(L"700\\Policy"));
+    test::KeyAccessLimit locked(Entry(L"700\\Policy"), L"D:(A;;WD;;;WD)");
+    Program& p = Start();
+    p.Main().Show();
+    list->Select(RowOf(L"700"));
+    test::MessageBoxAnswer answer(IDYES);
+    try {
+        p.Main().Get<ui::MenuItem>(L"DeleteIconMenu").Click();
+        ADD_FAILURE() << "the failed delete went unreported";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.message().rfind(L"Не удалось удалить значок «Locked» из реестра.\r\n", 0), 0u)
+            << ToUtf8(error.message());
+    }
+    ASSERT_TRUE(answer.Answered());
+    EXPECT_TRUE(test::RegKeyExists(Entry(L"700")));
+    EXPECT_EQ(RowOf(L"700"), 0);
+}
+
 // An entry that Explorer or the user removed while its row was on screen is
 // never made again by a click, nor is the whole store.
 TEST_F(MainWindowTest, ARowWhoseEntryVanishedWritesNothingAndLeavesTheList)

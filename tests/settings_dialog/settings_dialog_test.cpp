@@ -11,7 +11,6 @@
 #include "ui/menu.h"
 #include "ui/tray_icon.h"
 
-#include <sddl.h>
 
 namespace merovane {
 namespace {
@@ -202,38 +201,13 @@ TEST_F(SettingsDialogTest, AFailedRegistryWriteIsShownAndDamagesNothing)
     EXPECT_TRUE(::IsWindow(program->Main().Handle()));
 }
 
-// Gives a key of the sandbox read-only access for the test's lifetime, as an
-// administrator's policy does; Wine enforces key security.
-class ReadOnlyKey {
-public:
-    explicit ReadOnlyKey(const std::wstring& path) : path_(path) { Apply(L"D:(A;;KRWD;;;WD)"); }
-    ~ReadOnlyKey() { Apply(L"D:(A;;KA;;;WD)"); }
-
-private:
-    void Apply(const wchar_t* sddl)
-    {
-        HKEY key = nullptr;
-        if (::RegOpenKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS) {
-            ADD_FAILURE() << "cannot open " << ToUtf8(path_);
-            return;
-        }
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
-            EXPECT_EQ(::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
-            ::LocalFree(descriptor);
-        }
-        ::RegCloseKey(key);
-    }
-    std::wstring path_;
-};
-
 // The Run value an administrator set, in a key the user may only read: the
 // start-up's attempt to rewrite it is reported, and the program still starts.
 TEST_F(SettingsDialogTest, AnUnwritableRunKeyAtStartIsReportedAndTheProgramStarts)
 {
     const std::wstring run = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
     test::SetRegString(run, L"Merovane", OwnExecutablePath()); // unquoted: the start-up quotes it
-    ReadOnlyKey locked(run);
+    test::KeyAccessLimit locked(run, L"D:(A;;KRWD;;;WD)"); // read, and change the access back
     {
         test::MessageBoxAnswer answer(IDOK);
         ASSERT_NO_THROW(Start());

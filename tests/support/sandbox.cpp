@@ -1,5 +1,7 @@
 #include "support/sandbox.h"
 
+#include <sddl.h>
+
 #include "base/file_info.h"
 
 #include <atomic>
@@ -239,6 +241,40 @@ void WriteFileBytes(const std::wstring& path, std::string_view bytes)
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out) {
         throw std::runtime_error("cannot write test file");
+    }
+}
+
+void SetKeyAccess(HKEY root, std::wstring_view keyPath, std::wstring_view sddl)
+{
+    const std::wstring path(keyPath);
+    const std::wstring text(sddl);
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS) {
+        throw std::runtime_error("cannot open the key to change its access");
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    LSTATUS status = ERROR_INVALID_ACL;
+    if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+        status = ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+        ::LocalFree(descriptor);
+    }
+    ::RegCloseKey(key);
+    if (status != ERROR_SUCCESS) {
+        throw std::runtime_error("cannot change the key's access");
+    }
+}
+
+KeyAccessLimit::KeyAccessLimit(std::wstring keyPath, std::wstring_view sddl) : keyPath_(std::move(keyPath))
+{
+    SetKeyAccess(HKEY_CURRENT_USER, keyPath_, sddl);
+}
+
+KeyAccessLimit::~KeyAccessLimit()
+{
+    try {
+        SetKeyAccess(HKEY_CURRENT_USER, keyPath_, L"D:(A;;KA;;;WD)");
+    } catch (const std::exception&) {
+        // The sandbox reports what it cannot remove.
     }
 }
 

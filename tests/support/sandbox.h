@@ -70,4 +70,23 @@ FILETIME RegLastWrite(std::wstring_view keyPath);
 
 void WriteFileBytes(const std::wstring& path, std::string_view bytes);
 
+// Replaces the access list of a key below `root` with the one an SDDL string
+// gives (for example "D:(A;;KR;;;WD)": everyone may read, nothing more). Wine
+// enforces key security as Windows does. Throws std::runtime_error on failure.
+void SetKeyAccess(HKEY root, std::wstring_view keyPath, std::wstring_view sddl);
+
+// Limits a key of the sandboxed HKEY_CURRENT_USER for the holder's lifetime,
+// then gives everyone full access again so the sandbox can remove it. The
+// limit keeps WRITE_DAC for that.
+class KeyAccessLimit {
+public:
+    KeyAccessLimit(std::wstring keyPath, std::wstring_view sddl);
+    ~KeyAccessLimit();
+    KeyAccessLimit(const KeyAccessLimit&) = delete;
+    KeyAccessLimit& operator=(const KeyAccessLimit&) = delete;
+
+private:
+    std::wstring keyPath_;
+};
+
 } // namespace merovane::test
