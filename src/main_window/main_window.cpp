@@ -611,8 +611,10 @@ bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& res
         result = TRUE;
         return true;
     case WM_ENDSESSION:
-        // The session ends without an Exit: save as Exit does, but silently,
-        // since a box now would hold up the logoff.
+        // The session ends, or an installer closes the program through the
+        // Restart Manager (ENDSESSION_CLOSEAPP): save as Exit does, silently,
+        // since a box now would hold things up, and end whatever the
+        // close-to-tray option says.
         if (wParam != FALSE) {
             try {
                 if (services_.saveOptions) {
@@ -621,7 +623,7 @@ bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& res
             } catch (...) {
                 // Nothing can be reported any more.
             }
-            tray_->Remove();
+            Terminate();
         }
         result = 0;
         return true;

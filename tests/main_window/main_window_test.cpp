@@ -515,13 +515,25 @@ TEST_F(MainWindowTest, AnExitDuringTheStartUpKeepsTheOptions)
     EXPECT_TRUE(after.closeToTray && after.refreshList && after.theme == ThemeChoice::Dark);
 }
 
-TEST_F(MainWindowTest, TheEndOfTheSessionSavesTheSettings)
+TEST_F(MainWindowTest, TheEndOfTheSessionSavesTheSettingsAndEnds)
 {
-    Program& p = Start();
-    p.Main().Get<ui::MenuItem>(L"IconBigMenu").Click();
-    EXPECT_EQ(::SendMessageW(p.Main().Handle(), WM_QUERYENDSESSION, 0, 0), TRUE);
-    ::SendMessageW(p.Main().Handle(), WM_ENDSESSION, TRUE, 0);
-    EXPECT_TRUE(ReadOption(IniFile::Load(paths.settingsFile), option_key::IconBigMenu));
+    // A logoff, and an installer closing the program through the Restart
+    // Manager: both save and end the program, even with close-to-tray on.
+    for (const LPARAM reason : {LPARAM{0}, LPARAM{ENDSESSION_CLOSEAPP}}) {
+        SCOPED_TRACE(reason);
+        test::WriteFileBytes(paths.settingsFile, "[Option]\r\nCheckBoxToTray=1\r\n");
+        Program& p = Start();
+        bool ended = false;
+        p.Main().onTerminate = [&] { ended = true; };
+        p.Main().Get<ui::MenuItem>(L"IconBigMenu").Click();
+        EXPECT_EQ(::SendMessageW(p.Main().Handle(), WM_QUERYENDSESSION, 0, reason), TRUE);
+        ::SendMessageW(p.Main().Handle(), WM_ENDSESSION, TRUE, reason);
+        EXPECT_TRUE(ReadOption(IniFile::Load(paths.settingsFile), option_key::IconBigMenu));
+        EXPECT_TRUE(ended);
+        EXPECT_FALSE(p.Main().Get<ui::TrayIcon>(L"TrayIcon1").Added());
+        program.reset();
+        test::DrainQuit();
+    }
 }
 
 // Every way back from the notification area gives the window its taskbar
