@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks to build and test Merovane.
-# Idempotent, and silent when everything is already there.
+# Idempotent, and silent when everything is already there. Extra package
+# names given as arguments are installed too (the release script's).
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,8 @@ packages=(
   wine wine64 fonts-wine
   xvfb xauth x11-utils imagemagick
 )
+
+packages+=("$@")
 
 missing=()
 for package in "${packages[@]}"; do
