@@ -75,7 +75,9 @@ std::optional<ServerAnswer> GetServerVersion(const VersionQuery& query, QueryCan
 
 // One query on a thread of its own. When it ends it posts `message` with
 // `tag` as wParam to `window`; the answer then waits in Result(). After
-// Cancel, or once this object is gone, nothing is posted.
+// Cancel, or once this object is gone, nothing is posted. Going away never
+// waits for the network: a thread that a cancel could not stop at once is
+// left to end by its own timeouts, holding nothing of its owner's.
 class BackgroundQuery {
 public:
     BackgroundQuery(VersionQuery query, HWND window, UINT message, WPARAM tag);
