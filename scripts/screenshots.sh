@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Screenshots of the main window and of the settings dialog in the light and
-# in the dark style, taken under Xvfb in the demonstration prefix:
-#   build/screenshots/{main,settings}-{light,dark}.png
+# Screenshots of the main window, of the settings dialog and of the update
+# dialog (after a check against a server on 127.0.0.1 that offers 1.0.1.0) in
+# the light and in the dark style, taken under Xvfb in the demonstration prefix:
+#   build/screenshots/{main,settings,update}-{light,dark}.png
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,12 +21,34 @@ demo_seed "$PWD/build/x86_64/demo"
 
 out="$PWD/build/screenshots"
 mkdir -p "$out"
+
+# The update server: version.txt under /download/Merovane/ on a free port of
+# 127.0.0.1, served from here for as long as the script runs.
+site="$PWD/build/x86_64/update-site"
+mkdir -p "$site/download/Merovane"
+printf '1.0.1.0\r\n' >"$site/download/Merovane/version.txt"
+rm -f "$site/port"
+python3 - "$site" <<'PY' &
+import functools, http.server, sys
+site = sys.argv[1]
+handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=site)
+server = http.server.HTTPServer(("127.0.0.1", 0), handler)
+with open(site + "/port", "w") as port:
+    port.write(str(server.server_address[1]))
+server.serve_forever()
+PY
+update_server=$!
+trap 'kill "$update_server" 2>/dev/null; wine_cleanup' EXIT
+for _ in $(seq 1 50); do [ -s "$site/port" ] && break; sleep 0.1; done
+update_url="http://127.0.0.1:$(cat "$site/port")/download/"
+
 for style in light dark; do
-  for window in main settings; do
-    "$WINE" build/x86_64/tools/showcase.exe "$style" "$window" &
+  for window in main settings update; do
+    "$WINE" build/x86_64/tools/showcase.exe "$style" "$window" "$update_url" &
     showcase=$!
     class=TForm1
     [ "$window" = settings ] && class=TForm2
+    [ "$window" = update ] && class=TForm10
     if ! "$WINE" build/x86_64/tools/wait_window.exe "$class" 60 >/dev/null 2>&1; then
       echo "the $window window did not appear ($style)" >&2
       exit 1

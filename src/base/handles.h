@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <winhttp.h>
 
 #include <utility>
 
@@ -132,6 +133,14 @@ struct gdi_dc {
     static void close(pointer value) noexcept { ::DeleteDC(value); }
 };
 
+// Sessions, connections and requests alike; closing a request from another
+// thread ends a call waiting on it.
+struct hinternet {
+    using pointer = HINTERNET;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { ::WinHttpCloseHandle(value); }
+};
+
 struct cotaskmem {
     using pointer = void*;
     static pointer invalid() noexcept { return nullptr; }
@@ -152,6 +161,7 @@ using unique_hfont = unique_any<handle_traits::gdi_font>;
 using unique_hpen = unique_any<handle_traits::gdi_pen>;
 using unique_hbitmap = unique_any<handle_traits::gdi_bitmap>;
 using unique_hdc = unique_any<handle_traits::gdi_dc>;
+using unique_hinternet = unique_any<handle_traits::hinternet>;
 using unique_cotaskmem = unique_any<handle_traits::cotaskmem>;
 
 } // namespace merovane

@@ -4,6 +4,7 @@
 #include "base/settings_file.h"
 #include "base/startup.h"
 #include "ui/application.h"
+#include "update/update_client.h"
 
 namespace merovane {
 
@@ -19,8 +20,18 @@ Program::Program(std::function<LocalePaths()> paths)
                            .setRefreshTimer = [this](bool enabled) { main_.SetRefreshTimer(enabled); },
                            .updateTrayImage = [this] { main_.UpdateTrayImage(); },
                            .saveOptions = [this] { SaveOptions(kSaveOnClose); }}),
-      update_(options_, [this] { SaveOptions(OptionGroup::UpdateCheck); })
+      update_(options_, {.saveCheckOption = [this] { SaveOptions(OptionGroup::UpdateCheck); },
+                         .query = [this] { return UpdateQuery(); },
+                         .localVersion = &ProgramVersionText})
 {
+}
+
+VersionQuery Program::UpdateQuery() const
+{
+    // Read at every check, so a mirror entered in the settings file counts
+    // from the next check on.
+    return {.servers = UpdateServerList(ReadSettings(paths_().settingsFile), BuiltInUpdateServers()),
+            .portable = PortableMode()};
 }
 
 void Program::ReadOptionsAtStart()
@@ -56,6 +67,8 @@ void Program::Start()
         ui::application::ShowError(
             InContext(FormatText(main_.Message(L"LangSettingsNotRead"), path), *settingsReadFailure_).message());
     }
+    // Last, so that an offer it makes speaks the chosen language.
+    update_.StartCheckAtStart();
 }
 
 int Program::Run()

@@ -46,6 +46,9 @@ public:
 
 private:
     void ReadOptionsAtStart();
+    // The update servers (built in, or a mirror from the settings file) and
+    // the package kind of this copy.
+    [[nodiscard]] VersionQuery UpdateQuery() const;
 
     std::function<LocalePaths()> paths_;
     Options options_;

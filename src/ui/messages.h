@@ -11,5 +11,9 @@ inline constexpr UINT WM_APP_TRAYICON = WM_APP + 1;
 // The main window reloads its list: posted where a reload at once would pull
 // the rows from under a running notification.
 inline constexpr UINT WM_APP_RELOADLIST = WM_APP + 2;
+// An update check's worker has its answer; wParam tells which check.
+inline constexpr UINT WM_APP_UPDATECHECKED = WM_APP + 3;
+// The update dialog starts the download once it is on screen.
+inline constexpr UINT WM_APP_QUICKSTART = WM_APP + 4;
 
 } // namespace merovane::ui

@@ -1,15 +1,69 @@
 #include "update_dialog/update_dialog.h"
 
+#include "base/application_title.h"
 #include "base/error.h"
-#include "update_dialog/update_dialog_definition.h"
 #include "ui/application.h"
 #include "ui/component.h"
+#include "ui/messages.h"
+#include "update_dialog/update_dialog_definition.h"
+
+#include <utility>
 
 namespace merovane {
 
-UpdateDialog::UpdateDialog(Options& options, std::function<void()> saveCheckOption)
-    : ui::Form(UpdateDialogDefinition()), options_(options), saveCheckOption_(std::move(saveCheckOption))
+namespace {
+
+// The offer's Yes and No carry the dialog's own texts, which the system's
+// message box does not know: a hook on this thread renames them as the box
+// comes up.
+struct ButtonTexts {
+    HHOOK hook = nullptr;
+    const std::wstring* yes = nullptr;
+    const std::wstring* no = nullptr;
+};
+ButtonTexts g_buttonTexts; // user-interface thread only
+
+LRESULT CALLBACK RenameButtons(int code, WPARAM wParam, LPARAM lParam) noexcept
 {
+    const HHOOK hook = g_buttonTexts.hook;
+    if (code == HCBT_ACTIVATE && hook != nullptr) {
+        const auto box = reinterpret_cast<HWND>(wParam);
+        ::SetDlgItemTextW(box, IDYES, g_buttonTexts.yes->c_str());
+        ::SetDlgItemTextW(box, IDNO, g_buttonTexts.no->c_str());
+        ::UnhookWindowsHookEx(hook);
+        g_buttonTexts.hook = nullptr;
+    }
+    return ::CallNextHookEx(hook, code, wParam, lParam);
+}
+
+int AskYesNo(HWND owner, const std::wstring& text, const std::wstring& yes, const std::wstring& no)
+{
+    g_buttonTexts = {::SetWindowsHookExW(WH_CBT, RenameButtons, nullptr, ::GetCurrentThreadId()), &yes, &no};
+    const std::wstring title(kApplicationTitle);
+    const int answer = ::MessageBoxW(owner, text.c_str(), title.c_str(),
+                                     MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON1 | MB_SETFOREGROUND);
+    if (g_buttonTexts.hook != nullptr) {
+        ::UnhookWindowsHookEx(std::exchange(g_buttonTexts.hook, nullptr));
+    }
+    return answer;
+}
+
+} // namespace
+
+UpdateDialog::UpdateDialog(Options& options, Services services)
+    : ui::Form(UpdateDialogDefinition()), options_(options), services_(std::move(services))
+{
+}
+
+UpdateDialog::~UpdateDialog()
+{
+    CancelChecks();
+}
+
+std::wstring UpdateDialog::Message(std::wstring_view item) const
+{
+    const ui::Component* text = FindComponent(item);
+    return text != nullptr ? text->Caption() : std::wstring();
 }
 
 void UpdateDialog::Initialize()
@@ -23,15 +77,203 @@ void UpdateDialog::Initialize()
     options_.forceUpdate = force.Checked();
     check.SetChecked(options_.checkForUpdatesAtStart);
     quick.onClick = [this, &quick] { options_.quickUpdate = quick.Checked(); };
-    force.onClick = [this, &force] { options_.forceUpdate = force.Checked(); };
-    check.onClick = [this, &check] { options_.checkForUpdatesAtStart = check.Checked(); };
-    Get<ui::Button>(L"ButtonClose").onClick = [this] { Close(); };
-    onClose = [this](bool&) {
-        // An unwritable settings file is reported; the dialog closes anyway.
-        if (saveCheckOption_) {
-            ui::application::ReportingErrors(saveCheckOption_);
-        }
+    // Forced allows the download whatever the versions say; unticked, it
+    // withholds it whatever the last check found.
+    force.onClick = [this, &force] {
+        options_.forceUpdate = force.Checked();
+        SetDownloadEnabled(force.Checked());
     };
+    check.onClick = [this, &check] { options_.checkForUpdatesAtStart = check.Checked(); };
+    Get<ui::Button>(L"ButtonDownload").onClick = [this] { StartDownload(); };
+    Get<ui::Button>(L"ButtonClose").onClick = [this] { Close(); };
+    onShow = [this] { OnShow(); };
+    onClose = [this](bool&) { OnClose(); };
+}
+
+void UpdateDialog::SetStatus(std::wstring_view text)
+{
+    Get<ui::Label>(L"LabelUpDate").SetCaption(text);
+}
+
+void UpdateDialog::SetVersions(std::wstring_view local, std::wstring_view server)
+{
+    Get<ui::Label>(L"LabelLocalVersion").SetCaption(local);
+    Get<ui::Label>(L"LabelServerVersion").SetCaption(server);
+}
+
+void UpdateDialog::SetOptionsEnabled(bool enabled)
+{
+    const BOOL state = enabled ? TRUE : FALSE;
+    ::EnableWindow(Get<ui::Control>(L"GroupBoxOption").Handle(), state);
+    for (const wchar_t* box : {L"CheckBoxQuickUpdate", L"CheckBoxForceUpdate", L"CheckBoxAutoCheck"}) {
+        ::EnableWindow(Get<ui::Control>(box).Handle(), state);
+    }
+}
+
+void UpdateDialog::SetDownloadEnabled(bool enabled)
+{
+    ::EnableWindow(Get<ui::Control>(L"ButtonDownload").Handle(), enabled ? TRUE : FALSE);
+}
+
+void UpdateDialog::ShowIdleState()
+{
+    SetOptionsEnabled(true);
+    SetDownloadEnabled(options_.forceUpdate || compareResult_ == 1);
+}
+
+void UpdateDialog::OnShow()
+{
+    localVersion_ = services_.localVersion ? services_.localVersion() : std::wstring();
+    SetVersions(localVersion_, L"");
+    SetStatus(Message(L"LangCheckUpdate"));
+    Get<ui::CheckBox>(L"CheckBoxForceUpdate").SetChecked(false);
+    if (std::exchange(quickStartPending_, false)) {
+        QuickStart();
+    } else {
+        StartDialogCheck();
+    }
+}
+
+void UpdateDialog::StartDialogCheck()
+{
+    // A check left running by an earlier showing is dropped: this one starts
+    // afresh.
+    dialogCheck_.reset();
+    SetOptionsEnabled(false);
+    SetDownloadEnabled(false);
+    dialogCheckTag_ = dialogCheckTag_ + 1 == kStartCheckTag ? dialogCheckTag_ + 2 : dialogCheckTag_ + 1;
+    dialogCheck_ = std::make_unique<BackgroundQuery>(services_.query ? services_.query() : VersionQuery{}, Handle(),
+                                                     ui::WM_APP_UPDATECHECKED, dialogCheckTag_);
+}
+
+void UpdateDialog::DialogCheckFinished()
+{
+    const std::optional<ServerAnswer> answer = dialogCheck_->Result();
+    dialogCheck_.reset();
+    if (answer) {
+        serverVersion_ = answer->version;
+        downloadUrl_ = answer->packageUrl;
+        compareResult_ = CompareVersions(serverVersion_, localVersion_);
+        SetStatus(compareResult_ == 1
+                      ? Message(L"LangUpdateAvailable") + L" " + localVersion_ + L" ---> " + serverVersion_
+                      : Message(L"LangNoUpdate"));
+        Get<ui::Label>(L"LabelServerVersion").SetCaption(serverVersion_);
+    } else {
+        SetStatus(Message(L"LangFailedCheckUpdates"));
+        Get<ui::Label>(L"LabelServerVersion").SetCaption(Message(L"LangConnectionError"));
+        compareResult_ = 0;
+        downloadUrl_.clear();
+        serverVersion_.clear();
+    }
+    ShowIdleState();
+}
+
+void UpdateDialog::StartCheckAtStart()
+{
+    if (!options_.checkForUpdatesAtStart || startCheckRan_ || Handle() == nullptr) {
+        return;
+    }
+    startCheckRan_ = true;
+    startCheck_ = std::make_unique<BackgroundQuery>(services_.query ? services_.query() : VersionQuery{}, Handle(),
+                                                    ui::WM_APP_UPDATECHECKED, kStartCheckTag);
+}
+
+void UpdateDialog::StartCheckFinished()
+{
+    const std::optional<ServerAnswer> answer = startCheck_->Result();
+    startCheck_.reset();
+    if (answer) {
+        backgroundVersion_ = answer->version;
+        backgroundUrl_ = answer->packageUrl;
+        const std::wstring local = services_.localVersion ? services_.localVersion() : std::wstring();
+        updateAvailable_ = CompareVersions(backgroundVersion_, local) == 1;
+    } else {
+        // The check at start fails silently.
+        backgroundVersion_.clear();
+        backgroundUrl_.clear();
+        updateAvailable_ = false;
+    }
+    OfferUpdate();
+}
+
+void UpdateDialog::OfferUpdate()
+{
+    // While the dialog is open its own check speaks; the offer would only
+    // repeat it.
+    if (!updateAvailable_ || backgroundUrl_.empty() || Visible()) {
+        return;
+    }
+    const std::wstring text = Message(L"LangUpdateAvailable") + L" " + backgroundVersion_ + L"\r\n" +
+                              Message(L"LangUpdateNow");
+    if (AskYesNo(nullptr, text, Message(L"LangYes"), Message(L"LangNo")) != IDYES || Visible()) {
+        return;
+    }
+    downloadUrl_ = backgroundUrl_;
+    serverVersion_ = backgroundVersion_;
+    compareResult_ = 1;
+    quickStartPending_ = true;
+    ShowModal();
+}
+
+void UpdateDialog::QuickStart()
+{
+    downloadUrl_ = backgroundUrl_;
+    serverVersion_ = backgroundVersion_;
+    SetStatus(Message(L"LangUpdateAvailable") + L" " + localVersion_ + L" ---> " + serverVersion_);
+    ShowIdleState();
+    // The download starts once the dialog is on screen.
+    ::PostMessageW(Handle(), ui::WM_APP_QUICKSTART, 0, 0);
+}
+
+void UpdateDialog::StartDownload()
+{
+    ++downloadRequests_;
+}
+
+void UpdateDialog::OnClose()
+{
+    // A check still running is dropped, and the hidden dialog shows what the
+    // last finished check found.
+    dialogCheck_.reset();
+    ShowIdleState();
+    SetStatus(L"");
+    SetVersions(L"", L"");
+    // An unwritable settings file is reported; the dialog closes anyway.
+    if (services_.saveCheckOption) {
+        ui::application::ReportingErrors(services_.saveCheckOption);
+    }
+}
+
+void UpdateDialog::CancelChecks() noexcept
+{
+    dialogCheck_.reset();
+    startCheck_.reset();
+}
+
+bool UpdateDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
+    switch (message) {
+    case ui::WM_APP_UPDATECHECKED:
+        if (wParam == kStartCheckTag && startCheck_) {
+            StartCheckFinished();
+        } else if (wParam == dialogCheckTag_ && dialogCheck_) {
+            DialogCheckFinished();
+        }
+        result = 0;
+        return true;
+    case ui::WM_APP_QUICKSTART:
+        if (Visible()) {
+            try {
+                StartDownload();
+            } catch (const std::exception&) {
+                // The download reports its own failures in the status line.
+            }
+        }
+        result = 0;
+        return true;
+    default:
+        return ui::Form::HandleMessage(message, wParam, lParam, result);
+    }
 }
 
 } // namespace merovane

@@ -1,28 +1,102 @@
 #pragma once
 
-// The update dialog: its options, the check at start and on every showing,
-// and the download come with the update client. Its options live in the
-// program's; it saves its own when it closes.
+// The update dialog: on every showing it asks the update servers on a worker
+// and shows the local and the server version; the check at start asks them
+// without showing anything and offers a newer version once. The workers post
+// their answers to the dialog's window. Its options live in the program's; it
+// saves its own when it closes.
 
 #include "base/options.h"
 #include "ui/form.h"
+#include "update/version_query.h"
 
 #include <functional>
+#include <memory>
+#include <string>
 
 namespace merovane {
 
 class UpdateDialog : public ui::Form {
 public:
-    // `saveCheckOption` writes checkForUpdatesAtStart; it throws
-    // merovane::Error naming the file.
-    UpdateDialog(Options& options, std::function<void()> saveCheckOption);
+    struct Services {
+        // Writes checkForUpdatesAtStart; throws merovane::Error naming the file.
+        std::function<void()> saveCheckOption;
+        // The servers to ask and the package kind, read when a check starts.
+        std::function<VersionQuery()> query;
+        // The running program's version, "1.0.0.0".
+        std::function<std::wstring()> localVersion;
+    };
+
+    UpdateDialog(Options& options, Services services);
+    ~UpdateDialog() override;
 
     // Sets the controls from the options and wires them.
     void Initialize();
 
+    // The check at start, when the option asks for it: nothing shows unless
+    // a newer version is found, and then one offer to update now.
+    void StartCheckAtStart();
+
+    // Stops the running checks and drops their answers; the program calls it
+    // before its windows go.
+    void CancelChecks() noexcept;
+
+    // The last check's answer, or an accepted offer's: what the download
+    // fetches. A failed check clears the URL and the version.
+    [[nodiscard]] const std::wstring& DownloadUrl() const noexcept { return downloadUrl_; }
+    [[nodiscard]] const std::wstring& ServerVersion() const noexcept { return serverVersion_; }
+    // 1 when the server's version is newer than this one, -1 older, 0 equal
+    // or unknown.
+    [[nodiscard]] int CompareResult() const noexcept { return compareResult_; }
+    // How often the download was asked for, by the button or by an accepted
+    // offer.
+    [[nodiscard]] int DownloadRequests() const noexcept { return downloadRequests_; }
+
+protected:
+    bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
 private:
+    // wParam of the start check's answer; the dialog's checks count up from 1.
+    static constexpr WPARAM kStartCheckTag = 0;
+
+    [[nodiscard]] std::wstring Message(std::wstring_view item) const;
+    void SetStatus(std::wstring_view text);
+    void SetVersions(std::wstring_view local, std::wstring_view server);
+    void SetOptionsEnabled(bool enabled);
+    void SetDownloadEnabled(bool enabled);
+    // Options enabled, Download as the last answer and the Forced option say.
+    void ShowIdleState();
+
+    void OnShow();
+    void OnClose();
+    void StartDialogCheck();
+    void DialogCheckFinished();
+    void StartCheckFinished();
+    void OfferUpdate();
+    void QuickStart();
+    // The download of DownloadUrl(), run by the Download button and by an
+    // accepted offer once the dialog is on screen. The package download and
+    // its verification come next; until then it only counts the request.
+    void StartDownload();
+
     Options& options_;
-    std::function<void()> saveCheckOption_;
+    Services services_;
+
+    std::unique_ptr<BackgroundQuery> dialogCheck_;
+    WPARAM dialogCheckTag_ = kStartCheckTag;
+    std::unique_ptr<BackgroundQuery> startCheck_;
+    bool startCheckRan_ = false;
+    std::wstring localVersion_;
+
+    std::wstring downloadUrl_;
+    std::wstring serverVersion_;
+    int compareResult_ = 0;
+    bool quickStartPending_ = false;
+    // What the check at start found.
+    std::wstring backgroundVersion_;
+    std::wstring backgroundUrl_;
+    bool updateAvailable_ = false;
+    int downloadRequests_ = 0;
 };
 
 } // namespace merovane

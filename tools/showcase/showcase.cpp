@@ -1,11 +1,14 @@
 // Shows the program's windows in a chosen style, for screenshots:
 //   showcase.exe light|dark main|settings
+//   showcase.exe light|dark update <update server base URL>
 // It runs the real start-up with a settings file of its own (the style and
 // the English language file beside Merovane.exe), shows the main window and,
-// for "settings", the settings dialog beside it, and runs until closed.
+// for "settings", the settings dialog beside it, for "update" the update
+// dialog checking the server given, and runs until closed.
 
 #include "shell/program.h"
 #include "base/settings_file.h"
+#include "base/error.h"
 #include "base/startup.h"
 #include "ui/application.h"
 
@@ -22,11 +25,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     int argc = 0;
     wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-    if (argv == nullptr || argc != 3) {
+    if (argv == nullptr || argc < 3) {
         return 2;
     }
     const std::wstring style = argv[1];
     const bool settings = std::wstring(argv[2]) == L"settings";
+    const bool update = std::wstring(argv[2]) == L"update" && argc == 4;
+    const std::string updateServer = update ? merovane::ToUtf8(argv[3]) : std::string();
     ::LocalFree(argv);
 
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
@@ -48,20 +53,25 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         out << "[Option]\r\n" << (style == L"dark" ? "ThemeDark=1\r\n" : "ThemeLight=1\r\n")
             << "CheckBoxAutoCheck=0\r\nRadioButtonViewNew=1\r\nCheckBoxColorTrayIcon=1\r\n"
             << "[Language]\r\nLanguage=English\r\n";
+        if (update) {
+            out << "[Update]\r\nPrimaryServer=" << updateServer << "\r\nFallbackServer=" << updateServer << "\r\n";
+        }
     }
 
     merovane::Program program([paths] { return paths; });
     program.Start();
     program.Main().ShowAtStart();
-    if (settings) {
+    if (settings || update) {
         // Beside the main window rather than over it, and not modal, so both show.
         RECT main{};
         ::GetWindowRect(program.Main().Handle(), &main);
         ::SetWindowPos(program.Main().Handle(), nullptr, main.left - 200, main.top, 0, 0,
                        SWP_NOSIZE | SWP_NOZORDER);
         ::GetWindowRect(program.Main().Handle(), &main);
-        ::SetWindowPos(program.Settings().Handle(), HWND_TOP, main.right + 10, main.top, 0, 0, SWP_NOSIZE);
-        program.Settings().Show();
+        merovane::ui::Form& second = update ? static_cast<merovane::ui::Form&>(program.Update())
+                                            : static_cast<merovane::ui::Form&>(program.Settings());
+        ::SetWindowPos(second.Handle(), HWND_TOP, main.right + 10, main.top, 0, 0, SWP_NOSIZE);
+        second.Show();
     }
     merovane::ui::application::Run();
     ::CoUninitialize();

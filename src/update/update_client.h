@@ -1,0 +1,84 @@
+#pragma once
+
+// What the update servers hold and how their answer is judged: the package
+// names, the server list, the URLs, the version text, version comparison and
+// the user's proxy. Nothing here touches the network or a window; the query
+// itself is in update/version_query.h.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace merovane {
+
+class IniFile;
+
+// "Merovane", "Merovane-setup.exe" (installed copies), "Merovane.zip"
+// (portable copies).
+std::wstring GetPackageBaseName();
+std::wstring GetSetupFileName();
+std::wstring GetZipFileName();
+
+// Where a copy looks for updates: the built-in servers unless the settings
+// file names others. Section "Update" of Option.ini, keys "PrimaryServer" and
+// "FallbackServer", each an http:// or https:// base URL such as
+// "http://mirror.example.org/download/".
+inline constexpr std::wstring_view kUpdateSection = L"Update";
+inline constexpr std::wstring_view kPrimaryServerKey = L"PrimaryServer";
+inline constexpr std::wstring_view kFallbackServerKey = L"FallbackServer";
+
+// The base URLs this build was configured with, primary first.
+std::vector<std::wstring> BuiltInUpdateServers();
+// Primary first, then fallback. A key that is missing, empty or holds no
+// http(s) URL leaves the built-in server in its place. Every base URL ends in
+// "/".
+std::vector<std::wstring> UpdateServerList(const IniFile& settings, const std::vector<std::wstring>& builtIn);
+
+// An http:// or https:// URL (scheme in any case) with a trailing "/" added
+// when missing; nothing for anything else.
+std::optional<std::wstring> NormalizeServerUrl(std::wstring_view url);
+
+// base + "Merovane/".
+std::wstring PackageDirectoryUrl(std::wstring_view baseUrl);
+// The directory's "version.txt".
+std::wstring VersionFileUrl(std::wstring_view baseUrl);
+// The directory's ZIP package for a portable copy, its installer otherwise.
+std::wstring PackageUrl(std::wstring_view baseUrl, bool portable);
+
+// The body of version.txt as the version text: UTF-8 (a byte-order mark is
+// dropped), every leading and trailing character with a code of 32 or less
+// removed. Nothing else is interpreted.
+std::wstring VersionTextFromBody(std::string_view body);
+
+// 1 when version a is newer than b, -1 when older, 0 when equal. Components
+// end at ".", a blank or control character, or the end; missing components
+// and components that are no 32-bit decimal integer count as 0.
+int CompareVersions(std::wstring_view a, std::wstring_view b);
+
+struct ProxyAddress {
+    std::wstring host;
+    std::uint16_t port = 0;
+
+    friend bool operator==(const ProxyAddress&, const ProxyAddress&) = default;
+};
+
+// The proxy that a ProxyServer value of Internet Settings names for URLs of
+// `scheme` ("http" or "https"). "host:port" serves every scheme; in a list
+// such as "http=h:80;https=h:443" the entry for the scheme counts, and an
+// entry without "name=" serves the schemes not named. A port that is no
+// number from 1 to 65535 reads as 8080; a value without ":" or with an empty
+// host names no usable proxy.
+std::optional<ProxyAddress> ParseProxyServer(std::wstring_view value, std::wstring_view scheme);
+
+// The user's proxy from HKCU\...\Internet Settings: used when ProxyEnable is
+// the DWORD 1 and ProxyServer names one for `scheme`. A missing key or value,
+// or one of another type, means no proxy.
+struct SystemProxy {
+    bool enabled = false;
+    std::optional<ProxyAddress> address;
+};
+SystemProxy GetSystemProxy(std::wstring_view scheme = L"http");
+
+} // namespace merovane

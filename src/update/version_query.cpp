@@ -1,0 +1,332 @@
+#include "update/version_query.h"
+
+#include "base/handles.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <string_view>
+
+namespace merovane {
+
+const wchar_t kUpdateUserAgent[] = L"Mozilla/5.0 (Windows NT 6.1; WOW64;rv:12.0) Gecko/20100101 Firefox/12.0";
+
+namespace {
+
+// Connecting plus reading, for the whole version file: a server that sends
+// a byte now and then stays within each read's timeout but not within this.
+constexpr auto kAttemptBudget = std::chrono::milliseconds(kConnectTimeoutMs + kReadTimeoutMs);
+// How long a cancelled query's owner waits for its thread to end.
+constexpr auto kCancelGrace = std::chrono::milliseconds(200);
+
+struct UrlParts {
+    std::wstring scheme;
+    std::wstring host;
+    INTERNET_PORT port = 0;
+    std::wstring pathAndQuery;
+    bool secure = false;
+};
+
+std::optional<UrlParts> CrackUrl(const std::wstring& url)
+{
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof(parts);
+    parts.dwSchemeLength = static_cast<DWORD>(-1);
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!::WinHttpCrackUrl(url.c_str(), 0, 0, &parts) || parts.dwHostNameLength == 0) {
+        return std::nullopt;
+    }
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
+        return std::nullopt;
+    }
+    UrlParts result;
+    result.scheme.assign(parts.lpszScheme, parts.dwSchemeLength);
+    result.host.assign(parts.lpszHostName, parts.dwHostNameLength);
+    result.port = parts.nPort;
+    result.pathAndQuery.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+    if (parts.lpszExtraInfo != nullptr) {
+        result.pathAndQuery.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    }
+    if (result.pathAndQuery.empty()) {
+        result.pathAndQuery = L"/";
+    }
+    result.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    return result;
+}
+
+// Forgets the attempt's handles when it ends, and lets go of them without
+// closing when a cancel closed them already.
+class CancelScope {
+public:
+    CancelScope(QueryCancel* cancel, unique_hinternet& request, unique_hinternet& connection,
+                unique_hinternet& session)
+        : cancel_(cancel), request_(request), connection_(connection), session_(session)
+    {
+    }
+    ~CancelScope()
+    {
+        if (entered_ && !cancel_->Leave()) {
+            request_.release();
+            connection_.release();
+            session_.release();
+        }
+    }
+    CancelScope(const CancelScope&) = delete;
+    CancelScope& operator=(const CancelScope&) = delete;
+
+    bool Enter()
+    {
+        if (cancel_ == nullptr) {
+            return true;
+        }
+        entered_ = cancel_->Enter({request_.get(), connection_.get(), session_.get()});
+        return entered_;
+    }
+
+private:
+    QueryCancel* cancel_;
+    unique_hinternet& request_;
+    unique_hinternet& connection_;
+    unique_hinternet& session_;
+    bool entered_ = false;
+};
+
+void RestrictToModernTls(HINTERNET session)
+{
+    // TLS 1.2 and 1.3 where the system has 1.3; systems that do not know the
+    // 1.3 flag refuse the pair, and then 1.2 alone.
+    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+    if (!::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) {
+        protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+        ::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols));
+    }
+}
+
+// The version text one server gives, or nothing.
+std::optional<std::wstring> FetchVersionText(const std::wstring& url, QueryCancel* cancel)
+{
+    const auto started = std::chrono::steady_clock::now();
+    const std::optional<UrlParts> parts = CrackUrl(url);
+    if (!parts) {
+        return std::nullopt;
+    }
+    const SystemProxy proxy = GetSystemProxy(parts->scheme);
+    std::wstring proxyName;
+    if (proxy.enabled && proxy.address) {
+        proxyName = proxy.address->host + L":" + std::to_wstring(proxy.address->port);
+    }
+
+    unique_hinternet session(::WinHttpOpen(kUpdateUserAgent,
+                                           proxyName.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY
+                                                             : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+                                           proxyName.empty() ? WINHTTP_NO_PROXY_NAME : proxyName.c_str(),
+                                           WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) {
+        return std::nullopt;
+    }
+    RestrictToModernTls(session.get());
+    if (!::WinHttpSetTimeouts(session.get(), static_cast<int>(kConnectTimeoutMs), static_cast<int>(kConnectTimeoutMs),
+                              static_cast<int>(kReadTimeoutMs), static_cast<int>(kReadTimeoutMs))) {
+        return std::nullopt;
+    }
+    unique_hinternet connection(::WinHttpConnect(session.get(), parts->host.c_str(), parts->port, 0));
+    if (!connection) {
+        return std::nullopt;
+    }
+    unique_hinternet request(::WinHttpOpenRequest(connection.get(), L"GET", parts->pathAndQuery.c_str(), nullptr,
+                                                  WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                  parts->secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!request) {
+        return std::nullopt;
+    }
+    // Waiting for the status line is reading too; some implementations time
+    // it separately.
+    DWORD responseTimeout = kReadTimeoutMs;
+    ::WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+                       sizeof(responseTimeout));
+    DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
+    ::WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof(redirects));
+
+    CancelScope scope(cancel, request, connection, session);
+    if (!scope.Enter()) {
+        return std::nullopt;
+    }
+    if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !::WinHttpReceiveResponse(request.get(), nullptr)) {
+        return std::nullopt;
+    }
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (!::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX) ||
+        status != HTTP_STATUS_OK) {
+        return std::nullopt;
+    }
+
+    // Asks what has arrived and reads just that, so that every read returns
+    // as soon as there is something and the budget is checked in between.
+    std::string body;
+    for (;;) {
+        if (std::chrono::steady_clock::now() - started > kAttemptBudget) {
+            return std::nullopt;
+        }
+        DWORD available = 0;
+        if (!::WinHttpQueryDataAvailable(request.get(), &available)) {
+            return std::nullopt;
+        }
+        if (available == 0) {
+            break;
+        }
+        const size_t room = kMaxVersionFileBytes + 1 - body.size();
+        const size_t wanted = std::min<size_t>(available, room);
+        const size_t offset = body.size();
+        body.resize(offset + wanted);
+        DWORD read = 0;
+        if (!::WinHttpReadData(request.get(), body.data() + offset, static_cast<DWORD>(wanted), &read)) {
+            return std::nullopt;
+        }
+        body.resize(offset + read);
+        if (body.size() > kMaxVersionFileBytes) {
+            return std::nullopt;
+        }
+        if (read == 0) {
+            break;
+        }
+    }
+    // A connection that ends before the announced length delivered a part
+    // of the text, not a shorter version.
+    DWORD announced = 0;
+    size = sizeof(announced);
+    if (::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                              WINHTTP_HEADER_NAME_BY_INDEX, &announced, &size, WINHTTP_NO_HEADER_INDEX) &&
+        announced != body.size()) {
+        return std::nullopt;
+    }
+    std::wstring version = VersionTextFromBody(body);
+    if (version.empty()) {
+        return std::nullopt;
+    }
+    return version;
+}
+
+} // namespace
+
+void QueryCancel::Cancel() noexcept
+{
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    for (HINTERNET handle : open_) {
+        ::WinHttpCloseHandle(handle);
+    }
+    open_.clear();
+}
+
+bool QueryCancel::Cancelled() const noexcept
+{
+    std::lock_guard lock(mutex_);
+    return cancelled_;
+}
+
+bool QueryCancel::Enter(std::initializer_list<HINTERNET> handles)
+{
+    std::lock_guard lock(mutex_);
+    if (cancelled_) {
+        return false;
+    }
+    open_.assign(handles.begin(), handles.end());
+    return true;
+}
+
+bool QueryCancel::Leave() noexcept
+{
+    std::lock_guard lock(mutex_);
+    const bool stillOpen = !open_.empty();
+    open_.clear();
+    return stillOpen;
+}
+
+std::optional<ServerAnswer> GetServerVersion(const VersionQuery& query, QueryCancel* cancel)
+{
+    for (const std::wstring& server : query.servers) {
+        if (cancel != nullptr && cancel->Cancelled()) {
+            return std::nullopt;
+        }
+        if (auto version = FetchVersionText(VersionFileUrl(server), cancel)) {
+            return ServerAnswer{.version = std::move(*version), .packageUrl = PackageUrl(server, query.portable)};
+        }
+    }
+    return std::nullopt;
+}
+
+struct BackgroundQuery::State {
+    std::mutex mutex;
+    HWND window = nullptr; // nullptr once cancelled
+    UINT message = 0;
+    WPARAM tag = 0;
+    std::optional<ServerAnswer> result;
+    QueryCancel cancel;
+    std::condition_variable ended;
+    bool finished = false;
+};
+
+BackgroundQuery::BackgroundQuery(VersionQuery query, HWND window, UINT message, WPARAM tag)
+    : state_(std::make_shared<State>())
+{
+    state_->window = window;
+    state_->message = message;
+    state_->tag = tag;
+    thread_ = std::thread([state = state_, query = std::move(query)] {
+        std::optional<ServerAnswer> answer;
+        try {
+            answer = GetServerVersion(query, &state->cancel);
+        } catch (...) {
+            // Out of memory and the like: no answer, as from a server that is down.
+            answer.reset();
+        }
+        std::lock_guard lock(state->mutex);
+        if (state->window != nullptr) {
+            state->result = std::move(answer);
+            ::PostMessageW(state->window, state->message, state->tag, 0);
+        }
+        state->finished = true;
+        state->ended.notify_all();
+    });
+}
+
+BackgroundQuery::~BackgroundQuery()
+{
+    Cancel();
+    // Cancelling closed what the thread waits on, which ends the wait where
+    // the system supports that. Where it does not, the thread is left to end
+    // by its own timeouts: it holds nothing but the shared state, and posts
+    // nothing any more. Nobody waits for the network.
+    bool finished = false;
+    {
+        std::unique_lock lock(state_->mutex);
+        finished = state_->ended.wait_for(lock, kCancelGrace, [this] { return state_->finished; });
+    }
+    if (finished) {
+        thread_.join();
+    } else {
+        thread_.detach();
+    }
+}
+
+void BackgroundQuery::Cancel() noexcept
+{
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->window = nullptr;
+    }
+    state_->cancel.Cancel();
+}
+
+std::optional<ServerAnswer> BackgroundQuery::Result() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->result;
+}
+
+} // namespace merovane

@@ -1,0 +1,292 @@
+#include "support/program_fixture.h"
+
+#include "base/error.h"
+#include "support/dialogs.h"
+#include "support/http_server.h"
+#include "update/version_query.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace merovane {
+namespace {
+
+using test::HttpReply;
+using test::HttpServer;
+using Clock = std::chrono::steady_clock;
+
+const std::string kVersionPath = "/download/Merovane/version.txt";
+
+std::wstring WindowText(HWND window)
+{
+    wchar_t text[256]{};
+    ::GetWindowTextW(window, text, 256);
+    return text;
+}
+
+// The executable of these tests carries version 1.0.0.0 (version.rc).
+class UpdateDialogTest : public test::ProgramFixture {
+protected:
+    // Points the program at the two loopback servers.
+    void WriteSettings(bool checkAtStart)
+    {
+        test::WriteFileBytes(paths.settingsFile,
+                             "[Option]\r\nCheckBoxAutoCheck=" + std::string(checkAtStart ? "1" : "0") +
+                                 "\r\n[Update]\r\nPrimaryServer=" + ToUtf8(primary.BaseUrl()) +
+                                 "\r\nFallbackServer=" + ToUtf8(fallback.BaseUrl()) + "\r\n");
+    }
+
+    UpdateDialog& Dialog() { return program->Update(); }
+    std::wstring Text(const wchar_t* label) { return Dialog().Get<ui::Label>(label).Caption(); }
+    bool Enabled(const wchar_t* control) { return ::IsWindowEnabled(Dialog().Get<ui::Control>(control).Handle()); }
+    ui::CheckBox& Forced() { return Dialog().Get<ui::CheckBox>(L"CheckBoxForceUpdate"); }
+
+    static bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 20'000)
+    {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!done()) {
+            if (Clock::now() > deadline) {
+                return false;
+            }
+            ui::application::ProcessMessages();
+            ::Sleep(10);
+        }
+        return true;
+    }
+    static void PumpFor(DWORD ms) { PumpUntil([] { return false; }, ms); }
+
+    // Shows the dialog, not modally, and waits until its check has ended.
+    void ShowAndCheck()
+    {
+        Dialog().Show();
+        ASSERT_TRUE(PumpUntil([this] { return Enabled(L"GroupBoxOption"); }));
+    }
+
+    HttpServer primary;
+    HttpServer fallback;
+};
+
+TEST_F(UpdateDialogTest, EachShowingChecksAndJudgesTheServersVersion)
+{
+    struct Case {
+        const char* served;
+        const wchar_t* status;
+        int compare;
+    } cases[] = {
+        {"1.0.1.0", L"Доступно обновление 1.0.0.0 ---> 1.0.1.0", 1},
+        {" 1.0.1\r\n", L"Доступно обновление 1.0.0.0 ---> 1.0.1", 1},
+        {"1.0.0.0", L"Нет обновления", 0},
+        {"1.0", L"Нет обновления", 0},
+        {"0.9.9.9", L"Нет обновления", -1},
+        {"soon", L"Нет обновления", -1},
+    };
+    WriteSettings(false);
+    Start();
+    for (const Case& c : cases) {
+        primary.ServeText(kVersionPath, c.served);
+        ShowAndCheck();
+        EXPECT_EQ(Text(L"LabelUpDate"), c.status) << c.served;
+        EXPECT_EQ(Text(L"LabelLocalVersion"), L"1.0.0.0");
+        EXPECT_EQ(Text(L"LabelServerVersion"), VersionTextFromBody(c.served)) << c.served;
+        EXPECT_EQ(Dialog().CompareResult(), c.compare) << c.served;
+        EXPECT_EQ(Dialog().DownloadUrl(), primary.Url("/download/Merovane/Merovane-setup.exe"));
+        EXPECT_EQ(Enabled(L"ButtonDownload"), c.compare == 1) << c.served;
+        EXPECT_TRUE(Enabled(L"CheckBoxForceUpdate"));
+        // Forced allows the download whatever the versions say, and unticked
+        // withholds it.
+        Forced().SetChecked(true);
+        EXPECT_TRUE(Enabled(L"ButtonDownload"));
+        Forced().SetChecked(false);
+        EXPECT_FALSE(Enabled(L"ButtonDownload"));
+        Dialog().Close();
+        // The next showing starts with Forced unticked.
+        Forced().SetChecked(true);
+    }
+    EXPECT_EQ(fallback.Hits(kVersionPath), 0);
+}
+
+TEST_F(UpdateDialogTest, NoServerAnswers)
+{
+    primary.ServeText(kVersionPath, "1.0.1.0");
+    WriteSettings(false);
+    Start();
+    ShowAndCheck();
+    ASSERT_EQ(Dialog().CompareResult(), 1);
+    Dialog().Close();
+
+    primary.Serve(kVersionPath, {.status = 404});
+    fallback.Serve(kVersionPath, {.status = 204});
+    ShowAndCheck();
+    EXPECT_EQ(Text(L"LabelUpDate"), L"Не удалось проверить обновления");
+    EXPECT_EQ(Text(L"LabelServerVersion"), L"Ошибка соединения");
+    EXPECT_EQ(Dialog().CompareResult(), 0);
+    EXPECT_EQ(Dialog().DownloadUrl(), L"");
+    EXPECT_EQ(Dialog().ServerVersion(), L"");
+    EXPECT_FALSE(Enabled(L"ButtonDownload"));
+    Forced().SetChecked(true);
+    EXPECT_TRUE(Enabled(L"ButtonDownload"));
+    EXPECT_EQ(fallback.Hits(kVersionPath), 1);
+}
+
+TEST_F(UpdateDialogTest, TheWindowAnswersWhileAServerKeepsItWaiting)
+{
+    primary.Serve(kVersionPath, {.kind = HttpReply::Kind::Silent});
+    fallback.ServeText(kVersionPath, "1.0.1.0");
+    WriteSettings(false);
+    Start();
+    HWND window = Dialog().Handle();
+    std::atomic<bool> answered{false};
+    std::thread user([&] {
+        ::Sleep(500);
+        DWORD_PTR result = 0;
+        answered = ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 1000, &result) != 0;
+    });
+    const auto start = Clock::now();
+    Dialog().Show();
+    EXPECT_FALSE(Enabled(L"ButtonDownload")); // Download and the options wait for the answer
+    EXPECT_FALSE(Enabled(L"GroupBoxOption"));
+    EXPECT_EQ(Text(L"LabelUpDate"), L"Проверка обновления...");
+    ASSERT_TRUE(PumpUntil([this] { return Enabled(L"GroupBoxOption"); }));
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    user.join();
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(Text(L"LabelServerVersion"), L"1.0.1.0");
+    EXPECT_EQ(Dialog().DownloadUrl(), fallback.Url("/download/Merovane/Merovane-setup.exe"));
+    EXPECT_LT(seconds, (kConnectTimeoutMs + kReadTimeoutMs) / 1000.0 + 2.0);
+}
+
+TEST_F(UpdateDialogTest, ClosingDuringACheckDropsItAndTheNextShowingStartsAfresh)
+{
+    primary.Serve(kVersionPath, {.kind = HttpReply::Kind::Silent});
+    fallback.ServeText(kVersionPath, "1.0.1.0");
+    WriteSettings(false);
+    Start();
+    Dialog().Show();
+    ASSERT_TRUE(PumpUntil([this] { return primary.Hits(kVersionPath) == 1; }));
+    const auto start = Clock::now();
+    Dialog().Close();
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.0);
+    EXPECT_EQ(Text(L"LabelUpDate"), L"");
+    EXPECT_EQ(Text(L"LabelServerVersion"), L"");
+    EXPECT_TRUE(Enabled(L"GroupBoxOption"));
+    EXPECT_FALSE(Enabled(L"ButtonDownload"));
+    // The dropped check's answer never arrives.
+    PumpFor(kReadTimeoutMs + 1500);
+    EXPECT_EQ(Text(L"LabelUpDate"), L"");
+    EXPECT_EQ(Dialog().DownloadUrl(), L"");
+
+    primary.ServeText(kVersionPath, "1.0.2.0");
+    ShowAndCheck();
+    EXPECT_EQ(Text(L"LabelServerVersion"), L"1.0.2.0");
+}
+
+TEST_F(UpdateDialogTest, TheCheckAtStartOffersANewerVersionOnce)
+{
+    struct Case {
+        const char* name;
+        bool checkAtStart;
+        const char* served; // nullptr: both servers answer 404
+        int answer;         // 0: no offer expected
+    } cases[] = {
+        {"option off", false, "1.0.1.0", 0},
+        {"same version", true, "1.0.0.0", 0},
+        {"servers down", true, nullptr, 0},
+        {"declined", true, "1.0.1.0", IDNO},
+        {"accepted", true, "1.0.1.0", IDYES},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.served != nullptr) {
+            primary.ServeText(kVersionPath, c.served);
+        } else {
+            primary.Serve(kVersionPath, {.status = 404});
+        }
+        WriteSettings(c.checkAtStart);
+        const int hitsBefore = primary.Hits(kVersionPath);
+        std::wstring yes;
+        std::wstring no;
+        int defaultButton = 0;
+        test::MessageBoxAnswer offer(c.answer == 0 ? IDNO : c.answer, [&] {
+            HWND box = ::FindWindowW(L"#32770", L"Merovane");
+            yes = WindowText(::GetDlgItem(box, IDYES));
+            no = WindowText(::GetDlgItem(box, IDNO));
+            for (int id : {IDYES, IDNO}) {
+                if ((::GetWindowLongW(::GetDlgItem(box, id), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
+                    defaultButton = id;
+                }
+            }
+        });
+        Start();
+        // On Yes the dialog opens modally; what it shows is read, and it is
+        // closed, from another thread.
+        HWND dialog = Dialog().Handle();
+        HWND statusLabel = Dialog().Get<ui::Label>(L"LabelUpDate").Handle();
+        HWND serverLabel = Dialog().Get<ui::Label>(L"LabelServerVersion").Handle();
+        std::wstring status;
+        std::wstring server;
+        std::atomic<bool> opened{false};
+        std::atomic<bool> stop{false};
+        std::thread watcher([&] {
+            for (int i = 0; i < 2000 && !stop; ++i) {
+                if (::IsWindowVisible(dialog)) {
+                    ::Sleep(300);
+                    status = WindowText(statusLabel);
+                    server = WindowText(serverLabel);
+                    opened = true;
+                    ::PostMessageW(dialog, WM_CLOSE, 0, 0);
+                    return;
+                }
+                ::Sleep(10);
+            }
+        });
+        PumpUntil([&] { return !c.checkAtStart || primary.Hits(kVersionPath) > hitsBefore; });
+        PumpUntil([&] { return offer.Answered(0); }, c.answer == 0 ? 1500 : 20'000);
+        stop = true;
+        watcher.join();
+
+        EXPECT_EQ(primary.Hits(kVersionPath) - hitsBefore, c.checkAtStart ? 1 : 0);
+        ASSERT_EQ(offer.Answered(0), c.answer != 0);
+        if (c.answer != 0) {
+            EXPECT_EQ(offer.Title(), L"Merovane");
+            EXPECT_EQ(offer.Text(), L"Доступно обновление 1.0.1.0\r\nХотите обновить приложение сейчас?");
+            EXPECT_EQ(yes, L"Да");
+            EXPECT_EQ(no, L"Нет");
+            EXPECT_EQ(defaultButton, IDYES);
+        }
+        EXPECT_EQ(opened.load(), c.answer == IDYES);
+        if (c.answer == IDYES) {
+            // The quick-start path: no check, the offer's version, the download asked for.
+            EXPECT_EQ(status, L"Доступно обновление 1.0.0.0 ---> 1.0.1.0");
+            EXPECT_EQ(server, L"");
+            EXPECT_EQ(Dialog().DownloadRequests(), 1);
+            EXPECT_EQ(Dialog().DownloadUrl(), primary.Url("/download/Merovane/Merovane-setup.exe"));
+            EXPECT_EQ(Dialog().ServerVersion(), L"1.0.1.0");
+        } else {
+            EXPECT_EQ(Dialog().DownloadRequests(), 0);
+        }
+        // Once per run: a second start of it asks nobody.
+        Dialog().StartCheckAtStart();
+        PumpFor(300);
+        EXPECT_EQ(primary.Hits(kVersionPath) - hitsBefore, c.checkAtStart ? 1 : 0);
+        program.reset();
+    }
+}
+
+TEST_F(UpdateDialogTest, AtExitARunningCheckIsLeftBehind)
+{
+    primary.Serve(kVersionPath, {.kind = HttpReply::Kind::Silent});
+    fallback.ServeText(kVersionPath, "1.0.1.0");
+    WriteSettings(true);
+    Start();
+    Dialog().Show();
+    ASSERT_TRUE(PumpUntil([this] { return primary.Hits(kVersionPath) == 2; }));
+    const auto start = Clock::now();
+    program.reset();
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.5);
+    // Neither answer reaches anything once the windows are gone.
+    PumpFor(kReadTimeoutMs + 1500);
+}
+
+} // namespace
+} // namespace merovane

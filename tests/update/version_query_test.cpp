@@ -1,0 +1,253 @@
+#include "update/version_query.h"
+
+#include "base/error.h"
+#include "support/http_server.h"
+#include "support/sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace merovane {
+namespace {
+
+using test::HttpReply;
+using test::HttpServer;
+using Clock = std::chrono::steady_clock;
+
+const std::string kVersionPath = "/download/Merovane/version.txt";
+const std::wstring kInternetSettings = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A port on 127.0.0.1 where nothing listens.
+std::uint16_t ClosedPort()
+{
+    HttpServer gone;
+    return gone.Port();
+}
+
+class VersionQueryTest : public ::testing::Test {
+protected:
+    std::optional<ServerAnswer> Query(bool portable = false)
+    {
+        return GetServerVersion({.servers = {primary.BaseUrl(), fallback.BaseUrl()}, .portable = portable});
+    }
+
+    test::RegistrySandbox sandbox; // no proxy unless a test sets one
+    HttpServer primary;
+    HttpServer fallback;
+};
+
+TEST_F(VersionQueryTest, TheFirstServerThatAnswersWins)
+{
+    struct Case {
+        const char* name;
+        HttpReply reply; // the primary's answer for version.txt
+        const wchar_t* version;
+        bool fromFallback;
+    } cases[] = {
+        {"200 with blanks and CR LF", {.body = "  1.9.27.0\r\n"}, L"1.9.27.0", false},
+        {"any text is an answer", {.body = "soon"}, L"soon", false},
+        {"404", {.status = 404, .body = "1.9.27.0"}, L"2.0", true},
+        {"204", {.status = 204}, L"2.0", true},
+        {"500", {.status = 500, .body = "1.9.27.0"}, L"2.0", true},
+        {"blank body", {.body = " \r\n"}, L"2.0", true},
+        {"larger than 4 KB", {.body = std::string(5000, '1')}, L"2.0", true},
+        {"never ends", {.kind = HttpReply::Kind::Endless}, L"2.0", true},
+        {"hangs up mid-answer", {.body = "1.9", .kind = HttpReply::Kind::CloseMidway}, L"2.0", true},
+    };
+    for (const Case& c : cases) {
+        HttpServer first;
+        HttpServer second;
+        first.Serve(kVersionPath, c.reply);
+        second.ServeText(kVersionPath, "2.0");
+        const auto answer = GetServerVersion({.servers = {first.BaseUrl(), second.BaseUrl()}});
+        ASSERT_TRUE(answer) << c.name;
+        EXPECT_EQ(answer->version, c.version) << c.name;
+        const HttpServer& source = c.fromFallback ? second : first;
+        EXPECT_EQ(answer->packageUrl, source.Url("/download/Merovane/Merovane-setup.exe")) << c.name;
+        EXPECT_EQ(second.Hits(kVersionPath), c.fromFallback ? 1 : 0) << c.name;
+    }
+}
+
+TEST_F(VersionQueryTest, RedirectsAreFollowedAndThePackageStaysWithTheServerAsked)
+{
+    HttpServer other;
+    other.ServeText("/moved/version.txt", "1.5");
+    primary.Serve(kVersionPath, {.status = 302, .location = "/elsewhere/version.txt"});
+    primary.Serve("/elsewhere/version.txt", {.status = 301, .location = ToUtf8(other.Url("/moved/version.txt"))});
+    const auto answer = Query();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->version, L"1.5");
+    EXPECT_EQ(answer->packageUrl, primary.Url("/download/Merovane/Merovane-setup.exe"));
+    EXPECT_EQ(fallback.Requests().size(), 0u);
+}
+
+TEST_F(VersionQueryTest, APortableCopyIsOfferedTheZip)
+{
+    primary.ServeText(kVersionPath, "1.1");
+    EXPECT_EQ(Query(true)->packageUrl, primary.Url("/download/Merovane/Merovane.zip"));
+    EXPECT_EQ(Query(false)->packageUrl, primary.Url("/download/Merovane/Merovane-setup.exe"));
+}
+
+TEST_F(VersionQueryTest, AsksAsTheServersExpect)
+{
+    primary.ServeText(kVersionPath, "1.1");
+    ASSERT_TRUE(Query());
+    ASSERT_EQ(primary.Requests().size(), 1u);
+    EXPECT_EQ(primary.Requests()[0], "GET " + kVersionPath + " HTTP/1.1");
+    EXPECT_EQ(primary.LastHeader("User-Agent"), ToUtf8(kUpdateUserAgent));
+}
+
+TEST_F(VersionQueryTest, NoAnswerFromEitherServer)
+{
+    const std::wstring down = L"http://127.0.0.1:" + std::to_wstring(ClosedPort()) + L"/download/";
+    fallback.ServeText(kVersionPath, "2.0");
+    auto answer = GetServerVersion({.servers = {down, fallback.BaseUrl()}});
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->packageUrl, fallback.Url("/download/Merovane/Merovane-setup.exe"));
+
+    primary.Serve(kVersionPath, {.status = 404});
+    EXPECT_FALSE(GetServerVersion({.servers = {down, primary.BaseUrl()}}));
+    EXPECT_FALSE(GetServerVersion({}));
+}
+
+TEST_F(VersionQueryTest, TheUsersProxyCarriesTheRequest)
+{
+    HttpServer proxy;
+    proxy.ServeText(kVersionPath, "3.0");
+    primary.ServeText(kVersionPath, "1.1");
+    const std::wstring proxyAddress = L"127.0.0.1:" + std::to_wstring(proxy.Port());
+    struct Case {
+        std::wstring proxyServer;
+        DWORD enabled;
+        bool viaProxy;
+    } cases[] = {
+        {proxyAddress, 1, true},
+        {L"http=" + proxyAddress + L";https=127.0.0.1:1", 1, true},
+        {L"127.0.0.1", 1, false}, // no port: no proxy
+        {proxyAddress, 0, false},
+    };
+    for (const Case& c : cases) {
+        test::SetRegDword(kInternetSettings, L"ProxyEnable", c.enabled);
+        test::SetRegString(kInternetSettings, L"ProxyServer", c.proxyServer);
+        const size_t before = proxy.Requests().size();
+        // Through the proxy the server's name is never looked up: the proxy
+        // gets the whole URL.
+        const std::wstring server = c.viaProxy ? L"http://update.merovane.example/download/" : primary.BaseUrl();
+        const auto answer = GetServerVersion({.servers = {server}});
+        ASSERT_TRUE(answer) << ToUtf8(c.proxyServer);
+        EXPECT_EQ(answer->version, c.viaProxy ? L"3.0" : L"1.1") << ToUtf8(c.proxyServer);
+        if (c.viaProxy) {
+            ASSERT_EQ(proxy.Requests().size(), before + 1);
+            // The default port may be written out.
+            std::string line = proxy.Requests().back();
+            if (const size_t port = line.find(".example:80/"); port != std::string::npos) {
+                line.erase(port + 8, 3);
+            }
+            EXPECT_EQ(line, "GET http://update.merovane.example" + kVersionPath + " HTTP/1.1");
+        } else {
+            EXPECT_EQ(proxy.Requests().size(), before);
+        }
+    }
+}
+
+TEST_F(VersionQueryTest, AServerThatNeverAnswersCostsOneReadTimeout)
+{
+    primary.Serve(kVersionPath, {.kind = HttpReply::Kind::Silent});
+    fallback.ServeText(kVersionPath, "2.0");
+    const auto start = Clock::now();
+    const auto answer = Query();
+    const double seconds = SecondsSince(start);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->version, L"2.0");
+    EXPECT_GT(seconds, 4.0);
+    EXPECT_LT(seconds, (kConnectTimeoutMs + kReadTimeoutMs) / 1000.0 + 1.5);
+}
+
+TEST_F(VersionQueryTest, AServerThatTricklesIsCutOff)
+{
+    // One byte every 2 s stays within each read's timeout.
+    primary.Serve(kVersionPath, {.body = "1.0.1.0", .kind = HttpReply::Kind::Trickle});
+    fallback.ServeText(kVersionPath, "2.0");
+    const auto start = Clock::now();
+    const auto answer = Query();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->version, L"2.0");
+    EXPECT_LT(SecondsSince(start), (kConnectTimeoutMs + kReadTimeoutMs) / 1000.0 + 3.0);
+}
+
+// A window of this thread that records the messages a query posts to it.
+class MessageSink {
+public:
+    MessageSink()
+    {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = ::DefWindowProcW;
+        windowClass.hInstance = ::GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"MerovaneQuerySink";
+        ::RegisterClassW(&windowClass);
+        window_ = ::CreateWindowExW(0, L"MerovaneQuerySink", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    windowClass.hInstance, nullptr);
+    }
+    ~MessageSink() { ::DestroyWindow(window_); }
+    [[nodiscard]] HWND Handle() const noexcept { return window_; }
+    // The tag of the first query message within `ms`; nothing when none came.
+    std::optional<WPARAM> Wait(DWORD ms) const
+    {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+        MSG msg;
+        while (Clock::now() < deadline) {
+            if (::PeekMessageW(&msg, window_, kMessage, kMessage, PM_REMOVE)) {
+                return msg.wParam;
+            }
+            ::Sleep(10);
+        }
+        return std::nullopt;
+    }
+    static constexpr UINT kMessage = WM_APP + 100;
+
+private:
+    HWND window_ = nullptr;
+};
+
+TEST_F(VersionQueryTest, ABackgroundQueryPostsItsAnswer)
+{
+    primary.ServeText(kVersionPath, "1.2");
+    MessageSink sink;
+    BackgroundQuery query({.servers = {primary.BaseUrl()}}, sink.Handle(), MessageSink::kMessage, 7);
+    EXPECT_FALSE(query.Result()); // not before the message
+    EXPECT_EQ(sink.Wait(10'000), WPARAM{7});
+    ASSERT_TRUE(query.Result());
+    EXPECT_EQ(query.Result()->version, L"1.2");
+}
+
+TEST_F(VersionQueryTest, ACancelledQueryIsLeftAtOnceAndPostsNothing)
+{
+    primary.Serve(kVersionPath, {.kind = HttpReply::Kind::Silent});
+    fallback.ServeText(kVersionPath, "2.0");
+    MessageSink sink;
+    {
+        BackgroundQuery query({.servers = {primary.BaseUrl(), fallback.BaseUrl()}}, sink.Handle(),
+                              MessageSink::kMessage, 1);
+        for (int i = 0; i < 500 && primary.Requests().empty(); ++i) {
+            ::Sleep(10);
+        }
+        const auto start = Clock::now();
+        query.Cancel();
+        EXPECT_FALSE(sink.Wait(300));
+        EXPECT_FALSE(query.Result());
+        EXPECT_LT(SecondsSince(start), 1.0);
+    }
+    // Gone before it ended: its answer, if it still gets one, goes nowhere.
+    EXPECT_FALSE(sink.Wait(kReadTimeoutMs + 1000));
+    EXPECT_EQ(fallback.Hits(kVersionPath), 0);
+}
+
+} // namespace
+} // namespace merovane
