@@ -5,6 +5,7 @@
 // conversion to the raw handle.
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <objbase.h>
 #include <winhttp.h>
 
@@ -147,6 +148,24 @@ struct cotaskmem {
     static void close(pointer value) noexcept { ::CoTaskMemFree(value); }
 };
 
+struct bcrypt_alg {
+    using pointer = BCRYPT_ALG_HANDLE;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { ::BCryptCloseAlgorithmProvider(value, 0); }
+};
+
+struct bcrypt_key {
+    using pointer = BCRYPT_KEY_HANDLE;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { ::BCryptDestroyKey(value); }
+};
+
+struct bcrypt_hash {
+    using pointer = BCRYPT_HASH_HANDLE;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { ::BCryptDestroyHash(value); }
+};
+
 } // namespace handle_traits
 
 using unique_hkey = unique_any<handle_traits::hkey>;
@@ -163,5 +182,8 @@ using unique_hbitmap = unique_any<handle_traits::gdi_bitmap>;
 using unique_hdc = unique_any<handle_traits::gdi_dc>;
 using unique_hinternet = unique_any<handle_traits::hinternet>;
 using unique_cotaskmem = unique_any<handle_traits::cotaskmem>;
+using unique_bcrypt_alg = unique_any<handle_traits::bcrypt_alg>;
+using unique_bcrypt_key = unique_any<handle_traits::bcrypt_key>;
+using unique_bcrypt_hash = unique_any<handle_traits::bcrypt_hash>;
 
 } // namespace merovane

@@ -1,0 +1,444 @@
+#include "update/signature.h"
+
+#include "base/error.h"
+
+#include <update_public_key.h>
+
+#include <winternl.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace merovane::update {
+
+namespace {
+
+constexpr NTSTATUS kStatusSuccess = 0;
+constexpr NTSTATUS kStatusInvalidSignature = static_cast<NTSTATUS>(0xC000A000L);
+
+void CheckStatus(NTSTATUS status)
+{
+    if (status != kStatusSuccess) {
+        ThrowWin32(::RtlNtStatusToDosError(status));
+    }
+}
+
+unique_bcrypt_alg OpenAlgorithm(const wchar_t* name)
+{
+    unique_bcrypt_alg algorithm;
+    CheckStatus(::BCryptOpenAlgorithmProvider(algorithm.put(), name, nullptr, 0));
+    return algorithm;
+}
+
+// Strict base64: padded, no blanks, and the unused bits of the last group
+// zero, so that every byte string has exactly one accepted text.
+std::optional<std::vector<std::uint8_t>> DecodeBase64(std::string_view text)
+{
+    auto value = [](char c) -> int {
+        if (c >= 'A' && c <= 'Z') return c - 'A';
+        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+        if (c >= '0' && c <= '9') return c - '0' + 52;
+        if (c == '+') return 62;
+        if (c == '/') return 63;
+        return -1;
+    };
+    if (text.empty() || text.size() % 4 != 0) {
+        return std::nullopt;
+    }
+    const std::size_t padding = text.ends_with("==") ? 2 : text.ends_with('=') ? 1 : 0;
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(text.size() / 4 * 3);
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (std::size_t i = 0; i < text.size() - padding; ++i) {
+        const int digit = value(text[i]);
+        if (digit < 0) {
+            return std::nullopt;
+        }
+        bits = (bits << 6) | static_cast<std::uint32_t>(digit);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            bytes.push_back(static_cast<std::uint8_t>(bits >> count));
+            bits &= (1u << count) - 1;
+        }
+    }
+    if (bits != 0) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+std::optional<std::wstring> DecodeUtf8Strictly(std::string_view text)
+{
+    if (text.empty()) {
+        return std::wstring();
+    }
+    const int size = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0);
+    if (size <= 0) {
+        return std::nullopt;
+    }
+    std::wstring result(static_cast<std::size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), result.data(),
+                          size);
+    return result;
+}
+
+using VersionParts = std::array<std::uint32_t, 4>;
+
+std::optional<VersionParts> ParseVersion(std::wstring_view text)
+{
+    VersionParts parts{};
+    std::size_t part = 0;
+    std::size_t digits = 0;
+    for (const wchar_t c : text) {
+        if (c == L'.') {
+            if (digits == 0 || ++part == parts.size()) {
+                return std::nullopt;
+            }
+            digits = 0;
+        } else if (c >= L'0' && c <= L'9' && digits < 9) {
+            parts[part] = parts[part] * 10 + static_cast<std::uint32_t>(c - L'0');
+            ++digits;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (digits == 0) {
+        return std::nullopt;
+    }
+    return parts;
+}
+
+bool SameVersion(std::wstring_view a, std::wstring_view b)
+{
+    const auto first = ParseVersion(a);
+    const auto second = ParseVersion(b);
+    return first && second && *first == *second;
+}
+
+// One line of the .sig without its line end; the text after "prefix" when the
+// line starts with it and holds no control characters.
+std::optional<std::string_view> FieldValue(std::string_view line, std::string_view prefix)
+{
+    if (!line.starts_with(prefix)) {
+        return std::nullopt;
+    }
+    const bool control = std::any_of(line.begin(), line.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    });
+    if (control) {
+        return std::nullopt;
+    }
+    std::string_view value = line.substr(prefix.size());
+    if (value.empty() || value.front() == ' ' || value.back() == ' ') {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::uint64_t> ParseSize(std::string_view text)
+{
+    if (text.size() > 1 && text.front() == '0') {
+        return std::nullopt;
+    }
+    std::uint64_t size = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        // A number too large to hold is simply too large: saturate.
+        size = size > (UINT64_MAX - digit) / 10 ? UINT64_MAX : size * 10 + digit;
+    }
+    return size;
+}
+
+std::optional<Sha256Digest> ParseDigest(std::string_view text)
+{
+    if (text.size() != 64) {
+        return std::nullopt;
+    }
+    Sha256Digest digest{};
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        int nibble = 0;
+        if (c >= '0' && c <= '9') {
+            nibble = c - '0';
+        } else if (c >= 'a' && c <= 'f') {
+            nibble = c - 'a' + 10;
+        } else {
+            return std::nullopt;
+        }
+        digest[i / 2] = static_cast<std::uint8_t>(digest[i / 2] << 4 | nibble);
+    }
+    return digest;
+}
+
+// The DER SubjectPublicKeyInfo of a P-256 key up to its point: the sequence,
+// the algorithm (id-ecPublicKey, prime256v1) and the bit string's header.
+constexpr std::uint8_t kP256SpkiPrefix[] = {
+    0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x02, 0x01,
+    0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00,
+};
+constexpr std::size_t kPointSize = 65;
+
+} // namespace
+
+bool IsVersionNewer(std::wstring_view candidate, std::wstring_view current)
+{
+    const auto newer = ParseVersion(candidate);
+    const auto older = ParseVersion(current);
+    return newer && older && *newer > *older;
+}
+
+std::optional<PackageSignature> ParsePackageSignature(std::string_view bytes)
+{
+    if (bytes.size() > kMaxSignatureFileBytes) {
+        return std::nullopt;
+    }
+    constexpr std::string_view kPrefixes[] = {
+        "Merovane-Signature: ", "File: ", "Version: ", "Size: ", "SHA-256: ", "Signature: ",
+    };
+    std::string_view values[std::size(kPrefixes)];
+    std::size_t signatureLineStart = 0;
+    std::size_t position = 0;
+    for (std::size_t index = 0; index < std::size(kPrefixes); ++index) {
+        if (position >= bytes.size()) {
+            return std::nullopt;
+        }
+        const bool last = index + 1 == std::size(kPrefixes);
+        std::size_t end = bytes.find('\n', position);
+        if (end == std::string_view::npos) {
+            if (!last) {
+                return std::nullopt;
+            }
+            end = bytes.size();
+        } else if (last && end + 1 != bytes.size()) {
+            return std::nullopt;
+        }
+        std::string_view line = bytes.substr(position, end - position);
+        if (line.ends_with('\r') && end != bytes.size()) {
+            line.remove_suffix(1);
+        }
+        const auto value = FieldValue(line, kPrefixes[index]);
+        if (!value) {
+            return std::nullopt;
+        }
+        values[index] = *value;
+        if (last) {
+            signatureLineStart = position;
+        }
+        position = end + 1;
+    }
+
+    if (values[0] != "1") {
+        return std::nullopt;
+    }
+    PackageSignature result;
+    const auto file = DecodeUtf8Strictly(values[1]);
+    if (!file || file->find_first_of(L"\\/:") != std::wstring::npos) {
+        return std::nullopt;
+    }
+    result.file = *file;
+    result.version = FromUtf8(values[2]);
+    if (!ParseVersion(result.version)) {
+        return std::nullopt;
+    }
+    const auto size = ParseSize(values[3]);
+    const auto digest = ParseDigest(values[4]);
+    const auto signature = DecodeBase64(values[5]);
+    if (!size || !digest || !signature || signature->size() != result.signature.size()) {
+        return std::nullopt;
+    }
+    result.size = *size;
+    result.sha256 = *digest;
+    std::copy(signature->begin(), signature->end(), result.signature.begin());
+    result.signedText = std::string(bytes.substr(0, signatureLineStart));
+    return result;
+}
+
+SignatureCheck VerifyPackageSignature(std::string_view sigBytes, std::span<const std::uint8_t> publicKey,
+                                      std::wstring_view expectedFile, std::wstring_view offeredVersion,
+                                      std::wstring_view runningVersion, bool forced)
+{
+    auto parsed = ParsePackageSignature(sigBytes);
+    if (!parsed) {
+        return {SignatureProblem::Malformed, std::nullopt};
+    }
+    // Nothing the text says counts before the signature holds.
+    if (!VerifyEcdsaP256(publicKey, parsed->signedText, parsed->signature)) {
+        return {SignatureProblem::BadSignature, std::nullopt};
+    }
+    if (parsed->file != expectedFile) {
+        return {SignatureProblem::WrongFile, std::nullopt};
+    }
+    if (!SameVersion(parsed->version, offeredVersion)) {
+        return {SignatureProblem::WrongVersion, std::nullopt};
+    }
+    if (!forced && !IsVersionNewer(parsed->version, runningVersion)) {
+        return {SignatureProblem::NotNewer, std::nullopt};
+    }
+    if (parsed->size > kMaxPackageBytes) {
+        return {SignatureProblem::TooLarge, std::nullopt};
+    }
+    return {SignatureProblem::None, std::move(parsed)};
+}
+
+std::optional<std::vector<std::uint8_t>> ParsePublicKey(std::string_view pem)
+{
+    constexpr std::string_view kBegin = "-----BEGIN PUBLIC KEY-----";
+    constexpr std::string_view kEnd = "-----END PUBLIC KEY-----";
+    std::string body;
+    bool begun = false;
+    bool ended = false;
+    std::size_t position = 0;
+    while (position < pem.size()) {
+        std::size_t end = pem.find('\n', position);
+        if (end == std::string_view::npos) {
+            end = pem.size();
+        }
+        std::string_view line = pem.substr(position, end - position);
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1);
+        }
+        position = end + 1;
+        if (ended) {
+            if (!line.empty()) {
+                return std::nullopt;
+            }
+        } else if (!begun) {
+            if (line != kBegin) {
+                return std::nullopt;
+            }
+            begun = true;
+        } else if (line == kEnd) {
+            ended = true;
+        } else {
+            body += line;
+        }
+    }
+    if (!ended) {
+        return std::nullopt;
+    }
+    const auto der = DecodeBase64(body);
+    if (!der || der->size() != sizeof(kP256SpkiPrefix) + kPointSize ||
+        !std::equal(std::begin(kP256SpkiPrefix), std::end(kP256SpkiPrefix), der->begin()) ||
+        (*der)[sizeof(kP256SpkiPrefix)] != 0x04) {
+        return std::nullopt;
+    }
+    return std::vector<std::uint8_t>(der->begin() + sizeof(kP256SpkiPrefix), der->end());
+}
+
+std::vector<std::uint8_t> BuiltInUpdatePublicKey()
+{
+    // The build checked the file's form; a key that still does not parse
+    // leaves the program unable to accept any update, which is the safe side.
+    auto key = ParsePublicKey(MEROVANE_UPDATE_PUBLIC_KEY_PEM);
+    if (!key) {
+        ThrowWin32(ERROR_INVALID_DATA);
+    }
+    return std::move(*key);
+}
+
+bool VerifyEcdsaP256(std::span<const std::uint8_t> publicKey, std::string_view message,
+                     std::span<const std::uint8_t, 64> signature)
+{
+    if (publicKey.size() != kPointSize || publicKey[0] != 0x04) {
+        ThrowWin32(ERROR_INVALID_DATA);
+    }
+    std::vector<std::uint8_t> blob(sizeof(BCRYPT_ECCKEY_BLOB) + kPointSize - 1);
+    const BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 32};
+    std::memcpy(blob.data(), &header, sizeof(header));
+    std::memcpy(blob.data() + sizeof(header), publicKey.data() + 1, kPointSize - 1);
+
+    const unique_bcrypt_alg algorithm = OpenAlgorithm(BCRYPT_ECDSA_P256_ALGORITHM);
+    unique_bcrypt_key key;
+    CheckStatus(::BCryptImportKeyPair(algorithm.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.put(), blob.data(),
+                                      static_cast<ULONG>(blob.size()), 0));
+    Sha256Digest digest = Sha256Of(message);
+    std::array<std::uint8_t, 64> copy{};
+    std::copy(signature.begin(), signature.end(), copy.begin());
+    const NTSTATUS status = ::BCryptVerifySignature(key.get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
+                                                    copy.data(), static_cast<ULONG>(copy.size()), 0);
+    if (status == kStatusInvalidSignature) {
+        return false;
+    }
+    CheckStatus(status);
+    return true;
+}
+
+Sha256::Sha256() : algorithm_(OpenAlgorithm(BCRYPT_SHA256_ALGORITHM))
+{
+    CheckStatus(::BCryptCreateHash(algorithm_.get(), hash_.put(), nullptr, 0, nullptr, 0, 0));
+}
+
+void Sha256::Add(std::string_view bytes)
+{
+    // BCryptHashData takes a ULONG count: feed large inputs in pieces.
+    constexpr std::size_t kPiece = 1u << 30;
+    while (!bytes.empty()) {
+        const std::size_t count = std::min(bytes.size(), kPiece);
+        CheckStatus(::BCryptHashData(hash_.get(), reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
+                                     static_cast<ULONG>(count), 0));
+        bytes.remove_prefix(count);
+    }
+}
+
+Sha256Digest Sha256::Finish()
+{
+    Sha256Digest digest{};
+    CheckStatus(::BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
+    hash_.reset();
+    return digest;
+}
+
+Sha256Digest Sha256Of(std::string_view bytes)
+{
+    Sha256 hash;
+    hash.Add(bytes);
+    return hash.Finish();
+}
+
+std::optional<FileDigest> Sha256OfFile(const std::wstring& path, std::uint64_t maxBytes)
+{
+    const unique_file file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) {
+        ThrowLastError();
+    }
+    Sha256 hash;
+    FileDigest result;
+    std::vector<char> buffer(64 * 1024);
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
+            ThrowLastError();
+        }
+        if (read == 0) {
+            break;
+        }
+        result.size += read;
+        if (result.size > maxBytes) {
+            return std::nullopt;
+        }
+        hash.Add(std::string_view(buffer.data(), read));
+    }
+    result.sha256 = hash.Finish();
+    return result;
+}
+
+std::string ToHex(std::span<const std::uint8_t> bytes)
+{
+    constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (const std::uint8_t byte : bytes) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0x0F];
+    }
+    return text;
+}
+
+} // namespace merovane::update
