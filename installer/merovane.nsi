@@ -12,7 +12,8 @@
 ;   /MERGETASKS="runcmd1"  start Merovane when done
 ; The program's update passes the first five when it updates itself.
 
-Unicode true
+; Windows 11 is 64-bit only: a 64-bit installer, which also runs under a 64-bit-only Wine.
+Target amd64-unicode
 !ifndef VERSION
   !error "VERSION is required (-DVERSION=x.y.z.w)"
 !endif
