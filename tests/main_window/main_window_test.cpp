@@ -50,6 +50,19 @@ void WriteEntries()
     test::CreateRegKey(Entry(L"400"));
 }
 
+// Dismisses the menu that is about to open.
+std::thread PressEscapeSoon()
+{
+    return std::thread([] {
+        ::Sleep(300);
+        INPUT keys[2]{};
+        keys[0].type = keys[1].type = INPUT_KEYBOARD;
+        keys[0].ki.wVk = keys[1].ki.wVk = VK_ESCAPE;
+        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        ::SendInput(2, keys, sizeof(INPUT));
+    });
+}
+
 TEST_F(MainWindowTest, ShowingTheWindowLoadsAndSortsTheEntries)
 {
     WriteEntries();
@@ -168,14 +181,7 @@ TEST_F(MainWindowTest, TheMenuButtonMarksItselfUntilReleased)
     Program& p = Start();
     p.Main().Show();
     // The general menu opens from the button; Escape dismisses it.
-    std::thread escape([] {
-        ::Sleep(300);
-        INPUT keys[2]{};
-        keys[0].type = keys[1].type = INPUT_KEYBOARD;
-        keys[0].ki.wVk = keys[1].ki.wVk = VK_ESCAPE;
-        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-        ::SendInput(2, keys, sizeof(INPUT));
-    });
+    std::thread escape = PressEscapeSoon();
     p.Main().Get<ui::SpeedButton>(L"SpeedButton_GeneralMenu").Click();
     escape.join();
     EXPECT_TRUE(p.Main().Get<ui::SpeedButton>(L"SpeedButton_GeneralMenu").Down());
@@ -576,19 +582,6 @@ TEST_F(MainWindowTest, TheWindowComesBackFromTheTrayAsItWasStored)
             EXPECT_FALSE(toolWindow());
         }
     }
-}
-
-// Dismisses the menu that is about to open.
-std::thread PressEscapeSoon()
-{
-    return std::thread([] {
-        ::Sleep(300);
-        INPUT keys[2]{};
-        keys[0].type = keys[1].type = INPUT_KEYBOARD;
-        keys[0].ki.wVk = keys[1].ki.wVk = VK_ESCAPE;
-        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-        ::SendInput(2, keys, sizeof(INPUT));
-    });
 }
 
 // The menu opened on the tray icon, by the mouse or the keyboard, is the
