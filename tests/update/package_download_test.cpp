@@ -1,16 +1,13 @@
 #include "update/package_download.h"
 
-#include "base/error.h"
+#include "package_fixtures.h"
 #include "support/http_server.h"
-#include "support/sandbox.h"
 #include "ui/messages.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 namespace merovane::update {
 namespace {
@@ -20,39 +17,17 @@ using Clock = std::chrono::steady_clock;
 
 constexpr char kPackagePath[] = "/download/Merovane/Merovane-setup.exe";
 
-// The package the .sig fixtures of tests/fixtures/update describe (made by
-// make_signatures.py with Python's cryptography).
-std::string PackageBytes()
-{
-    std::string bytes;
-    for (int i = 0; i < 5000; ++i) {
-        bytes += "Merovane test package\n";
-    }
-    return bytes;
-}
-
-std::string ReadAll(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test::PackageBytes;
+using test::ReadAll;
 
 std::string Fixture(std::wstring_view name)
 {
-    std::string bytes = ReadAll(std::filesystem::path(test::FixturePath(L"update\\" + std::wstring(name))));
-    if (bytes.empty()) {
-        throw std::runtime_error("missing fixture " + ToUtf8(name));
-    }
-    return bytes;
+    return test::PackageFixture(name);
 }
 
 std::vector<std::uint8_t> TestKey()
 {
-    auto key = ParsePublicKey(Fixture(L"test-only-key.pub.pem"));
-    if (!key) {
-        throw std::runtime_error("unreadable test key");
-    }
-    return *key;
+    return test::TestPackageKey();
 }
 
 bool IsEmptyFolder(const std::filesystem::path& path)
