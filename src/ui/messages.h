@@ -15,5 +15,9 @@ inline constexpr UINT WM_APP_RELOADLIST = WM_APP + 2;
 inline constexpr UINT WM_APP_UPDATECHECKED = WM_APP + 3;
 // The update dialog starts the download once it is on screen.
 inline constexpr UINT WM_APP_QUICKSTART = WM_APP + 4;
+// A package download has progressed: wParam bytes so far, lParam the total.
+inline constexpr UINT WM_APP_DOWNLOADPROGRESS = WM_APP + 5;
+// A package download has ended; its result waits in the downloader.
+inline constexpr UINT WM_APP_DOWNLOADDONE = WM_APP + 6;
 
 } // namespace merovane::ui

@@ -56,43 +56,6 @@ std::optional<UrlParts> CrackUrl(const std::wstring& url)
     return result;
 }
 
-// Forgets the attempt's handles when it ends, and lets go of them without
-// closing when a cancel closed them already.
-class CancelScope {
-public:
-    CancelScope(QueryCancel* cancel, unique_hinternet& request, unique_hinternet& connection,
-                unique_hinternet& session)
-        : cancel_(cancel), request_(request), connection_(connection), session_(session)
-    {
-    }
-    ~CancelScope()
-    {
-        if (entered_ && !cancel_->Leave()) {
-            request_.release();
-            connection_.release();
-            session_.release();
-        }
-    }
-    CancelScope(const CancelScope&) = delete;
-    CancelScope& operator=(const CancelScope&) = delete;
-
-    bool Enter()
-    {
-        if (cancel_ == nullptr) {
-            return true;
-        }
-        entered_ = cancel_->Enter({request_.get(), connection_.get(), session_.get()});
-        return entered_;
-    }
-
-private:
-    QueryCancel* cancel_;
-    unique_hinternet& request_;
-    unique_hinternet& connection_;
-    unique_hinternet& session_;
-    bool entered_ = false;
-};
-
 void RestrictToModernTls(HINTERNET session)
 {
     // TLS 1.2 and 1.3 where the system has 1.3; systems that do not know the
@@ -104,10 +67,10 @@ void RestrictToModernTls(HINTERNET session)
     }
 }
 
-// The version text one server gives, or nothing.
-std::optional<std::wstring> FetchVersionText(const std::wstring& url, QueryCancel* cancel)
+} // namespace
+
+std::optional<UpdateRequest> OpenUpdateRequest(const std::wstring& url, DWORD connectTimeoutMs, DWORD readTimeoutMs)
 {
-    const auto started = std::chrono::steady_clock::now();
     const std::optional<UrlParts> parts = CrackUrl(url);
     if (!parts) {
         return std::nullopt;
@@ -118,36 +81,71 @@ std::optional<std::wstring> FetchVersionText(const std::wstring& url, QueryCance
         proxyName = proxy.address->host + L":" + std::to_wstring(proxy.address->port);
     }
 
-    unique_hinternet session(::WinHttpOpen(kUpdateUserAgent,
-                                           proxyName.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY
-                                                             : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
-                                           proxyName.empty() ? WINHTTP_NO_PROXY_NAME : proxyName.c_str(),
-                                           WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session) {
+    UpdateRequest opened;
+    opened.session.reset(::WinHttpOpen(kUpdateUserAgent,
+                                       proxyName.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+                                       proxyName.empty() ? WINHTTP_NO_PROXY_NAME : proxyName.c_str(),
+                                       WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!opened.session) {
         return std::nullopt;
     }
-    RestrictToModernTls(session.get());
-    if (!::WinHttpSetTimeouts(session.get(), static_cast<int>(kConnectTimeoutMs), static_cast<int>(kConnectTimeoutMs),
-                              static_cast<int>(kReadTimeoutMs), static_cast<int>(kReadTimeoutMs))) {
+    RestrictToModernTls(opened.session.get());
+    if (!::WinHttpSetTimeouts(opened.session.get(), static_cast<int>(connectTimeoutMs),
+                              static_cast<int>(connectTimeoutMs), static_cast<int>(readTimeoutMs),
+                              static_cast<int>(readTimeoutMs))) {
         return std::nullopt;
     }
-    unique_hinternet connection(::WinHttpConnect(session.get(), parts->host.c_str(), parts->port, 0));
-    if (!connection) {
+    opened.connection.reset(::WinHttpConnect(opened.session.get(), parts->host.c_str(), parts->port, 0));
+    if (!opened.connection) {
         return std::nullopt;
     }
-    unique_hinternet request(::WinHttpOpenRequest(connection.get(), L"GET", parts->pathAndQuery.c_str(), nullptr,
-                                                  WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                  parts->secure ? WINHTTP_FLAG_SECURE : 0));
-    if (!request) {
+    opened.request.reset(::WinHttpOpenRequest(opened.connection.get(), L"GET", parts->pathAndQuery.c_str(), nullptr,
+                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                              parts->secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!opened.request) {
         return std::nullopt;
     }
     // Waiting for the status line is reading too; some implementations time
     // it separately.
-    DWORD responseTimeout = kReadTimeoutMs;
-    ::WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+    DWORD responseTimeout = readTimeoutMs;
+    ::WinHttpSetOption(opened.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
                        sizeof(responseTimeout));
     DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
-    ::WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof(redirects));
+    ::WinHttpSetOption(opened.request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof(redirects));
+    return opened;
+}
+
+CancelScope::~CancelScope()
+{
+    if (entered_ && !cancel_->Leave()) {
+        request_.release();
+        connection_.release();
+        session_.release();
+    }
+}
+
+bool CancelScope::Enter()
+{
+    if (cancel_ == nullptr) {
+        return true;
+    }
+    entered_ = cancel_->Enter({request_.get(), connection_.get(), session_.get()});
+    return entered_;
+}
+
+namespace {
+
+// The version text one server gives, or nothing.
+std::optional<std::wstring> FetchVersionText(const std::wstring& url, QueryCancel* cancel)
+{
+    const auto started = std::chrono::steady_clock::now();
+    std::optional<UpdateRequest> opened = OpenUpdateRequest(url, kConnectTimeoutMs, kReadTimeoutMs);
+    if (!opened) {
+        return std::nullopt;
+    }
+    unique_hinternet& session = opened->session;
+    unique_hinternet& connection = opened->connection;
+    unique_hinternet& request = opened->request;
 
     CancelScope scope(cancel, request, connection, session);
     if (!scope.Enter()) {

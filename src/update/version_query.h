@@ -4,6 +4,7 @@
 // first, and runs that query on a thread of its own for the windows, which
 // get the result as a message and never wait for the network.
 
+#include "base/handles.h"
 #include "update/update_client.h"
 
 #include <windows.h>
@@ -62,6 +63,41 @@ private:
     mutable std::mutex mutex_;
     bool cancelled_ = false;
     std::vector<HINTERNET> open_;
+};
+
+// A GET request set up as every request of the update client: the user's
+// proxy when one is enabled, TLS 1.2 or newer, redirects followed (never from
+// HTTPS to HTTP), the servers' User-Agent and these timeouts. Nothing when
+// the URL is no http(s) URL or WinHTTP refuses.
+struct UpdateRequest {
+    unique_hinternet session;
+    unique_hinternet connection;
+    unique_hinternet request;
+};
+std::optional<UpdateRequest> OpenUpdateRequest(const std::wstring& url, DWORD connectTimeoutMs, DWORD readTimeoutMs);
+
+// Hands a request's handles to a QueryCancel for as long as it lives, and lets
+// go of them without closing when a cancel closed them already.
+class CancelScope {
+public:
+    CancelScope(QueryCancel* cancel, unique_hinternet& request, unique_hinternet& connection,
+                unique_hinternet& session)
+        : cancel_(cancel), request_(request), connection_(connection), session_(session)
+    {
+    }
+    ~CancelScope();
+    CancelScope(const CancelScope&) = delete;
+    CancelScope& operator=(const CancelScope&) = delete;
+
+    // False when the query was cancelled already (or cancel is nullptr: true).
+    bool Enter();
+
+private:
+    QueryCancel* cancel_;
+    unique_hinternet& request_;
+    unique_hinternet& connection_;
+    unique_hinternet& session_;
+    bool entered_ = false;
 };
 
 // Asks each server in order for PackageDirectoryUrl + "version.txt" with a

@@ -7,6 +7,7 @@
 #include "ui/messages.h"
 #include "update_dialog/update_dialog_definition.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace merovane {
@@ -225,9 +226,113 @@ void UpdateDialog::QuickStart()
     ::PostMessageW(Handle(), ui::WM_APP_QUICKSTART, 0, 0);
 }
 
+void UpdateDialog::SetDownloadingState(bool downloading)
+{
+    auto& button = Get<ui::Button>(L"ButtonDownload");
+    button.SetCaption(Message(downloading ? L"LangCancel" : L"LangDownload"));
+    ::EnableWindow(Get<ui::Control>(L"ButtonClose").Handle(), downloading ? FALSE : TRUE);
+    auto& bar = Get<ui::ProgressBar>(L"ProgressBarUpdate");
+    bar.SetMaximum(100);
+    bar.SetPosition(0);
+    // Visible from the dialog's creation until the first download ends, then
+    // only while one runs.
+    ::ShowWindow(bar.Handle(), downloading ? SW_SHOWNA : SW_HIDE);
+    if (downloading) {
+        SetOptionsEnabled(false);
+        SetDownloadEnabled(true);
+    } else {
+        ShowIdleState();
+    }
+}
+
+std::wstring UpdateDialog::DownloadProblemText(update::DownloadProblem problem) const
+{
+    using update::DownloadProblem;
+    switch (problem) {
+    case DownloadProblem::None:
+    case DownloadProblem::Cancelled:
+        return {};
+    case DownloadProblem::NoConnection:
+        return Message(L"LangPackageNotServed");
+    case DownloadProblem::TimedOut:
+        return Message(L"LangPackageStalled");
+    case DownloadProblem::SignatureInvalid:
+        return Message(L"LangPackageBadSignature");
+    case DownloadProblem::WrongPackage:
+        return Message(L"LangPackageWrongSignature");
+    case DownloadProblem::NotNewer:
+        return Message(L"LangPackageNotNewer");
+    case DownloadProblem::TooLong:
+        return Message(L"LangPackageTooLong");
+    case DownloadProblem::Incomplete:
+        return Message(L"LangPackageIncomplete");
+    case DownloadProblem::Damaged:
+        return Message(L"LangPackageDamaged");
+    case DownloadProblem::WriteFailed:
+        return Message(L"LangPackageNotSaved");
+    }
+    return {};
+}
+
 void UpdateDialog::StartDownload()
 {
-    ++downloadRequests_;
+    if (download_) {
+        CancelDownload();
+        return;
+    }
+    if (localVersion_.empty() && services_.localVersion) {
+        localVersion_ = services_.localVersion();
+    }
+    // The package's file name is the URL's last part, as the .sig must name it.
+    const std::size_t slash = downloadUrl_.rfind(L'/');
+    update::DownloadRequest request{
+        .packageUrl = downloadUrl_,
+        .fileName = slash == std::wstring::npos ? downloadUrl_ : downloadUrl_.substr(slash + 1),
+        .offeredVersion = serverVersion_,
+        .runningVersion = localVersion_,
+        .forced = options_.forceUpdate,
+        .publicKey = downloadSettings_.publicKey,
+        .readTimeoutMs = downloadSettings_.readTimeoutMs,
+        .tempRoot = downloadSettings_.tempRoot,
+    };
+    SetDownloadingState(true);
+    download_ = std::make_unique<update::PackageDownload>(std::move(request), Handle());
+}
+
+void UpdateDialog::CancelDownload()
+{
+    if (!download_) {
+        return;
+    }
+    // Closes the transfer; the worker deletes what it wrote.
+    download_.reset();
+    SetDownloadingState(false);
+    SetStatus(Message(L"LangNoDownload"));
+}
+
+void UpdateDialog::DownloadProgressed(std::uint64_t received, std::uint64_t total)
+{
+    if (!download_ || total == 0) {
+        return;
+    }
+    const auto percent = static_cast<int>(std::min<std::uint64_t>(received, total) * 100 / total);
+    Get<ui::ProgressBar>(L"ProgressBarUpdate").SetPosition(percent);
+}
+
+void UpdateDialog::DownloadFinished()
+{
+    if (!download_) {
+        return;
+    }
+    const update::DownloadResult result = download_->Result();
+    download_.reset();
+    SetDownloadingState(false);
+    if (!result.ok()) {
+        const std::wstring reason = DownloadProblemText(result.problem);
+        SetStatus(Message(L"LangNoDownload") + (reason.empty() ? L"" : L"\r\n" + reason));
+        return;
+    }
+    SetStatus(Message(L"LangDownloadComplet"));
 }
 
 void UpdateDialog::OnClose()
@@ -235,7 +340,9 @@ void UpdateDialog::OnClose()
     // A check still running is dropped, and the hidden dialog shows what the
     // last finished check found.
     dialogCheck_.reset();
-    ShowIdleState();
+    // Closed from the title bar while a download runs: it is cancelled.
+    download_.reset();
+    SetDownloadingState(false);
     SetStatus(L"");
     SetVersions(L"", L"");
     // An unwritable settings file is reported; the dialog closes anyway.
@@ -246,6 +353,7 @@ void UpdateDialog::OnClose()
 
 void UpdateDialog::CancelChecks() noexcept
 {
+    download_.reset();
     dialogCheck_.reset();
     startCheck_.reset();
 }
@@ -259,6 +367,14 @@ bool UpdateDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRE
         } else if (wParam == dialogCheckTag_ && dialogCheck_) {
             DialogCheckFinished();
         }
+        result = 0;
+        return true;
+    case ui::WM_APP_DOWNLOADPROGRESS:
+        DownloadProgressed(static_cast<std::uint64_t>(wParam), static_cast<std::uint64_t>(lParam));
+        result = 0;
+        return true;
+    case ui::WM_APP_DOWNLOADDONE:
+        DownloadFinished();
         result = 0;
         return true;
     case ui::WM_APP_QUICKSTART:

@@ -8,6 +8,7 @@
 
 #include "base/options.h"
 #include "ui/form.h"
+#include "update/package_download.h"
 #include "update/version_query.h"
 
 #include <functional>
@@ -48,9 +49,19 @@ public:
     // 1 when the server's version is newer than this one, -1 older, 0 equal
     // or unknown.
     [[nodiscard]] int CompareResult() const noexcept { return compareResult_; }
-    // How often the download was asked for, by the button or by an accepted
-    // offer.
-    [[nodiscard]] int DownloadRequests() const noexcept { return downloadRequests_; }
+    // True from the Download button (or an accepted offer) until the package
+    // is verified, refused or cancelled.
+    [[nodiscard]] bool Downloading() const noexcept { return download_ != nullptr; }
+
+    // What a download takes from elsewhere than the check: the key packages
+    // are checked against, the read timeout and where the private folder goes.
+    // The program keeps the defaults; the tests use their own key.
+    struct DownloadSettings {
+        std::vector<std::uint8_t> publicKey; // empty: the built-in key
+        DWORD readTimeoutMs = update::kPackageReadTimeoutMs;
+        std::wstring tempRoot; // empty: the user's temporary folder
+    };
+    void SetDownloadSettings(DownloadSettings settings) { downloadSettings_ = std::move(settings); }
 
 protected:
     bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
@@ -74,10 +85,17 @@ private:
     void StartCheckFinished();
     void OfferUpdate();
     void QuickStart();
-    // The download of DownloadUrl(), run by the Download button and by an
-    // accepted offer once the dialog is on screen. The package download and
-    // its verification come next; until then it only counts the request.
+    // The Download button, also pressed by an accepted offer once the dialog
+    // is on screen: starts the download of DownloadUrl(), or cancels the one
+    // running.
     void StartDownload();
+    void CancelDownload();
+    void DownloadProgressed(std::uint64_t received, std::uint64_t total);
+    void DownloadFinished();
+    // Download button, Close, options and progress bar as for a download
+    // running or not.
+    void SetDownloadingState(bool downloading);
+    [[nodiscard]] std::wstring DownloadProblemText(update::DownloadProblem problem) const;
 
     Options& options_;
     Services services_;
@@ -96,7 +114,8 @@ private:
     std::wstring backgroundVersion_;
     std::wstring backgroundUrl_;
     bool updateAvailable_ = false;
-    int downloadRequests_ = 0;
+    std::unique_ptr<update::PackageDownload> download_;
+    DownloadSettings downloadSettings_;
 };
 
 } // namespace merovane

@@ -253,6 +253,11 @@ void HttpServer::Handle(SOCKET client)
             }
         }
         return;
+    case HttpReply::Kind::Stall:
+        if (SendAll(client, statusLine + "Content-Type: text/plain\r\nConnection: close\r\n\r\n" + reply.body)) {
+            Wait(kLongestHoldMs);
+        }
+        return;
     case HttpReply::Kind::CloseMidway:
         SendAll(client, statusLine + "Content-Type: text/plain\r\nContent-Length: 100\r\nConnection: close\r\n\r\n" +
                             reply.body);

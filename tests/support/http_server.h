@@ -26,6 +26,7 @@ struct HttpReply {
         CloseMidway, // announces 100 bytes, sends the body, then hangs up
         Silent,      // reads the request and never answers
         Trickle,     // status 200, then one byte of the body every 2 s
+        Stall,       // status 200 and the body, then the connection stays open and silent
     };
     int status = 200;
     std::string body{};

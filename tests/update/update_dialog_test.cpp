@@ -1,6 +1,7 @@
 #include "support/program_fixture.h"
 
 #include "base/error.h"
+#include "package_fixtures.h"
 #include "support/dialogs.h"
 #include "support/http_server.h"
 #include "update/version_query.h"
@@ -17,6 +18,8 @@ using test::HttpServer;
 using Clock = std::chrono::steady_clock;
 
 const std::string kVersionPath = "/download/Merovane/version.txt";
+const std::string kPackagePath = "/download/Merovane/Merovane-setup.exe";
+const std::string kSigPath = kPackagePath + ".sig";
 
 std::wstring WindowText(HWND window)
 {
@@ -223,8 +226,12 @@ TEST_F(UpdateDialogTest, TheCheckAtStartOffersANewerVersionOnce)
         HWND dialog = Dialog().Handle();
         HWND statusLabel = Dialog().Get<ui::Label>(L"LabelUpDate").Handle();
         HWND serverLabel = Dialog().Get<ui::Label>(L"LabelServerVersion").Handle();
+        HWND downloadButton = Dialog().Get<ui::Button>(L"ButtonDownload").Handle();
+        // The download keeps waiting for its description while the dialog is read.
+        primary.Serve(kSigPath, {.kind = HttpReply::Kind::Silent});
         std::wstring status;
         std::wstring server;
+        std::wstring button;
         std::atomic<bool> opened{false};
         std::atomic<bool> stop{false};
         std::thread watcher([&] {
@@ -233,6 +240,7 @@ TEST_F(UpdateDialogTest, TheCheckAtStartOffersANewerVersionOnce)
                     ::Sleep(300);
                     status = WindowText(statusLabel);
                     server = WindowText(serverLabel);
+                    button = WindowText(downloadButton);
                     opened = true;
                     ::PostMessageW(dialog, WM_CLOSE, 0, 0);
                     return;
@@ -256,21 +264,109 @@ TEST_F(UpdateDialogTest, TheCheckAtStartOffersANewerVersionOnce)
         }
         EXPECT_EQ(opened.load(), c.answer == IDYES);
         if (c.answer == IDYES) {
-            // The quick-start path: no check, the offer's version, the download asked for.
+            // The quick-start path: no check, the offer's version, the download started.
             EXPECT_EQ(status, L"Доступно обновление 1.0.0.0 ---> 1.0.1.0");
             EXPECT_EQ(server, L"");
-            EXPECT_EQ(Dialog().DownloadRequests(), 1);
+            EXPECT_EQ(button, L"Отмена");
+            EXPECT_EQ(primary.Hits(kSigPath), 1);
             EXPECT_EQ(Dialog().DownloadUrl(), primary.Url("/download/Merovane/Merovane-setup.exe"));
             EXPECT_EQ(Dialog().ServerVersion(), L"1.0.1.0");
         } else {
-            EXPECT_EQ(Dialog().DownloadRequests(), 0);
+            EXPECT_EQ(primary.Hits(kSigPath), 0);
         }
+        // Closing the dialog cancelled the download.
+        EXPECT_FALSE(Dialog().Downloading());
         // Once per run: a second start of it asks nobody.
         Dialog().StartCheckAtStart();
         PumpFor(300);
         EXPECT_EQ(primary.Hits(kVersionPath) - hitsBefore, c.checkAtStart ? 1 : 0);
         program.reset();
     }
+}
+
+TEST_F(UpdateDialogTest, ADownloadEndsIdleAndSaysHowItWent)
+{
+    const std::string package = test::PackageBytes();
+    std::string changed = package;
+    changed[100] ^= 1;
+    struct Case {
+        const char* what;
+        const wchar_t* sig; // nullptr: none served
+        std::string body;
+        const wchar_t* status;
+    } cases[] = {
+        {"genuine", L"setup.sig", package, L"Файлы обновления загружены!"},
+        {"one byte changed", L"setup.sig", changed, L"Файлы обновления не загружены!\r\nПакет повреждён или подменён"},
+        {"signed by another key", L"other-key.sig", package,
+         L"Файлы обновления не загружены!\r\nПодпись пакета недействительна"},
+        {"no description", nullptr, package, L"Файлы обновления не загружены!\r\nСервер не отдал пакет обновления"},
+    };
+    primary.ServeText(kVersionPath, "1.0.1.0");
+    WriteSettings(false);
+    Start();
+    test::TempDir temp;
+    Dialog().SetDownloadSettings({.publicKey = test::TestPackageKey(), .tempRoot = temp.path().wstring()});
+    ShowAndCheck();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.sig != nullptr) {
+            primary.ServeText(kSigPath, test::PackageFixture(c.sig));
+        } else {
+            primary.Serve(kSigPath, {.status = 404});
+        }
+        primary.ServeText(kPackagePath, c.body);
+        ::SendMessageW(Dialog().Get<ui::Button>(L"ButtonDownload").Handle(), BM_CLICK, 0, 0);
+        ASSERT_TRUE(PumpUntil([this] { return !Dialog().Downloading(); }));
+        EXPECT_EQ(Text(L"LabelUpDate"), c.status);
+        EXPECT_EQ(Dialog().Get<ui::Button>(L"ButtonDownload").Caption(), L"Скачать");
+        EXPECT_TRUE(Enabled(L"ButtonDownload"));
+        EXPECT_TRUE(Enabled(L"ButtonClose"));
+        EXPECT_TRUE(Enabled(L"GroupBoxOption"));
+        EXPECT_TRUE(Enabled(L"CheckBoxQuickUpdate"));
+        // Only the genuine package stays, in its private folder.
+        if (c.sig != nullptr && c.body == package && std::wstring_view(c.sig) == L"setup.sig") {
+            ASSERT_FALSE(std::filesystem::is_empty(temp.path()));
+            std::filesystem::remove_all(std::filesystem::directory_iterator(temp.path())->path());
+        }
+        EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
+    }
+}
+
+TEST_F(UpdateDialogTest, WhileDownloadingTheButtonCancelsAndTheRestWaits)
+{
+    const std::string package = test::PackageBytes();
+    primary.ServeText(kVersionPath, "1.0.1.0");
+    primary.ServeText(kSigPath, test::PackageFixture(L"setup.sig"));
+    // About 40 %, then silence.
+    primary.Serve(kPackagePath, {.body = package.substr(0, package.size() * 4 / 10), .kind = HttpReply::Kind::Stall});
+    WriteSettings(false);
+    Start();
+    test::TempDir temp;
+    Dialog().SetDownloadSettings(
+        {.publicKey = test::TestPackageKey(), .readTimeoutMs = 3000, .tempRoot = temp.path().wstring()});
+    ShowAndCheck();
+    HWND button = Dialog().Get<ui::Button>(L"ButtonDownload").Handle();
+    auto& bar = Dialog().Get<ui::ProgressBar>(L"ProgressBarUpdate");
+    ::SendMessageW(button, BM_CLICK, 0, 0);
+    ASSERT_TRUE(PumpUntil([&] { return bar.Position() >= 39; }, 10'000));
+    EXPECT_EQ(bar.Position(), 40);
+    EXPECT_TRUE(::IsWindowVisible(bar.Handle()));
+    EXPECT_EQ(WindowText(button), L"Отмена");
+    EXPECT_TRUE(Enabled(L"ButtonDownload"));
+    EXPECT_FALSE(Enabled(L"ButtonClose"));
+    EXPECT_FALSE(Enabled(L"GroupBoxOption"));
+    EXPECT_FALSE(Enabled(L"CheckBoxForceUpdate"));
+
+    ::SendMessageW(button, BM_CLICK, 0, 0);
+    EXPECT_FALSE(Dialog().Downloading());
+    EXPECT_EQ(WindowText(button), L"Скачать");
+    EXPECT_EQ(Text(L"LabelUpDate"), L"Файлы обновления не загружены!");
+    EXPECT_TRUE(Enabled(L"ButtonClose"));
+    EXPECT_TRUE(Enabled(L"GroupBoxOption"));
+    EXPECT_FALSE(::IsWindowVisible(bar.Handle()));
+    // No part of the package stays behind, and nothing more arrives.
+    EXPECT_TRUE(PumpUntil([&] { return std::filesystem::is_empty(temp.path()); }, 6000));
+    EXPECT_EQ(Text(L"LabelUpDate"), L"Файлы обновления не загружены!");
 }
 
 TEST_F(UpdateDialogTest, AtExitARunningCheckIsLeftBehind)

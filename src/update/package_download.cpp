@@ -1,0 +1,328 @@
+#include "update/package_download.h"
+
+#include "base/error.h"
+#include "base/handles.h"
+#include "ui/messages.h"
+
+#include <bcrypt.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+namespace merovane::update {
+
+namespace {
+
+// How long a cancelled download's owner waits for its thread to end.
+constexpr auto kCancelGrace = std::chrono::milliseconds(200);
+constexpr DWORD kChunkBytes = 64 * 1024;
+
+// The folder and its files go unless the download succeeds.
+class FolderGuard {
+public:
+    explicit FolderGuard(std::wstring path) : path_(std::move(path)) {}
+    ~FolderGuard()
+    {
+        if (!path_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(std::filesystem::path(path_), ignored);
+        }
+    }
+    FolderGuard(const FolderGuard&) = delete;
+    FolderGuard& operator=(const FolderGuard&) = delete;
+
+    void Keep() noexcept { path_.clear(); }
+
+private:
+    std::wstring path_;
+};
+
+DownloadProblem SignatureRefusal(SignatureProblem problem)
+{
+    switch (problem) {
+    case SignatureProblem::None:
+        return DownloadProblem::None;
+    case SignatureProblem::WrongFile:
+    case SignatureProblem::WrongVersion:
+        return DownloadProblem::WrongPackage;
+    case SignatureProblem::NotNewer:
+        return DownloadProblem::NotNewer;
+    case SignatureProblem::Malformed:
+    case SignatureProblem::BadSignature:
+    case SignatureProblem::TooLarge:
+        break;
+    }
+    return DownloadProblem::SignatureInvalid;
+}
+
+// A failed WinHTTP call: a cancel closed the handles, the wait ran out, or the
+// connection broke.
+DownloadProblem TransferFailure(QueryCancel* cancel, DownloadProblem otherwise)
+{
+    const DWORD code = ::GetLastError();
+    if (cancel != nullptr && cancel->Cancelled()) {
+        return DownloadProblem::Cancelled;
+    }
+    if (code == ERROR_WINHTTP_TIMEOUT) {
+        return DownloadProblem::TimedOut;
+    }
+    return otherwise;
+}
+
+// One GET: `sink` takes each piece and returns a problem to stop with.
+template <typename Sink>
+DownloadProblem Fetch(const DownloadRequest& what, const std::wstring& url, QueryCancel* cancel, Sink&& sink)
+{
+    std::optional<UpdateRequest> opened = OpenUpdateRequest(url, what.connectTimeoutMs, what.readTimeoutMs);
+    if (!opened) {
+        return DownloadProblem::NoConnection;
+    }
+    CancelScope scope(cancel, opened->request, opened->connection, opened->session);
+    if (!scope.Enter()) {
+        return DownloadProblem::Cancelled;
+    }
+    HINTERNET request = opened->request.get();
+    if (!::WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !::WinHttpReceiveResponse(request, nullptr)) {
+        return TransferFailure(cancel, DownloadProblem::NoConnection);
+    }
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX) ||
+        status != HTTP_STATUS_OK) {
+        return DownloadProblem::NoConnection;
+    }
+    std::string buffer(kChunkBytes, '\0');
+    for (;;) {
+        // Asks what has arrived and reads just that, so each piece is handed
+        // on (and reported) as soon as it is there.
+        const auto waitStarted = std::chrono::steady_clock::now();
+        DWORD available = 0;
+        const bool answered = ::WinHttpQueryDataAvailable(request, &available) != FALSE;
+        if (!answered || available == 0) {
+            // Some implementations end a wait that ran out like a closed
+            // connection: a silence of the whole read timeout is a stall.
+            const DWORD code = ::GetLastError();
+            const bool waitedOut = std::chrono::steady_clock::now() - waitStarted >=
+                                   std::chrono::milliseconds(what.readTimeoutMs) * 9 / 10;
+            if (cancel != nullptr && cancel->Cancelled()) {
+                return DownloadProblem::Cancelled;
+            }
+            if ((!answered && code == ERROR_WINHTTP_TIMEOUT) || waitedOut) {
+                return DownloadProblem::TimedOut;
+            }
+            return answered ? DownloadProblem::None : DownloadProblem::Incomplete;
+        }
+        DWORD read = 0;
+        if (!::WinHttpReadData(request, buffer.data(), std::min(available, kChunkBytes), &read)) {
+            return TransferFailure(cancel, DownloadProblem::Incomplete);
+        }
+        if (read == 0) {
+            return cancel != nullptr && cancel->Cancelled() ? DownloadProblem::Cancelled : DownloadProblem::None;
+        }
+        if (const DownloadProblem problem = sink(std::string_view(buffer.data(), read));
+            problem != DownloadProblem::None) {
+            return problem;
+        }
+    }
+}
+
+DownloadResult Failed(DownloadProblem problem)
+{
+    return DownloadResult{.problem = problem};
+}
+
+} // namespace
+
+std::wstring MakePrivateFolder(const std::wstring& root)
+{
+    std::wstring base = root;
+    if (base.empty()) {
+        wchar_t temp[MAX_PATH + 1]{};
+        const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
+        if (length == 0 || length > MAX_PATH) {
+            ThrowLastError();
+        }
+        base.assign(temp, length);
+    }
+    if (base.back() != L'\\' && base.back() != L'/') {
+        base += L'\\';
+    }
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::uint8_t random[8]{};
+        if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+            ThrowWin32(ERROR_GEN_FAILURE);
+        }
+        std::wstring path = base + L"Merovane-update-";
+        for (const char c : ToHex(random)) {
+            path += static_cast<wchar_t>(c);
+        }
+        // Made here or not at all: a folder that exists already may hold
+        // someone else's files.
+        if (::CreateDirectoryW(path.c_str(), nullptr)) {
+            return path;
+        }
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+            ThrowLastError();
+        }
+    }
+    ThrowWin32(ERROR_ALREADY_EXISTS);
+}
+
+DownloadResult DownloadPackage(const DownloadRequest& what, QueryCancel* cancel, const DownloadProgress& progress)
+{
+    // The description first: nothing of the package is fetched unless it
+    // checks.
+    std::string sig;
+    DownloadProblem problem = Fetch(what, what.packageUrl + L".sig", cancel, [&](std::string_view piece) {
+        sig.append(piece);
+        return sig.size() > kMaxSignatureFileBytes ? DownloadProblem::SignatureInvalid : DownloadProblem::None;
+    });
+    if (problem != DownloadProblem::None) {
+        return Failed(problem);
+    }
+    const std::vector<std::uint8_t> key = what.publicKey.empty() ? BuiltInUpdatePublicKey() : what.publicKey;
+    const SignatureCheck check =
+        VerifyPackageSignature(sig, key, what.fileName, what.offeredVersion, what.runningVersion, what.forced);
+    if (!check.accepted()) {
+        return Failed(SignatureRefusal(check.problem));
+    }
+    const PackageSignature& signature = *check.signature;
+
+    std::wstring folder;
+    try {
+        folder = MakePrivateFolder(what.tempRoot);
+    } catch (const Error&) {
+        return Failed(DownloadProblem::WriteFailed);
+    }
+    FolderGuard guard(folder);
+    const std::wstring path = folder + L"\\" + what.fileName;
+    std::uint64_t received = 0;
+    Sha256 digest;
+    {
+        unique_file file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                       nullptr));
+        if (!file) {
+            return Failed(DownloadProblem::WriteFailed);
+        }
+        std::uint64_t reported = 0;
+        if (progress) {
+            progress(0, signature.size);
+        }
+        problem = Fetch(what, what.packageUrl, cancel, [&](std::string_view piece) {
+            received += piece.size();
+            if (received > signature.size) {
+                return DownloadProblem::TooLong;
+            }
+            digest.Add(piece);
+            DWORD written = 0;
+            if (!::WriteFile(file.get(), piece.data(), static_cast<DWORD>(piece.size()), &written, nullptr) ||
+                written != piece.size()) {
+                return DownloadProblem::WriteFailed;
+            }
+            // Not more than a thousand reports, whatever the size.
+            if (progress && (received - reported) * 1000 >= signature.size) {
+                reported = received;
+                progress(received, signature.size);
+            }
+            return DownloadProblem::None;
+        });
+        if (problem != DownloadProblem::None) {
+            return Failed(problem);
+        }
+        if (received < signature.size) {
+            return Failed(DownloadProblem::Incomplete);
+        }
+        if (!::FlushFileBuffers(file.get())) {
+            return Failed(DownloadProblem::WriteFailed);
+        }
+    }
+    if (digest.Finish() != signature.sha256) {
+        return Failed(DownloadProblem::Damaged);
+    }
+    if (progress && received != 0) {
+        progress(received, signature.size);
+    }
+    guard.Keep();
+    return DownloadResult{.problem = DownloadProblem::None, .folder = folder, .file = path};
+}
+
+struct PackageDownload::State {
+    std::mutex mutex;
+    HWND window = nullptr; // nullptr once cancelled
+    DownloadResult result;
+    QueryCancel cancel;
+    std::condition_variable ended;
+    bool finished = false;
+};
+
+PackageDownload::PackageDownload(DownloadRequest request, HWND window) : state_(std::make_shared<State>())
+{
+    state_->window = window;
+    thread_ = std::thread([state = state_, request = std::move(request)] {
+        const auto report = [&state](std::uint64_t received, std::uint64_t total) {
+            std::lock_guard lock(state->mutex);
+            if (state->window != nullptr) {
+                ::PostMessageW(state->window, ui::WM_APP_DOWNLOADPROGRESS, static_cast<WPARAM>(received),
+                               static_cast<LPARAM>(total));
+            }
+        };
+        DownloadResult result;
+        try {
+            result = DownloadPackage(request, &state->cancel, report);
+        } catch (...) {
+            // The system's cryptography failed, or memory ran out.
+            result = Failed(DownloadProblem::SignatureInvalid);
+        }
+        std::lock_guard lock(state->mutex);
+        if (state->window != nullptr) {
+            state->result = std::move(result);
+            ::PostMessageW(state->window, ui::WM_APP_DOWNLOADDONE, 0, 0);
+        } else if (result.ok()) {
+            // Cancelled after the last byte: the package is nobody's.
+            std::error_code ignored;
+            std::filesystem::remove_all(std::filesystem::path(result.folder), ignored);
+        }
+        state->finished = true;
+        state->ended.notify_all();
+    });
+}
+
+PackageDownload::~PackageDownload()
+{
+    Cancel();
+    bool finished = false;
+    {
+        std::unique_lock lock(state_->mutex);
+        finished = state_->ended.wait_for(lock, kCancelGrace, [this] { return state_->finished; });
+    }
+    // A thread the cancel could not stop at once ends by its own timeouts,
+    // holding nothing of its owner's, and deletes its files on the way.
+    if (finished) {
+        thread_.join();
+    } else {
+        thread_.detach();
+    }
+}
+
+void PackageDownload::Cancel() noexcept
+{
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->window = nullptr;
+    }
+    state_->cancel.Cancel();
+}
+
+DownloadResult PackageDownload::Result() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->result;
+}
+
+} // namespace merovane::update

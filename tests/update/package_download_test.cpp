@@ -1,0 +1,248 @@
+#include "update/package_download.h"
+
+#include "package_fixtures.h"
+#include "support/http_server.h"
+#include "ui/messages.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+
+namespace merovane::update {
+namespace {
+
+using test::HttpReply;
+using Clock = std::chrono::steady_clock;
+
+constexpr char kPackagePath[] = "/download/Merovane/Merovane-setup.exe";
+
+using test::PackageBytes;
+using test::ReadAll;
+
+std::string Fixture(std::wstring_view name)
+{
+    return test::PackageFixture(name);
+}
+
+std::vector<std::uint8_t> TestKey()
+{
+    return test::TestPackageKey();
+}
+
+bool IsEmptyFolder(const std::filesystem::path& path)
+{
+    return std::filesystem::is_empty(path);
+}
+
+class PackageDownloadTest : public ::testing::Test {
+protected:
+    DownloadRequest Request(std::wstring offered = L"1.0.1.0", bool forced = false) const
+    {
+        return DownloadRequest{.packageUrl = server.Url(kPackagePath),
+                               .fileName = L"Merovane-setup.exe",
+                               .offeredVersion = std::move(offered),
+                               .runningVersion = L"1.0.0.0",
+                               .forced = forced,
+                               .publicKey = TestKey(),
+                               .readTimeoutMs = 1000,
+                               .tempRoot = temp.path().wstring()};
+    }
+
+    test::HttpServer server;
+    test::TempDir temp;
+};
+
+TEST_F(PackageDownloadTest, AGenuinePackageLandsInAFreshPrivateFolder)
+{
+    const std::string package = PackageBytes();
+    server.ServeText(std::string(kPackagePath) + ".sig", Fixture(L"setup.sig"));
+    server.ServeText(kPackagePath, package);
+    std::uint64_t last = 0;
+    std::uint64_t total = 0;
+    const DownloadResult result = DownloadPackage(Request(), nullptr, [&](std::uint64_t received, std::uint64_t of) {
+        EXPECT_GE(received, last);
+        last = received;
+        total = of;
+    });
+    ASSERT_EQ(result.problem, DownloadProblem::None);
+    const std::filesystem::path folder(result.folder);
+    EXPECT_EQ(folder.parent_path(), temp.path());
+    EXPECT_EQ(std::filesystem::path(result.file), folder / L"Merovane-setup.exe");
+    EXPECT_EQ(ReadAll(result.file), package);
+    EXPECT_EQ(last, package.size());
+    EXPECT_EQ(total, package.size());
+    // The description comes first, and the package only once it checked.
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_NE(requests[0].find(".sig "), std::string::npos);
+}
+
+TEST_F(PackageDownloadTest, TwoDownloadsGetTwoFolders)
+{
+    server.ServeText(std::string(kPackagePath) + ".sig", Fixture(L"setup.sig"));
+    server.ServeText(kPackagePath, PackageBytes());
+    const DownloadResult first = DownloadPackage(Request());
+    const DownloadResult second = DownloadPackage(Request());
+    ASSERT_TRUE(first.ok());
+    ASSERT_TRUE(second.ok());
+    EXPECT_NE(first.folder, second.folder);
+}
+
+TEST_F(PackageDownloadTest, RefusesWhatDoesNotMatchItsSignedDescriptionAndLeavesNothing)
+{
+    const std::string package = PackageBytes();
+    std::string changed = package;
+    changed[changed.size() / 2] ^= 1;
+    struct Case {
+        const char* what;
+        std::string sig;
+        HttpReply reply;
+        std::wstring offered = L"1.0.1.0";
+        bool forced = false;
+        DownloadProblem expected;
+    };
+    const Case cases[] = {
+        {"one byte changed", Fixture(L"setup.sig"), {.body = changed}, L"1.0.1.0", false, DownloadProblem::Damaged},
+        {"signed by another key", Fixture(L"other-key.sig"), {.body = package}, L"1.0.1.0", false,
+         DownloadProblem::SignatureInvalid},
+        {"the other package's description", Fixture(L"zip.sig"), {.body = package}, L"1.0.1.0", false,
+         DownloadProblem::WrongPackage},
+        {"an older version, not forced", Fixture(L"old.sig"), {.body = package}, L"0.9.0.0", false,
+         DownloadProblem::NotNewer},
+        {"a version other than the one offered", Fixture(L"setup.sig"), {.body = package}, L"1.0.2.0", false,
+         DownloadProblem::WrongPackage},
+        {"a body longer than Size", Fixture(L"setup.sig"), {.body = package + "x"}, L"1.0.1.0", false,
+         DownloadProblem::TooLong},
+        {"a body that never ends", Fixture(L"setup.sig"), {.kind = HttpReply::Kind::Endless}, L"1.0.1.0", false,
+         DownloadProblem::TooLong},
+        {"a body shorter than Size", Fixture(L"setup.sig"), {.body = package.substr(0, package.size() - 1)},
+         L"1.0.1.0", false, DownloadProblem::Incomplete},
+        {"a server that stalls", Fixture(L"setup.sig"),
+         {.body = package.substr(0, 1000), .kind = HttpReply::Kind::Stall}, L"1.0.1.0", false,
+         DownloadProblem::TimedOut},
+        {"a description beyond 4 KB", Fixture(L"setup.sig") + std::string(5000, ' '), {.body = package}, L"1.0.1.0",
+         false, DownloadProblem::SignatureInvalid},
+        {"no description", "", {.body = package}, L"1.0.1.0", false, DownloadProblem::NoConnection},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::HttpServer local;
+        if (!c.sig.empty()) {
+            local.ServeText(std::string(kPackagePath) + ".sig", c.sig);
+        }
+        local.Serve(kPackagePath, c.reply);
+        DownloadRequest request = Request(c.offered, c.forced);
+        request.packageUrl = local.Url(kPackagePath);
+        const auto start = Clock::now();
+        const DownloadResult result = DownloadPackage(request);
+        EXPECT_EQ(result.problem, c.expected);
+        EXPECT_TRUE(result.file.empty());
+        EXPECT_TRUE(IsEmptyFolder(temp.path()));
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+        // A refused description fetches no package.
+        if (c.expected == DownloadProblem::SignatureInvalid || c.expected == DownloadProblem::WrongPackage ||
+            c.expected == DownloadProblem::NotNewer || c.expected == DownloadProblem::NoConnection) {
+            EXPECT_EQ(local.Hits(kPackagePath), 0);
+        }
+    }
+}
+
+TEST_F(PackageDownloadTest, ForcedTakesAnOlderVersion)
+{
+    server.ServeText(std::string(kPackagePath) + ".sig", Fixture(L"old.sig"));
+    server.ServeText(kPackagePath, PackageBytes());
+    EXPECT_TRUE(DownloadPackage(Request(L"0.9.0.0", true)).ok());
+}
+
+// A window of this thread that collects what a download posts.
+class MessageSink {
+public:
+    MessageSink()
+    {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = ::DefWindowProcW;
+        windowClass.hInstance = ::GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"MerovaneDownloadSink";
+        ::RegisterClassW(&windowClass);
+        window_ = ::CreateWindowExW(0, L"MerovaneDownloadSink", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    windowClass.hInstance, nullptr);
+    }
+    ~MessageSink() { ::DestroyWindow(window_); }
+    [[nodiscard]] HWND Handle() const noexcept { return window_; }
+    // The next download message within `ms`.
+    std::optional<MSG> Wait(DWORD ms) const
+    {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+        MSG msg;
+        while (Clock::now() < deadline) {
+            if (::PeekMessageW(&msg, window_, ui::WM_APP_DOWNLOADPROGRESS, ui::WM_APP_DOWNLOADDONE, PM_REMOVE)) {
+                return msg;
+            }
+            ::Sleep(5);
+        }
+        return std::nullopt;
+    }
+
+private:
+    HWND window_ = nullptr;
+};
+
+TEST_F(PackageDownloadTest, ABackgroundDownloadPostsProgressThenItsResult)
+{
+    const std::string package = PackageBytes();
+    server.ServeText(std::string(kPackagePath) + ".sig", Fixture(L"setup.sig"));
+    server.ServeText(kPackagePath, package);
+    MessageSink sink;
+    PackageDownload download(Request(), sink.Handle());
+    WPARAM lastProgress = 0;
+    std::optional<MSG> message;
+    while ((message = sink.Wait(10'000)) && message->message == ui::WM_APP_DOWNLOADPROGRESS) {
+        EXPECT_EQ(message->lParam, static_cast<LPARAM>(package.size()));
+        lastProgress = message->wParam;
+    }
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->message, ui::WM_APP_DOWNLOADDONE);
+    EXPECT_EQ(lastProgress, package.size());
+    const DownloadResult result = download.Result();
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(ReadAll(result.file), package);
+}
+
+TEST_F(PackageDownloadTest, CancelMidwayStopsAtOnceAndLeavesNoFile)
+{
+    const std::string package = PackageBytes();
+    server.ServeText(std::string(kPackagePath) + ".sig", Fixture(L"setup.sig"));
+    // About 40 %, then nothing: the download waits in a read when cancelled.
+    server.Serve(kPackagePath, {.body = package.substr(0, package.size() * 4 / 10), .kind = HttpReply::Kind::Stall});
+    MessageSink sink;
+    DownloadRequest request = Request();
+    request.readTimeoutMs = 3000;
+    Clock::time_point start;
+    {
+        PackageDownload download(request, sink.Handle());
+        WPARAM received = 0;
+        while (received < package.size() * 4 / 10) {
+            const std::optional<MSG> message = sink.Wait(10'000);
+            ASSERT_TRUE(message);
+            ASSERT_EQ(message->message, ui::WM_APP_DOWNLOADPROGRESS);
+            received = message->wParam;
+        }
+        EXPECT_FALSE(IsEmptyFolder(temp.path())); // the part so far is on disk
+        start = Clock::now();
+        download.Cancel();
+    }
+    // Neither the cancel nor letting go of the download waits for the network.
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+    // The worker deletes its folder on its way out: at once where closing the
+    // handles ends its read, after the read timeout where it does not (Wine).
+    for (int i = 0; i < 500 && !IsEmptyFolder(temp.path()); ++i) {
+        ::Sleep(10);
+    }
+    EXPECT_TRUE(IsEmptyFolder(temp.path()));
+    MSG message;
+    EXPECT_FALSE(::PeekMessageW(&message, sink.Handle(), ui::WM_APP_DOWNLOADDONE, ui::WM_APP_DOWNLOADDONE, PM_REMOVE));
+}
+
+} // namespace
+} // namespace merovane::update
