@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "base/handles.h"
+#include "update/worker.h"
 #include "ui/messages.h"
 
 #include <bcrypt.h>
@@ -18,7 +19,6 @@ namespace merovane::update {
 namespace {
 
 // How long a cancelled download's owner waits for its thread to end.
-constexpr auto kCancelGrace = std::chrono::milliseconds(200);
 constexpr DWORD kChunkBytes = 64 * 1024;
 
 // The folder and its files go unless the download succeeds.
@@ -252,13 +252,8 @@ DownloadResult DownloadPackage(const DownloadRequest& what, QueryCancel* cancel,
     return DownloadResult{.problem = DownloadProblem::None, .folder = folder, .file = path};
 }
 
-struct PackageDownload::State {
-    std::mutex mutex;
-    HWND window = nullptr; // nullptr once cancelled
+struct PackageDownload::State : WorkerState {
     DownloadResult result;
-    QueryCancel cancel;
-    std::condition_variable ended;
-    bool finished = false;
 };
 
 PackageDownload::PackageDownload(DownloadRequest request, HWND window) : state_(std::make_shared<State>())
@@ -288,35 +283,18 @@ PackageDownload::PackageDownload(DownloadRequest request, HWND window) : state_(
             std::error_code ignored;
             std::filesystem::remove_all(std::filesystem::path(result.folder), ignored);
         }
-        state->finished = true;
-        state->ended.notify_all();
+        MarkWorkerFinished(*state);
     });
 }
 
 PackageDownload::~PackageDownload()
 {
-    Cancel();
-    bool finished = false;
-    {
-        std::unique_lock lock(state_->mutex);
-        finished = state_->ended.wait_for(lock, kCancelGrace, [this] { return state_->finished; });
-    }
-    // A thread the cancel could not stop at once ends by its own timeouts,
-    // holding nothing of its owner's, and deletes its files on the way.
-    if (finished) {
-        thread_.join();
-    } else {
-        thread_.detach();
-    }
+    EndWorker(*state_, thread_);
 }
 
 void PackageDownload::Cancel() noexcept
 {
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->window = nullptr;
-    }
-    state_->cancel.Cancel();
+    CancelWorker(*state_);
 }
 
 DownloadResult PackageDownload::Result() const

@@ -1,6 +1,7 @@
 #include "update/version_query.h"
 
 #include "base/handles.h"
+#include "update/worker.h"
 
 #include <algorithm>
 #include <chrono>
@@ -17,7 +18,6 @@ namespace {
 // a byte now and then stays within each read's timeout but not within this.
 constexpr auto kAttemptBudget = std::chrono::milliseconds(kConnectTimeoutMs + kReadTimeoutMs);
 // How long a cancelled query's owner waits for its thread to end.
-constexpr auto kCancelGrace = std::chrono::milliseconds(200);
 
 struct UrlParts {
     std::wstring scheme;
@@ -258,15 +258,10 @@ std::optional<ServerAnswer> GetServerVersion(const VersionQuery& query, QueryCan
     return std::nullopt;
 }
 
-struct BackgroundQuery::State {
-    std::mutex mutex;
-    HWND window = nullptr; // nullptr once cancelled
+struct BackgroundQuery::State : WorkerState {
     UINT message = 0;
     WPARAM tag = 0;
     std::optional<ServerAnswer> result;
-    QueryCancel cancel;
-    std::condition_variable ended;
-    bool finished = false;
 };
 
 BackgroundQuery::BackgroundQuery(VersionQuery query, HWND window, UINT message, WPARAM tag)
@@ -288,37 +283,18 @@ BackgroundQuery::BackgroundQuery(VersionQuery query, HWND window, UINT message, 
             state->result = std::move(answer);
             ::PostMessageW(state->window, state->message, state->tag, 0);
         }
-        state->finished = true;
-        state->ended.notify_all();
+        MarkWorkerFinished(*state);
     });
 }
 
 BackgroundQuery::~BackgroundQuery()
 {
-    Cancel();
-    // Cancelling closed what the thread waits on, which ends the wait where
-    // the system supports that. Where it does not, the thread is left to end
-    // by its own timeouts: it holds nothing but the shared state, and posts
-    // nothing any more. Nobody waits for the network.
-    bool finished = false;
-    {
-        std::unique_lock lock(state_->mutex);
-        finished = state_->ended.wait_for(lock, kCancelGrace, [this] { return state_->finished; });
-    }
-    if (finished) {
-        thread_.join();
-    } else {
-        thread_.detach();
-    }
+    EndWorker(*state_, thread_);
 }
 
 void BackgroundQuery::Cancel() noexcept
 {
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->window = nullptr;
-    }
-    state_->cancel.Cancel();
+    CancelWorker(*state_);
 }
 
 std::optional<ServerAnswer> BackgroundQuery::Result() const
