@@ -2,12 +2,14 @@
 
 #include "package_fixtures.h"
 #include "support/http_server.h"
+#include "support/message_sink.h"
 #include "ui/messages.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 
 namespace merovane::update {
 namespace {
@@ -155,49 +157,22 @@ TEST_F(PackageDownloadTest, ForcedTakesAnOlderVersion)
     EXPECT_TRUE(DownloadPackage(Request(L"0.9.0.0", true)).ok());
 }
 
-// A window of this thread that collects what a download posts.
-class MessageSink {
-public:
-    MessageSink()
-    {
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = ::DefWindowProcW;
-        windowClass.hInstance = ::GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"MerovaneDownloadSink";
-        ::RegisterClassW(&windowClass);
-        window_ = ::CreateWindowExW(0, L"MerovaneDownloadSink", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                    windowClass.hInstance, nullptr);
-    }
-    ~MessageSink() { ::DestroyWindow(window_); }
-    [[nodiscard]] HWND Handle() const noexcept { return window_; }
-    // The next download message within `ms`.
-    std::optional<MSG> Wait(DWORD ms) const
-    {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-        MSG msg;
-        while (Clock::now() < deadline) {
-            if (::PeekMessageW(&msg, window_, ui::WM_APP_DOWNLOADPROGRESS, ui::WM_APP_DOWNLOADDONE, PM_REMOVE)) {
-                return msg;
-            }
-            ::Sleep(5);
-        }
-        return std::nullopt;
-    }
-
-private:
-    HWND window_ = nullptr;
-};
+// The next progress or result message within 10 s.
+std::optional<MSG> NextDownloadMessage(const test::MessageSink& sink)
+{
+    return sink.Wait(ui::WM_APP_DOWNLOADPROGRESS, ui::WM_APP_DOWNLOADDONE, 10'000);
+}
 
 TEST_F(PackageDownloadTest, ABackgroundDownloadPostsProgressThenItsResult)
 {
     const std::string package = PackageBytes();
     server.ServeText(std::string(kPackagePath) + ".sig", Fixture(L"setup.sig"));
     server.ServeText(kPackagePath, package);
-    MessageSink sink;
+    test::MessageSink sink;
     PackageDownload download(Request(), sink.Handle());
     WPARAM lastProgress = 0;
     std::optional<MSG> message;
-    while ((message = sink.Wait(10'000)) && message->message == ui::WM_APP_DOWNLOADPROGRESS) {
+    while ((message = NextDownloadMessage(sink)) && message->message == ui::WM_APP_DOWNLOADPROGRESS) {
         EXPECT_EQ(message->lParam, static_cast<LPARAM>(package.size()));
         lastProgress = message->wParam;
     }
@@ -215,7 +190,7 @@ TEST_F(PackageDownloadTest, CancelMidwayStopsAtOnceAndLeavesNoFile)
     server.ServeText(std::string(kPackagePath) + ".sig", Fixture(L"setup.sig"));
     // About 40 %, then nothing: the download waits in a read when cancelled.
     server.Serve(kPackagePath, {.body = package.substr(0, package.size() * 4 / 10), .kind = HttpReply::Kind::Stall});
-    MessageSink sink;
+    test::MessageSink sink;
     DownloadRequest request = Request();
     request.readTimeoutMs = 3000;
     Clock::time_point start;
@@ -223,7 +198,7 @@ TEST_F(PackageDownloadTest, CancelMidwayStopsAtOnceAndLeavesNoFile)
         PackageDownload download(request, sink.Handle());
         WPARAM received = 0;
         while (received < package.size() * 4 / 10) {
-            const std::optional<MSG> message = sink.Wait(10'000);
+            const std::optional<MSG> message = NextDownloadMessage(sink);
             ASSERT_TRUE(message);
             ASSERT_EQ(message->message, ui::WM_APP_DOWNLOADPROGRESS);
             received = message->wParam;

@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "support/http_server.h"
+#include "support/message_sink.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
@@ -182,47 +183,22 @@ TEST_F(VersionQueryTest, AServerThatTricklesIsCutOff)
     EXPECT_LT(SecondsSince(start), (kConnectTimeoutMs + kReadTimeoutMs) / 1000.0 + 3.0);
 }
 
-// A window of this thread that records the messages a query posts to it.
-class MessageSink {
-public:
-    MessageSink()
-    {
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = ::DefWindowProcW;
-        windowClass.hInstance = ::GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"MerovaneQuerySink";
-        ::RegisterClassW(&windowClass);
-        window_ = ::CreateWindowExW(0, L"MerovaneQuerySink", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                    windowClass.hInstance, nullptr);
-    }
-    ~MessageSink() { ::DestroyWindow(window_); }
-    [[nodiscard]] HWND Handle() const noexcept { return window_; }
-    // The tag of the first query message within `ms`; nothing when none came.
-    std::optional<WPARAM> Wait(DWORD ms) const
-    {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-        MSG msg;
-        while (Clock::now() < deadline) {
-            if (::PeekMessageW(&msg, window_, kMessage, kMessage, PM_REMOVE)) {
-                return msg.wParam;
-            }
-            ::Sleep(10);
-        }
-        return std::nullopt;
-    }
-    static constexpr UINT kMessage = WM_APP + 100;
+constexpr UINT kQueryMessage = WM_APP + 100;
 
-private:
-    HWND window_ = nullptr;
-};
+// The tag of the first query message within `ms`; nothing when none came.
+std::optional<WPARAM> WaitForTag(const test::MessageSink& sink, DWORD ms)
+{
+    const std::optional<MSG> message = sink.Wait(kQueryMessage, kQueryMessage, ms);
+    return message ? std::optional<WPARAM>(message->wParam) : std::nullopt;
+}
 
 TEST_F(VersionQueryTest, ABackgroundQueryPostsItsAnswer)
 {
     primary.ServeText(kVersionPath, "1.2");
-    MessageSink sink;
-    BackgroundQuery query({.servers = {primary.BaseUrl()}}, sink.Handle(), MessageSink::kMessage, 7);
+    test::MessageSink sink;
+    BackgroundQuery query({.servers = {primary.BaseUrl()}}, sink.Handle(), kQueryMessage, 7);
     EXPECT_FALSE(query.Result()); // not before the message
-    EXPECT_EQ(sink.Wait(10'000), WPARAM{7});
+    EXPECT_EQ(WaitForTag(sink, 10'000), WPARAM{7});
     ASSERT_TRUE(query.Result());
     EXPECT_EQ(query.Result()->version, L"1.2");
 }
@@ -231,21 +207,21 @@ TEST_F(VersionQueryTest, ACancelledQueryIsLeftAtOnceAndPostsNothing)
 {
     primary.Serve(kVersionPath, {.kind = HttpReply::Kind::Silent});
     fallback.ServeText(kVersionPath, "2.0");
-    MessageSink sink;
+    test::MessageSink sink;
     {
         BackgroundQuery query({.servers = {primary.BaseUrl(), fallback.BaseUrl()}}, sink.Handle(),
-                              MessageSink::kMessage, 1);
+                              kQueryMessage, 1);
         for (int i = 0; i < 500 && primary.Requests().empty(); ++i) {
             ::Sleep(10);
         }
         const auto start = Clock::now();
         query.Cancel();
-        EXPECT_FALSE(sink.Wait(300));
+        EXPECT_FALSE(WaitForTag(sink, 300));
         EXPECT_FALSE(query.Result());
         EXPECT_LT(SecondsSince(start), 1.0);
     }
     // Gone before it ended: its answer, if it still gets one, goes nowhere.
-    EXPECT_FALSE(sink.Wait(kReadTimeoutMs + 1000));
+    EXPECT_FALSE(WaitForTag(sink, kReadTimeoutMs + 1000));
     EXPECT_EQ(fallback.Hits(kVersionPath), 0);
 }
 
