@@ -158,7 +158,7 @@ std::wstring MakePrivateFolder(const std::wstring& root)
         if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
             ThrowWin32(ERROR_GEN_FAILURE);
         }
-        std::wstring path = base + L"Merovane-update-";
+        std::wstring path = base + std::wstring(kPrivateFolderPrefix);
         for (const char c : ToHex(random)) {
             path += static_cast<wchar_t>(c);
         }

@@ -21,6 +21,9 @@
 
 namespace merovane::update {
 
+// The private folders' names begin with this.
+inline constexpr std::wstring_view kPrivateFolderPrefix = L"Merovane-update-";
+
 // A transfer that stalls this long without a byte ends.
 inline constexpr DWORD kPackageReadTimeoutMs = 30000;
 

@@ -1,6 +1,7 @@
 #include "base/error.h"
 #include "base/handles.h"
 #include "support/dialogs.h"
+#include "support/running_program.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
@@ -16,83 +17,7 @@
 namespace merovane {
 namespace {
 
-// The real program, started as a user starts it.
-class RunningProgram {
-public:
-    RunningProgram()
-    {
-        std::wstring command = L"\"" + Path() + L"\"";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info{};
-        if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-            process_.reset(info.hProcess);
-            ::CloseHandle(info.hThread);
-            id_ = info.dwProcessId;
-        }
-    }
-
-    static std::wstring Path()
-    {
-        return (test::TestBinaryDir().parent_path() / L"bin" / L"Merovane.exe").wstring();
-    }
-
-    [[nodiscard]] bool Started() const { return static_cast<bool>(process_); }
-    [[nodiscard]] DWORD Id() const noexcept { return id_; }
-
-    // The program's main window once it is visible, or nullptr.
-    HWND WaitForMainWindow(std::chrono::seconds timeout) const
-    {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            struct Search {
-                DWORD process;
-                HWND found;
-            } search{id_, nullptr};
-            ::EnumWindows(
-                [](HWND window, LPARAM parameter) -> BOOL {
-                    auto* s = reinterpret_cast<Search*>(parameter);
-                    DWORD process = 0;
-                    ::GetWindowThreadProcessId(window, &process);
-                    wchar_t name[32]{};
-                    ::GetClassNameW(window, name, 32);
-                    if (process == s->process && ::IsWindowVisible(window) && lstrcmpW(name, L"TForm1") == 0) {
-                        s->found = window;
-                        return FALSE;
-                    }
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(&search));
-            if (search.found != nullptr) {
-                return search.found;
-            }
-            if (::WaitForSingleObject(process_.get(), 100) == WAIT_OBJECT_0) {
-                return nullptr;
-            }
-        }
-        return nullptr;
-    }
-
-    // The exit code, or STILL_ACTIVE when it did not end in time.
-    DWORD WaitForExit(DWORD timeoutMs) const
-    {
-        ::WaitForSingleObject(process_.get(), timeoutMs);
-        DWORD code = STILL_ACTIVE;
-        ::GetExitCodeProcess(process_.get(), &code);
-        return code;
-    }
-
-    ~RunningProgram()
-    {
-        if (process_ && WaitForExit(0) == STILL_ACTIVE) {
-            ::TerminateProcess(process_.get(), 1);
-        }
-    }
-
-private:
-    unique_handle process_;
-    DWORD id_ = 0;
-};
+using test::RunningProgram;
 
 std::wstring SettingsFileOfThePrefix()
 {

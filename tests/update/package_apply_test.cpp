@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "base/handles.h"
+#include "package_fixtures.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
@@ -17,32 +18,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-using Files = std::map<std::wstring, std::string>;
-
-void WriteTree(const std::wstring& root, const Files& files)
-{
-    for (const auto& [name, bytes] : files) {
-        const fs::path path = fs::path(root) / name;
-        fs::create_directories(path.parent_path());
-        test::WriteFileBytes(path.wstring(), bytes);
-    }
-}
-
-// Every file below a folder with its bytes; folders as names ending in '\'.
-Files ReadTree(const std::wstring& root)
-{
-    Files files;
-    for (const auto& item : fs::recursive_directory_iterator(root)) {
-        const std::wstring name = item.path().lexically_relative(root).wstring();
-        if (item.is_directory()) {
-            files[name + L"\\"] = "";
-        } else {
-            std::ifstream in(item.path(), std::ios::binary);
-            files[name] = {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        }
-    }
-    return files;
-}
+using test::Files;
+using test::ReadTree;
+using test::WriteTree;
 
 // A portable copy with the user's own files, and an unpacked update for it.
 struct PortableCopy {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -48,6 +49,32 @@ inline std::vector<std::uint8_t> TestPackageKey()
         throw std::runtime_error("unreadable test key");
     }
     return *key;
+}
+
+using Files = std::map<std::wstring, std::string>;
+
+inline void WriteTree(const std::wstring& root, const Files& files)
+{
+    for (const auto& [name, bytes] : files) {
+        const std::filesystem::path path = std::filesystem::path(root) / name;
+        std::filesystem::create_directories(path.parent_path());
+        WriteFileBytes(path.wstring(), bytes);
+    }
+}
+
+// Every file below a folder with its bytes; folders as names ending in '\'.
+inline Files ReadTree(const std::wstring& root)
+{
+    Files files;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
+        const std::wstring name = item.path().lexically_relative(root).wstring();
+        if (item.is_directory()) {
+            files[name + L"\\"] = "";
+        } else {
+            files[name] = ReadAll(item.path());
+        }
+    }
+    return files;
 }
 
 } // namespace merovane::test
