@@ -565,6 +565,11 @@ void MainWindow::Exit()
     Terminate();
 }
 
+void MainWindow::ExitSoon()
+{
+    ::PostMessageW(Handle(), ui::WM_APP_EXITPROGRAM, 0, 0);
+}
+
 void MainWindow::SaveOptionsReporting()
 {
     if (services_.saveOptions) {
@@ -593,6 +598,10 @@ bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& res
     case ui::WM_APP_RELOADLIST:
         reloadPosted_ = false;
         ReloadList();
+        result = 0;
+        return true;
+    case ui::WM_APP_EXITPROGRAM:
+        Exit();
         result = 0;
         return true;
     case WM_SYSCOMMAND:

@@ -67,6 +67,10 @@ public:
     [[nodiscard]] LanguageMenu& Languages() noexcept { return *languages_; }
     [[nodiscard]] LocalePaths Paths() const { return paths_(); }
 
+    // Saves the options and ends the program, as the Exit command does, once
+    // the message being handled now is done.
+    void ExitSoon();
+
     // Runs after the window is destroyed by a close that ends the program.
     std::function<void()> onTerminate;
 

@@ -1,18 +1,85 @@
 #include "base/error.h"
+#include "base/settings_file.h"
+#include "base/startup.h"
 #include "shell/program.h"
 #include "ui/application.h"
-#include "base/startup.h"
+#include "update/package_install.h"
 
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <shellapi.h>
+
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::vector<std::wstring> CommandLineArguments()
+{
+    std::vector<std::wstring> arguments;
+    int count = 0;
+    if (LPWSTR* split = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
+        arguments.assign(split, split + count);
+        ::LocalFree(split);
+    }
+    return arguments;
+}
+
+// The number after `name` on the command line, when it is there.
+std::optional<DWORD> NumberAfter(const std::vector<std::wstring>& arguments, std::wstring_view name)
+{
+    for (std::size_t i = 1; i + 1 < arguments.size(); ++i) {
+        const std::wstring& value = arguments[i + 1];
+        if (arguments[i] == name && !value.empty() && value.size() <= 10 &&
+            value.find_first_not_of(L"0123456789") == std::wstring::npos) {
+            return static_cast<DWORD>(std::stoull(value));
+        }
+    }
+    return std::nullopt;
+}
+
+std::wstring ProgramFolder()
+{
+    std::wstring folder = merovane::ExecutableDirectory();
+    if (!folder.empty() && folder.back() == L'\\') {
+        folder.pop_back();
+    }
+    return folder;
+}
+
+// What earlier updates left: at once, or, right after an update, once the
+// helper that started this copy has ended and let go of its files.
+std::jthread RemoveUpdateLeftovers(std::optional<DWORD> helper)
+{
+    return std::jthread([helper, folder = ProgramFolder()] {
+        if (helper) {
+            if (HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, *helper)) {
+                ::WaitForSingleObject(process, 10'000);
+                ::CloseHandle(process);
+            }
+        }
+        merovane::update::RemoveUpdateLeftovers(folder);
+    });
+}
+
+} // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
+    const std::vector<std::wstring> arguments = CommandLineArguments();
+    // A copy of a new version started to swap itself in for this one: it
+    // works without a window, whether or not the old program still runs.
+    if (const auto apply = merovane::update::ParseApplyUpdateArguments(arguments)) {
+        return merovane::update::RunApplyUpdate(*apply);
+    }
     if (merovane::IsAnotherInstanceRunning()) {
         merovane::ActivateRunningInstance();
         return 0;
     }
+    std::jthread leftovers = RemoveUpdateLeftovers(NumberAfter(arguments, merovane::update::kUpdatedSwitch));
     // The shell functions used here (known folders, ShellExecute) want COM.
     const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
@@ -22,6 +89,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     try {
         merovane::Program program(&merovane::LocalePaths::ForProgram);
         program.Start();
+        if (const auto failure = NumberAfter(arguments, merovane::update::kUpdateFailedSwitch)) {
+            program.Update().ReportFailedUpdate(*failure);
+        }
         exitCode = program.Run();
     } catch (const merovane::Error& error) {
         // Only the start-up can get here: every event handler catches its own.

@@ -22,7 +22,9 @@ Program::Program(std::function<LocalePaths()> paths)
                            .saveOptions = [this] { SaveOptions(kSaveOnClose); }}),
       update_(options_, {.saveCheckOption = [this] { SaveOptions(OptionGroup::UpdateCheck); },
                          .query = [this] { return UpdateQuery(); },
-                         .localVersion = &ProgramVersionText})
+                         .localVersion = &ProgramVersionText,
+                         .languageName = [this] { return main_.Languages().ActiveLanguage(); },
+                         .exitProgram = [this] { main_.ExitSoon(); }})
 {
 }
 

@@ -2,12 +2,16 @@
 
 #include "base/application_title.h"
 #include "base/error.h"
+#include "base/file_info.h"
+#include "base/settings_file.h"
 #include "ui/application.h"
 #include "ui/component.h"
 #include "ui/messages.h"
+#include "update/package_install.h"
 #include "update_dialog/update_dialog_definition.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <utility>
 
 namespace merovane {
@@ -143,8 +147,10 @@ void UpdateDialog::StartDialogCheck()
     SetOptionsEnabled(false);
     SetDownloadEnabled(false);
     dialogCheckTag_ = dialogCheckTag_ + 1 == kStartCheckTag ? dialogCheckTag_ + 2 : dialogCheckTag_ + 1;
-    dialogCheck_ = std::make_unique<BackgroundQuery>(services_.query ? services_.query() : VersionQuery{}, Handle(),
-                                                     ui::WM_APP_UPDATECHECKED, dialogCheckTag_);
+    VersionQuery query = services_.query ? services_.query() : VersionQuery{};
+    query.portable = PortableCopy();
+    dialogCheck_ = std::make_unique<BackgroundQuery>(std::move(query), Handle(), ui::WM_APP_UPDATECHECKED,
+                                                     dialogCheckTag_);
 }
 
 void UpdateDialog::DialogCheckFinished()
@@ -175,8 +181,10 @@ void UpdateDialog::StartCheckAtStart()
         return;
     }
     startCheckRan_ = true;
-    startCheck_ = std::make_unique<BackgroundQuery>(services_.query ? services_.query() : VersionQuery{}, Handle(),
-                                                    ui::WM_APP_UPDATECHECKED, kStartCheckTag);
+    VersionQuery query = services_.query ? services_.query() : VersionQuery{};
+    query.portable = PortableCopy();
+    startCheck_ = std::make_unique<BackgroundQuery>(std::move(query), Handle(), ui::WM_APP_UPDATECHECKED,
+                                                    kStartCheckTag);
 }
 
 void UpdateDialog::StartCheckFinished()
@@ -237,6 +245,11 @@ void UpdateDialog::SetDownloadingState(bool downloading)
     // Visible from the dialog's creation until the first download ends, then
     // only while one runs.
     ::ShowWindow(bar.Handle(), downloading ? SW_SHOWNA : SW_HIDE);
+    if (downloading) {
+        ShowTaskbarProgress(0, 0);
+    } else {
+        ClearTaskbarProgress();
+    }
     if (downloading) {
         SetOptionsEnabled(false);
         SetDownloadEnabled(true);
@@ -317,6 +330,25 @@ void UpdateDialog::DownloadProgressed(std::uint64_t received, std::uint64_t tota
     }
     const auto percent = static_cast<int>(std::min<std::uint64_t>(received, total) * 100 / total);
     Get<ui::ProgressBar>(L"ProgressBarUpdate").SetPosition(percent);
+    ShowTaskbarProgress(received, total);
+}
+
+void UpdateDialog::ShowTaskbarProgress(std::uint64_t received, std::uint64_t total)
+{
+    // The dialog's own button, and the main window's when it has one.
+    taskbar_.Show(Handle(), ::GetWindow(Handle(), GW_OWNER), received, total);
+}
+
+void UpdateDialog::ClearTaskbarProgress()
+{
+    if (Handle() != nullptr) {
+        taskbar_.Clear(Handle(), ::GetWindow(Handle(), GW_OWNER));
+    }
+}
+
+bool UpdateDialog::PortableCopy() const
+{
+    return downloadSettings_.portable.value_or(PortableMode());
 }
 
 void UpdateDialog::DownloadFinished()
@@ -333,6 +365,89 @@ void UpdateDialog::DownloadFinished()
         return;
     }
     SetStatus(Message(L"LangDownloadComplet"));
+    UsePackage(result);
+}
+
+void UpdateDialog::UsePackage(const update::DownloadResult& package)
+{
+    if (PortableCopy()) {
+        UsePortablePackage(package);
+        return;
+    }
+    // The installer stays in its private folder: it runs from there, and the
+    // next start of the program removes the folder.
+    const bool quick = options_.quickUpdate;
+    try {
+        const std::wstring arguments =
+            quick ? update::QuietInstallerArguments(services_.languageName ? services_.languageName() : L"")
+                  : std::wstring();
+        update::StartInstaller(package.file, arguments);
+    } catch (const Error& error) {
+        std::error_code ignored;
+        std::filesystem::remove_all(std::filesystem::path(package.folder), ignored);
+        SetStatus(Message(L"LangUpdateNotStarted") + L"\r\n" + error.message());
+        return;
+    }
+    // A quiet installer replaces the running program and starts the new one.
+    if (quick && services_.exitProgram) {
+        Close();
+        services_.exitProgram();
+    }
+}
+
+void UpdateDialog::UsePortablePackage(const update::DownloadResult& package)
+{
+    std::error_code ignored;
+    const std::wstring folder =
+        downloadSettings_.programFolder.empty() ? ExecutableDirectory() : downloadSettings_.programFolder;
+    const std::wstring programFolder =
+        !folder.empty() && (folder.back() == L'\\' || folder.back() == L'/') ? folder.substr(0, folder.size() - 1)
+                                                                              : folder;
+    const std::wstring fileName = std::filesystem::path(package.file).filename().wstring();
+    if (!options_.quickUpdate) {
+        // Without Quick the verified package waits in the program folder.
+        const std::wstring target = programFolder + L"\\" + fileName;
+        if (!::MoveFileExW(package.file.c_str(), target.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
+            const Error error(::GetLastError());
+            std::filesystem::remove_all(std::filesystem::path(package.folder), ignored);
+            SetStatus(Message(L"LangNoDownload") + L"\r\n" + Message(L"LangPackageNotSaved") + L": " +
+                      error.message());
+            return;
+        }
+        std::filesystem::remove_all(std::filesystem::path(package.folder), ignored);
+        return;
+    }
+    std::wstring exeName = downloadSettings_.exeName;
+    if (exeName.empty()) {
+        exeName = std::filesystem::path(OwnExecutablePath()).filename().wstring();
+    }
+    update::PortableStart start;
+    try {
+        start = update::StartPortableUpdate({
+            .zip = package.file,
+            .programFolder = programFolder,
+            .exeName = exeName,
+            .processId = downloadSettings_.processId != 0 ? downloadSettings_.processId : ::GetCurrentProcessId(),
+            .tempRoot = downloadSettings_.tempRoot,
+        });
+    } catch (const Error& error) {
+        std::filesystem::remove_all(std::filesystem::path(package.folder), ignored);
+        SetStatus(Message(L"LangUpdateNotStarted") + L"\r\n" + error.message());
+        return;
+    }
+    std::filesystem::remove_all(std::filesystem::path(package.folder), ignored);
+    if (!start.ok()) {
+        SetStatus(Message(L"LangNoDownload") + L"\r\n" +
+                  Message(start.problem == update::PortableProblem::NoProgram ? L"LangPackageNoProgram"
+                                                                               : L"LangPackageDamaged"));
+        return;
+    }
+    // The helper waits for this process to end.
+    if (services_.exitProgram) {
+        Close();
+        services_.exitProgram();
+    }
 }
 
 void UpdateDialog::OnClose()
@@ -349,6 +464,11 @@ void UpdateDialog::OnClose()
     if (services_.saveCheckOption) {
         ui::application::ReportingErrors(services_.saveCheckOption);
     }
+}
+
+void UpdateDialog::ReportFailedUpdate(DWORD code)
+{
+    ui::application::ShowError(InContext(Message(L"LangUpdateNotInstalled"), Error(code)).message());
 }
 
 void UpdateDialog::CancelChecks() noexcept

@@ -8,11 +8,13 @@
 
 #include "base/options.h"
 #include "ui/form.h"
+#include "ui/taskbar_progress.h"
 #include "update/package_download.h"
 #include "update/version_query.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace merovane {
@@ -26,6 +28,12 @@ public:
         std::function<VersionQuery()> query;
         // The running program's version, "1.0.0.0".
         std::function<std::wstring()> localVersion;
+        // The chosen language file's base name, "" when none: the installer
+        // speaks it.
+        std::function<std::wstring()> languageName;
+        // Ends the program the ordinary way (options saved) once the current
+        // message is handled: the installer or the helper takes over.
+        std::function<void()> exitProgram;
     };
 
     UpdateDialog(Options& options, Services services);
@@ -37,6 +45,10 @@ public:
     // The check at start, when the option asks for it: nothing shows unless
     // a newer version is found, and then one offer to update now.
     void StartCheckAtStart();
+
+    // Tells the user that the portable update's helper could not put the new
+    // files in place (`code`, the system's error) and left this version.
+    void ReportFailedUpdate(DWORD code);
 
     // Stops the running checks and drops their answers; the program calls it
     // before its windows go.
@@ -60,6 +72,15 @@ public:
         std::vector<std::uint8_t> publicKey; // empty: the built-in key
         DWORD readTimeoutMs = update::kPackageReadTimeoutMs;
         std::wstring tempRoot; // empty: the user's temporary folder
+        // A portable copy (ZIP) or an installed one (installer); nothing:
+        // as the program was started.
+        std::optional<bool> portable{};
+        // The portable copy's folder and program name; empty: the running
+        // executable's.
+        std::wstring programFolder{};
+        std::wstring exeName{};
+        // The process the portable update's helper waits for; 0: this one.
+        DWORD processId = 0;
     };
     void SetDownloadSettings(DownloadSettings settings) { downloadSettings_ = std::move(settings); }
 
@@ -96,6 +117,13 @@ private:
     // running or not.
     void SetDownloadingState(bool downloading);
     [[nodiscard]] std::wstring DownloadProblemText(update::DownloadProblem problem) const;
+    [[nodiscard]] bool PortableCopy() const;
+    // A verified package: the installer started, or the portable update
+    // handed to its helper, or the ZIP kept in the program folder.
+    void UsePackage(const update::DownloadResult& package);
+    void UsePortablePackage(const update::DownloadResult& package);
+    void ShowTaskbarProgress(std::uint64_t received, std::uint64_t total);
+    void ClearTaskbarProgress();
 
     Options& options_;
     Services services_;
@@ -116,6 +144,7 @@ private:
     bool updateAvailable_ = false;
     std::unique_ptr<update::PackageDownload> download_;
     DownloadSettings downloadSettings_;
+    ui::TaskbarProgress taskbar_;
 };
 
 } // namespace merovane

@@ -4,9 +4,13 @@
 #include "package_fixtures.h"
 #include "support/dialogs.h"
 #include "support/http_server.h"
+#include "support/package_signer.h"
+#include "support/zip_writer.h"
 #include "update/version_query.h"
 
 #include <atomic>
+#include <map>
+#include <sstream>
 #include <chrono>
 #include <thread>
 
@@ -32,12 +36,12 @@ std::wstring WindowText(HWND window)
 class UpdateDialogTest : public test::ProgramFixture {
 protected:
     // Points the program at the two loopback servers.
-    void WriteSettings(bool checkAtStart)
+    void WriteSettings(bool checkAtStart, const std::string& more = {})
     {
         test::WriteFileBytes(paths.settingsFile,
                              "[Option]\r\nCheckBoxAutoCheck=" + std::string(checkAtStart ? "1" : "0") +
                                  "\r\n[Update]\r\nPrimaryServer=" + ToUtf8(primary.BaseUrl()) +
-                                 "\r\nFallbackServer=" + ToUtf8(fallback.BaseUrl()) + "\r\n");
+                                 "\r\nFallbackServer=" + ToUtf8(fallback.BaseUrl()) + "\r\n" + more);
     }
 
     UpdateDialog& Dialog() { return program->Update(); }
@@ -295,7 +299,8 @@ TEST_F(UpdateDialogTest, ADownloadEndsIdleAndSaysHowItWent)
         std::string body;
         const wchar_t* status;
     } cases[] = {
-        {"genuine", L"setup.sig", package, L"Файлы обновления загружены!"},
+        // Genuine, but no program: the start fails, and says so.
+        {"genuine", L"setup.sig", package, L"Не удалось запустить установку обновления\r\n"},
         {"one byte changed", L"setup.sig", changed, L"Файлы обновления не загружены!\r\nПакет повреждён или подменён"},
         {"signed by another key", L"other-key.sig", package,
          L"Файлы обновления не загружены!\r\nПодпись пакета недействительна"},
@@ -317,18 +322,15 @@ TEST_F(UpdateDialogTest, ADownloadEndsIdleAndSaysHowItWent)
         primary.ServeText(kPackagePath, c.body);
         ::SendMessageW(Dialog().Get<ui::Button>(L"ButtonDownload").Handle(), BM_CLICK, 0, 0);
         ASSERT_TRUE(PumpUntil([this] { return !Dialog().Downloading(); }));
-        EXPECT_EQ(Text(L"LabelUpDate"), c.status);
+        EXPECT_TRUE(Text(L"LabelUpDate").starts_with(c.status)) << ToUtf8(Text(L"LabelUpDate"));
         EXPECT_EQ(Dialog().Get<ui::Button>(L"ButtonDownload").Caption(), L"Скачать");
         EXPECT_TRUE(Enabled(L"ButtonDownload"));
         EXPECT_TRUE(Enabled(L"ButtonClose"));
         EXPECT_TRUE(Enabled(L"GroupBoxOption"));
         EXPECT_TRUE(Enabled(L"CheckBoxQuickUpdate"));
-        // Only the genuine package stays, in its private folder.
-        if (c.sig != nullptr && c.body == package && std::wstring_view(c.sig) == L"setup.sig") {
-            ASSERT_FALSE(std::filesystem::is_empty(temp.path()));
-            std::filesystem::remove_all(std::filesystem::directory_iterator(temp.path())->path());
-        }
+        // Nothing stays of a package that was refused or could not start.
         EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
+        EXPECT_TRUE(::IsWindow(program->Main().Handle()));
     }
 }
 
@@ -382,6 +384,146 @@ TEST_F(UpdateDialogTest, AtExitARunningCheckIsLeftBehind)
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.5);
     // Neither answer reaches anything once the windows are gone.
     PumpFor(kReadTimeoutMs + 1500);
+}
+
+// Lines "name=value" of the fixture installer's record, by name.
+std::map<std::string, std::string> ReadRecord(const std::wstring& file)
+{
+    std::map<std::string, std::string> lines;
+    std::istringstream in(test::ReadAll(file));
+    for (std::string line; std::getline(in, line);) {
+        if (const std::size_t equals = line.find('='); equals != std::string::npos) {
+            lines[line.substr(0, equals)] = line.substr(equals + 1);
+        }
+    }
+    return lines;
+}
+
+TEST_F(UpdateDialogTest, AVerifiedInstallerRunsFromItsPrivateFolder)
+{
+    // The fixture installer writes down its command line and exits.
+    const std::string installer = test::ReadAll(test::FixturePath(L"record_args.exe"));
+    ASSERT_FALSE(installer.empty());
+    const test::PackageSigner signer;
+    primary.ServeText(kVersionPath, "1.0.1.0");
+    primary.ServeText(kSigPath, signer.Describe("Merovane-setup.exe", "1.0.1.0", installer));
+    primary.ServeText(kPackagePath, installer);
+    std::filesystem::create_directories(temp.path() / L"Language");
+    test::WriteFileBytes(temp / L"Language\\English.ini", "[Language information]\r\nLANGNAME=English\r\n");
+    struct Case {
+        const char* what;
+        bool quick;
+        const char* language;
+        const char* arguments; // after the installer's quoted path
+        bool programEnds;
+    } cases[] = {
+        {"quick, in English", true, "English",
+         " /SILENT /CLOSEAPPLICATIONS /SUPPRESSMSGBOXES /LANG=English /MERGETASKS=\"runcmd1\"", true},
+        {"quick, no language chosen", true, nullptr,
+         " /SILENT /CLOSEAPPLICATIONS /SUPPRESSMSGBOXES /LANG= /MERGETASKS=\"runcmd1\"", true},
+        {"not quick", false, "English", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir downloads;
+        const std::wstring record = downloads / L"record.txt";
+        ::SetEnvironmentVariableW(L"MEROVANE_RECORD_FILE", record.c_str());
+        WriteSettings(false, c.language != nullptr ? "[Language]\r\nLanguage=" + std::string(c.language) + "\r\n" : "");
+        Start();
+        Dialog().SetDownloadSettings({.publicKey = signer.PublicKey(), .tempRoot = downloads.path().wstring()});
+        ShowAndCheck();
+        if (!c.quick) {
+            ::SendMessageW(Dialog().Get<ui::CheckBox>(L"CheckBoxQuickUpdate").Handle(), BM_CLICK, 0, 0);
+        }
+        HWND main = program->Main().Handle();
+        ::SendMessageW(Dialog().Get<ui::Button>(L"ButtonDownload").Handle(), BM_CLICK, 0, 0);
+        ASSERT_TRUE(PumpUntil([&] { return std::filesystem::exists(record) && ReadRecord(record).contains("time"); }));
+        PumpFor(300);
+        ::SetEnvironmentVariableW(L"MEROVANE_RECORD_FILE", nullptr);
+
+        // Started once, by its full path in a private folder of its own.
+        const std::string command = ReadRecord(record)["cmd"];
+        const std::string folder = "\"" + ToUtf8(downloads.path().wstring()) + "\\Merovane-update-";
+        EXPECT_TRUE(command.starts_with(folder)) << command;
+        const std::string path = "\\Merovane-setup.exe\"";
+        const std::size_t end = command.find(path);
+        ASSERT_NE(end, std::string::npos) << command;
+        EXPECT_EQ(command.substr(end + path.size()), c.arguments);
+        EXPECT_EQ(command.substr(folder.size(), end - folder.size()).size(), 16u) << command;
+        EXPECT_EQ(::IsWindow(main) == FALSE, c.programEnds);
+        if (!c.programEnds) {
+            EXPECT_EQ(Text(L"LabelUpDate"), L"Файлы обновления загружены!");
+            EXPECT_TRUE(Enabled(L"ButtonClose"));
+        }
+        program.reset();
+        test::DrainQuit();
+    }
+}
+
+TEST_F(UpdateDialogTest, APortableCopyKeepsOrUnpacksTheVerifiedZip)
+{
+    const std::string kZipPath = "/download/Merovane/Merovane.zip";
+    const test::PackageSigner signer;
+    primary.ServeText(kVersionPath, "1.0.1.0");
+    struct Case {
+        const char* what;
+        bool quick;
+        std::vector<test::ZipSpec> entries;
+        const wchar_t* status; // the start of the status line
+        bool zipKept;
+    } cases[] = {
+        {"not quick: the package waits in the folder", false,
+         {{.name = "Merovane.exe", .data = "new program"}}, L"Файлы обновления загружены!", true},
+        {"an entry that climbs out", true,
+         {{.name = "Merovane.exe", .data = "new"}, {.name = "../../evil.txt", .data = "x"}},
+         L"Файлы обновления не загружены!\r\nПакет повреждён или подменён", false},
+        {"an absolute entry", true,
+         {{.name = "Merovane.exe", .data = "new"}, {.name = "/evil.txt", .data = "x"}},
+         L"Файлы обновления не загружены!\r\nПакет повреждён или подменён", false},
+        {"no program in it", true, {{.name = "Readme.txt", .data = "new"}},
+         L"Файлы обновления не загружены!\r\nВ пакете нет этой программы", false},
+        {"a program that does not start", true, {{.name = "Merovane.exe", .data = "no program at all"}},
+         L"Не удалось запустить установку обновления\r\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir work;
+        const std::wstring folder = work / L"Program";
+        test::WriteTree(folder, {{L"Merovane.exe", "old program"}, {L"Config\\Option.ini", "the user's"}});
+        const test::Files before = test::ReadTree(folder);
+        const std::string zip = test::MakeZip(c.entries);
+        primary.ServeText(kZipPath + ".sig", signer.Describe("Merovane.zip", "1.0.1.0", zip));
+        primary.ServeText(kZipPath, zip);
+        WriteSettings(false);
+        Start();
+        Dialog().SetDownloadSettings({.publicKey = signer.PublicKey(),
+                                      .tempRoot = (work / L"Temp"),
+                                      .portable = true,
+                                      .programFolder = folder,
+                                      .exeName = L"Merovane.exe"});
+        std::filesystem::create_directories(work.path() / L"Temp");
+        ShowAndCheck();
+        ASSERT_EQ(Dialog().DownloadUrl(), primary.Url(kZipPath));
+        if (!c.quick) {
+            ::SendMessageW(Dialog().Get<ui::CheckBox>(L"CheckBoxQuickUpdate").Handle(), BM_CLICK, 0, 0);
+        }
+        ::SendMessageW(Dialog().Get<ui::Button>(L"ButtonDownload").Handle(), BM_CLICK, 0, 0);
+        ASSERT_TRUE(PumpUntil([this] { return !Dialog().Downloading(); }));
+        EXPECT_TRUE(Text(L"LabelUpDate").starts_with(c.status)) << ToUtf8(Text(L"LabelUpDate"));
+        EXPECT_TRUE(::IsWindow(program->Main().Handle()));
+        test::Files after = test::ReadTree(folder);
+        if (c.zipKept) {
+            EXPECT_EQ(after[L"Merovane.zip"], zip);
+            after.erase(L"Merovane.zip");
+        }
+        // Nothing unpacked or staged, the user's files as they were, and no
+        // download left behind.
+        EXPECT_EQ(after, before);
+        EXPECT_FALSE(std::filesystem::exists(work.path() / L"evil.txt"));
+        EXPECT_TRUE(std::filesystem::is_empty(work.path() / L"Temp"));
+        program.reset();
+        test::DrainQuit();
+    }
 }
 
 } // namespace
