@@ -26,6 +26,11 @@ std::wstring FolderOf(const std::wstring& path)
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
+bool Exists(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool IsFile(const std::wstring& path)
 {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -193,9 +198,15 @@ int RunApplyUpdate(const ApplyUpdateArguments& arguments, std::chrono::milliseco
     // The new program removes this helper's folder once the helper is gone.
     std::wstring restartArguments = std::wstring(kUpdatedSwitch) + L" " + std::to_wstring(::GetCurrentProcessId());
     int exitCode = 0;
+    const std::wstring backup = arguments.programFolder + L"\\" + std::wstring(kBackupFolderName);
     try {
-        ApplyStagedUpdate(arguments.staging, arguments.programFolder,
-                          arguments.programFolder + L"\\" + std::wstring(kBackupFolderName));
+        ApplyStagedUpdate(arguments.staging, arguments.programFolder, backup);
+        // The old program's file can stay locked for a moment after its
+        // process has ended; everything in the backup is old now.
+        for (int attempt = 0; attempt < 50 && Exists(backup); ++attempt) {
+            ::Sleep(100);
+            RemoveTree(backup);
+        }
     } catch (const Error& error) {
         RemoveTree(arguments.staging);
         restartArguments = std::wstring(kUpdateFailedSwitch) + L" " + std::to_wstring(error.code());

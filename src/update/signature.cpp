@@ -2,8 +2,6 @@
 
 #include "base/error.h"
 
-#include <update_public_key.h>
-
 #include <winternl.h>
 
 #include <algorithm>
@@ -329,17 +327,6 @@ std::optional<std::vector<std::uint8_t>> ParsePublicKey(std::string_view pem)
         return std::nullopt;
     }
     return std::vector<std::uint8_t>(der->begin() + sizeof(kP256SpkiPrefix), der->end());
-}
-
-std::vector<std::uint8_t> BuiltInUpdatePublicKey()
-{
-    // The build checked the file's form; a key that still does not parse
-    // leaves the program unable to accept any update, which is the safe side.
-    auto key = ParsePublicKey(MEROVANE_UPDATE_PUBLIC_KEY_PEM);
-    if (!key) {
-        ThrowWin32(ERROR_INVALID_DATA);
-    }
-    return std::move(*key);
 }
 
 bool VerifyEcdsaP256(std::span<const std::uint8_t> publicKey, std::string_view message,

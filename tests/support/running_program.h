@@ -38,6 +38,42 @@ inline HWND FindMainWindow(DWORD processId)
     return search.found;
 }
 
+// The visible main window of a program started from `path`, or nullptr.
+inline HWND MainWindowOfProgramAt(const std::wstring& path)
+{
+    struct Search {
+        const std::wstring* path;
+        HWND found;
+    } search{&path, nullptr};
+    ::EnumWindows(
+        [](HWND candidate, LPARAM parameter) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(parameter);
+            DWORD id = 0;
+            ::GetWindowThreadProcessId(candidate, &id);
+            if (FindMainWindow(id) != candidate) {
+                return TRUE;
+            }
+            const unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+            wchar_t image[MAX_PATH * 2]{};
+            DWORD size = MAX_PATH * 2;
+            if (process && ::QueryFullProcessImageNameW(process.get(), 0, image, &size) &&
+                lstrcmpiW(image, s->path->c_str()) == 0) {
+                s->found = candidate;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Asks a program to end as Windows' Restart Manager and the installer do.
+inline void CloseAsAnInstallerDoes(HWND window)
+{
+    ::SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG, 5000, nullptr);
+    ::SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG, 5000, nullptr);
+}
+
 class RunningProgram {
 public:
     // The program built with the tests.

@@ -123,35 +123,6 @@ DWORD ExitCodeAfter(HANDLE process, DWORD timeoutMs)
     return code;
 }
 
-// The visible main window of a program started from `path`, or nullptr.
-HWND MainWindowOfProgramAt(const std::wstring& path)
-{
-    struct Search {
-        const std::wstring* path;
-        HWND found;
-    } search{&path, nullptr};
-    ::EnumWindows(
-        [](HWND candidate, LPARAM parameter) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(parameter);
-            DWORD id = 0;
-            ::GetWindowThreadProcessId(candidate, &id);
-            if (test::FindMainWindow(id) != candidate) {
-                return TRUE;
-            }
-            const unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
-            wchar_t image[MAX_PATH * 2]{};
-            DWORD size = MAX_PATH * 2;
-            if (process && ::QueryFullProcessImageNameW(process.get(), 0, image, &size) &&
-                lstrcmpiW(image, s->path->c_str()) == 0) {
-                s->found = candidate;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 // A portable copy in a folder of its own: an old program, the marker, and
 // the user's options and language file, which an update never touches.
 struct PortableFolder {
@@ -218,15 +189,14 @@ TEST(PortableUpdate, TheHelperWaitsForTheProgramSwapsTheFilesInAndStartsItAgain)
     // programs at log-off.
     HWND window = nullptr;
     for (int wait = 0; wait < 600 && window == nullptr; ++wait) {
-        window = MainWindowOfProgramAt(copy.folder + L"\\Merovane.exe");
+        window = test::MainWindowOfProgramAt(copy.folder + L"\\Merovane.exe");
         ::Sleep(100);
     }
     ASSERT_NE(window, nullptr) << "the new program did not start";
     DWORD id = 0;
     ::GetWindowThreadProcessId(window, &id);
     const test::RunningProgram restarted(id);
-    ::SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG, 5000, nullptr);
-    ::SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG, 5000, nullptr);
+    test::CloseAsAnInstallerDoes(window);
     EXPECT_NE(restarted.WaitForExit(20'000), STILL_ACTIVE);
 }
 
