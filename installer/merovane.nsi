@@ -39,6 +39,8 @@ Name "${APP}"
 OutFile "${OUTFILE}"
 RequestExecutionLevel user
 InstallDir "$LOCALAPPDATA\Programs\${APP}"
+; An update goes where the copy it replaces was installed.
+InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 SetCompressor /SOLID lzma
 ShowInstDetails nevershow
 ShowUninstDetails nevershow
@@ -155,7 +157,7 @@ Function FindRunningCopy
 FunctionEnd
 
 ; Closes a running copy when asked to, then waits until the program file can
-; be replaced. Gives up after about 15 seconds rather than overwrite a running
+; be replaced. Gives up after about 30 seconds rather than overwrite a running
 ; program: the installation then fails and changes nothing.
 Function CloseRunningCopy
   ${If} $CloseApps == 1
@@ -178,7 +180,7 @@ Function CloseRunningCopy
       Return
     ${EndIf}
     IntOp $5 $5 + 1
-    ${If} $5 > 30
+    ${If} $5 > 60
       ${If} $NoBoxes == 0
         MessageBox MB_OK|MB_ICONSTOP "$(MsgStillRunning)" /SD IDOK
       ${EndIf}

@@ -41,24 +41,10 @@ bin32=$(build i686)
 rm -rf dist
 mkdir -p dist
 
-# The portable package: the program, its language files and the marker that
+# The portable packages: the program, its language files and the marker that
 # keeps its settings beside it. Nothing the user owns.
-python3 - "$bin64" dist/Merovane.zip "$bin32" dist/Merovane-32-bit.zip <<'PY'
-import pathlib, sys, zipfile
-def pack(folder, target):
-    folder = pathlib.Path(folder)
-    files = [(folder / "Merovane.exe", "Merovane.exe")]
-    files += [(p, "Language/" + p.name) for p in sorted((folder / "Language").glob("*.ini"))]
-    with zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as archive:
-        for path, name in files:
-            info = zipfile.ZipInfo(name, date_time=(2026, 1, 1, 0, 0, 0))
-            info.compress_type = zipfile.ZIP_DEFLATED
-            archive.writestr(info, path.read_bytes())
-        info = zipfile.ZipInfo("portable.ini", date_time=(2026, 1, 1, 0, 0, 0))
-        archive.writestr(info, b"")
-pack(sys.argv[1], sys.argv[2])
-pack(sys.argv[3], sys.argv[4])
-PY
+python3 tools/make_portable_zip.py "$bin64" dist/Merovane.zip
+python3 tools/make_portable_zip.py "$bin32" dist/Merovane-32-bit.zip
 
 makensis -V2 -DVERSION="$version" -DSOURCE_DIR="$PWD/$bin64" -DICON="$PWD/resources/merovane.ico" \
   -DOUTFILE="$PWD/dist/Merovane-setup.exe" \
