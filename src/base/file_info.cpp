@@ -171,6 +171,16 @@ std::wstring GetCompanyName(const std::wstring& file)
     return GetVersionInfoString(file, L"CompanyName");
 }
 
+CompanyAndDescription GetCompanyAndDescription(const std::wstring& file)
+{
+    const VersionResource resource(file);
+    if (!resource.Loaded()) {
+        return {};
+    }
+    return {resource.String(L"CompanyName").value_or(std::wstring()),
+            resource.String(L"FileDescription").value_or(std::wstring())};
+}
+
 std::wstring GetFileVersionText(const std::wstring& file)
 {
     const VersionResource resource(file);
