@@ -85,7 +85,7 @@ PromotionRule RuleForNewIconPolicy(NewIconPolicy policy)
 }
 
 PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemory* memory,
-                                       const std::atomic<bool>* stop)
+                                       const std::function<bool()>& proceed)
 {
     PromotionPassResult result;
     if (!rule) {
@@ -103,7 +103,7 @@ PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemor
     result.entries = static_cast<int>(subkeys.size());
     PromotionMemory remembered;
     for (const Subkey& subkey : subkeys) {
-        if (stop != nullptr && stop->load()) {
+        if (proceed && !proceed()) {
             return result;
         }
         if (memory != nullptr) {

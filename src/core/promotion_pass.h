@@ -9,7 +9,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -69,9 +68,9 @@ struct PromotionPassResult {
 // value must change, and one that vanished or refuses writing is skipped.
 // With `memory`, entries unchanged since the pass that filled it are skipped
 // and the memory is brought up to date. A failed write throws
-// merovane::Error and ends the pass; so does `stop` becoming true (without
-// an error: the pass just returns).
+// merovane::Error and ends the pass. `proceed`, when given, is asked before
+// each entry; false ends the pass there (it may also wait a while).
 PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemory* memory = nullptr,
-                                       const std::atomic<bool>* stop = nullptr);
+                                       const std::function<bool()>& proceed = nullptr);
 
 } // namespace merovane

@@ -35,7 +35,25 @@ unique_hkey OpenNearestParent()
 
 } // namespace
 
-PromotionWatcher::PromotionWatcher() : stopEvent_(NewEvent(true)), wakeEvent_(NewEvent(false)) {}
+PromotionWatcher::PromotionWatcher()
+    : stopEvent_(NewEvent(true)), wakeEvent_(NewEvent(false)), released_(NewEvent(true))
+{
+    ::SetEvent(released_.get());
+}
+
+PromotionWatcher::Hold::Hold(PromotionWatcher& watcher) : watcher_(watcher)
+{
+    if (watcher_.holds_++ == 0) {
+        ::ResetEvent(watcher_.released_.get());
+    }
+}
+
+PromotionWatcher::Hold::~Hold()
+{
+    if (--watcher_.holds_ == 0) {
+        ::SetEvent(watcher_.released_.get());
+    }
+}
 
 PromotionWatcher::~PromotionWatcher()
 {
@@ -107,7 +125,11 @@ void PromotionWatcher::Pass(bool full)
         memory_.clear();
     }
     try {
-        ApplyPromotionPass(rule, &memory_, &stopping_);
+        ApplyPromotionPass(rule, &memory_, [this] {
+            const HANDLE events[] = {stopEvent_.get(), released_.get()};
+            ::WaitForMultipleObjects(2, events, FALSE, INFINITE);
+            return !stopping_.load();
+        });
     } catch (const Error& error) {
         memory_.clear();
         if (onPassFailed && !stopping_) {

@@ -41,6 +41,20 @@ public:
 
     // Passes run since the worker started, for tests and the benchmark.
     [[nodiscard]] int PassCount() const noexcept { return passes_.load(); }
+    // While a Hold lives, passes wait (a running one at its next entry): the
+    // list's load reads the same keys and should not share the registry with
+    // a pass. Holds nest; the last one to go lets the passes run.
+    class Hold {
+    public:
+        explicit Hold(PromotionWatcher& watcher);
+        ~Hold();
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        PromotionWatcher& watcher_;
+    };
+
     // Waits until the worker has run every pass asked of it so far and sleeps
     // on the notification; false when that takes longer than the timeout.
     bool WaitUntilQuiet(DWORD timeoutMs = 10'000);
@@ -58,6 +72,8 @@ private:
     std::thread worker_;
     unique_handle stopEvent_;
     unique_handle wakeEvent_; // the rule changed
+    unique_handle released_;  // set while no Hold lives
+    int holds_ = 0;           // the user-interface thread's
     std::atomic<bool> stopping_{false};
     std::atomic<int> passes_{0};
 

@@ -207,6 +207,7 @@ void MainWindow::LoadEntries()
         // An unreadable language file names nothing; the other sources answer.
     }
 
+    const PromotionWatcher::Hold hold(refresh_); // a pass waits until the rows are read
     list_->BeginUpdate();
     loading_ = true;
     IconListLoad load;
