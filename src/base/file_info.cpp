@@ -1,8 +1,12 @@
 #include "base/file_info.h"
 
+#include "base/handles.h"
+
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <cstddef>
+#include <cstring>
 #include <cwchar>
 #include <optional>
 #include <vector>
@@ -169,6 +173,77 @@ std::wstring GetLegalCopyright(const std::wstring& file)
 std::wstring GetCompanyName(const std::wstring& file)
 {
     return GetVersionInfoString(file, L"CompanyName");
+}
+
+namespace {
+
+// False when the file's headers show it cannot hold a version resource: not
+// a program image, or a PE image without resources. Reading them is a small
+// part of what the system's version functions cost a file they reject.
+bool MayHoldVersionResource(const std::wstring& file)
+{
+    const unique_file handle(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!handle) {
+        return true; // the system's functions decide
+    }
+    unsigned char head[4096];
+    DWORD got = 0;
+    if (!::ReadFile(handle.get(), head, sizeof(head), &got, nullptr)) {
+        return true;
+    }
+    if (got < sizeof(IMAGE_DOS_HEADER) || head[0] != 'M' || head[1] != 'Z') {
+        return false;
+    }
+    IMAGE_DOS_HEADER dos;
+    std::memcpy(&dos, head, sizeof(dos));
+    const auto at = static_cast<size_t>(dos.e_lfanew);
+    if (dos.e_lfanew < 0 || at + 4 + sizeof(IMAGE_FILE_HEADER) + sizeof(WORD) > got) {
+        return true; // headers further in, or an old format: let the system look
+    }
+    if (head[at] != 'P' || head[at + 1] != 'E' || head[at + 2] != 0 || head[at + 3] != 0) {
+        return true; // NE and other formats carry resources of their own kind
+    }
+    const size_t optional = at + 4 + sizeof(IMAGE_FILE_HEADER);
+    WORD magic = 0;
+    std::memcpy(&magic, head + optional, sizeof(magic));
+    size_t directory = 0;
+    DWORD count = 0;
+    if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC && optional + sizeof(IMAGE_OPTIONAL_HEADER64) <= got) {
+        IMAGE_OPTIONAL_HEADER64 header;
+        std::memcpy(&header, head + optional, sizeof(header));
+        count = header.NumberOfRvaAndSizes;
+        directory = optional + offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory);
+    } else if (magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC && optional + sizeof(IMAGE_OPTIONAL_HEADER32) <= got) {
+        IMAGE_OPTIONAL_HEADER32 header;
+        std::memcpy(&header, head + optional, sizeof(header));
+        count = header.NumberOfRvaAndSizes;
+        directory = optional + offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory);
+    } else {
+        return true;
+    }
+    if (count <= IMAGE_DIRECTORY_ENTRY_RESOURCE) {
+        return false;
+    }
+    IMAGE_DATA_DIRECTORY resources;
+    std::memcpy(&resources, head + directory + IMAGE_DIRECTORY_ENTRY_RESOURCE * sizeof(IMAGE_DATA_DIRECTORY),
+                sizeof(resources));
+    return resources.Size != 0;
+}
+
+} // namespace
+
+CompanyAndDescription GetCompanyAndDescription(const std::wstring& file)
+{
+    if (!MayHoldVersionResource(file)) {
+        return {};
+    }
+    const VersionResource resource(file);
+    if (!resource.Loaded()) {
+        return {};
+    }
+    return {resource.String(L"CompanyName").value_or(std::wstring()),
+            resource.String(L"FileDescription").value_or(std::wstring())};
 }
 
 std::wstring GetFileVersionText(const std::wstring& file)

@@ -20,6 +20,12 @@ std::wstring GetVersionInfoString(const std::wstring& file, std::wstring_view na
 std::wstring GetFileDescription(const std::wstring& file);
 std::wstring GetLegalCopyright(const std::wstring& file);
 std::wstring GetCompanyName(const std::wstring& file);
+// Company name and file description from one reading of the resource.
+struct CompanyAndDescription {
+    std::wstring company;
+    std::wstring description;
+};
+CompanyAndDescription GetCompanyAndDescription(const std::wstring& file);
 
 // The file version as digits and dots ("1.9.26.312"): the cleaned
 // "FileVersion" text, else the fixed file information, else "".

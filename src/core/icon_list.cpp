@@ -12,6 +12,7 @@
 #include <shlobj.h>
 
 #include <array>
+#include <unordered_map>
 #include <exception>
 #include <optional>
 
@@ -116,50 +117,180 @@ std::wstring_view FileNameOf(std::wstring_view path) noexcept
     return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
 }
 
-std::wstring EntryPath(std::wstring_view keyName)
+// A string value of the open entry; nothing when it is missing or of
+// another type (which counts as absent). One query for the usual short value.
+std::optional<std::wstring> QueryString(HKEY key, const wchar_t* name)
 {
-    std::wstring path(kNotifyIconSettingsKey);
-    path += L'\\';
-    path += keyName;
-    return path;
+    wchar_t buffer[256];
+    DWORD size = sizeof(buffer);
+    DWORD type = REG_NONE;
+    LSTATUS status = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    if (status == ERROR_SUCCESS) {
+        if (type != REG_SZ && type != REG_EXPAND_SZ) {
+            return std::nullopt;
+        }
+        const std::wstring_view text(buffer, size / sizeof(wchar_t));
+        return std::wstring(text.substr(0, text.find(L'\0')));
+    }
+    if (status != ERROR_MORE_DATA || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return std::nullopt;
+    }
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+        size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+        status = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
+        if (status == ERROR_SUCCESS) {
+            if (type != REG_SZ && type != REG_EXPAND_SZ) {
+                return std::nullopt;
+            }
+            value.resize(size / sizeof(wchar_t));
+            value.resize(std::wstring_view(value).find(L'\0') == std::wstring_view::npos
+                             ? value.size()
+                             : std::wstring_view(value).find(L'\0'));
+            return value;
+        }
+        if (status != ERROR_MORE_DATA) {
+            break; // the value grew meanwhile: ask again
+        }
+    }
+    return std::nullopt;
 }
 
-int SystemIconIndex(const std::wstring& path)
+std::optional<std::uint32_t> QueryDword(HKEY key, const wchar_t* name)
 {
-    SHFILEINFOW info{};
-    ::SHGetFileInfoW(path.c_str(), 0, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_TYPENAME);
-    return info.iIcon;
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    DWORD type = REG_NONE;
+    if (::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof(value)) {
+        return std::nullopt;
+    }
+    return value;
 }
 
-// The subkey is open in `registry`. A value of the wrong type counts as
+// What one load looks up once, however many entries ask: known folders, the
+// program files folder, whether a file exists, version texts.
+class LoadLookups {
+public:
+    std::optional<std::wstring> KnownFolder(const GUID& id)
+    {
+        const std::wstring key(reinterpret_cast<const wchar_t*>(&id), sizeof(GUID) / sizeof(wchar_t));
+        auto found = knownFolders_.find(key);
+        if (found == knownFolders_.end()) {
+            found = knownFolders_.emplace(key, KnownFolderPath(id)).first;
+        }
+        return found->second;
+    }
+
+    const std::wstring& ProgramFiles()
+    {
+        if (!programFiles_) {
+            programFiles_ = ProgramFilesDirectory();
+        }
+        return *programFiles_;
+    }
+
+    bool FileExists(const std::wstring& path)
+    {
+        auto found = files_.find(path);
+        if (found == files_.end()) {
+            found = files_.emplace(path, IsExistingFile(path)).first;
+        }
+        return found->second;
+    }
+
+    const CompanyAndDescription& VersionTexts(const std::wstring& file)
+    {
+        auto found = versions_.find(file);
+        if (found == versions_.end()) {
+            CompanyAndDescription texts;
+            try {
+                texts = GetCompanyAndDescription(file);
+            } catch (const std::exception&) {
+                // An unreadable resource only loses its own texts.
+            }
+            found = versions_.emplace(file, std::move(texts)).first;
+        }
+        return found->second;
+    }
+
+private:
+    std::unordered_map<std::wstring, std::optional<std::wstring>> knownFolders_;
+    std::optional<std::wstring> programFiles_;
+    std::unordered_map<std::wstring, bool> files_;
+    std::unordered_map<std::wstring, CompanyAndDescription> versions_;
+};
+
+std::wstring ExpandKnownFolderPath(std::wstring_view path, LoadLookups* lookups)
+{
+    const size_t open = path.find(L'{');
+    const size_t close = path.find(L'}');
+    if (open == std::wstring_view::npos || close == std::wstring_view::npos || close < open) {
+        return std::wstring(path);
+    }
+    std::wstring_view rest = path.substr(close + 1);
+    if (!rest.empty() && rest.front() == L'\\') {
+        rest.remove_prefix(1);
+    }
+    const std::optional<GUID> id = ParseGuid(path.substr(open, close - open + 1));
+    if (!id) {
+        return std::wstring(path);
+    }
+    std::optional<std::wstring> folder = lookups != nullptr ? lookups->KnownFolder(*id) : KnownFolderPath(*id);
+    if (!folder) {
+        return std::wstring(path);
+    }
+    if (rest.empty()) {
+        return *folder;
+    }
+    if (folder->empty() || folder->back() != L'\\') {
+        *folder += L'\\';
+    }
+    *folder += rest;
+    return *folder;
+}
+
+std::wstring NormalizeExecutablePath(std::wstring_view path, LoadLookups& lookups, bool& exists)
+{
+    std::wstring result = ExpandKnownFolderPath(path, &lookups);
+    if (result.find(L'{') != std::wstring::npos) {
+        result = ReplaceIgnoringCase(result, kProgramFilesFolderId, lookups.ProgramFiles());
+    }
+    exists = lookups.FileExists(result);
+    if (!exists) {
+        std::wstring other = ReplaceIgnoringCase(result, L"Program Files (x86)", L"Program Files");
+        if (other != result) {
+            result = std::move(other);
+            exists = lookups.FileExists(result);
+        }
+    }
+    return result;
+}
+
+// The subkey is open for reading. A value of the wrong type counts as
 // absent, so one odd entry never hides the others; an unreadable class name,
 // company or file description only loses its own text.
-IconEntry ReadEntry(const RegistryAccessor& registry, const std::wstring& keyName, const IniFile& language)
+IconEntry ReadEntry(HKEY key, const std::wstring& keyName, const IniFile& language, LoadLookups& lookups)
 {
     IconEntry entry;
     entry.keyName = keyName;
 
-    const std::wstring guid = registry.TryReadString(L"IconGuid").value_or(std::wstring());
-    entry.executablePath = registry.TryReadString(L"ExecutablePath").value_or(std::wstring());
+    const std::wstring guid = QueryString(key, L"IconGuid").value_or(std::wstring());
+    entry.executablePath = QueryString(key, L"ExecutablePath").value_or(std::wstring());
     if (!entry.executablePath.empty()) {
-        entry.executablePath = NormalizeExecutablePath(entry.executablePath);
+        entry.executablePath = NormalizeExecutablePath(entry.executablePath, lookups, entry.fileExists);
     }
     const std::wstring_view fileName = FileNameOf(entry.executablePath);
-    const bool fileExists = !entry.executablePath.empty() && IsExistingFile(entry.executablePath);
     // The file itself, past the 32-bit program's view of System32.
-    const std::wstring file = fileExists ? UnredirectedPath(entry.executablePath) : std::wstring();
+    const std::wstring file = entry.fileExists ? UnredirectedPath(entry.executablePath) : std::wstring();
 
-    try {
-        if (std::optional<std::wstring> publisher = registry.TryReadString(L"Publisher")) {
-            entry.company = std::move(*publisher);
-        } else if (fileExists) {
-            entry.company = GetCompanyName(file);
-        }
-    } catch (const std::exception&) {
-        entry.company.clear();
+    if (std::optional<std::wstring> publisher = QueryString(key, L"Publisher")) {
+        entry.company = std::move(*publisher);
+    } else if (entry.fileExists) {
+        entry.company = lookups.VersionTexts(file).company;
     }
 
-    entry.promoted = registry.TryReadInteger(kIsPromotedValue).value_or(0) != 0;
+    entry.promoted = QueryDword(key, kIsPromotedValue.data()).value_or(0) != 0;
 
     if (guid == kDriverHelperGuid && !entry.executablePath.empty()) {
         entry.displayName = VendorDisplayName(entry.executablePath);
@@ -171,12 +302,8 @@ IconEntry ReadEntry(const RegistryAccessor& registry, const std::wstring& keyNam
             entry.displayName.clear();
         }
     }
-    if (entry.displayName.empty() && fileExists) {
-        try {
-            entry.displayName = GetFileDescription(file);
-        } catch (const std::exception&) {
-            entry.displayName.clear();
-        }
+    if (entry.displayName.empty() && entry.fileExists) {
+        entry.displayName = lookups.VersionTexts(file).description;
     }
     if (entry.displayName.empty()) {
         entry.displayName = entry.company;
@@ -184,8 +311,6 @@ IconEntry ReadEntry(const RegistryAccessor& registry, const std::wstring& keyNam
     if (entry.displayName.empty()) {
         entry.displayName = fileName.empty() ? keyName : std::wstring(fileName);
     }
-
-    entry.iconIndex = SystemIconIndex(file);
     return entry;
 }
 
@@ -206,9 +331,14 @@ std::wstring ReplaceIgnoringCase(std::wstring_view text, std::wstring_view what,
         return std::wstring(text);
     }
     std::wstring result;
+    result.reserve(text.size());
+    // Only a position whose first character could match is compared in full:
+    // the same letter in either case, or any character beyond ASCII.
+    const wchar_t first = UpperAscii(what.front());
     size_t position = 0;
     while (position < text.size()) {
-        if (text.size() - position >= what.size() &&
+        const wchar_t c = text[position];
+        if ((UpperAscii(c) == first || c >= 0x80) && text.size() - position >= what.size() &&
             ::CompareStringOrdinal(text.data() + position, static_cast<int>(what.size()), what.data(),
                                    static_cast<int>(what.size()), TRUE) == CSTR_EQUAL) {
             result += with;
@@ -278,31 +408,7 @@ bool IsExistingFile(const std::wstring& path)
 
 std::wstring ExpandKnownFolderPath(std::wstring_view path)
 {
-    const size_t open = path.find(L'{');
-    const size_t close = path.find(L'}');
-    if (open == std::wstring_view::npos || close == std::wstring_view::npos || close < open) {
-        return std::wstring(path);
-    }
-    std::wstring_view rest = path.substr(close + 1);
-    if (!rest.empty() && rest.front() == L'\\') {
-        rest.remove_prefix(1);
-    }
-    const std::optional<GUID> id = ParseGuid(path.substr(open, close - open + 1));
-    if (!id) {
-        return std::wstring(path);
-    }
-    std::optional<std::wstring> folder = KnownFolderPath(*id);
-    if (!folder) {
-        return std::wstring(path);
-    }
-    if (rest.empty()) {
-        return *folder;
-    }
-    if (folder->empty() || folder->back() != L'\\') {
-        *folder += L'\\';
-    }
-    *folder += rest;
-    return *folder;
+    return ExpandKnownFolderPath(path, nullptr);
 }
 
 std::wstring ProgramFilesDirectory()
@@ -326,12 +432,9 @@ std::wstring ProgramFilesDirectory()
 
 std::wstring NormalizeExecutablePath(std::wstring_view path)
 {
-    std::wstring result = ExpandKnownFolderPath(path);
-    result = ReplaceIgnoringCase(result, kProgramFilesFolderId, ProgramFilesDirectory());
-    if (!IsExistingFile(result)) {
-        result = ReplaceIgnoringCase(result, L"Program Files (x86)", L"Program Files");
-    }
-    return result;
+    LoadLookups lookups;
+    bool exists = false;
+    return NormalizeExecutablePath(path, lookups, exists);
 }
 
 std::wstring VendorDisplayName(std::wstring_view path)
@@ -375,24 +478,46 @@ IconListLoad ReadNotifyIconEntries(const IniFile& language)
     IconListLoad load;
     // Reading asks for nothing more: an entry the user may read but not
     // change or delete is still listed.
-    RegistryAccessor registry(HKEY_CURRENT_USER, KEY_READ);
-    if (!registry.KeyExists(kNotifyIconSettingsKey) || !registry.OpenKey(kNotifyIconSettingsKey, false)) {
+    unique_hkey base;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, std::wstring(kNotifyIconSettingsKey).c_str(), 0, KEY_READ, base.put()) !=
+        ERROR_SUCCESS) {
         return load;
     }
-    const std::vector<std::wstring> names = registry.GetKeyNames();
-    registry.CloseKey();
+    DWORD count = 0;
+    DWORD longest = 0;
+    ::RegQueryInfoKeyW(base.get(), nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr, nullptr, nullptr,
+                       nullptr, nullptr);
+    std::vector<std::wstring> names;
+    names.reserve(count);
+    std::wstring name(std::max<DWORD>(longest + 1, 256), L'\0');
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(name.size());
+        const LSTATUS status = ::RegEnumKeyExW(base.get(), index, name.data(), &length, nullptr, nullptr, nullptr,
+                                               nullptr);
+        if (status == ERROR_MORE_DATA) {
+            name.resize(name.size() * 2);
+            --index;
+            continue;
+        }
+        if (status != ERROR_SUCCESS) {
+            break;
+        }
+        names.emplace_back(name.data(), length);
+    }
     if (names.empty()) {
         return load;
     }
 
     load.listed = true;
+    load.entries.reserve(names.size());
+    LoadLookups lookups;
     try {
-        for (const std::wstring& name : names) {
-            if (!registry.OpenKey(EntryPath(name), false)) {
+        for (const std::wstring& keyName : names) {
+            unique_hkey entry;
+            if (::RegOpenKeyExW(base.get(), keyName.c_str(), 0, KEY_QUERY_VALUE, entry.put()) != ERROR_SUCCESS) {
                 continue;
             }
-            load.entries.push_back(ReadEntry(registry, name, language));
-            registry.CloseKey();
+            load.entries.push_back(ReadEntry(entry.get(), keyName, language, lookups));
         }
     } catch (const std::exception&) {
         load.stoppedByError = true;

@@ -23,7 +23,7 @@ struct IconEntry {
     std::wstring company;
     std::wstring executablePath; // normalised, or ""
     bool promoted = false;
-    int iconIndex = 0;           // index in the shell's system image list
+    bool fileExists = false;     // a file is there; its icon is found when the row shows
 };
 
 struct IconListLoad {
@@ -40,7 +40,9 @@ struct IconListLoad {
 
 // Reads every entry under HKCU\Control Panel\NotifyIconSettings in enumeration
 // order. `language` is the active language file already read (empty when
-// none); it names GUID entries before the built-in table does.
+// none); it names GUID entries before the built-in table does. The keys are
+// only read; known folders, file tests and version resources are looked up
+// once per load, however many entries share them.
 IconListLoad ReadNotifyIconEntries(const IniFile& language);
 
 // Replaces a known-folder GUID in braces by that folder. Text before the brace

@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "base/registry.h"
+#include "core/promotion_pass.h"
 
 #include <string>
 
@@ -29,36 +30,6 @@ std::wstring EntryPath(std::wstring_view keyName)
 // never re-created.
 constexpr REGSAM kEntryAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
 
-void SetAllIsPromoted(bool promoted)
-{
-    const std::uint32_t target = promoted ? 1 : 0;
-    std::vector<std::wstring> names;
-    {
-        RegistryAccessor base(HKEY_CURRENT_USER, KEY_READ);
-        if (!base.OpenKey(kNotifyIconSettingsKey, false)) {
-            return;
-        }
-        names = base.GetKeyNames();
-    }
-
-    RegistryAccessor registry(HKEY_CURRENT_USER, kEntryAccess);
-    for (const std::wstring& name : names) {
-        if (!registry.OpenKey(EntryPath(name), false)) {
-            continue; // deleted since the enumeration
-        }
-        bool write = true;
-        if (!registry.ValueExists(kIsPromotedValue)) {
-            write = promoted; // a missing value counts as 0
-        } else if (const auto current = registry.TryReadInteger(kIsPromotedValue)) {
-            write = *current != target;
-        }
-        if (write) {
-            registry.WriteInteger(kIsPromotedValue, static_cast<std::int32_t>(target));
-        }
-        registry.CloseKey();
-    }
-}
-
 } // namespace
 
 bool WriteIsPromoted(std::wstring_view keyName, bool promoted)
@@ -76,12 +47,12 @@ bool WriteIsPromoted(std::wstring_view keyName, bool promoted)
 
 void SetAllIsPromotedToOne()
 {
-    SetAllIsPromoted(true);
+    ApplyPromotionPass(RuleForNewIconPolicy(NewIconPolicy::ShowAll));
 }
 
 void SetAllIsPromotedToOff()
 {
-    SetAllIsPromoted(false);
+    ApplyPromotionPass(RuleForNewIconPolicy(NewIconPolicy::HideAll));
 }
 
 void DeleteRegistryKey(std::wstring_view keyName)

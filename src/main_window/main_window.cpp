@@ -60,7 +60,12 @@ void RemoveExStyle(HWND window, LONG_PTR style)
 } // namespace
 
 MainWindow::MainWindow(std::function<LocalePaths()> paths, Options& options, Services services)
-    : ui::Form(MainWindowDefinition()), paths_(std::move(paths)), options_(options), services_(std::move(services))
+    : ui::Form(MainWindowDefinition()), paths_(std::move(paths)), options_(options), services_(std::move(services)),
+      icons_([this] {
+          if (!iconsPosted_.exchange(true)) {
+              ::PostMessageW(Handle(), ui::WM_APP_ICONSREADY, 0, 0);
+          }
+      })
 {
 }
 
@@ -133,7 +138,13 @@ void MainWindow::WireHandlers()
     for (const ThemeItem& theme : kThemeItems) {
         on(theme.item, [this, choice = theme.theme] { SetTheme(choice); });
     }
-    Get<ui::Timer>(L"Timer2").onTimer = [this] { ApplyNewIconPolicy(); };
+    refresh_.onPassFailed = [this](const Error& error) {
+        {
+            const std::lock_guard lock(refreshErrorMutex_);
+            refreshError_ = error;
+        }
+        ::PostMessageW(Handle(), ui::WM_APP_REFRESHFAILED, 0, 0);
+    };
     Get<ui::PopupMenu>(L"PopupMenuIcon").onPopup = [this] { PrepareEntryMenu(); };
 
     menuButton_->onClick = [this] { OpenGeneralMenuFromButton(); };
@@ -142,6 +153,17 @@ void MainWindow::WireHandlers()
     tray_->onSelect = [this] { ShowFromTray(); };
     tray_->onRightClick = [this](POINT point) { OpenTrayMenu(point); };
     list_->onItemChecked = [this](int row) { OnEntryChecked(row); };
+    list_->onImageNeeded = [this](const ui::ListRow& row) {
+        const IconEntry* entry = EntryOf(row);
+        if (entry == nullptr) {
+            return -1;
+        }
+        try {
+            return icons_.Find(entry->executablePath, entry->fileExists).value_or(-1);
+        } catch (...) {
+            return -1; // the row goes without its icon
+        }
+    };
     list_->onKeyDown = [this](WORD key, bool& handled) {
         if (key == VK_DELETE && list_->Selected() >= 0) {
             DeleteSelectedEntry();
@@ -185,6 +207,7 @@ void MainWindow::LoadEntries()
         // An unreadable language file names nothing; the other sources answer.
     }
 
+    const PromotionWatcher::Hold hold(refresh_); // a pass waits until the rows are read
     list_->BeginUpdate();
     loading_ = true;
     IconListLoad load;
@@ -192,7 +215,8 @@ void MainWindow::LoadEntries()
         list_->Clear();
         load = ReadNotifyIconEntries(language);
         for (IconEntry& entry : load.entries) {
-            ui::ListRow row{entry.displayName, entry.iconIndex, {entry.company, entry.executablePath}, entry.promoted};
+            ui::ListRow row{entry.displayName, ui::ListRow::kImageOnDemand, {entry.company, entry.executablePath},
+                            entry.promoted};
             row.data = std::move(entry);
             list_->AddRow(std::move(row));
         }
@@ -212,7 +236,6 @@ void MainWindow::LoadEntries()
     if (list_->RowCount() > 0) {
         list_->AutoSizeColumns(kMinimumColumnWidth);
     }
-    ui::application::ProcessMessages();
     SetStatusCount(list_->RowCount());
 }
 
@@ -521,23 +544,21 @@ void MainWindow::ApplyTheme()
     }
 }
 
-void MainWindow::SetRefreshTimer(bool enabled)
+void MainWindow::ApplyRefreshPolicy()
 {
-    Get<ui::Timer>(L"Timer2").SetEnabled(enabled);
+    // No policy to follow stops the worker: nothing is watched in vain.
+    refresh_.Start(options_.refreshList ? RuleForNewIconPolicy(options_.newIconPolicy) : PromotionRule());
 }
 
-void MainWindow::ApplyNewIconPolicy()
+void MainWindow::ReportRefreshFailure()
 {
-    try {
-        if (options_.newIconPolicy == NewIconPolicy::ShowAll) {
-            SetAllIsPromotedToOne();
-            ui::application::ProcessMessages();
-        } else if (options_.newIconPolicy == NewIconPolicy::HideAll) {
-            SetAllIsPromotedToOff();
-            ui::application::ProcessMessages();
-        }
-    } catch (const Error& error) {
-        throw InContext(Message(L"LangPolicyNotApplied"), error);
+    std::optional<Error> error;
+    {
+        const std::lock_guard lock(refreshErrorMutex_);
+        error.swap(refreshError_);
+    }
+    if (error) {
+        ui::application::ShowError(InContext(Message(L"LangPolicyNotApplied"), *error).message());
     }
 }
 
@@ -579,6 +600,7 @@ void MainWindow::SaveOptionsReporting()
 
 void MainWindow::Terminate()
 {
+    refresh_.Stop();
     tray_->Remove();
     ::DestroyWindow(Handle());
     ui::application::Terminate(0);
@@ -595,6 +617,15 @@ bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& res
         return true;
     }
     switch (message) {
+    case ui::WM_APP_ICONSREADY:
+        iconsPosted_ = false;
+        list_->RedrawVisibleRows();
+        result = 0;
+        return true;
+    case ui::WM_APP_REFRESHFAILED:
+        ReportRefreshFailure();
+        result = 0;
+        return true;
     case ui::WM_APP_RELOADLIST:
         reloadPosted_ = false;
         ReloadList();

@@ -10,10 +10,15 @@
 #include "i18n/language.h"
 #include "base/locale_paths.h"
 #include "base/options.h"
+#include "core/icon_images.h"
+#include "core/promotion_watcher.h"
 #include "ui/form.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 namespace merovane::ui {
@@ -53,8 +58,11 @@ public:
     // Hides the window to the notification area, without a taskbar button.
     void HideToTray();
 
-    // What the settings dialog switches.
-    void SetRefreshTimer(bool enabled);
+    // Starts, changes or stops keeping the entries at the new-icon policy, as
+    // the refresh option and the policy in the options now say.
+    void ApplyRefreshPolicy();
+    // The worker that keeps the entries at the policy.
+    [[nodiscard]] PromotionWatcher& Refresh() noexcept { return refresh_; }
     // Picks the icon image from the colour option and the taskbar's light or
     // dark setting; errors leave the image as it is.
     void UpdateTrayImage();
@@ -119,8 +127,8 @@ private:
     void ToggleFromTray();
     void OpenTrayMenu(POINT screenPoint);
 
-    // The refresh timer's tick: the new-icon policy.
-    void ApplyNewIconPolicy();
+    // A pass of the refresh worker failed; its error waits in refreshError_.
+    void ReportRefreshFailure();
 
     // Closing and exiting.
     void CloseWindow();
@@ -146,6 +154,12 @@ private:
     bool prioritySet_ = false;
     unique_hicon trayImages_[3];
     int trayImage_ = 0;
+    std::mutex refreshErrorMutex_;
+    std::optional<Error> refreshError_; // guarded by refreshErrorMutex_
+    // Last, so the workers end before anything they report to goes.
+    std::atomic<bool> iconsPosted_{false};
+    IconImageCache icons_;
+    PromotionWatcher refresh_;
 };
 
 } // namespace merovane

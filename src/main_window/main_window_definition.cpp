@@ -107,7 +107,6 @@ static constexpr ui::ComponentDef kComponents[] = {
 
     {.kind = Kind::TrayIcon, .name = L"TrayIcon1", .hint = L"Merovane"},
     // Switched on by the settings once they are read, never before.
-    {.kind = Kind::Timer, .name = L"Timer2", .flags = Disabled, .value = 1000},
 };
 
 } // namespace

@@ -47,6 +47,9 @@ void SettingsDialog::Initialize()
     for (const PolicyButton& button : kPolicyButtons) {
         Get<ui::RadioButton>(button.name).onClick = [this, policy = button.policy] {
             options_.newIconPolicy = policy;
+            if (services_.applyRefreshPolicy) {
+                services_.applyRefreshPolicy();
+            }
         };
     }
     Get<ui::Button>(L"ButtonSave").onClick = [this] { SaveAndClose(); };
@@ -102,8 +105,8 @@ void SettingsDialog::HiddenIconsChanged()
 void SettingsDialog::RefreshListChanged()
 {
     options_.refreshList = Get<ui::CheckBox>(L"CheckBoxAutoUpdateList").Checked();
-    if (services_.setRefreshTimer) {
-        services_.setRefreshTimer(options_.refreshList);
+    if (services_.applyRefreshPolicy) {
+        services_.applyRefreshPolicy();
     }
 }
 

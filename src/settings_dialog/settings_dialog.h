@@ -16,7 +16,9 @@ public:
     struct Services {
         // Applies the chosen language to the windows made so far.
         std::function<void()> applyLanguage;
-        std::function<void(bool enabled)> setRefreshTimer;
+        // Applies the refresh option and the new-icon policy as the options
+        // now hold them.
+        std::function<void()> applyRefreshPolicy;
         // Picks the notification-area image for the colour option.
         std::function<void()> updateTrayImage;
         // Saves the options; throws merovane::Error naming the file.

@@ -17,7 +17,7 @@ Program::Program(std::function<LocalePaths()> paths)
              .saveOptions = [this] { SaveOptions(kSaveOnClose); }}),
       about_([this] { return main_.Caption(); }),
       settings_(options_, {.applyLanguage = [this] { main_.Languages().ApplyToAllWindows(); },
-                           .setRefreshTimer = [this](bool enabled) { main_.SetRefreshTimer(enabled); },
+                           .applyRefreshPolicy = [this] { main_.ApplyRefreshPolicy(); },
                            .updateTrayImage = [this] { main_.UpdateTrayImage(); },
                            .saveOptions = [this] { SaveOptions(kSaveOnClose); }}),
       update_(options_, {.saveCheckOption = [this] { SaveOptions(OptionGroup::UpdateCheck); },

@@ -1,5 +1,7 @@
 #include "ui/list_view.h"
 
+#include "ui/application.h"
+#include "base/error.h"
 #include "ui/dpi.h"
 #include "ui/form.h"
 #include "ui/gdi.h"
@@ -11,6 +13,26 @@
 #include <algorithm>
 
 namespace merovane::ui {
+
+namespace {
+
+// Check-box input arrives in the list's own window procedure, where no
+// error may pass: it is shown, as the form shows a failed handler's.
+template <typename Call>
+void ShowingErrors(Call&& call) noexcept
+{
+    try {
+        call();
+    } catch (const Error& error) {
+        application::ShowError(error.message());
+    } catch (const std::exception& error) {
+        application::ShowError(FromUtf8(error.what()));
+    } catch (...) {
+        application::ShowError(L"Unknown error");
+    }
+}
+
+} // namespace
 
 ListView::ListView(Form& owner, const ComponentDef& def) : Control(owner, def)
 {
@@ -66,7 +88,7 @@ void ListView::UpdateCheckImages()
 void ListView::CreateWindowIn(HWND parent)
 {
     const auto flags = Definition().flags;
-    DWORD style = LVS_REPORT | LVS_SHOWSELALWAYS | WS_TABSTOP | WS_BORDER;
+    DWORD style = LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS | WS_TABSTOP | WS_BORDER;
     if (flags & SingleSelect) {
         style |= LVS_SINGLESEL;
     }
@@ -87,19 +109,56 @@ void ListView::CreateWindowIn(HWND parent)
         column.iSubItem = i;
         ListView_InsertColumn(hwnd_, i, &column);
     }
-    for (int i = 0; i < RowCount(); ++i) {
-        ShowRow(i, true);
+    if (flags & CheckBoxes) {
+        // The boxes' states are the rows', asked for when drawn.
+        ListView_SetCallbackMask(hwnd_, LVIS_STATEIMAGEMASK);
     }
-    // The header's drawing notifications go to the list, not to the window.
+    ListView_SetItemCountEx(hwnd_, RowCount(), 0);
+    // The header's drawing notifications go to the list, not to the window;
+    // clicks and keys on the check boxes are seen here first.
     ::SetWindowSubclass(hwnd_, &ListView::HeaderNotifications, 1, reinterpret_cast<DWORD_PTR>(this));
 }
 
 LRESULT CALLBACK ListView::HeaderNotifications(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                                DWORD_PTR data) noexcept
 {
+    auto* self = reinterpret_cast<ListView*>(data);
+    if ((message == WM_LBUTTONDOWN || message == WM_LBUTTONDBLCLK) && (self->Definition().flags & CheckBoxes) != 0) {
+        LVHITTESTINFO hit{};
+        hit.pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        const int row = ListView_HitTest(hwnd, &hit);
+        if (row >= 0 && (hit.flags & LVHT_ONITEMSTATEICON) != 0) {
+            self->ToggleFromInput(row);
+            self->settingCheck_ = true; // the control's own toggle, if it makes one, is not a second change
+            const LRESULT result = ::DefSubclassProc(hwnd, message, wParam, lParam);
+            self->settingCheck_ = false;
+            return result;
+        }
+    } else if (message == WM_KEYDOWN && wParam == VK_SPACE && (self->Definition().flags & CheckBoxes) != 0) {
+        const int row = ListView_GetNextItem(hwnd, -1, LVNI_FOCUSED);
+        if (row >= 0) {
+            self->ToggleFromInput(row);
+            self->settingCheck_ = true;
+            const LRESULT result = ::DefSubclassProc(hwnd, message, wParam, lParam);
+            self->settingCheck_ = false;
+            return result;
+        }
+    } else if (message == LVM_SETITEMSTATE && lParam != 0 && (self->Definition().flags & CheckBoxes) != 0) {
+        // The boxes of an owner-data list are the rows': a program (or an
+        // accessibility tool) that ticks one through the control ticks the row.
+        const auto& item = *reinterpret_cast<const LVITEMW*>(lParam);
+        const UINT box = (item.state & LVIS_STATEIMAGEMASK) >> 12;
+        if ((item.stateMask & LVIS_STATEIMAGEMASK) != 0 && (box == 1 || box == 2)) {
+            const int row = static_cast<int>(wParam);
+            ShowingErrors([&] {
+                for (int i = row < 0 ? 0 : row; i < self->RowCount() && (row < 0 || i == row); ++i) {
+                    self->SetChecked(i, box == 2);
+                }
+            });
+        }
+    }
     if (message == WM_NOTIFY) {
         auto* header = reinterpret_cast<NMHDR*>(lParam);
-        auto* self = reinterpret_cast<ListView*>(data);
         if (header->hwndFrom == ListView_GetHeader(hwnd)) {
             switch (header->code) {
             case NM_CUSTOMDRAW:
@@ -219,40 +278,76 @@ void ListView::SetColumnCaption(int column, std::wstring_view caption)
     }
 }
 
-void ListView::ShowRow(int row, bool insert)
+void ListView::SyncCount()
 {
     if (hwnd_ == nullptr) {
         return;
     }
-    ListRow& data = rows_[row];
-    LVITEMW item{};
-    item.mask = LVIF_TEXT | LVIF_IMAGE;
-    item.iItem = row;
-    item.pszText = data.caption.data();
-    item.iImage = data.image;
-    settingCheck_ = true;
-    if (insert) {
-        ListView_InsertItem(hwnd_, &item);
-    } else {
-        ListView_SetItem(hwnd_, &item);
-    }
-    for (int column = 1; column < ColumnCount(); ++column) {
-        const size_t index = static_cast<size_t>(column - 1);
-        std::wstring text = index < data.subItems.size() ? data.subItems[index] : std::wstring();
-        ListView_SetItemText(hwnd_, row, column, text.data());
-    }
-    settingCheck_ = false;
-    ShowCheck(row);
-}
-
-void ListView::ShowCheck(int row)
-{
-    if (hwnd_ == nullptr || (Definition().flags & CheckBoxes) == 0) {
+    if (updateDepth_ > 0) {
+        countPending_ = true; // told once, when the batch ends
         return;
     }
-    settingCheck_ = true;
-    ListView_SetCheckState(hwnd_, row, rows_[row].checked ? TRUE : FALSE);
-    settingCheck_ = false;
+    countPending_ = false;
+    ListView_SetItemCountEx(hwnd_, RowCount(), LVSICF_NOSCROLL);
+    ::InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+void ListView::RedrawRow(int row)
+{
+    if (hwnd_ != nullptr && updateDepth_ == 0) {
+        ListView_RedrawItems(hwnd_, row, row);
+    }
+}
+
+void ListView::RedrawVisibleRows()
+{
+    if (hwnd_ == nullptr || RowCount() == 0) {
+        return;
+    }
+    const int top = ListView_GetTopIndex(hwnd_);
+    const int last = std::min(RowCount() - 1, top + ListView_GetCountPerPage(hwnd_));
+    ListView_RedrawItems(hwnd_, top, last);
+}
+
+LRESULT ListView::FillDisplayInfo(NMLVDISPINFOW& info)
+{
+    LVITEMW& item = info.item;
+    if (item.iItem < 0 || item.iItem >= RowCount()) {
+        return 0;
+    }
+    const ListRow& row = rows_[static_cast<size_t>(item.iItem)];
+    if ((item.mask & LVIF_TEXT) != 0 && item.pszText != nullptr && item.cchTextMax > 0) {
+        const std::wstring* text = nullptr;
+        if (item.iSubItem == 0) {
+            text = &row.caption;
+        } else if (static_cast<size_t>(item.iSubItem - 1) < row.subItems.size()) {
+            text = &row.subItems[static_cast<size_t>(item.iSubItem - 1)];
+        }
+        const size_t length = text == nullptr ? 0 : std::min(text->size(), static_cast<size_t>(item.cchTextMax - 1));
+        if (length > 0) {
+            std::copy_n(text->data(), length, item.pszText);
+        }
+        item.pszText[length] = L'\0';
+    }
+    if ((item.mask & LVIF_IMAGE) != 0) {
+        int image = row.image;
+        if (image == ListRow::kImageOnDemand) {
+            image = onImageNeeded ? onImageNeeded(row) : ListRow::kNoImage;
+        }
+        item.iImage = image >= 0 ? image : I_IMAGENONE;
+    }
+    if ((item.mask & LVIF_STATE) != 0 && (Definition().flags & CheckBoxes) != 0) {
+        item.state = (item.state & ~LVIS_STATEIMAGEMASK) | INDEXTOSTATEIMAGEMASK(row.checked ? 2 : 1);
+        item.stateMask |= LVIS_STATEIMAGEMASK;
+    }
+    return 0;
+}
+
+void ListView::ToggleFromInput(int row) noexcept
+{
+    if (row >= 0 && row < RowCount()) {
+        ShowingErrors([&] { SetChecked(row, !rows_[static_cast<size_t>(row)].checked); });
+    }
 }
 
 int ListView::AddRow(ListRow row)
@@ -261,7 +356,7 @@ int ListView::AddRow(ListRow row)
     row.checked = false;
     rows_.push_back(std::move(row));
     const int index = RowCount() - 1;
-    ShowRow(index, true);
+    SyncCount();
     if (checked) {
         SetChecked(index, true);
     }
@@ -270,9 +365,12 @@ int ListView::AddRow(ListRow row)
 
 void ListView::DeleteRow(int row)
 {
+    // The control keeps the selection by position: it moves with the rows.
+    const int selected = Selected();
     rows_.erase(rows_.begin() + row);
-    if (hwnd_ != nullptr) {
-        ListView_DeleteItem(hwnd_, row);
+    SyncCount();
+    if (selected >= 0) {
+        Select(selected == row ? -1 : selected > row ? selected - 1 : selected);
     }
 }
 
@@ -280,8 +378,9 @@ void ListView::Clear()
 {
     rows_.clear();
     if (hwnd_ != nullptr) {
-        ListView_DeleteAllItems(hwnd_);
+        ListView_SetItemState(hwnd_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
     }
+    SyncCount();
 }
 
 void ListView::SetChecked(int row, bool checked)
@@ -290,7 +389,7 @@ void ListView::SetChecked(int row, bool checked)
         return;
     }
     rows_[row].checked = checked;
-    ShowCheck(row);
+    RedrawRow(row);
     if (onItemChecked) {
         onItemChecked(row);
     }
@@ -303,10 +402,7 @@ void ListView::SetSubItem(int row, size_t index, std::wstring_view text)
         data.subItems.resize(index + 1);
     }
     data.subItems[index] = text;
-    const int column = static_cast<int>(index) + 1;
-    if (hwnd_ != nullptr && column < ColumnCount()) {
-        ListView_SetItemText(hwnd_, row, column, data.subItems[index].data());
-    }
+    RedrawRow(row);
 }
 
 int ListView::Selected() const
@@ -336,6 +432,9 @@ void ListView::BeginUpdate()
 void ListView::EndUpdate()
 {
     if (updateDepth_ > 0 && --updateDepth_ == 0 && hwnd_ != nullptr) {
+        if (countPending_) {
+            SyncCount();
+        }
         ::SendMessageW(hwnd_, WM_SETREDRAW, TRUE, 0);
         ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
     }
@@ -362,9 +461,6 @@ void ListView::Sort(const std::function<int(const ListRow&, const ListRow&)>& co
     }
     rows_ = std::move(sorted);
     BeginUpdate();
-    for (int i = 0; i < RowCount(); ++i) {
-        ShowRow(i, false);
-    }
     Select(newSelected);
     EndUpdate();
 }
@@ -406,6 +502,9 @@ LRESULT ListView::OnNotify(NMHDR& header, bool& handled)
         }
         return 0;
     }
+    case LVN_GETDISPINFOW:
+        handled = true;
+        return FillDisplayInfo(reinterpret_cast<NMLVDISPINFOW&>(header));
     case LVN_KEYDOWN: {
         const auto& key = reinterpret_cast<const NMLVKEYDOWN&>(header);
         if (onKeyDown) {

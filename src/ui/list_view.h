@@ -1,7 +1,9 @@
 #pragma once
 
 // A report-view list with optional check boxes. The rows live here, in display
-// order, with texts for sub-items that have no column; the control shows them.
+// order, with texts for sub-items that have no column; the control is an
+// owner-data list that asks for what it draws, so a thousand rows cost what
+// ten do and a sort is a reorder of this vector.
 
 #include "ui/component.h"
 #include "ui/gdi.h"
@@ -16,8 +18,13 @@
 namespace merovane::ui {
 
 struct ListRow {
+    // An image index, kNoImage, or kImageOnDemand: ListView::onImageNeeded
+    // names it when the row is drawn.
+    static constexpr int kNoImage = -1;
+    static constexpr int kImageOnDemand = -3;
+
     std::wstring caption;
-    int image = -1;
+    int image = kNoImage;
     std::vector<std::wstring> subItems;
     bool checked = false;
     // What the row stands for, for its owner; the list only keeps it.
@@ -69,6 +76,10 @@ public:
 
     // Every change of a row's check box, by the user or by code.
     std::function<void(int row)> onItemChecked;
+    // The image of a kImageOnDemand row about to be drawn; -1 for none yet.
+    std::function<int(const ListRow& row)> onImageNeeded;
+    // Redraws the rows on screen, for images that have arrived.
+    void RedrawVisibleRows();
     std::function<void(WORD key, bool& handled)> onKeyDown;
     std::function<void(POINT screenPoint)> onContextMenu;
 
@@ -87,8 +98,13 @@ private:
         std::wstring caption;
         int width;
     };
-    void ShowRow(int row, bool insert);
-    void ShowCheck(int row);
+    // Tells the control the row count (once per batch) or redraws one row.
+    void SyncCount();
+    void RedrawRow(int row);
+    LRESULT FillDisplayInfo(NMLVDISPINFOW& info);
+    // A click or the space bar on a check box: toggled here, whatever the
+    // control does with an owner-data list's boxes.
+    void ToggleFromInput(int row) noexcept;
 
     std::vector<Column> columns_;
     std::vector<ListRow> rows_;
@@ -97,6 +113,7 @@ private:
     unique_himagelist checkImages_; // the row check boxes, drawn in the style
     int minimumColumnWidth_ = 0; // 96-DPI units
     int updateDepth_ = 0;
+    bool countPending_ = false;
     bool settingCheck_ = false;
 };
 

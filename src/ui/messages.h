@@ -19,6 +19,10 @@ inline constexpr UINT WM_APP_QUICKSTART = WM_APP + 4;
 inline constexpr UINT WM_APP_DOWNLOADPROGRESS = WM_APP + 5;
 // A package download has ended; its result waits in the downloader.
 inline constexpr UINT WM_APP_DOWNLOADDONE = WM_APP + 6;
+// A pass of the refresh worker failed; the error waits in the main window.
+inline constexpr UINT WM_APP_REFRESHFAILED = WM_APP + 7;
+// Row icons have arrived from their worker.
+inline constexpr UINT WM_APP_ICONSREADY = WM_APP + 8;
 // The main window saves the options and ends the program, once the handler
 // that asked for it has returned.
 inline constexpr UINT WM_APP_EXITPROGRAM = WM_APP + 16;

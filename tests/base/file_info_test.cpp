@@ -74,6 +74,10 @@ TEST(VersionResource, TextsOfRealExecutables)
         EXPECT_EQ(GetFileDescription(c.file), c.description);
         EXPECT_EQ(GetLegalCopyright(c.file), c.copyright);
         EXPECT_EQ(GetFileVersionText(c.file), c.version);
+        // The list's one reading of both, which skips files that can hold none.
+        const CompanyAndDescription both = GetCompanyAndDescription(c.file);
+        EXPECT_EQ(both.company, c.company);
+        EXPECT_EQ(both.description, c.description);
     }
     EXPECT_EQ(GetVersionInfoString(test::FixturePath(L"full.exe"), L"ProductName"), L"");
     EXPECT_EQ(GetVersionInfoString(test::FixturePath(L"full.exe"), L"FileVersion"), L"1, 9, 26, 312");

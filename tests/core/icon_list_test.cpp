@@ -1,4 +1,5 @@
 #include "base/error.h"
+#include "core/icon_images.h"
 #include "core/icon_list.h"
 #include "core/icon_store.h"
 #include "base/ini_file.h"
@@ -9,6 +10,8 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 
@@ -130,9 +133,7 @@ TEST(ReadNotifyIconEntries, RowsShowWhatEachSourceGives)
         EXPECT_EQ(entry->company, row.company);
         EXPECT_EQ(entry->executablePath, row.path);
         EXPECT_EQ(entry->promoted, row.promoted);
-        // A missing executable gets the icon the shell reports for no file at all.
-        const bool exists = row.path == fixture;
-        EXPECT_EQ(entry->iconIndex, SystemIconIndex(exists ? fixture : std::wstring()));
+        EXPECT_EQ(entry->fileExists, row.path == fixture);
     }
 }
 
@@ -452,6 +453,39 @@ TEST(CompareIconEntries, PromotedEntriesFirstThenNamesInAsciiFoldedOrder)
         const int result = CompareIconEntries(c.a, c.b);
         EXPECT_EQ((result > 0) - (result < 0), c.sign);
     }
+}
+
+TEST(IconImageCache, AnswersOnItsWorkerOncePerPath)
+{
+    const std::wstring fixture = test::FixturePath(L"full.exe");
+    const std::wstring gone = L"C:\\nowhere\\gone.exe";
+    std::atomic<int> resolved{0};
+    std::atomic<DWORD> thread{0};
+    IconImageCache cache([&] {
+        thread = ::GetCurrentThreadId();
+        ++resolved;
+    });
+    EXPECT_FALSE(cache.Find(fixture, true)); // asked for, not known yet
+    EXPECT_FALSE(cache.Find(gone, false));
+    EXPECT_FALSE(cache.Find(L"", false));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::optional<int> file, missing, none;
+    while (!(file && missing && none) && std::chrono::steady_clock::now() < deadline) {
+        ::Sleep(5);
+        file = cache.Find(fixture, true);
+        missing = cache.Find(gone, false);
+        none = cache.Find(L"", false);
+    }
+    ASSERT_TRUE(file && missing && none);
+    EXPECT_EQ(*file, SystemIconIndex(fixture)); // the file's own icon
+    EXPECT_GE(*missing, 0);                     // a generic one, never "none"
+    EXPECT_GE(*none, 0);
+    EXPECT_NE(thread.load(), ::GetCurrentThreadId());
+    // Known paths are not asked again.
+    const int before = resolved;
+    EXPECT_EQ(cache.Find(fixture, true), file);
+    ::Sleep(50);
+    EXPECT_EQ(resolved.load(), before);
 }
 
 } // namespace

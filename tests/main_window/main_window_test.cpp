@@ -22,6 +22,7 @@
 
 #include <sddl.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -501,6 +502,24 @@ TEST_F(MainWindowTest, AnUnreadableSettingsFileStartsWithDefaultsAndIsNeverWritt
 // them back: an exit while the start-up is still under way (the language
 // passes let messages through) cannot store controls that still hold their
 // designed states.
+TEST_F(MainWindowTest, TheRefreshWorkerFollowsNewEntriesUntilTheProgramEnds)
+{
+    test::WriteFileBytes(paths.settingsFile, "[Option]\r\nCheckBoxAutoUpdateList=1\r\nRadioButtonViewNew=1\r\n");
+    Program& p = Start();
+    ASSERT_TRUE(p.Main().Refresh().Running());
+    ASSERT_TRUE(p.Main().Refresh().WaitUntilQuiet());
+    test::SetRegDword(Entry(L"new"), L"IsPromoted", 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (test::GetRegDword(Entry(L"new"), L"IsPromoted") != 1 && std::chrono::steady_clock::now() < deadline) {
+        ::Sleep(5);
+    }
+    EXPECT_EQ(test::GetRegDword(Entry(L"new"), L"IsPromoted"), 1);
+
+    p.Main().onTerminate = [] {};
+    p.Main().Get<ui::MenuItem>(L"CloseTrayMenu").Click();
+    EXPECT_FALSE(p.Main().Refresh().Running()); // stopped before the window went
+}
+
 TEST_F(MainWindowTest, AnExitDuringTheStartUpKeepsTheOptions)
 {
     const std::string userOptions =

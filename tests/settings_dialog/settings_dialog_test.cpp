@@ -28,7 +28,7 @@ class SettingsDialogTest : public test::ProgramFixture {
 protected:
     ui::CheckBox& Box(std::wstring_view name) { return program->Settings().Get<ui::CheckBox>(name); }
     ui::RadioButton& Radio(std::wstring_view name) { return program->Settings().Get<ui::RadioButton>(name); }
-    ui::Timer& Timer2() { return program->Main().Get<ui::Timer>(L"Timer2"); }
+    PromotionWatcher& Refresh() { return program->Main().Refresh(); }
 };
 
 TEST_F(SettingsDialogTest, NoSettingsFileMeansEverythingOff)
@@ -42,19 +42,18 @@ TEST_F(SettingsDialogTest, NoSettingsFileMeansEverythingOff)
     for (const wchar_t* radio : {L"RadioButtonSystem", L"RadioButtonViewNew", L"RadioButtonHideNew"}) {
         EXPECT_FALSE(Radio(radio).Checked()) << ToUtf8(radio);
     }
-    EXPECT_FALSE(Timer2().Enabled());
+    EXPECT_FALSE(Refresh().Running());
     EXPECT_EQ(program->Main().TrayImage(), 0);
     EXPECT_EQ(ui::application::CurrentStyle(), ui::Style::System);
 }
 
-TEST_F(SettingsDialogTest, TheTimerAppliesThePolicyOnlyWhereItChangesSomething)
+TEST_F(SettingsDialogTest, TheRefreshAppliesThePolicyOnlyWhereItChangesSomething)
 {
     test::SetRegDword(Entry(L"shown"), L"IsPromoted", 1);
     test::SetRegDword(Entry(L"hidden"), L"IsPromoted", 0);
     test::CreateRegKey(Entry(L"new"));
     test::WriteFileBytes(paths.settingsFile, "[Option]\r\nCheckBoxAutoUpdateList=1\r\n");
     Start();
-    EXPECT_TRUE(Timer2().Enabled());
 
     auto snapshot = [] {
         std::map<std::wstring, std::pair<std::int64_t, std::uint64_t>> state;
@@ -63,16 +62,17 @@ TEST_F(SettingsDialogTest, TheTimerAppliesThePolicyOnlyWhereItChangesSomething)
         }
         return state;
     };
-    // No policy, then "leave as in the system": the registry is never written.
+    // No policy, then "leave as in the system": nothing watches, nothing is written.
     const auto before = snapshot();
     ::Sleep(30);
-    program->Main().Get<ui::Timer>(L"Timer2").onTimer();
+    EXPECT_FALSE(Refresh().Running());
     Radio(L"RadioButtonSystem").SetChecked(true);
-    program->Main().Get<ui::Timer>(L"Timer2").onTimer();
+    EXPECT_FALSE(Refresh().Running());
     EXPECT_EQ(snapshot(), before);
 
     Radio(L"RadioButtonViewNew").SetChecked(true);
-    program->Main().Get<ui::Timer>(L"Timer2").onTimer();
+    ASSERT_TRUE(Refresh().Running());
+    ASSERT_TRUE(Refresh().WaitUntilQuiet());
     auto after = snapshot();
     EXPECT_EQ(after[L"shown"], before.at(L"shown")); // already 1: not rewritten
     EXPECT_EQ(after[L"hidden"].first, 1);
@@ -80,14 +80,14 @@ TEST_F(SettingsDialogTest, TheTimerAppliesThePolicyOnlyWhereItChangesSomething)
 
     Radio(L"RadioButtonHideNew").SetChecked(true);
     EXPECT_FALSE(Radio(L"RadioButtonViewNew").Checked());
-    program->Main().Get<ui::Timer>(L"Timer2").onTimer();
+    ASSERT_TRUE(Refresh().WaitUntilQuiet());
     for (const wchar_t* key : {L"shown", L"hidden", L"new"}) {
         EXPECT_EQ(test::GetRegDword(Entry(key), L"IsPromoted"), 0) << ToUtf8(key);
     }
 
-    // Unticking the option stops the timer at once.
+    // Unticking the option stops the worker at once.
     Box(L"CheckBoxAutoUpdateList").SetChecked(false);
-    EXPECT_FALSE(Timer2().Enabled());
+    EXPECT_FALSE(Refresh().Running());
 }
 
 TEST_F(SettingsDialogTest, TheTrayImageFollowsTheColourOptionAndTheTaskbar)

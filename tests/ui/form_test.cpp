@@ -295,6 +295,57 @@ TEST_F(FormTest, ListViewReportsEveryCheckChangeOnce)
     EXPECT_STREQ(company, L"B Corp");
 }
 
+TEST_F(FormTest, AClickOrTheSpaceBarOnACheckBoxTogglesItOnce)
+{
+    auto& list = form.Get<ListView>(L"ListView1");
+    form.Show();
+    std::vector<int> reported;
+    list.onItemChecked = [&](int row) { reported.push_back(row); };
+    list.AddRow({L"a", -1, {}, false});
+    list.AddRow({L"b", -1, {}, false});
+    RECT bounds;
+    ASSERT_TRUE(ListView_GetItemRect(list.Handle(), 1, &bounds, LVIR_BOUNDS));
+    LVHITTESTINFO hit{};
+    hit.pt = {bounds.left + 2, (bounds.top + bounds.bottom) / 2};
+    for (; hit.pt.x < bounds.left + 40; ++hit.pt.x) {
+        if (ListView_HitTest(list.Handle(), &hit) == 1 && (hit.flags & LVHT_ONITEMSTATEICON) != 0) {
+            break;
+        }
+    }
+    ASSERT_NE(hit.flags & LVHT_ONITEMSTATEICON, 0u);
+    const LPARAM box = PointParameter(hit.pt.x, hit.pt.y);
+
+    struct Case {
+        const char* input;
+        std::function<void()> send;
+        bool checked;
+    } cases[] = {
+        {"click", [&] {
+             ::SendMessageW(list.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, box);
+             ::SendMessageW(list.Handle(), WM_LBUTTONUP, 0, box);
+         }, true},
+        {"second click", [&] {
+             ::SendMessageW(list.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, box);
+             ::SendMessageW(list.Handle(), WM_LBUTTONUP, 0, box);
+         }, false},
+        {"space bar", [&] {
+             list.Select(1);
+             ::SendMessageW(list.Handle(), WM_KEYDOWN, VK_SPACE, 0);
+             ::SendMessageW(list.Handle(), WM_KEYUP, VK_SPACE, 0);
+         }, true},
+    };
+    size_t reports = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        c.send();
+        application::ProcessMessages();
+        EXPECT_EQ(list.Row(1).checked, c.checked);
+        EXPECT_EQ(ListView_GetCheckState(list.Handle(), 1) != FALSE, c.checked);
+        EXPECT_EQ(reported.size(), ++reports); // one report, not two
+        EXPECT_FALSE(list.Row(0).checked);
+    }
+}
+
 TEST_F(FormTest, AMonitorOfAnotherDpiRescalesTheWindow)
 {
     auto& list = form.Get<ListView>(L"ListView1");

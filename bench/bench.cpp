@@ -1,0 +1,670 @@
+// How fast the main list loads, what the refresh policy costs, and how the
+// program's start-up and memory compare with a bare window holding a list view.
+//
+//   merovane_bench.exe [--sizes 100,1000,5000] [--runs N] [--idle-seconds S]
+//
+// Everything runs against a scratch registry key that HKEY_CURRENT_USER and
+// HKEY_CLASSES_ROOT are mapped onto (RegOverridePredefKey), filled with
+// generated entries whose executables are small files without version
+// resources in a scratch folder; the user's own entries are never read. Each
+// figure is the minimum / median / maximum of the runs, and every ratio is
+// taken within one run.
+//
+// Start-up and memory are measured in child processes of this executable
+// (--child bare|program), so both sides pay the same loading costs.
+
+#include "base/error.h"
+#include "base/file_info.h"
+#include "base/ini_file.h"
+#include "base/locale_paths.h"
+#include "core/icon_list.h"
+#include "core/icon_store.h"
+#include "core/promotion_pass.h"
+#include "core/promotion_watcher.h"
+#include "shell/program.h"
+#include "ui/application.h"
+#include "ui/list_view.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using merovane::ToUtf8;
+
+double MillisecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+[[noreturn]] void Fail(const std::string& what)
+{
+    std::fprintf(stderr, "merovane_bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+void Check(LSTATUS status, const char* what)
+{
+    if (status != ERROR_SUCCESS) {
+        Fail(std::string(what) + " failed with " + std::to_string(status));
+    }
+}
+
+// The scratch key below the real HKEY_CURRENT_USER, and the mapping of the
+// two predefined keys onto it.
+constexpr wchar_t kScratchRoot[] = L"Software\\Merovane benchmark";
+
+std::wstring ScratchPath()
+{
+    return std::wstring(kScratchRoot) + L"\\" + std::to_wstring(::GetCurrentProcessId());
+}
+
+class ScratchRegistry {
+public:
+    // Creates the scratch keys, or opens the ones a parent made.
+    explicit ScratchRegistry(std::wstring path, bool owner) : path_(std::move(path)), owner_(owner)
+    {
+        Check(::RegCreateKeyExW(HKEY_CURRENT_USER, (path_ + L"\\user").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &user_, nullptr),
+              "creating the scratch key");
+        Check(::RegCreateKeyExW(HKEY_CURRENT_USER, (path_ + L"\\classes").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &classes_, nullptr),
+              "creating the scratch key");
+        Check(::RegOverridePredefKey(HKEY_CURRENT_USER, user_), "mapping HKEY_CURRENT_USER");
+        Check(::RegOverridePredefKey(HKEY_CLASSES_ROOT, classes_), "mapping HKEY_CLASSES_ROOT");
+    }
+    ~ScratchRegistry()
+    {
+        ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+        ::RegCloseKey(user_);
+        ::RegCloseKey(classes_);
+        if (owner_) {
+            ::RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+            ::RegDeleteKeyW(HKEY_CURRENT_USER, kScratchRoot); // only when no other run uses it
+        }
+    }
+    ScratchRegistry(const ScratchRegistry&) = delete;
+    ScratchRegistry& operator=(const ScratchRegistry&) = delete;
+
+    [[nodiscard]] const std::wstring& Path() const { return path_; }
+
+private:
+    std::wstring path_;
+    bool owner_;
+    HKEY user_ = nullptr;
+    HKEY classes_ = nullptr;
+};
+
+const std::wstring kBase(merovane::kNotifyIconSettingsKey);
+
+std::wstring EntryName(int index)
+{
+    return std::to_wstring(1'000'000'000'000'000'000LL + 7919LL * index);
+}
+
+HKEY CreateKey(const std::wstring& path)
+{
+    HKEY key = nullptr;
+    Check(::RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+          "creating an entry");
+    return key;
+}
+
+void SetString(HKEY key, const wchar_t* name, const std::wstring& value)
+{
+    Check(::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+          "writing a value");
+}
+
+void SetDword(HKEY key, const wchar_t* name, DWORD value)
+{
+    Check(::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)),
+          "writing a value");
+}
+
+// One entry as Explorer writes them: most name an executable (a quarter
+// through the program files id, of a program that is not installed), some
+// carry a publisher or an icon GUID, and each has the values the list never
+// reads (UID, the icon snapshot, the tooltip).
+void WriteEntry(int index, const std::filesystem::path& files)
+{
+    HKEY key = CreateKey(kBase + L"\\" + EntryName(index));
+    const std::wstring app = L"app" + std::to_wstring(index) + L".exe";
+    if (index % 4 == 0) {
+        SetString(key, L"ExecutablePath", std::wstring(merovane::kProgramFilesFolderId) + L"\\Bench Vendor " +
+                                              std::to_wstring(index % 50) + L"\\" + app);
+    } else {
+        SetString(key, L"ExecutablePath", (files / app).wstring());
+    }
+    if (index % 5 == 0) {
+        SetString(key, L"Publisher", L"Bench Publisher " + std::to_wstring(index % 30));
+    }
+    if (index % 10 == 1) {
+        wchar_t guid[64];
+        std::swprintf(guid, 64, L"{%08X-0000-4000-8000-%012X}", 0x5EED0000u + index, index);
+        SetString(key, L"IconGuid", guid);
+    }
+    if (index % 17 != 0) {
+        SetDword(key, L"IsPromoted", index % 3 == 0 ? 1 : 0);
+    }
+    SetDword(key, L"UID", static_cast<DWORD>(index));
+    SetString(key, L"InitialTooltip", L"Bench tooltip " + std::to_wstring(index));
+    std::vector<BYTE> snapshot(600, static_cast<BYTE>(index));
+    Check(::RegSetValueExW(key, L"IconSnapshot", 0, REG_BINARY, snapshot.data(), static_cast<DWORD>(snapshot.size())),
+          "writing a value");
+    ::RegCloseKey(key);
+}
+
+void FillEntries(int count, const std::filesystem::path& files)
+{
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kBase.c_str());
+    std::filesystem::create_directories(files);
+    for (int i = 0; i < count; ++i) {
+        if (i % 4 != 0) {
+            const std::filesystem::path file = files / (L"app" + std::to_wstring(i) + L".exe");
+            if (!std::filesystem::exists(file)) {
+                std::ofstream(file, std::ios::binary) << "not a program, no version resource";
+            }
+        }
+        WriteEntry(i, files);
+    }
+}
+
+// The floor: what any reader of the entries pays, in the same process.
+double FloorLoad()
+{
+    const Clock::time_point start = Clock::now();
+    HKEY base = nullptr;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kBase.c_str(), 0, KEY_READ, &base) != ERROR_SUCCESS) {
+        return MillisecondsSince(start);
+    }
+    wchar_t name[256];
+    BYTE data[2048];
+    size_t seen = 0;
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 256;
+        if (::RegEnumKeyExW(base, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        HKEY entry = nullptr;
+        if (::RegOpenKeyExW(base, name, 0, KEY_QUERY_VALUE, &entry) != ERROR_SUCCESS) {
+            continue;
+        }
+        for (const wchar_t* value : {L"IconGuid", L"ExecutablePath", L"Publisher", L"IsPromoted"}) {
+            DWORD size = sizeof(data);
+            DWORD type = 0;
+            if (::RegQueryValueExW(entry, value, nullptr, &type, data, &size) == ERROR_SUCCESS) {
+                seen += size;
+            }
+        }
+        ::RegCloseKey(entry);
+    }
+    ::RegCloseKey(base);
+    const double elapsed = MillisecondsSince(start);
+    return seen > 0 ? elapsed : elapsed; // the bytes are read, whatever they hold
+}
+
+struct Stats {
+    std::vector<double> values;
+    void Add(double value) { values.push_back(value); }
+    [[nodiscard]] std::string Text(const char* format = "%.1f") const
+    {
+        if (values.empty()) {
+            return "-";
+        }
+        std::vector<double> sorted = values;
+        std::sort(sorted.begin(), sorted.end());
+        const double median = sorted.size() % 2 == 1
+                                  ? sorted[sorted.size() / 2]
+                                  : (sorted[sorted.size() / 2 - 1] + sorted[sorted.size() / 2]) / 2;
+        char text[96];
+        const std::string f = std::string(format) + " / " + format + " / " + format;
+        std::snprintf(text, sizeof(text), f.c_str(), sorted.front(), median, sorted.back());
+        return text;
+    }
+};
+
+void PumpUntilIdle()
+{
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            continue;
+        }
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+}
+
+merovane::LocalePaths WritePaths(const std::filesystem::path& folder, bool policyOn)
+{
+    std::filesystem::create_directories(folder / L"Language");
+    merovane::LocalePaths paths;
+    paths.languageDirectory = (folder / L"Language").wstring() + L"\\";
+    paths.settingsFile = (folder / L"Option.ini").wstring();
+    paths.missingKeysLog = (folder / L"Merovane.log").wstring();
+    std::ofstream out(folder / L"Option.ini", std::ios::binary | std::ios::trunc);
+    out << "[Option]\r\n" << (policyOn ? "CheckBoxAutoUpdateList=1\r\nRadioButtonViewNew=1\r\n" : "");
+    return paths;
+}
+
+// The program's start-up, then the main window shown with every row: the
+// time from the showing until the window has painted and has nothing left to
+// do.
+double WindowLoad(const std::filesystem::path& folder, bool policyOn, int expectedRows)
+{
+    const merovane::LocalePaths paths = WritePaths(folder, policyOn);
+    merovane::Program program([paths] { return paths; });
+    program.Start();
+    PumpUntilIdle();
+    const Clock::time_point start = Clock::now();
+    program.Main().Show();
+    ::UpdateWindow(program.Main().Handle());
+    PumpUntilIdle();
+    const double elapsed = MillisecondsSince(start);
+    const int rows = program.Main().Get<merovane::ui::ListView>(L"ListView1").RowCount();
+    if (rows != expectedRows) {
+        Fail("the window shows " + std::to_string(rows) + " rows of " + std::to_string(expectedRows));
+    }
+    program.Main().Hide();
+    return elapsed;
+}
+
+// Sets every entry's IsPromoted to 1, then times a pass that finds nothing
+// to change.
+double QuietPass()
+{
+    merovane::SetAllIsPromotedToOne();
+    const Clock::time_point start = Clock::now();
+    merovane::SetAllIsPromotedToOne();
+    return MillisecondsSince(start);
+}
+
+std::int64_t ReadIsPromoted(const std::wstring& key)
+{
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    DWORD type = 0;
+    if (::RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"IsPromoted", RRF_RT_ANY, &type, &value, &size) !=
+            ERROR_SUCCESS ||
+        type != REG_DWORD) {
+        return -1;
+    }
+    return value;
+}
+
+// With the show-all policy watching: the time from a new entry's creation
+// until it holds IsPromoted = 1.
+double Reaction(merovane::PromotionWatcher& watcher, int serial)
+{
+    const std::wstring key = kBase + L"\\" + L"9" + std::to_wstring(100000 + serial);
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    const Clock::time_point start = Clock::now();
+    HKEY created = CreateKey(key);
+    SetDword(created, L"IsPromoted", 0);
+    ::RegCloseKey(created);
+    while (ReadIsPromoted(key) != 1) {
+        if (Clock::now() > deadline) {
+            Fail("a new entry was not promoted within 10 s");
+        }
+        ::Sleep(1);
+    }
+    const double elapsed = MillisecondsSince(start);
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+    watcher.WaitUntilQuiet();
+    return elapsed;
+}
+
+double ProcessCpuMilliseconds()
+{
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto ticks = [](const FILETIME& t) { return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime; };
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 10'000.0;
+}
+
+// Private committed memory of this process: every committed private region.
+double PrivateKilobytes()
+{
+    double total = 0;
+    MEMORY_BASIC_INFORMATION info{};
+    const BYTE* address = nullptr;
+    while (::VirtualQuery(address, &info, sizeof(info)) == sizeof(info)) {
+        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) {
+            total += static_cast<double>(info.RegionSize);
+        }
+        const BYTE* next = static_cast<const BYTE*>(info.BaseAddress) + info.RegionSize;
+        if (next <= address) {
+            break;
+        }
+        address = next;
+    }
+    return total / 1024.0;
+}
+
+// --- children: a bare window, and the program, each reporting when it shows
+
+LRESULT CALLBACK BareWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DESTROY) {
+        ::PostQuitMessage(0);
+        return 0;
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+void ReportReady()
+{
+    std::printf("ready %.0f\n", PrivateKilobytes());
+    std::fflush(stdout);
+}
+
+int BareChild()
+{
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = BareWindowProc;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"MerovaneBenchBare";
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    ::RegisterClassW(&windowClass);
+    HWND window = ::CreateWindowExW(0, windowClass.lpszClassName, L"Bare", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, 700, 550, nullptr, nullptr, windowClass.hInstance, nullptr);
+    HWND list = ::CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT, 0, 0, 680, 500, window,
+                                  nullptr, windowClass.hInstance, nullptr);
+    ListView_SetExtendedListViewStyle(list, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+    for (int i = 0; i < 3; ++i) {
+        LVCOLUMNW column{};
+        column.mask = LVCF_TEXT | LVCF_WIDTH;
+        column.pszText = const_cast<wchar_t*>(L"Column");
+        column.cx = 200;
+        ListView_InsertColumn(list, i, &column);
+    }
+    ::ShowWindow(window, SW_SHOWNORMAL);
+    ::UpdateWindow(window);
+    PumpUntilIdle();
+    ReportReady();
+    ::DestroyWindow(window);
+    return 0;
+}
+
+int ProgramChild(const std::wstring& scratch, const std::filesystem::path& folder, int waitMs)
+{
+    ScratchRegistry registry(scratch, false);
+    const merovane::LocalePaths paths = WritePaths(folder, false);
+    merovane::Program program([paths] { return paths; });
+    program.Start();
+    program.Main().ShowAtStart();
+    ::UpdateWindow(program.Main().Handle());
+    PumpUntilIdle();
+    // The icons of the rows on screen arrive afterwards; the memory counts them.
+    const Clock::time_point start = Clock::now();
+    while (MillisecondsSince(start) < waitMs) {
+        PumpUntilIdle();
+        ::Sleep(5);
+    }
+    ReportReady();
+    return 0;
+}
+
+struct ChildResult {
+    double readyMs = 0;
+    double privateKb = 0;
+};
+
+ChildResult RunChild(const std::wstring& arguments)
+{
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE read = nullptr;
+    HANDLE write = nullptr;
+    if (!::CreatePipe(&read, &write, &inherit, 0)) {
+        Fail("CreatePipe failed");
+    }
+    ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = write;
+    startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    std::wstring command = L"\"" + merovane::OwnExecutablePath() + L"\" " + arguments;
+    PROCESS_INFORMATION process{};
+    const Clock::time_point start = Clock::now();
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                          &process)) {
+        Fail("starting a child failed");
+    }
+    ::CloseHandle(write);
+    std::string output;
+    ChildResult result;
+    char buffer[256];
+    DWORD got = 0;
+    while (::ReadFile(read, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+        output.append(buffer, got);
+        if (result.readyMs == 0 && output.find('\n') != std::string::npos) {
+            result.readyMs = MillisecondsSince(start);
+        }
+    }
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    ::CloseHandle(process.hProcess);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(read);
+    const size_t ready = output.find("ready ");
+    if (ready == std::string::npos) {
+        Fail("a child did not report: " + output);
+    }
+    result.privateKb = std::atof(output.c_str() + ready + 6);
+    return result;
+}
+
+std::string MachineText()
+{
+    wchar_t cpu[256] = L"?";
+    DWORD size = sizeof(cpu);
+    ::RegGetValueW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0",
+                   L"ProcessorNameString", RRF_RT_REG_SZ, nullptr, cpu, &size);
+    SYSTEM_INFO system{};
+    ::GetNativeSystemInfo(&system);
+    std::string wine = "Windows";
+    using WineVersion = const char*(CDECL*)();
+    if (auto* version = reinterpret_cast<WineVersion>(
+            reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version")))) {
+        wine = std::string("Wine ") + version();
+    }
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    char date[32];
+    std::snprintf(date, sizeof(date), "%04u-%02u-%02u", now.wYear, now.wMonth, now.wDay);
+    return ToUtf8(cpu) + ", " + std::to_string(system.dwNumberOfProcessors) + " logical processors, " + wine +
+           ", " + date;
+}
+
+std::vector<int> ParseSizes(const std::wstring& text)
+{
+    std::vector<int> sizes;
+    size_t position = 0;
+    while (position < text.size()) {
+        const size_t comma = text.find(L',', position);
+        sizes.push_back(std::stoi(text.substr(position, comma - position)));
+        position = comma == std::wstring::npos ? text.size() : comma + 1;
+    }
+    return sizes;
+}
+
+int Benchmark(const std::vector<int>& sizes, int runs, int idleSeconds)
+{
+    std::printf("Merovane benchmark: %s\n", MachineText().c_str());
+    std::printf("each figure: min / median / max of %d runs; times in ms\n\n", runs);
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                         (L"merovane-bench-" + std::to_wstring(::GetCurrentProcessId()));
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path files = folder / L"files";
+
+    struct Row {
+        int entries;
+        Stats floor, load, loadRatio, window, windowRatio, windowPolicy, policyRatio, pass, reaction;
+        double idleCpuMs = -1;
+        int idlePasses = -1;
+        Stats privateKb;
+    };
+    std::vector<Row> table;
+    Stats bareStart, programStart, startRatio, bareMemory;
+    {
+        for (int run = 0; run < runs; ++run) {
+            ScratchRegistry registry(ScratchPath(), true);
+            FillEntries(0, files);
+            const ChildResult bare = RunChild(L"--child bare");
+            const ChildResult program =
+                RunChild(L"--child program \"" + registry.Path() + L"\" \"" + (folder / L"child").wstring() + L"\" 0");
+            bareStart.Add(bare.readyMs);
+            programStart.Add(program.readyMs);
+            startRatio.Add(program.readyMs / bare.readyMs);
+            bareMemory.Add(bare.privateKb);
+        }
+    }
+
+    for (const int size : sizes) {
+        Row row{};
+        row.entries = size;
+        ScratchRegistry registry(ScratchPath(), true);
+        FillEntries(size, files);
+        // One unmeasured round, so every run finds the same warm caches.
+        FloorLoad();
+        merovane::ReadNotifyIconEntries(merovane::IniFile());
+        for (int run = 0; run < runs; ++run) {
+            const double floor = FloorLoad();
+            Clock::time_point start = Clock::now();
+            const merovane::IconListLoad load = merovane::ReadNotifyIconEntries(merovane::IniFile());
+            const double loaded = MillisecondsSince(start);
+            if (static_cast<int>(load.entries.size()) != size) {
+                Fail("the load read " + std::to_string(load.entries.size()) + " entries");
+            }
+            const double window = WindowLoad(folder / L"window", false, size);
+            const double windowPolicy = WindowLoad(folder / L"window", true, size);
+            // The policy just promoted everything; the floor is taken again
+            // for the ratios of the window.
+            row.floor.Add(floor);
+            row.load.Add(loaded);
+            row.loadRatio.Add(loaded / floor);
+            row.window.Add(window);
+            row.windowRatio.Add(window / floor);
+            row.windowPolicy.Add(windowPolicy);
+            row.policyRatio.Add(windowPolicy / window);
+            row.pass.Add(QuietPass());
+            FillEntries(size, files); // back to the mixed values
+            const ChildResult child = RunChild(L"--child program \"" + registry.Path() + L"\" \"" +
+                                               (folder / L"child").wstring() + L"\" 500");
+            row.privateKb.Add(child.privateKb);
+        }
+        {
+            merovane::PromotionWatcher watcher;
+            watcher.Start(merovane::RuleForNewIconPolicy(merovane::NewIconPolicy::ShowAll));
+            watcher.WaitUntilQuiet();
+            for (int run = 0; run < runs; ++run) {
+                row.reaction.Add(Reaction(watcher, run));
+            }
+            if (idleSeconds > 0) {
+                const int passes = watcher.PassCount();
+                const double cpu = ProcessCpuMilliseconds();
+                ::Sleep(static_cast<DWORD>(idleSeconds) * 1000);
+                row.idleCpuMs = ProcessCpuMilliseconds() - cpu;
+                row.idlePasses = watcher.PassCount() - passes;
+            }
+            watcher.Stop();
+        }
+        table.push_back(std::move(row));
+        std::printf("%d entries measured\n", size);
+        std::fflush(stdout);
+    }
+    std::filesystem::remove_all(folder);
+
+    std::printf("\n| entries | floor | load | load / floor | window shows all rows | window / floor | "
+                "with the policy on | on / off | quiet pass | reaction to a new entry |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+    for (const Row& row : table) {
+        std::printf("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", row.entries, row.floor.Text().c_str(),
+                    row.load.Text().c_str(), row.loadRatio.Text("%.2f").c_str(), row.window.Text().c_str(),
+                    row.windowRatio.Text("%.2f").c_str(), row.windowPolicy.Text().c_str(),
+                    row.policyRatio.Text("%.2f").c_str(), row.pass.Text().c_str(), row.reaction.Text().c_str());
+    }
+    std::printf("\n| entries | idle CPU over %d s, policy on | passes while idle | private memory (KB) | "
+                "memory / bare window |\n",
+                idleSeconds);
+    std::printf("|---|---|---|---|---|\n");
+    const double bare = bareMemory.values.empty() ? 1 : bareMemory.values.front();
+    for (const Row& row : table) {
+        Stats ratio;
+        for (const double kb : row.privateKb.values) {
+            ratio.Add(kb / bare);
+        }
+        char cpu[64] = "-";
+        if (row.idleCpuMs >= 0) {
+            std::snprintf(cpu, sizeof(cpu), "%.0f ms (%.2f %%)", row.idleCpuMs,
+                          row.idleCpuMs / (idleSeconds * 10.0));
+        }
+        std::printf("| %d | %s | %d | %s | %s |\n", row.entries, cpu, row.idlePasses,
+                    row.privateKb.Text("%.0f").c_str(), ratio.Text("%.2f").c_str());
+    }
+    std::printf("\nstart-up to a shown window with no entries: bare window %s ms, program %s ms, "
+                "program / bare %s\n",
+                bareStart.Text().c_str(), programStart.Text().c_str(), startRatio.Text("%.2f").c_str());
+    std::printf("private memory of the bare window: %s KB\n", bareMemory.Text("%.0f").c_str());
+    return 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
+
+    std::vector<std::wstring> arguments(argv + 1, argv + argc);
+    if (arguments.size() >= 2 && arguments[0] == L"--child") {
+        if (arguments[1] == L"bare") {
+            return BareChild();
+        }
+        if (arguments[1] == L"program" && arguments.size() == 5) {
+            return ProgramChild(arguments[2], arguments[3], std::stoi(arguments[4]));
+        }
+        return 2;
+    }
+    std::vector<int> sizes{100, 1000, 5000};
+    int runs = 5;
+    int idleSeconds = 10;
+    for (size_t i = 0; i + 1 < arguments.size(); i += 2) {
+        if (arguments[i] == L"--sizes") {
+            sizes = ParseSizes(arguments[i + 1]);
+        } else if (arguments[i] == L"--runs") {
+            runs = std::max(1, std::stoi(arguments[i + 1]));
+        } else if (arguments[i] == L"--idle-seconds") {
+            idleSeconds = std::max(0, std::stoi(arguments[i + 1]));
+        } else {
+            std::fprintf(stderr, "usage: merovane_bench [--sizes 100,1000,5000] [--runs N] [--idle-seconds S]\n");
+            return 2;
+        }
+    }
+    try {
+        return Benchmark(sizes, runs, idleSeconds);
+    } catch (const merovane::Error& error) {
+        Fail(ToUtf8(error.message()));
+    } catch (const std::exception& error) {
+        Fail(error.what());
+    }
+}

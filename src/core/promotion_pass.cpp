@@ -1,0 +1,157 @@
+#include "core/promotion_pass.h"
+
+#include "base/error.h"
+#include "base/handles.h"
+#include "core/icon_store.h"
+
+#include <vector>
+
+namespace merovane {
+
+namespace {
+
+std::uint64_t Ticks(const FILETIME& time) noexcept
+{
+    return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+}
+
+struct Subkey {
+    std::wstring name;
+    std::uint64_t lastWrite;
+};
+
+// Names and last-write times in one call per subkey.
+std::vector<Subkey> Subkeys(HKEY base)
+{
+    std::vector<Subkey> subkeys;
+    DWORD count = 0;
+    DWORD longest = 0;
+    if (::RegQueryInfoKeyW(base, nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr, nullptr, nullptr,
+                           nullptr, nullptr) == ERROR_SUCCESS) {
+        subkeys.reserve(count);
+    }
+    std::wstring name(std::max<DWORD>(longest + 1, 256), L'\0');
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(name.size());
+        FILETIME written{};
+        const LSTATUS status =
+            ::RegEnumKeyExW(base, index, name.data(), &length, nullptr, nullptr, nullptr, &written);
+        if (status == ERROR_MORE_DATA) {
+            name.resize(name.size() * 2); // a subkey added meanwhile with a longer name
+            --index;
+            continue;
+        }
+        if (status != ERROR_SUCCESS) {
+            break;
+        }
+        subkeys.push_back({name.substr(0, length), Ticks(written)});
+    }
+    return subkeys;
+}
+
+} // namespace
+
+const std::wstring& PromotionCandidate::ExecutablePath() const
+{
+    if (!path_) {
+        path_.emplace();
+        DWORD type = 0;
+        DWORD size = 0;
+        if (::RegQueryValueExW(entry_, L"ExecutablePath", nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+            (type == REG_SZ || type == REG_EXPAND_SZ) && size >= sizeof(wchar_t)) {
+            std::wstring value(size / sizeof(wchar_t), L'\0');
+            if (::RegQueryValueExW(entry_, L"ExecutablePath", nullptr, &type, reinterpret_cast<BYTE*>(value.data()),
+                                   &size) == ERROR_SUCCESS) {
+                value.resize(std::wcslen(value.c_str()));
+                *path_ = std::move(value);
+            }
+        }
+    }
+    return *path_;
+}
+
+PromotionRule RuleForNewIconPolicy(NewIconPolicy policy)
+{
+    switch (policy) {
+    case NewIconPolicy::ShowAll:
+        return [](const PromotionCandidate&) -> std::optional<bool> { return true; };
+    case NewIconPolicy::HideAll:
+        return [](const PromotionCandidate&) -> std::optional<bool> { return false; };
+    case NewIconPolicy::None:
+    case NewIconPolicy::LeaveToSystem:
+        break;
+    }
+    return {};
+}
+
+PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemory* memory,
+                                       const std::function<bool()>& proceed)
+{
+    PromotionPassResult result;
+    if (!rule) {
+        return result;
+    }
+    unique_hkey base;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, std::wstring(kNotifyIconSettingsKey).c_str(), 0, KEY_READ, base.put()) !=
+        ERROR_SUCCESS) {
+        if (memory != nullptr) {
+            memory->clear();
+        }
+        return result;
+    }
+    const std::vector<Subkey> subkeys = Subkeys(base.get());
+    result.entries = static_cast<int>(subkeys.size());
+    PromotionMemory remembered;
+    for (const Subkey& subkey : subkeys) {
+        if (proceed && !proceed()) {
+            return result;
+        }
+        if (memory != nullptr) {
+            if (const auto known = memory->find(subkey.name);
+                known != memory->end() && known->second == subkey.lastWrite) {
+                remembered.insert(*known);
+                continue;
+            }
+        }
+        unique_hkey entry;
+        if (::RegOpenKeyExW(base.get(), subkey.name.c_str(), 0, KEY_QUERY_VALUE, entry.put()) != ERROR_SUCCESS) {
+            continue; // deleted since the enumeration, or not ours to read
+        }
+        DWORD value = 0;
+        DWORD size = sizeof(value);
+        DWORD type = REG_NONE;
+        const LSTATUS read = ::RegQueryValueExW(entry.get(), kIsPromotedValue.data(), nullptr, &type,
+                                                reinterpret_cast<BYTE*>(&value), &size);
+        const bool exists = read == ERROR_SUCCESS || read == ERROR_MORE_DATA;
+        const bool isDword = read == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(DWORD);
+        ++result.examined;
+        const std::optional<bool> target =
+            rule(PromotionCandidate(entry.get(), subkey.name, isDword, isDword && value != 0));
+        bool write = false;
+        if (target) {
+            const DWORD wanted = *target ? 1 : 0;
+            // A missing value counts as 0; a value of another type is replaced.
+            write = isDword ? value != wanted : (exists || *target);
+            if (write) {
+                unique_hkey writable;
+                if (::RegOpenKeyExW(base.get(), subkey.name.c_str(), 0, KEY_SET_VALUE, writable.put()) !=
+                    ERROR_SUCCESS) {
+                    continue; // deleted meanwhile, or not ours to change: never re-created
+                }
+                CheckWin32(::RegSetValueExW(writable.get(), kIsPromotedValue.data(), 0, REG_DWORD,
+                                            reinterpret_cast<const BYTE*>(&wanted), sizeof(wanted)));
+                ++result.written;
+            }
+        }
+        // A written entry has a new time: the next pass looks at it once more.
+        if (!write) {
+            remembered.emplace(subkey.name, subkey.lastWrite);
+        }
+    }
+    if (memory != nullptr) {
+        *memory = std::move(remembered);
+    }
+    return result;
+}
+
+} // namespace merovane

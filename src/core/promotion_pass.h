@@ -1,0 +1,76 @@
+#pragma once
+
+// The refresh policy's pass over the notification-area entries. The pass asks
+// a rule, entry by entry, which IsPromoted the entry should hold, and writes
+// only the entries whose value differs, so an entry's last-write time keeps
+// meaning "last changed" (the duplicate cleanup keeps the newest entry).
+
+#include "base/options.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace merovane {
+
+// One entry as the rule sees it. The executable path is read only when the
+// rule asks for it.
+class PromotionCandidate {
+public:
+    PromotionCandidate(HKEY entry, std::wstring_view keyName, bool hasIsPromoted, bool promoted) noexcept
+        : entry_(entry), keyName_(keyName), hasIsPromoted_(hasIsPromoted), promoted_(promoted)
+    {
+    }
+
+    [[nodiscard]] std::wstring_view KeyName() const noexcept { return keyName_; }
+    // True when the entry holds an IsPromoted DWORD.
+    [[nodiscard]] bool HasIsPromoted() const noexcept { return hasIsPromoted_; }
+    // Its value (anything but 0 is shown); false when it has none.
+    [[nodiscard]] bool Promoted() const noexcept { return promoted_; }
+    // ExecutablePath as Explorer stored it (known-folder ids not expanded),
+    // "" when it has none.
+    [[nodiscard]] const std::wstring& ExecutablePath() const;
+
+private:
+    HKEY entry_;
+    std::wstring_view keyName_;
+    bool hasIsPromoted_;
+    bool promoted_;
+    mutable std::optional<std::wstring> path_;
+};
+
+// The IsPromoted an entry should hold, or nothing to leave the entry alone.
+// Rules run on the refresh worker, never on the user-interface thread.
+using PromotionRule = std::function<std::optional<bool>(const PromotionCandidate&)>;
+
+// The rule of the settings' new-icon policy: every entry shown, every entry
+// hidden, or no rule at all (leave as the system set it, or no choice).
+PromotionRule RuleForNewIconPolicy(NewIconPolicy policy);
+
+// What a pass remembers of the entries it found at their target: their
+// last-write times. A later pass skips an entry whose time has not moved.
+using PromotionMemory = std::map<std::wstring, std::uint64_t, std::less<>>;
+
+struct PromotionPassResult {
+    int entries = 0;  // subkeys found
+    int examined = 0; // entries the rule was asked about
+    int written = 0;
+};
+
+// One pass over HKCU\Control Panel\NotifyIconSettings. A missing IsPromoted
+// counts as 0 and a value of another type is replaced. Entries opened only
+// for reading; an entry is opened for writing, existing keys only, when its
+// value must change, and one that vanished or refuses writing is skipped.
+// With `memory`, entries unchanged since the pass that filled it are skipped
+// and the memory is brought up to date. A failed write throws
+// merovane::Error and ends the pass. `proceed`, when given, is asked before
+// each entry; false ends the pass there (it may also wait a while).
+PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemory* memory = nullptr,
+                                       const std::function<bool()>& proceed = nullptr);
+
+} // namespace merovane

@@ -1,0 +1,238 @@
+#include "base/error.h"
+#include "core/icon_store.h"
+#include "core/promotion_pass.h"
+#include "core/promotion_watcher.h"
+#include "support/sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+
+namespace merovane {
+namespace {
+
+const std::wstring kBase(kNotifyIconSettingsKey);
+
+std::wstring Entry(std::wstring_view name)
+{
+    return kBase + L"\\" + std::wstring(name);
+}
+
+// Waits for something the worker does; fails the test after ten seconds
+// rather than hanging it.
+bool Eventually(const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        ::Sleep(5);
+    }
+    return true;
+}
+
+class PromotionTest : public ::testing::Test {
+protected:
+    test::RegistrySandbox sandbox;
+};
+
+TEST_F(PromotionTest, TheRuleDecidesEachEntryFromWhatThePassTellsIt)
+{
+    struct Case {
+        const wchar_t* key;
+        std::int64_t before; // -1: no IsPromoted; -2: a string
+        const wchar_t* path;
+        std::int64_t after;
+    } cases[] = {
+        {L"show", 0, L"C:\\show.exe", 1},
+        {L"hide", 1, L"C:\\hide.exe", 0},
+        {L"leave", 0, L"C:\\leave.exe", 0},
+        {L"new", -1, L"{6D809377-6AF0-444B-8957-A3773F02200E}\\Vendor\\new.exe", 1},
+        {L"odd", -2, L"", 0},
+        {L"large", 7, L"C:\\show.exe", 1},
+    };
+    for (const Case& c : cases) {
+        test::SetRegString(Entry(c.key), L"ExecutablePath", c.path);
+        if (c.before == -2) {
+            test::SetRegString(Entry(c.key), L"IsPromoted", L"1");
+        } else if (c.before >= 0) {
+            test::SetRegDword(Entry(c.key), L"IsPromoted", static_cast<std::uint32_t>(c.before));
+        }
+    }
+    struct Seen {
+        std::wstring path;
+        bool hasValue;
+        bool promoted;
+    };
+    std::map<std::wstring, Seen> seen;
+    // Shows what its name says, hides "hide", keeps "leave", and hides
+    // anything with no path; everything else is shown.
+    const PromotionRule rule = [&](const PromotionCandidate& entry) -> std::optional<bool> {
+        seen[std::wstring(entry.KeyName())] = {entry.ExecutablePath(), entry.HasIsPromoted(), entry.Promoted()};
+        if (entry.KeyName() == L"leave") {
+            return std::nullopt;
+        }
+        return entry.KeyName() != L"hide" && !entry.ExecutablePath().empty();
+    };
+    const PromotionPassResult result = ApplyPromotionPass(rule);
+    EXPECT_EQ(result.entries, 6);
+    EXPECT_EQ(result.written, 5); // show, hide, new, the string replaced by 0, large
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << ToUtf8(c.key));
+        EXPECT_EQ(test::GetRegDword(Entry(c.key), L"IsPromoted"), c.after);
+        ASSERT_TRUE(seen.contains(c.key));
+        EXPECT_EQ(seen[c.key].path, c.path); // as stored: known folders are the rule's business
+        EXPECT_EQ(seen[c.key].hasValue, c.before >= 0);
+        EXPECT_EQ(seen[c.key].promoted, c.before > 0);
+    }
+}
+
+TEST_F(PromotionTest, AnEntryThatRefusesWritingIsSkippedAndTheOthersFollow)
+{
+    test::SetRegDword(Entry(L"1"), L"IsPromoted", 0);
+    test::SetRegDword(Entry(L"2"), L"IsPromoted", 0);
+    test::SetRegDword(Entry(L"3"), L"IsPromoted", 0);
+    {
+        test::KeyAccessLimit locked(Entry(L"2"), L"D:(A;;KRWD;;;WD)"); // read, and change the access back
+        EXPECT_NO_THROW(ApplyPromotionPass(RuleForNewIconPolicy(NewIconPolicy::ShowAll)));
+    }
+    EXPECT_EQ(test::GetRegDword(Entry(L"1"), L"IsPromoted"), 1);
+    EXPECT_EQ(test::GetRegDword(Entry(L"2"), L"IsPromoted"), 0);
+    EXPECT_EQ(test::GetRegDword(Entry(L"3"), L"IsPromoted"), 1);
+}
+
+TEST_F(PromotionTest, ARememberingPassLooksOnlyAtEntriesChangedSince)
+{
+    for (const wchar_t* key : {L"a", L"b", L"c"}) {
+        test::SetRegDword(Entry(key), L"IsPromoted", 0);
+    }
+    const PromotionRule show = RuleForNewIconPolicy(NewIconPolicy::ShowAll);
+    PromotionMemory memory;
+    EXPECT_EQ(ApplyPromotionPass(show, &memory).written, 3);
+    // The written entries are looked at once more, then not at all.
+    EXPECT_EQ(ApplyPromotionPass(show, &memory).examined, 3);
+    EXPECT_EQ(ApplyPromotionPass(show, &memory).examined, 0);
+
+    ::Sleep(30); // the registry clock moves on
+    test::SetRegDword(Entry(L"b"), L"IsPromoted", 0);
+    test::CreateRegKey(Entry(L"d"));
+    const PromotionPassResult result = ApplyPromotionPass(show, &memory);
+    EXPECT_EQ(result.entries, 4);
+    EXPECT_EQ(result.examined, 2);
+    EXPECT_EQ(test::GetRegDword(Entry(L"b"), L"IsPromoted"), 1);
+    EXPECT_EQ(test::GetRegDword(Entry(L"d"), L"IsPromoted"), 1);
+}
+
+TEST_F(PromotionTest, NoPolicyIsNoRule)
+{
+    EXPECT_FALSE(RuleForNewIconPolicy(NewIconPolicy::None));
+    EXPECT_FALSE(RuleForNewIconPolicy(NewIconPolicy::LeaveToSystem));
+    test::SetRegDword(Entry(L"1"), L"IsPromoted", 0);
+    EXPECT_EQ(ApplyPromotionPass(RuleForNewIconPolicy(NewIconPolicy::LeaveToSystem)).entries, 0);
+    EXPECT_EQ(test::GetRegDword(Entry(L"1"), L"IsPromoted"), 0);
+}
+
+class PromotionWatcherTest : public PromotionTest {
+protected:
+    static bool HasValue(std::wstring_view key, std::int64_t value)
+    {
+        return test::GetRegDword(Entry(key), L"IsPromoted") == value;
+    }
+
+    // After the sandbox, so it ends first.
+    PromotionWatcher watcher;
+};
+
+TEST_F(PromotionWatcherTest, NewEntriesAndEntriesChangedBackFollowThePolicy)
+{
+    test::SetRegDword(Entry(L"old"), L"IsPromoted", 0);
+    watcher.Start(RuleForNewIconPolicy(NewIconPolicy::ShowAll));
+    ASSERT_TRUE(Eventually([] { return HasValue(L"old", 1); }));
+    ASSERT_TRUE(watcher.WaitUntilQuiet());
+    const int passes = watcher.PassCount();
+
+    // No timer: the new entry wakes the worker.
+    test::SetRegDword(Entry(L"new"), L"IsPromoted", 0);
+    EXPECT_TRUE(Eventually([] { return HasValue(L"new", 1); }));
+    // Someone unticks an entry: it is shown again.
+    ASSERT_TRUE(watcher.WaitUntilQuiet());
+    test::SetRegDword(Entry(L"old"), L"IsPromoted", 0);
+    EXPECT_TRUE(Eventually([] { return HasValue(L"old", 1); }));
+    ASSERT_TRUE(watcher.WaitUntilQuiet());
+    EXPECT_GT(watcher.PassCount(), passes);
+
+    // A changed policy applies at once, to every entry.
+    watcher.Start(RuleForNewIconPolicy(NewIconPolicy::HideAll));
+    EXPECT_TRUE(Eventually([] { return HasValue(L"old", 0) && HasValue(L"new", 0); }));
+}
+
+TEST_F(PromotionWatcherTest, ABurstOfNewEntriesTakesAFewPasses)
+{
+    test::CreateRegKey(kBase);
+    watcher.Start(RuleForNewIconPolicy(NewIconPolicy::ShowAll));
+    ASSERT_TRUE(watcher.WaitUntilQuiet());
+    const int passes = watcher.PassCount();
+    constexpr int kBurst = 200;
+    for (int i = 0; i < kBurst; ++i) {
+        test::SetRegDword(Entry(L"burst" + std::to_wstring(i)), L"IsPromoted", 0);
+    }
+    EXPECT_TRUE(Eventually([] {
+        for (int i = 0; i < kBurst; ++i) {
+            if (!HasValue(L"burst" + std::to_wstring(i), 1)) {
+                return false;
+            }
+        }
+        return true;
+    }));
+    ASSERT_TRUE(watcher.WaitUntilQuiet());
+    // 400 changes (a key and a value each), and the passes' own writes,
+    // which wake the worker once more.
+    EXPECT_LE(watcher.PassCount() - passes, 20);
+}
+
+TEST_F(PromotionWatcherTest, TheWatchFollowsTheKeyThroughDeletionAndCreation)
+{
+    // Nothing at all yet, not even "Control Panel".
+    watcher.Start(RuleForNewIconPolicy(NewIconPolicy::ShowAll));
+    ASSERT_TRUE(watcher.WaitUntilQuiet());
+    test::SetRegDword(Entry(L"first"), L"IsPromoted", 0);
+    ASSERT_TRUE(Eventually([] { return HasValue(L"first", 1); }));
+    ASSERT_TRUE(watcher.WaitUntilQuiet());
+
+    // Explorer's key deleted and made anew, twice over.
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(::RegDeleteTreeW(HKEY_CURRENT_USER, kBase.c_str()), ERROR_SUCCESS);
+        ASSERT_TRUE(watcher.WaitUntilQuiet());
+        const std::wstring key = L"again" + std::to_wstring(round);
+        test::SetRegDword(Entry(key), L"IsPromoted", 0);
+        EXPECT_TRUE(Eventually([&] { return HasValue(key, 1); })) << round;
+        ASSERT_TRUE(watcher.WaitUntilQuiet());
+    }
+}
+
+TEST_F(PromotionWatcherTest, StopEndsTheWorkerAndAnEmptyRuleDoesNotStartIt)
+{
+    watcher.Start(PromotionRule());
+    EXPECT_FALSE(watcher.Running());
+
+    bool reported = false;
+    watcher.onPassFailed = [&](const Error&) { reported = true; };
+    watcher.Start(RuleForNewIconPolicy(NewIconPolicy::HideAll));
+    EXPECT_TRUE(watcher.Running());
+    watcher.Stop();
+    EXPECT_FALSE(watcher.Running());
+    watcher.Stop(); // twice is harmless
+    EXPECT_FALSE(reported);
+
+    // A stopped watcher leaves new entries alone; a started one takes them.
+    test::SetRegDword(Entry(L"later"), L"IsPromoted", 1);
+    watcher.Start(RuleForNewIconPolicy(NewIconPolicy::HideAll));
+    EXPECT_TRUE(Eventually([] { return HasValue(L"later", 0); }));
+    // Going out of scope with the worker running stops it as well.
+}
+
+} // namespace
+} // namespace merovane
