@@ -1,4 +1,5 @@
 #include "base/error.h"
+#include "cli/command_line.h"
 #include "shell/program.h"
 #include "ui/application.h"
 #include "base/startup.h"
@@ -9,6 +10,10 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
+    // Arguments are a command, run without a window, beside a running one too.
+    if (const std::optional<int> exitCode = merovane::cli::RunProcessCommandLine()) {
+        return *exitCode;
+    }
     if (merovane::IsAnotherInstanceRunning()) {
         merovane::ActivateRunningInstance();
         return 0;
