@@ -522,8 +522,13 @@ public:
         HANDLE inherited = ::GetStdHandle(standard);
         if (inherited != nullptr && inherited != INVALID_HANDLE_VALUE) {
             handle_ = inherited;
-            DWORD mode = 0;
-            console_ = ::GetFileType(inherited) == FILE_TYPE_CHAR && ::GetConsoleMode(inherited, &mode);
+            if (::GetFileType(inherited) == FILE_TYPE_CHAR) {
+                // A console handle works once attached to its console; NUL
+                // is a character device too and stays a file.
+                DWORD mode = 0;
+                console_ = ::GetConsoleMode(inherited, &mode) ||
+                           (ParentConsoleAttached() && ::GetConsoleMode(inherited, &mode));
+            }
             return;
         }
         if (ParentConsoleAttached()) {
