@@ -2,7 +2,7 @@
 """Checks that src/ keeps its layers: every #include "folder/..." points to the
 same folder or a lower layer, and no window includes another window's files.
 
-    base <- core, ui <- i18n <- windows <- shell
+    base <- core, ui <- i18n <- windows, update, cli <- shell
 
 Prints each include that breaks the rule and exits 1 when there is one."""
 
@@ -20,6 +20,7 @@ LAYERS = {
     "settings_dialog": 3,
     "update_dialog": 3,
     "update": 3,
+    "cli": 3,
     "shell": 4,
 }
 WINDOWS = {"about_window", "main_window", "settings_dialog", "update_dialog"}

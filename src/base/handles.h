@@ -148,6 +148,12 @@ struct cotaskmem {
     static void close(pointer value) noexcept { ::CoTaskMemFree(value); }
 };
 
+struct localmem {
+    using pointer = HLOCAL;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { ::LocalFree(value); }
+};
+
 struct bcrypt_alg {
     using pointer = BCRYPT_ALG_HANDLE;
     static pointer invalid() noexcept { return nullptr; }
@@ -182,6 +188,7 @@ using unique_hbitmap = unique_any<handle_traits::gdi_bitmap>;
 using unique_hdc = unique_any<handle_traits::gdi_dc>;
 using unique_hinternet = unique_any<handle_traits::hinternet>;
 using unique_cotaskmem = unique_any<handle_traits::cotaskmem>;
+using unique_hlocal = unique_any<handle_traits::localmem>;
 using unique_bcrypt_alg = unique_any<handle_traits::bcrypt_alg>;
 using unique_bcrypt_key = unique_any<handle_traits::bcrypt_key>;
 using unique_bcrypt_hash = unique_any<handle_traits::bcrypt_hash>;

@@ -42,6 +42,7 @@ constexpr std::pair<std::wstring_view, NewIconPolicy> kPolicyKeys[] = {
     {option_key::RadioButtonSystem, NewIconPolicy::LeaveToSystem},
     {option_key::RadioButtonViewNew, NewIconPolicy::ShowAll},
     {option_key::RadioButtonHideNew, NewIconPolicy::HideAll},
+    {option_key::RadioButtonViewNewOnly, NewIconPolicy::ShowNew},
 };
 
 } // namespace

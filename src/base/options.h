@@ -15,7 +15,9 @@ class IniFile;
 // then no menu item or radio button is ticked either.
 enum class ThemeChoice { None, System, Light, Dark };
 enum class IconSize { None, Small, Large };
-enum class NewIconPolicy { None, LeaveToSystem, ShowAll, HideAll };
+// ShowNew shows only entries that have no IsPromoted value yet (the state
+// Explorer gives a new icon) and leaves every entry someone already decided.
+enum class NewIconPolicy { None, LeaveToSystem, ShowAll, HideAll, ShowNew };
 
 struct WindowPlacement {
     bool maximized = false;

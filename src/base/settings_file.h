@@ -76,6 +76,7 @@ inline constexpr std::wstring_view CheckBoxAutoUpdateList = L"CheckBoxAutoUpdate
 inline constexpr std::wstring_view RadioButtonSystem = L"RadioButtonSystem";
 inline constexpr std::wstring_view RadioButtonViewNew = L"RadioButtonViewNew";
 inline constexpr std::wstring_view RadioButtonHideNew = L"RadioButtonHideNew";
+inline constexpr std::wstring_view RadioButtonViewNewOnly = L"RadioButtonViewNewOnly";
 inline constexpr std::wstring_view CheckBoxToTray = L"CheckBoxToTray";
 inline constexpr std::wstring_view CheckBoxAutostartToTray = L"CheckBoxAutostartToTray";
 inline constexpr std::wstring_view Window = L"Window";
@@ -91,12 +92,12 @@ inline constexpr std::wstring_view Language = L"Language";
 
 // In the order the main window writes them (new keys are appended in this
 // order), then the update dialog's key.
-inline constexpr std::array<std::wstring_view, 18> kOptionKeys = {
+inline constexpr std::array<std::wstring_view, 19> kOptionKeys = {
     option_key::CheckBoxQuickUpdate, option_key::CheckBoxForceUpdate, option_key::ThemeAuto,
     option_key::ThemeLight, option_key::ThemeDark, option_key::IconSmallMenu,
     option_key::IconBigMenu, option_key::CheckBoxColorTrayIcon, option_key::CheckBoxAutoUpdateList,
     option_key::RadioButtonSystem, option_key::RadioButtonViewNew, option_key::RadioButtonHideNew,
-    option_key::CheckBoxToTray, option_key::CheckBoxAutostartToTray, option_key::Window,
+    option_key::RadioButtonViewNewOnly, option_key::CheckBoxToTray, option_key::CheckBoxAutostartToTray, option_key::Window,
     option_key::Height, option_key::Width, option_key::CheckBoxAutoCheck,
 };
 

@@ -77,6 +77,11 @@ PromotionRule RuleForNewIconPolicy(NewIconPolicy policy)
         return [](const PromotionCandidate&) -> std::optional<bool> { return true; };
     case NewIconPolicy::HideAll:
         return [](const PromotionCandidate&) -> std::optional<bool> { return false; };
+    case NewIconPolicy::ShowNew:
+        // Only what nobody has decided yet: an entry without a value.
+        return [](const PromotionCandidate& entry) -> std::optional<bool> {
+            return entry.HasIsPromoted() ? std::nullopt : std::optional<bool>(true);
+        };
     case NewIconPolicy::None:
     case NewIconPolicy::LeaveToSystem:
         break;

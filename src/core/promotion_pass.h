@@ -49,7 +49,8 @@ private:
 using PromotionRule = std::function<std::optional<bool>(const PromotionCandidate&)>;
 
 // The rule of the settings' new-icon policy: every entry shown, every entry
-// hidden, or no rule at all (leave as the system set it, or no choice).
+// hidden, only entries without a value shown, or no rule at all (leave as the
+// system set it, or no choice).
 PromotionRule RuleForNewIconPolicy(NewIconPolicy policy);
 
 // What a pass remembers of the entries it found at their target: their

@@ -20,6 +20,7 @@ constexpr PolicyButton kPolicyButtons[] = {
     {L"RadioButtonSystem", NewIconPolicy::LeaveToSystem},
     {L"RadioButtonViewNew", NewIconPolicy::ShowAll},
     {L"RadioButtonHideNew", NewIconPolicy::HideAll},
+    {L"RadioButtonViewNewOnly", NewIconPolicy::ShowNew},
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "base/error.h"
 #include "base/settings_file.h"
 #include "base/startup.h"
+#include "cli/command_line.h"
 #include "shell/program.h"
 #include "ui/application.h"
 #include "update/package_install.h"
@@ -75,11 +76,21 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     if (const auto apply = merovane::update::ParseApplyUpdateArguments(arguments)) {
         return merovane::update::RunApplyUpdate(*apply);
     }
+    // The update's helper starts the window with a switch of its own; any
+    // other arguments are a command, run without a window, beside a running
+    // one too.
+    const std::optional<DWORD> updatedBy = NumberAfter(arguments, merovane::update::kUpdatedSwitch);
+    const std::optional<DWORD> updateFailure = NumberAfter(arguments, merovane::update::kUpdateFailedSwitch);
+    if (arguments.size() != 3 || (!updatedBy && !updateFailure)) {
+        if (const std::optional<int> exitCode = merovane::cli::RunProcessCommandLine()) {
+            return *exitCode;
+        }
+    }
     if (merovane::IsAnotherInstanceRunning()) {
         merovane::ActivateRunningInstance();
         return 0;
     }
-    std::jthread leftovers = RemoveUpdateLeftovers(NumberAfter(arguments, merovane::update::kUpdatedSwitch));
+    std::jthread leftovers = RemoveUpdateLeftovers(updatedBy);
     // The shell functions used here (known folders, ShellExecute) want COM.
     const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
@@ -89,8 +100,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     try {
         merovane::Program program(&merovane::LocalePaths::ForProgram);
         program.Start();
-        if (const auto failure = NumberAfter(arguments, merovane::update::kUpdateFailedSwitch)) {
-            program.Update().ReportFailedUpdate(*failure);
+        if (updateFailure) {
+            program.Update().ReportFailedUpdate(*updateFailure);
         }
         exitCode = program.Run();
     } catch (const merovane::Error& error) {

@@ -28,6 +28,12 @@ TEST(Options, ReadTakesTheLastKeyOnOfEachGroup)
          IconSize::None, NewIconPolicy::HideAll},
         {L"ThemeDark=0\r\nThemeLight=yes\r\nRadioButtonViewNew=0x1", ThemeChoice::None, IconSize::None,
          NewIconPolicy::ShowAll},
+        // "Show new icons" came later: it is the last of its group, and a
+        // file from before it reads as it always did.
+        {L"RadioButtonViewNewOnly=1\r\nRadioButtonHideNew=1", ThemeChoice::None, IconSize::None,
+         NewIconPolicy::ShowNew},
+        {L"RadioButtonViewNewOnly=0\r\nRadioButtonViewNew=1", ThemeChoice::None, IconSize::None,
+         NewIconPolicy::ShowAll},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(ToUtf8(c.text));
@@ -69,7 +75,7 @@ TEST(Options, WriteKeepsTheKeyOrderAndTheGroupsAskedFor)
          L"[Option]\r\nHeight=1\r\nCheckBoxQuickUpdate=1\r\nCheckBoxForceUpdate=0\r\nThemeAuto=0\r\nThemeLight=1\r\n"
          L"ThemeDark=0\r\nIconSmallMenu=0\r\nIconBigMenu=1\r\nCheckBoxColorTrayIcon=1\r\n"
          L"CheckBoxAutoUpdateList=0\r\nRadioButtonSystem=0\r\nRadioButtonViewNew=1\r\nRadioButtonHideNew=0\r\n"
-         L"CheckBoxToTray=1\r\nCheckBoxAutostartToTray=0\r\nWindow=wsNormal\r\nWidth=900\r\n"
+         L"RadioButtonViewNewOnly=0\r\nCheckBoxToTray=1\r\nCheckBoxAutostartToTray=0\r\nWindow=wsNormal\r\nWidth=900\r\n"
          L"CheckBoxAutoCheck=0\r\n\r\n"},
         {"maximised", OptionGroup::MainWindow, true,
          L"[Option]\r\nHeight=1\r\nThemeAuto=0\r\nThemeLight=1\r\nThemeDark=0\r\nIconSmallMenu=0\r\n"

@@ -189,6 +189,7 @@ TEST(SettingsValues, SaveKeepsWhatThisProgramDoesNotUse)
                                "RadioButtonSystem=0\r\n"
                                "RadioButtonViewNew=0\r\n"
                                "RadioButtonHideNew=0\r\n"
+                               "RadioButtonViewNewOnly=0\r\n"
                                "CheckBoxToTray=0\r\n"
                                "CheckBoxAutostartToTray=0\r\n"
                                "Window=wsMaximized\r\n"

@@ -90,6 +90,22 @@ TEST_F(PromotionTest, TheRuleDecidesEachEntryFromWhatThePassTellsIt)
     }
 }
 
+TEST_F(PromotionTest, ShowingNewIconsLeavesEveryDecidedEntryAlone)
+{
+    test::SetRegDword(Entry(L"hidden by the user"), L"IsPromoted", 0);
+    test::SetRegDword(Entry(L"shown"), L"IsPromoted", 1);
+    test::CreateRegKey(Entry(L"new"));
+    const FILETIME hiddenWritten = test::RegLastWrite(Entry(L"hidden by the user"));
+    ::Sleep(20);
+    const PromotionPassResult result = ApplyPromotionPass(RuleForNewIconPolicy(NewIconPolicy::ShowNew));
+    EXPECT_EQ(result.written, 1);
+    EXPECT_EQ(test::GetRegDword(Entry(L"hidden by the user"), L"IsPromoted"), 0);
+    EXPECT_EQ(test::GetRegDword(Entry(L"shown"), L"IsPromoted"), 1);
+    EXPECT_EQ(test::GetRegDword(Entry(L"new"), L"IsPromoted"), 1);
+    const FILETIME after = test::RegLastWrite(Entry(L"hidden by the user"));
+    EXPECT_EQ(::CompareFileTime(&hiddenWritten, &after), 0);
+}
+
 TEST_F(PromotionTest, AnEntryThatRefusesWritingIsSkippedAndTheOthersFollow)
 {
     test::SetRegDword(Entry(L"1"), L"IsPromoted", 0);

@@ -39,7 +39,8 @@ TEST_F(SettingsDialogTest, NoSettingsFileMeansEverythingOff)
                                L"CheckBoxAutoUpdateList", L"CheckBoxAutostart"}) {
         EXPECT_FALSE(Box(box).Checked()) << ToUtf8(box);
     }
-    for (const wchar_t* radio : {L"RadioButtonSystem", L"RadioButtonViewNew", L"RadioButtonHideNew"}) {
+    for (const wchar_t* radio :
+         {L"RadioButtonSystem", L"RadioButtonViewNew", L"RadioButtonHideNew", L"RadioButtonViewNewOnly"}) {
         EXPECT_FALSE(Radio(radio).Checked()) << ToUtf8(radio);
     }
     EXPECT_FALSE(Refresh().Running());
@@ -174,6 +175,27 @@ TEST_F(SettingsDialogTest, ClosingTheDialogInAnyWaySavesTheOptions)
     ::SendMessageW(program->Settings().Get<ui::Button>(L"ButtonSave").Handle(), BM_CLICK, 0, 0);
     EXPECT_FALSE(ReadOption(IniFile::Load(paths.settingsFile), option_key::CheckBoxToTray));
     EXPECT_FALSE(program->Settings().Visible());
+}
+
+// The fourth policy is one more radio button of the same group, saved under
+// its own key and read back at the next start.
+TEST_F(SettingsDialogTest, ShowNewIconsIsAChoiceOfThePolicyGroup)
+{
+    test::WriteFileBytes(paths.settingsFile, "[Option]\r\nRadioButtonHideNew=1\r\n");
+    Start();
+    EXPECT_TRUE(Radio(L"RadioButtonHideNew").Checked());
+    Radio(L"RadioButtonViewNewOnly").SetChecked(true);
+    EXPECT_FALSE(Radio(L"RadioButtonHideNew").Checked());
+    EXPECT_EQ(program->CurrentOptions().newIconPolicy, NewIconPolicy::ShowNew);
+    ::SendMessageW(program->Settings().Handle(), WM_CLOSE, 0, 0);
+    const IniFile saved = IniFile::Load(paths.settingsFile);
+    EXPECT_TRUE(ReadOption(saved, option_key::RadioButtonViewNewOnly));
+    EXPECT_FALSE(ReadOption(saved, option_key::RadioButtonHideNew));
+
+    program.reset();
+    Start();
+    EXPECT_TRUE(Radio(L"RadioButtonViewNewOnly").Checked());
+    EXPECT_FALSE(Radio(L"RadioButtonSystem").Checked());
 }
 
 TEST_F(SettingsDialogTest, AFailedRegistryWriteIsShownAndDamagesNothing)

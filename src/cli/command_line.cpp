@@ -1,0 +1,656 @@
+#include "cli/command_line.h"
+
+#include "base/application_title.h"
+#include "base/error.h"
+#include "base/handles.h"
+#include "base/ini_file.h"
+#include "base/locale_paths.h"
+#include "base/settings_file.h"
+#include "core/app_rules.h"
+#include "core/cleanup.h"
+#include "core/icon_list.h"
+#include "core/icon_store.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <set>
+
+namespace merovane::cli {
+
+namespace {
+
+constexpr std::wstring_view kUsage =
+    L"Usage: Merovane.exe [command]\r\n"
+    L"Without a command the window starts. Commands:\r\n"
+    L"  --list [--json]               list every entry: shown|hidden, name, company, path, key\r\n"
+    L"                                (tab-separated UTF-8 lines, or a JSON array)\r\n"
+    L"  --show PATTERN                show the entries whose file name, name or key matches\r\n"
+    L"  --hide PATTERN                hide them\r\n"
+    L"  --show-all                    show every entry\r\n"
+    L"  --hide-all                    hide every entry\r\n"
+    L"  --rule show|hide|none PATTERN always show / always hide the apps of the matching\r\n"
+    L"                                entries, or remove their rule\r\n"
+    L"  --cleanup duplicates|missing  delete older duplicate entries, or entries whose\r\n"
+    L"                                program no longer exists\r\n"
+    L"  --export FILE                 write the options and the rules to FILE\r\n"
+    L"  --import FILE                 read the options and the rules from FILE\r\n"
+    L"  --help                        this text\r\n"
+    L"PATTERN: * any characters, ? one character, letter case ignored.\r\n"
+    L"Exit codes: 0 done, 1 error, 2 bad usage.\r\n";
+
+constexpr std::wstring_view kExportSection = L"Merovane export";
+constexpr std::wstring_view kExportFormatKey = L"Format";
+constexpr std::wstring_view kExportFormat = L"1";
+constexpr std::wstring_view kOptionPrefix = L"Option.ini/";
+constexpr std::wstring_view kRulesPrefix = L"Rules.ini/";
+
+// Bad usage: reported with a hint, exit code 2, nothing done.
+struct UsageError {
+    std::wstring message;
+};
+
+std::wstring Upper(std::wstring_view text)
+{
+    std::wstring result(text);
+    if (!result.empty()) {
+        ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()),
+                        result.data(), static_cast<int>(result.size()), nullptr, nullptr, 0);
+    }
+    return result;
+}
+
+bool EqualIgnoringCase(std::wstring_view a, std::wstring_view b)
+{
+    return a.size() == b.size() && Upper(a) == Upper(b);
+}
+
+std::wstring_view FileNameOf(std::wstring_view path)
+{
+    const size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
+}
+
+// One field of a tab-separated line.
+std::wstring Field(std::wstring_view text)
+{
+    std::wstring result(text);
+    std::replace_if(result.begin(), result.end(), [](wchar_t c) { return c == L'\t' || c == L'\r' || c == L'\n'; },
+                    L' ');
+    return result;
+}
+
+std::wstring Line(std::initializer_list<std::wstring_view> fields)
+{
+    std::wstring line;
+    bool first = true;
+    for (const std::wstring_view field : fields) {
+        if (!first) {
+            line += L'\t';
+        }
+        first = false;
+        line += Field(field);
+    }
+    return line + L"\r\n";
+}
+
+std::wstring_view StateName(bool promoted)
+{
+    return promoted ? L"shown" : L"hidden";
+}
+
+std::wstring EntryLine(std::wstring_view first, const IconEntry& entry)
+{
+    return Line({first, entry.displayName, entry.company, entry.executablePath, entry.keyName});
+}
+
+std::wstring JsonString(std::wstring_view text)
+{
+    std::wstring result = L"\"";
+    for (const wchar_t c : text) {
+        switch (c) {
+        case L'"': result += L"\\\""; break;
+        case L'\\': result += L"\\\\"; break;
+        case L'\n': result += L"\\n"; break;
+        case L'\r': result += L"\\r"; break;
+        case L'\t': result += L"\\t"; break;
+        default:
+            if (c < 0x20) {
+                wchar_t escaped[8];
+                ::swprintf(escaped, 8, L"\\u%04x", static_cast<unsigned>(c));
+                result += escaped;
+            } else {
+                result += c;
+            }
+        }
+    }
+    return result + L"\"";
+}
+
+IniFile ReadLanguage(const Files& files)
+{
+    try {
+        LocalePaths paths;
+        paths.languageDirectory = files.languageDirectory;
+        paths.settingsFile = files.settingsFile;
+        const std::wstring file = paths.LanguageFile(paths.ActiveLanguage());
+        const DWORD attributes = ::GetFileAttributesW(file.c_str());
+        if (!file.empty() && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            return IniFile::Load(file);
+        }
+    } catch (const Error&) {
+        // An unreadable language file names nothing; the other sources answer.
+    }
+    return {};
+}
+
+std::vector<IconEntry> ReadEntries(const Files& files)
+{
+    IconListLoad load = ReadNotifyIconEntries(ReadLanguage(files));
+    if (load.stoppedByError) {
+        throw Error(ERROR_READ_FAULT, L"Could not read every notification-area entry; nothing was changed.");
+    }
+    return std::move(load.entries);
+}
+
+void CheckPattern(std::wstring_view pattern)
+{
+    if (pattern.empty()) {
+        throw UsageError{L"The pattern is empty."};
+    }
+    if (std::any_of(pattern.begin(), pattern.end(), [](wchar_t c) { return c < L' '; })) {
+        throw UsageError{L"The pattern holds a control character."};
+    }
+}
+
+bool EntryMatches(std::wstring_view pattern, const IconEntry& entry)
+{
+    const std::wstring_view fileName = FileNameOf(entry.executablePath);
+    return (!fileName.empty() && WildcardMatch(pattern, fileName)) || WildcardMatch(pattern, entry.displayName) ||
+           WildcardMatch(pattern, entry.keyName);
+}
+
+std::vector<IconEntry> MatchingEntries(std::wstring_view pattern, const std::vector<IconEntry>& entries)
+{
+    std::vector<IconEntry> matching;
+    for (const IconEntry& entry : entries) {
+        if (EntryMatches(pattern, entry)) {
+            matching.push_back(entry);
+        }
+    }
+    return matching;
+}
+
+Error NoMatch(std::wstring_view pattern)
+{
+    return Error(ERROR_NOT_FOUND, L"No notification-area entry matches \"" + std::wstring(pattern) + L"\".");
+}
+
+// Writes IsPromoted where it differs and prints each entry that changed. An
+// entry deleted meanwhile is skipped.
+void SetPromoted(const std::vector<IconEntry>& entries, bool promoted, TextSink& out)
+{
+    for (const IconEntry& entry : entries) {
+        if (entry.promoted == promoted) {
+            continue;
+        }
+        if (WriteIsPromoted(entry.keyName, promoted)) {
+            out.Write(EntryLine(StateName(promoted), entry));
+        }
+    }
+}
+
+void List(const Files& files, bool json, TextSink& out)
+{
+    IconListLoad load = ReadNotifyIconEntries(ReadLanguage(files));
+    if (json) {
+        std::wstring text = L"[";
+        bool first = true;
+        for (const IconEntry& entry : load.entries) {
+            text += first ? L"\r\n" : L",\r\n";
+            first = false;
+            text += L"  {\"state\": " + JsonString(StateName(entry.promoted)) +
+                    L", \"name\": " + JsonString(entry.displayName) + L", \"company\": " + JsonString(entry.company) +
+                    L", \"path\": " + JsonString(entry.executablePath) + L", \"key\": " + JsonString(entry.keyName) +
+                    L"}";
+        }
+        text += first ? L"]\r\n" : L"\r\n]\r\n";
+        out.Write(text);
+    } else {
+        for (const IconEntry& entry : load.entries) {
+            out.Write(EntryLine(StateName(entry.promoted), entry));
+        }
+    }
+    if (load.stoppedByError) {
+        throw Error(ERROR_READ_FAULT, L"Could not read every notification-area entry; the list is incomplete.");
+    }
+}
+
+void ShowOrHide(const Files& files, std::wstring_view pattern, bool promoted, TextSink& out)
+{
+    const std::vector<IconEntry> matching = MatchingEntries(pattern, ReadEntries(files));
+    if (matching.empty()) {
+        throw NoMatch(pattern);
+    }
+    SetPromoted(matching, promoted, out);
+}
+
+std::optional<AppIdentity> IdentityOf(const IconEntry& entry)
+{
+    return IdentifyApp(entry.executablePath, entry.company, ReadEntryIconGuid(entry.keyName));
+}
+
+std::wstring RuleLine(std::wstring_view action, const AppIdentity& app)
+{
+    return Line({L"rule", action, app.fileName.empty() ? app.iconGuid : app.fileName, app.company, app.folder});
+}
+
+void SetRule(const Files& files, std::wstring_view actionText, std::wstring_view pattern, TextSink& out)
+{
+    std::optional<RuleAction> action;
+    if (EqualIgnoringCase(actionText, L"show")) {
+        action = RuleAction::Show;
+    } else if (EqualIgnoringCase(actionText, L"hide")) {
+        action = RuleAction::Hide;
+    } else if (!EqualIgnoringCase(actionText, L"none")) {
+        throw UsageError{L"--rule takes show, hide or none, not \"" + std::wstring(actionText) + L"\"."};
+    }
+    CheckPattern(pattern);
+
+    const std::vector<IconEntry> entries = ReadEntries(files);
+    AppRules rules = LoadRules(files.rulesFile);
+    // The apps named: those of the matching entries, and for "none" also the
+    // rules whose program has no entry any more.
+    std::vector<AppIdentity> apps;
+    bool anyMatch = false;
+    for (const IconEntry& entry : entries) {
+        if (!EntryMatches(pattern, entry)) {
+            continue;
+        }
+        anyMatch = true;
+        if (std::optional<AppIdentity> app = IdentityOf(entry)) {
+            if (std::none_of(apps.begin(), apps.end(), [&](const AppIdentity& known) { return SameApp(known, *app); })) {
+                apps.push_back(std::move(*app));
+            }
+        }
+    }
+    if (!action) {
+        for (const AppRule& rule : rules.Rules()) {
+            if (!rule.app.fileName.empty() && WildcardMatch(pattern, rule.app.fileName)) {
+                anyMatch = true;
+                apps.push_back(rule.app);
+            }
+        }
+    }
+    if (!anyMatch) {
+        throw NoMatch(pattern);
+    }
+    if (apps.empty()) {
+        throw Error(ERROR_NOT_FOUND, L"The entries matching \"" + std::wstring(pattern) +
+                                         L"\" name no program and no icon GUID: there is no app to make a rule for.");
+    }
+
+    std::vector<AppIdentity> changed;
+    for (const AppIdentity& app : apps) {
+        if (rules.Set(app, action)) {
+            changed.push_back(app);
+        }
+    }
+    if (!changed.empty()) {
+        SaveRules(rules, files.rulesFile);
+    }
+    for (const AppIdentity& app : changed) {
+        out.Write(RuleLine(action ? (*action == RuleAction::Show ? L"show" : L"hide") : L"none", app));
+    }
+    if (!action) {
+        return;
+    }
+    // The rule holds from now on: entries of these apps follow it at once.
+    for (const IconEntry& entry : entries) {
+        const std::optional<AppIdentity> app = IdentityOf(entry);
+        if (!app || std::none_of(apps.begin(), apps.end(), [&](const AppIdentity& named) { return SameApp(named, *app); })) {
+            continue;
+        }
+        if (const std::optional<bool> target = TargetIsPromoted(NewIconPolicy::None, action, entry.promoted)) {
+            if (WriteIsPromoted(entry.keyName, *target)) {
+                out.Write(EntryLine(StateName(*target), entry));
+            }
+        }
+    }
+}
+
+void Cleanup(const Files& files, std::wstring_view kind, TextSink& out)
+{
+    const bool duplicates = EqualIgnoringCase(kind, L"duplicates");
+    if (!duplicates && !EqualIgnoringCase(kind, L"missing")) {
+        throw UsageError{L"--cleanup takes duplicates or missing, not \"" + std::wstring(kind) + L"\"."};
+    }
+    const std::vector<IconEntry> before = ReadEntries(files);
+    const bool deleted =
+        duplicates ? CleanupNotifyIconSettingsDuplicates() : CleanupNotifyIconSettingsNonExistentFiles(before);
+    if (!deleted) {
+        return;
+    }
+    std::set<std::wstring> left;
+    for (const IconEntry& entry : ReadNotifyIconEntries(IniFile()).entries) {
+        left.insert(entry.keyName);
+    }
+    for (const IconEntry& entry : before) {
+        if (!left.contains(entry.keyName)) {
+            out.Write(EntryLine(L"deleted", entry));
+        }
+    }
+}
+
+// Sections as INI text, every name prefixed; bare keys and empty sections
+// stay as they are.
+std::wstring SectionsText(const std::vector<IniSection>& sections, std::wstring_view prefix)
+{
+    std::wstring text;
+    for (const IniSection& section : sections) {
+        text += L"[" + std::wstring(prefix) + section.name + L"]\r\n";
+        for (const IniEntry& entry : section.entries) {
+            text += entry.key;
+            if (entry.value) {
+                text += L"=" + *entry.value;
+            }
+            text += L"\r\n";
+        }
+    }
+    return text;
+}
+
+// A file for a read-modify-write: missing is empty, unreadable or not
+// decoding cleanly throws with the file's name.
+IniFile LoadWhole(const std::wstring& path)
+{
+    try {
+        IniFile file = IniFile::Load(path);
+        if (!file.Faithful()) {
+            ThrowWin32(ERROR_INVALID_DATA);
+        }
+        return file;
+    } catch (const Error& error) {
+        throw InContext(L"Could not read \"" + path + L"\".", error);
+    }
+}
+
+void SaveWhole(const IniFile& file, const std::wstring& path)
+{
+    try {
+        file.Save(path);
+    } catch (const Error& error) {
+        throw InContext(L"Could not write \"" + path + L"\".", error);
+    }
+}
+
+size_t RuleCount(const IniFile& rulesFile)
+{
+    return AppRules::FromIni(rulesFile).Rules().size();
+}
+
+void Export(const Files& files, const std::wstring& target, TextSink& out)
+{
+    const IniFile settings = LoadWhole(files.settingsFile);
+    const IniFile rules = LoadWhole(files.rulesFile);
+    std::wstring text = L"[" + std::wstring(kExportSection) + L"]\r\n" + std::wstring(kExportFormatKey) + L"=" +
+                        std::wstring(kExportFormat) + L"\r\n";
+    text += SectionsText(settings.Sections(), kOptionPrefix);
+    text += SectionsText(rules.Sections(), kRulesPrefix);
+    SaveWhole(IniFile::FromText(text, TextEncoding::Utf8), target);
+    out.Write(L"Exported the options and " + std::to_wstring(RuleCount(rules)) + L" rules to \"" + target +
+              L"\".\r\n");
+}
+
+void Import(const Files& files, const std::wstring& source, TextSink& out, TextSink& err)
+{
+    const DWORD attributes = ::GetFileAttributesW(source.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        throw InContext(L"Could not read \"" + source + L"\".", Error(::GetLastError()));
+    }
+    const IniFile imported = LoadWhole(source);
+    if (imported.ReadString(kExportSection, kExportFormatKey).value_or(L"") != kExportFormat) {
+        throw Error(ERROR_INVALID_DATA, L"\"" + source + L"\" is no Merovane export (or one of a newer format); "
+                                        L"nothing was changed.");
+    }
+    std::vector<IniSection> options;
+    std::vector<IniSection> rules;
+    for (const IniSection& section : imported.Sections()) {
+        const std::wstring_view name = section.name;
+        if (name.size() > kOptionPrefix.size() && IniNamesEqual(name.substr(0, kOptionPrefix.size()), kOptionPrefix)) {
+            options.push_back({std::wstring(name.substr(kOptionPrefix.size())), section.entries});
+        } else if (name.size() > kRulesPrefix.size() &&
+                   IniNamesEqual(name.substr(0, kRulesPrefix.size()), kRulesPrefix)) {
+            rules.push_back({std::wstring(name.substr(kRulesPrefix.size())), section.entries});
+        }
+    }
+
+    // Both files are read before either is written: one that can't be read
+    // stops the import with nothing changed.
+    const IniFile settings = LoadWhole(files.settingsFile);
+    (void)LoadWhole(files.rulesFile);
+    // The sections the export holds replace this machine's; others stay.
+    std::vector<IniSection> merged = options;
+    for (const IniSection& section : settings.Sections()) {
+        if (std::none_of(options.begin(), options.end(),
+                         [&](const IniSection& replacing) { return IniNamesEqual(replacing.name, section.name); })) {
+            merged.push_back(section);
+        }
+    }
+    const IniFile newSettings = IniFile::FromText(SectionsText(merged, L""), settings.Encoding());
+    const IniFile newRules = IniFile::FromText(SectionsText(rules, L""), TextEncoding::Utf8);
+    SaveWhole(newSettings, files.settingsFile);
+    SaveWhole(newRules, files.rulesFile);
+    out.Write(L"Imported the options into \"" + files.settingsFile + L"\" and " + std::to_wstring(RuleCount(newRules)) +
+              L" rules into \"" + files.rulesFile + L"\".\r\n");
+    if (files.windowRunning) {
+        err.Write(L"Merovane is running: it uses the imported options after its next start, and may write the "
+                  L"options it holds back when it closes. Close it and import again to be sure.\r\n");
+    }
+}
+
+void Dispatch(const std::vector<std::wstring>& arguments, const Files& files, TextSink& out, TextSink& err)
+{
+    std::vector<std::wstring> rest;
+    bool json = false;
+    for (const std::wstring& argument : arguments) {
+        if (EqualIgnoringCase(argument, L"--json") && !json) {
+            json = true;
+        } else {
+            rest.push_back(argument);
+        }
+    }
+    if (rest.empty()) {
+        throw UsageError{json ? L"--json goes with --list." : L"No command given."};
+    }
+    const std::wstring command = Upper(rest[0]);
+    const size_t operands = rest.size() - 1;
+    auto expect = [&](size_t count) {
+        if (operands < count) {
+            throw UsageError{rest[0] + L" needs " + (count == 1 ? L"an argument." : L"two arguments.")};
+        }
+        if (operands > count) {
+            throw UsageError{L"Unexpected argument \"" + rest[count + 1] + L"\"."};
+        }
+    };
+    if (json && command != L"--LIST") {
+        throw UsageError{L"--json goes with --list."};
+    }
+    if (command == L"--HELP" || command == L"-H" || command == L"/?") {
+        expect(0);
+        out.Write(kUsage);
+    } else if (command == L"--LIST") {
+        expect(0);
+        List(files, json, out);
+    } else if (command == L"--SHOW" || command == L"--HIDE") {
+        expect(1);
+        CheckPattern(rest[1]);
+        ShowOrHide(files, rest[1], command == L"--SHOW", out);
+    } else if (command == L"--SHOW-ALL" || command == L"--HIDE-ALL") {
+        expect(0);
+        SetPromoted(ReadEntries(files), command == L"--SHOW-ALL", out);
+    } else if (command == L"--RULE") {
+        expect(2);
+        SetRule(files, rest[1], rest[2], out);
+    } else if (command == L"--CLEANUP") {
+        expect(1);
+        Cleanup(files, rest[1], out);
+    } else if (command == L"--EXPORT" || command == L"--IMPORT") {
+        expect(1);
+        if (rest[1].empty()) {
+            throw UsageError{rest[0] + L" needs a file name."};
+        }
+        if (command == L"--EXPORT") {
+            Export(files, rest[1], out);
+        } else {
+            Import(files, rest[1], out, err);
+        }
+    } else {
+        throw UsageError{L"Unknown command \"" + rest[0] + L"\"."};
+    }
+}
+
+// Output for a process without a window: the handle it inherited when that
+// is a file or a pipe (UTF-8), else the console it has or the one of the
+// process that started it.
+class ProcessSink : public TextSink {
+public:
+    explicit ProcessSink(DWORD standard)
+    {
+        HANDLE inherited = ::GetStdHandle(standard);
+        if (inherited != nullptr && inherited != INVALID_HANDLE_VALUE) {
+            handle_ = inherited;
+            if (::GetFileType(inherited) == FILE_TYPE_CHAR) {
+                // A console handle works once attached to its console; NUL
+                // is a character device too and stays a file.
+                DWORD mode = 0;
+                console_ = ::GetConsoleMode(inherited, &mode) ||
+                           (ParentConsoleAttached() && ::GetConsoleMode(inherited, &mode));
+            }
+            return;
+        }
+        if (ParentConsoleAttached()) {
+            own_.reset(::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr));
+            if (own_) {
+                handle_ = own_.get();
+                console_ = true;
+            }
+        }
+    }
+
+    void Write(std::wstring_view text) override
+    {
+        if (handle_ == nullptr || text.empty()) {
+            return;
+        }
+        if (console_) {
+            DWORD written = 0;
+            ::WriteConsoleW(handle_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+            return;
+        }
+        const std::string bytes = ToUtf8(text);
+        DWORD written = 0;
+        ::WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+
+private:
+    static bool ParentConsoleAttached()
+    {
+        static const bool attached = ::AttachConsole(ATTACH_PARENT_PROCESS) != FALSE;
+        return attached;
+    }
+
+    HANDLE handle_ = nullptr;
+    unique_file own_;
+    bool console_ = false;
+};
+
+bool WindowRunning()
+{
+    // Opened, never created: a command must not keep a window from starting.
+    unique_handle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, std::wstring(kApplicationTitle).c_str()));
+    return static_cast<bool>(mutex) || ::GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+} // namespace
+
+bool WildcardMatch(std::wstring_view pattern, std::wstring_view text)
+{
+    const std::wstring p = Upper(pattern);
+    const std::wstring t = Upper(text);
+    size_t pi = 0;
+    size_t ti = 0;
+    size_t star = std::wstring::npos;
+    size_t resume = 0;
+    while (ti < t.size()) {
+        if (pi < p.size() && (p[pi] == L'?' || p[pi] == t[ti])) {
+            ++pi;
+            ++ti;
+        } else if (pi < p.size() && p[pi] == L'*') {
+            star = pi++;
+            resume = ti;
+        } else if (star != std::wstring::npos) {
+            pi = star + 1;
+            ti = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (pi < p.size() && p[pi] == L'*') {
+        ++pi;
+    }
+    return pi == p.size();
+}
+
+int Run(const std::vector<std::wstring>& arguments, const Files& files, TextSink& out, TextSink& err)
+{
+    try {
+        Dispatch(arguments, files, out, err);
+        return kExitDone;
+    } catch (const UsageError& usage) {
+        err.Write(usage.message + L"\r\nRun Merovane.exe --help for the commands.\r\n");
+        return kExitUsage;
+    } catch (const Error& error) {
+        err.Write(error.message() + L"\r\n");
+        return kExitError;
+    } catch (const std::exception& error) {
+        err.Write(FromUtf8(error.what()) + L"\r\n");
+        return kExitError;
+    }
+}
+
+std::optional<int> RunProcessCommandLine()
+{
+    int count = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    const unique_hlocal owner(static_cast<HLOCAL>(argv));
+    if (argv == nullptr || count <= 1) {
+        return std::nullopt;
+    }
+    const std::vector<std::wstring> arguments(argv + 1, argv + count);
+
+    // The shell functions that name entries and find their icons want COM.
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    ProcessSink out(STD_OUTPUT_HANDLE);
+    ProcessSink err(STD_ERROR_HANDLE);
+    int exitCode = kExitError;
+    try {
+        const LocalePaths paths = LocalePaths::ForProgram();
+        const Files files{.settingsFile = paths.settingsFile,
+                          .rulesFile = RulesPathBeside(paths.settingsFile),
+                          .languageDirectory = paths.languageDirectory,
+                          .windowRunning = WindowRunning()};
+        exitCode = Run(arguments, files, out, err);
+    } catch (const std::exception& error) {
+        err.Write(FromUtf8(error.what()) + L"\r\n");
+    }
+    if (SUCCEEDED(com)) {
+        ::CoUninitialize();
+    }
+    return exitCode;
+}
+
+} // namespace merovane::cli
