@@ -6,6 +6,7 @@
 #include "base/ini_file.h"
 #include "base/locale_paths.h"
 #include "base/settings_file.h"
+#include "base/text_case.h"
 #include "core/app_rules.h"
 #include "core/cleanup.h"
 #include "core/icon_list.h"
@@ -51,21 +52,6 @@ constexpr std::wstring_view kRulesPrefix = L"Rules.ini/";
 struct UsageError {
     std::wstring message;
 };
-
-std::wstring Upper(std::wstring_view text)
-{
-    std::wstring result(text);
-    if (!result.empty()) {
-        ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()),
-                        result.data(), static_cast<int>(result.size()), nullptr, nullptr, 0);
-    }
-    return result;
-}
-
-bool EqualIgnoringCase(std::wstring_view a, std::wstring_view b)
-{
-    return a.size() == b.size() && Upper(a) == Upper(b);
-}
 
 std::wstring_view FileNameOf(std::wstring_view path)
 {
@@ -465,7 +451,7 @@ void Dispatch(const std::vector<std::wstring>& arguments, const Files& files, Te
     if (rest.empty()) {
         throw UsageError{json ? L"--json goes with --list." : L"No command given."};
     }
-    const std::wstring command = Upper(rest[0]);
+    const std::wstring command = UpperInvariant(rest[0]);
     const size_t operands = rest.size() - 1;
     auto expect = [&](size_t count) {
         if (operands < count) {
@@ -579,8 +565,8 @@ bool WindowRunning()
 
 bool WildcardMatch(std::wstring_view pattern, std::wstring_view text)
 {
-    const std::wstring p = Upper(pattern);
-    const std::wstring t = Upper(text);
+    const std::wstring p = UpperInvariant(pattern);
+    const std::wstring t = UpperInvariant(text);
     size_t pi = 0;
     size_t ti = 0;
     size_t star = std::wstring::npos;

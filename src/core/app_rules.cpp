@@ -2,6 +2,7 @@
 
 #include "base/handles.h"
 #include "base/registry.h"
+#include "base/text_case.h"
 #include "core/icon_list.h"
 #include "core/icon_store.h"
 
@@ -21,28 +22,6 @@ constexpr std::wstring_view kFolderKey = L"Folder";
 constexpr std::wstring_view kIconGuidKey = L"IconGuid";
 constexpr std::wstring_view kActionKey = L"Action";
 constexpr std::wstring_view kVersionMark = L"<VERSION>";
-
-bool EqualIgnoringCase(std::wstring_view a, std::wstring_view b) noexcept
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    if (a.empty()) {
-        return true;
-    }
-    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
-                                  TRUE) == CSTR_EQUAL;
-}
-
-std::wstring Upper(std::wstring_view text)
-{
-    std::wstring result(text);
-    if (!result.empty()) {
-        ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()),
-                        result.data(), static_cast<int>(result.size()), nullptr, nullptr, 0);
-    }
-    return result;
-}
 
 bool IsDigit(wchar_t c) noexcept
 {
@@ -124,7 +103,7 @@ std::wstring LooseFolderName(std::wstring_view name)
         result += name[i];
         ++i;
     }
-    return Upper(result);
+    return UpperInvariant(result);
 }
 
 std::optional<std::wstring> KnownFolder(const KNOWNFOLDERID& id)

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <string_view>
 #include <vector>
 
@@ -50,6 +51,22 @@ void ReportingErrors(Call&& call)
         call();
     } catch (const Error& error) {
         ShowError(error.message());
+    }
+}
+
+// Runs work that a window procedure calls, where no error may pass: any
+// error it lets escape is shown instead.
+template <typename Call>
+void ShowingErrors(Call&& call) noexcept
+{
+    try {
+        call();
+    } catch (const Error& error) {
+        ShowError(error.message());
+    } catch (const std::exception& error) {
+        ShowError(FromUtf8(error.what()));
+    } catch (...) {
+        ShowError(L"Unknown error");
     }
 }
 

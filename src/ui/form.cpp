@@ -9,38 +9,16 @@
 #include "ui/tray_icon.h"
 
 #include "base/error.h"
+#include "base/text_case.h"
 
 #include <commctrl.h>
 #include <dwmapi.h>
 
 #include <algorithm>
 
-
 namespace merovane::ui {
 
 namespace {
-
-bool NamesEqual(std::wstring_view a, std::wstring_view b)
-{
-    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
-
-// Runs an event handler: an error it lets escape is shown, never propagated
-// through the window procedure.
-template <typename Call>
-void Guarded(Call&& call) noexcept
-{
-    try {
-        call();
-    } catch (const Error& error) {
-        application::ShowError(error.message());
-    } catch (const std::exception& error) {
-        application::ShowError(FromUtf8(error.what()));
-    } catch (...) {
-        application::ShowError(L"Unknown error");
-    }
-}
 
 // What a window procedure returns for a message whose handler failed: the
 // error has been shown and the message counts as handled. Default processing
@@ -233,7 +211,7 @@ Component* Form::FindComponent(std::wstring_view name) const
         return nullptr;
     }
     for (const auto& component : components_) {
-        if (NamesEqual(component->Name(), name)) {
+        if (EqualIgnoringCase(component->Name(), name)) {
             return component.get();
         }
     }
@@ -248,7 +226,7 @@ bool Form::HandleShortcut(UINT virtualKey)
     const std::wstring key = L"F" + std::to_wstring(virtualKey - VK_F1 + 1);
     for (const auto& component : components_) {
         auto* item = dynamic_cast<MenuItem*>(component.get());
-        if (item != nullptr && item->Enabled() && NamesEqual(item->Shortcut(), key)) {
+        if (item != nullptr && item->Enabled() && EqualIgnoringCase(item->Shortcut(), key)) {
             item->Click();
             return true;
         }
@@ -450,7 +428,7 @@ LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     }
     LRESULT result = 0;
     bool handled = false;
-    Guarded([&] {
+    application::ShowingErrors([&] {
         result = form->Dispatch(message, wParam, lParam);
         handled = true;
     });

@@ -14,26 +14,6 @@
 
 namespace merovane::ui {
 
-namespace {
-
-// Check-box input arrives in the list's own window procedure, where no
-// error may pass: it is shown, as the form shows a failed handler's.
-template <typename Call>
-void ShowingErrors(Call&& call) noexcept
-{
-    try {
-        call();
-    } catch (const Error& error) {
-        application::ShowError(error.message());
-    } catch (const std::exception& error) {
-        application::ShowError(FromUtf8(error.what()));
-    } catch (...) {
-        application::ShowError(L"Unknown error");
-    }
-}
-
-} // namespace
-
 ListView::ListView(Form& owner, const ComponentDef& def) : Control(owner, def)
 {
     const int width = def.value > 0 ? def.value : 100;
@@ -150,7 +130,7 @@ LRESULT CALLBACK ListView::HeaderNotifications(HWND hwnd, UINT message, WPARAM w
         const UINT box = (item.state & LVIS_STATEIMAGEMASK) >> 12;
         if ((item.stateMask & LVIS_STATEIMAGEMASK) != 0 && (box == 1 || box == 2)) {
             const int row = static_cast<int>(wParam);
-            ShowingErrors([&] {
+            application::ShowingErrors([&] {
                 for (int i = row < 0 ? 0 : row; i < self->RowCount() && (row < 0 || i == row); ++i) {
                     self->SetChecked(i, box == 2);
                 }
@@ -346,7 +326,7 @@ LRESULT ListView::FillDisplayInfo(NMLVDISPINFOW& info)
 void ListView::ToggleFromInput(int row) noexcept
 {
     if (row >= 0 && row < RowCount()) {
-        ShowingErrors([&] { SetChecked(row, !rows_[static_cast<size_t>(row)].checked); });
+        application::ShowingErrors([&] { SetChecked(row, !rows_[static_cast<size_t>(row)].checked); });
     }
 }
 

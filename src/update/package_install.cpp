@@ -1,6 +1,7 @@
 #include "update/package_install.h"
 
 #include "base/error.h"
+#include "base/text_case.h"
 #include "update/package_download.h"
 #include "update/package_zip.h"
 #include "update/portable_apply.h"
@@ -41,12 +42,6 @@ bool IsPlainFileName(std::wstring_view name)
 {
     return !name.empty() && name != L"." && name != L".." &&
            name.find_first_of(L"\\/:*?\"<>|") == std::wstring_view::npos;
-}
-
-bool SamePath(std::wstring_view a, std::wstring_view b)
-{
-    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
 }
 
 std::wstring StagingFolder(const std::wstring& programFolder)
@@ -175,7 +170,7 @@ std::optional<ApplyUpdateArguments> ParseApplyUpdateArguments(std::span<const st
     // The helper moves files out of one folder only: the staging folder of
     // the program folder it names.
     if (parsed.programFolder.empty() || !IsPlainFileName(parsed.exeName) ||
-        !SamePath(parsed.staging, StagingFolder(parsed.programFolder))) {
+        !EqualIgnoringCase(parsed.staging, StagingFolder(parsed.programFolder))) {
         return std::nullopt;
     }
     return parsed;
