@@ -10,25 +10,28 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 
 namespace merovane::test {
 
-// The main window (class TForm1) of the process, once it is visible; nullptr
-// when none shows within the time.
-inline HWND FindMainWindow(DWORD processId)
+// A top-level window of the process with the class name given (visible ones
+// only, unless asked otherwise), or nullptr.
+inline HWND FindTopWindow(DWORD processId, std::wstring_view className, bool visibleOnly = true)
 {
     struct Search {
         DWORD process;
+        std::wstring className;
+        bool visibleOnly;
         HWND found;
-    } search{processId, nullptr};
+    } search{processId, std::wstring(className), visibleOnly, nullptr};
     ::EnumWindows(
         [](HWND window, LPARAM parameter) -> BOOL {
             auto* s = reinterpret_cast<Search*>(parameter);
             DWORD process = 0;
             ::GetWindowThreadProcessId(window, &process);
-            wchar_t name[32]{};
-            ::GetClassNameW(window, name, 32);
-            if (process == s->process && ::IsWindowVisible(window) && lstrcmpW(name, L"TForm1") == 0) {
+            wchar_t name[64]{};
+            ::GetClassNameW(window, name, 64);
+            if (process == s->process && (!s->visibleOnly || ::IsWindowVisible(window)) && s->className == name) {
                 s->found = window;
                 return FALSE;
             }
@@ -36,6 +39,12 @@ inline HWND FindMainWindow(DWORD processId)
         },
         reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+// The main window (class TForm1) of the process, once it is visible.
+inline HWND FindMainWindow(DWORD processId)
+{
+    return FindTopWindow(processId, L"TForm1");
 }
 
 // The visible main window of a program started from `path`, or nullptr.

@@ -70,61 +70,20 @@ std::wstring UninstallValue(const wchar_t* name)
 HWND WaitForMessageBox(DWORD processId, std::chrono::seconds timeout)
 {
     HWND found = nullptr;
-    WaitUntil(
-        [&] {
-            struct Search {
-                DWORD process;
-                HWND box;
-            } search{processId, nullptr};
-            ::EnumWindows(
-                [](HWND window, LPARAM parameter) -> BOOL {
-                    auto* s = reinterpret_cast<Search*>(parameter);
-                    DWORD id = 0;
-                    ::GetWindowThreadProcessId(window, &id);
-                    wchar_t name[16]{};
-                    ::GetClassNameW(window, name, 16);
-                    if (id == s->process && ::IsWindowVisible(window) && lstrcmpW(name, L"#32770") == 0) {
-                        s->box = window;
-                        return FALSE;
-                    }
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(&search));
-            found = search.box;
-            return found != nullptr;
-        },
-        timeout);
+    WaitUntil([&] { return (found = test::FindTopWindow(processId, L"#32770")) != nullptr; }, timeout);
     return found;
 }
 
 // The texts of the child windows of a program's window of `className`.
 std::vector<std::wstring> ChildTexts(DWORD processId, const wchar_t* className)
 {
-    struct Search {
-        DWORD process;
-        const wchar_t* className;
-        HWND window;
-    } search{processId, className, nullptr};
-    ::EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(parameter);
-            DWORD id = 0;
-            ::GetWindowThreadProcessId(window, &id);
-            wchar_t name[32]{};
-            ::GetClassNameW(window, name, 32);
-            if (id == s->process && lstrcmpW(name, s->className) == 0) {
-                s->window = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
     std::vector<std::wstring> texts;
-    if (search.window == nullptr) {
+    const HWND window = test::FindTopWindow(processId, className, false);
+    if (window == nullptr) {
         return texts;
     }
     ::EnumChildWindows(
-        search.window,
+        window,
         [](HWND child, LPARAM parameter) -> BOOL {
             wchar_t text[512]{};
             ::SendMessageTimeoutW(child, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
