@@ -51,18 +51,19 @@ std::wstring ProgramFolder()
     return folder;
 }
 
-// What earlier updates left: at once, or, right after an update, once the
-// helper that started this copy has ended and let go of its files.
+// What earlier updates left, found now, before this run can download
+// anything: removed at once, or, right after an update, once the helper that
+// started this copy has ended and let go of its files.
 std::jthread RemoveUpdateLeftovers(std::optional<DWORD> helper)
 {
-    return std::jthread([helper, folder = ProgramFolder()] {
+    return std::jthread([helper, folders = merovane::update::FindUpdateLeftovers(ProgramFolder())] {
         if (helper) {
             if (HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, *helper)) {
                 ::WaitForSingleObject(process, 10'000);
                 ::CloseHandle(process);
             }
         }
-        merovane::update::RemoveUpdateLeftovers(folder);
+        merovane::update::RemoveFolders(folders);
     });
 }
 

@@ -215,18 +215,19 @@ int RunApplyUpdate(const ApplyUpdateArguments& arguments, std::chrono::milliseco
     return exitCode;
 }
 
-void RemoveUpdateLeftovers(const std::wstring& programFolder, const std::wstring& tempRoot)
+std::vector<std::wstring> FindUpdateLeftovers(const std::wstring& programFolder, const std::wstring& tempRoot)
 {
+    std::vector<std::wstring> folders;
     try {
-        if (!programFolder.empty()) {
-            RemoveTree(StagingFolder(programFolder));
+        if (!programFolder.empty() && Exists(StagingFolder(programFolder))) {
+            folders.push_back(StagingFolder(programFolder));
         }
         std::wstring root = tempRoot;
         if (root.empty()) {
             wchar_t temp[MAX_PATH + 1]{};
             const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
             if (length == 0 || length > MAX_PATH) {
-                return;
+                return folders;
             }
             root.assign(temp, length);
         }
@@ -238,9 +239,8 @@ void RemoveUpdateLeftovers(const std::wstring& programFolder, const std::wstring
         const unique_find search(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
                                                     FindExSearchLimitToDirectories, nullptr, 0));
         if (!search) {
-            return;
+            return folders;
         }
-        std::vector<std::wstring> folders;
         do {
             // Folders only, and no links: a link's target is not ours.
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
@@ -248,11 +248,16 @@ void RemoveUpdateLeftovers(const std::wstring& programFolder, const std::wstring
                 folders.push_back(root + found.cFileName);
             }
         } while (::FindNextFileW(search.get(), &found));
-        for (const std::wstring& folder : folders) {
-            RemoveTree(folder);
-        }
     } catch (...) {
-        // Leftovers harm nothing; the next start tries again.
+        // Leftovers harm nothing; the next start looks again.
+    }
+    return folders;
+}
+
+void RemoveFolders(const std::vector<std::wstring>& folders) noexcept
+{
+    for (const std::wstring& folder : folders) {
+        RemoveTree(folder);
     }
 }
 

@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace merovane::update {
 
@@ -106,10 +107,15 @@ std::optional<ApplyUpdateArguments> ParseApplyUpdateArguments(std::span<const st
 int RunApplyUpdate(const ApplyUpdateArguments& arguments,
                    std::chrono::milliseconds exitTimeout = kProgramExitTimeout);
 
-// What a start of the program removes of earlier updates: a staging folder in
-// the program folder that no helper is working on, and the private folders of
-// earlier downloads under the user's temporary folder (`tempRoot`, "" for the
-// user's). Files in use stay until a later start. Never throws.
-void RemoveUpdateLeftovers(const std::wstring& programFolder, const std::wstring& tempRoot = {});
+// What a start of the program removes of earlier updates: a staging folder
+// in the program folder, and the private folders of earlier downloads under
+// the user's temporary folder (`tempRoot`, "" for the user's). Found at once,
+// at the start, so that the removal, which may wait, never reaches a
+// download this run makes. Never throws.
+std::vector<std::wstring> FindUpdateLeftovers(const std::wstring& programFolder, const std::wstring& tempRoot = {});
+
+// Removes the folders with everything in them; files in use stay until a
+// later start.
+void RemoveFolders(const std::vector<std::wstring>& folders) noexcept;
 
 } // namespace merovane::update

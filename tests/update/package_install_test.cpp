@@ -245,7 +245,7 @@ TEST(RunApplyUpdate, AProgramThatDoesNotEndKeepsItsFiles)
     EXPECT_FALSE(fs::exists(fs::path(copy.folder) / L"Update.staging"));
 }
 
-TEST(RemoveUpdateLeftovers, RemovesTheStagingFolderAndEarlierDownloadsOnly)
+TEST(UpdateLeftovers, AreTheStagingFolderAndEarlierDownloadsOnly)
 {
     test::TempDir temp;
     const std::wstring folder = temp / L"Program";
@@ -257,11 +257,16 @@ TEST(RemoveUpdateLeftovers, RemovesTheStagingFolderAndEarlierDownloadsOnly)
                           {L"Merovane-update-fedcba9876543210\\Merovane.exe", "helper"},
                           {L"Merovane-update-file", "a file, not a folder of ours"},
                           {L"Other\\keep.txt", "someone else's"}});
-    RemoveUpdateLeftovers(folder, downloads);
+    const std::vector<std::wstring> found = FindUpdateLeftovers(folder, downloads);
+    // A download this run makes after the search is not among them.
+    WriteTree(downloads, {{L"Merovane-update-1111222233334444\\Merovane-setup.exe", "this run's"}});
+    RemoveFolders(found);
     EXPECT_EQ(ReadTree(folder), (Files{{L"Update.backup\\", ""},
                                        {L"Update.backup\\Merovane.exe", "an old file not put back"},
                                        {L"Merovane.exe", "program"}}));
-    EXPECT_EQ(ReadTree(downloads), (Files{{L"Merovane-update-file", "a file, not a folder of ours"},
+    EXPECT_EQ(ReadTree(downloads), (Files{{L"Merovane-update-1111222233334444\\", ""},
+                                          {L"Merovane-update-1111222233334444\\Merovane-setup.exe", "this run's"},
+                                          {L"Merovane-update-file", "a file, not a folder of ours"},
                                           {L"Other\\", ""},
                                           {L"Other\\keep.txt", "someone else's"}}));
 }
