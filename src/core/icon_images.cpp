@@ -1,12 +1,140 @@
 #include "core/icon_images.h"
 
 #include "core/icon_list.h"
+#include "core/icon_store.h"
 
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <wincodec.h>
+
+#include <algorithm>
+#include <utility>
 
 namespace merovane {
+
+namespace {
+
+// One reference to a COM object, released when it goes.
+template <typename T>
+class ComRef {
+public:
+    ComRef() noexcept = default;
+    ~ComRef()
+    {
+        if (value_ != nullptr) {
+            value_->Release();
+        }
+    }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+
+    T* get() const noexcept { return value_; }
+    T* operator->() const noexcept { return value_; }
+    T** put() noexcept { return &value_; }
+    void** put_void() noexcept { return reinterpret_cast<void**>(&value_); }
+
+private:
+    T* value_ = nullptr;
+};
+
+HIMAGELIST SystemImageList(bool large)
+{
+    SHFILEINFOW info{};
+    const UINT flags = SHGFI_SYSICONINDEX | (large ? 0 : SHGFI_SMALLICON);
+    return reinterpret_cast<HIMAGELIST>(::SHGetFileInfoW(L"", 0, &info, sizeof(info), flags));
+}
+
+int SideOf(HIMAGELIST list, int fallback)
+{
+    int cx = 0;
+    int cy = 0;
+    return list != nullptr && ::ImageList_GetIconSize(list, &cx, &cy) && cx > 0 ? cx : fallback;
+}
+
+// A picture of width x height BGRA pixels (alpha not premultiplied) drawn
+// into side x side: each pixel is the mean of the picture's pixels its square
+// covers, weighted by their alpha, so that transparent edges do not darken.
+std::vector<std::uint8_t> ScaledPixels(const std::vector<std::uint8_t>& picture, int width, int height, int side)
+{
+    std::vector<std::uint8_t> result(static_cast<size_t>(side) * static_cast<size_t>(side) * 4);
+    for (int y = 0; y < side; ++y) {
+        const int top = y * height / side;
+        const int bottom = std::max(top + 1, (y + 1) * height / side);
+        for (int x = 0; x < side; ++x) {
+            const int left = x * width / side;
+            const int right = std::max(left + 1, (x + 1) * width / side);
+            std::uint64_t sum[4] = {0, 0, 0, 0};
+            for (int sy = top; sy < bottom; ++sy) {
+                for (int sx = left; sx < right; ++sx) {
+                    const std::uint8_t* p = &picture[(static_cast<size_t>(sy) * width + sx) * 4];
+                    sum[0] += static_cast<std::uint64_t>(p[0]) * p[3];
+                    sum[1] += static_cast<std::uint64_t>(p[1]) * p[3];
+                    sum[2] += static_cast<std::uint64_t>(p[2]) * p[3];
+                    sum[3] += p[3];
+                }
+            }
+            std::uint8_t* out = &result[(static_cast<size_t>(y) * side + x) * 4];
+            const std::uint64_t count = static_cast<std::uint64_t>(bottom - top) * static_cast<std::uint64_t>(right - left);
+            if (sum[3] > 0) {
+                for (int c = 0; c < 3; ++c) {
+                    out[c] = static_cast<std::uint8_t>((sum[c] + sum[3] / 2) / sum[3]);
+                }
+            }
+            out[3] = static_cast<std::uint8_t>((sum[3] + count / 2) / count);
+        }
+    }
+    return result;
+}
+
+// Pixels of side x side, 32 bits, top row first, alpha not premultiplied:
+// the form an icon's colour bitmap takes.
+unique_hicon IconFromPixels(const std::vector<std::uint8_t>& pixels, int side)
+{
+    BITMAPV5HEADER header{};
+    header.bV5Size = sizeof(header);
+    header.bV5Width = side;
+    header.bV5Height = -side;
+    header.bV5Planes = 1;
+    header.bV5BitCount = 32;
+    header.bV5Compression = BI_BITFIELDS;
+    header.bV5RedMask = 0x00FF0000;
+    header.bV5GreenMask = 0x0000FF00;
+    header.bV5BlueMask = 0x000000FF;
+    header.bV5AlphaMask = 0xFF000000;
+    void* bits = nullptr;
+    const unique_hbitmap colour(::CreateDIBSection(nullptr, reinterpret_cast<const BITMAPINFO*>(&header),
+                                                      DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!colour || bits == nullptr) {
+        return {};
+    }
+    std::copy(pixels.begin(), pixels.end(), static_cast<std::uint8_t*>(bits));
+    ::GdiFlush();
+    // The alpha channel decides where it is used; the mask says the same for
+    // whatever draws without it, and for a picture with no opaque pixel at
+    // all, whose alpha a drawing would otherwise ignore.
+    const size_t maskStride = (static_cast<size_t>(side) + 15) / 16 * 2; // rows of whole 16-bit words
+    std::vector<std::uint8_t> maskBits(maskStride * static_cast<size_t>(side), 0);
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x) {
+            if (pixels[(static_cast<size_t>(y) * side + x) * 4 + 3] == 0) {
+                maskBits[static_cast<size_t>(y) * maskStride + static_cast<size_t>(x) / 8] |=
+                    static_cast<std::uint8_t>(0x80 >> (x % 8));
+            }
+        }
+    }
+    const unique_hbitmap mask(::CreateBitmap(side, side, 1, 1, maskBits.data()));
+    if (!mask) {
+        return {};
+    }
+    ICONINFO info{};
+    info.fIcon = TRUE;
+    info.hbmColor = colour.get();
+    info.hbmMask = mask.get();
+    return unique_hicon(::CreateIconIndirect(&info));
+}
+
+} // namespace
 
 int SystemIconIndexFor(const std::wstring& path, bool fileExists)
 {
@@ -20,6 +148,112 @@ int SystemIconIndexFor(const std::wstring& path, bool fileExists)
                          SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES);
     }
     return info.iIcon;
+}
+
+std::vector<std::uint8_t> ReadIconSnapshot(std::wstring_view keyName)
+{
+    if (keyName.empty()) {
+        return {};
+    }
+    const std::wstring path = std::wstring(kNotifyIconSettingsKey) + L"\\" + std::wstring(keyName);
+    unique_hkey key;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
+        return {};
+    }
+    // Asked twice at most: the value may change between the two questions.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        DWORD type = REG_NONE;
+        DWORD size = 0;
+        if (::RegQueryValueExW(key.get(), L"IconSnapshot", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+            type != REG_BINARY || size == 0 || size > kMaxIconSnapshotBytes) {
+            return {};
+        }
+        std::vector<std::uint8_t> bytes(size);
+        const LSTATUS status =
+            ::RegQueryValueExW(key.get(), L"IconSnapshot", nullptr, &type, bytes.data(), &size);
+        if (status == ERROR_SUCCESS) {
+            if (type != REG_BINARY || size == 0) {
+                return {};
+            }
+            bytes.resize(size);
+            return bytes;
+        }
+        if (status != ERROR_MORE_DATA) {
+            return {};
+        }
+    }
+    return {};
+}
+
+unique_hicon IconFromPng(const std::uint8_t* data, std::size_t size, int side)
+{
+    if (data == nullptr || size == 0 || size > kMaxIconSnapshotBytes || side <= 0 ||
+        side > static_cast<int>(kMaxIconSnapshotSide)) {
+        return {};
+    }
+    ComRef<IWICImagingFactory> factory;
+    if (FAILED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                  factory.put_void()))) {
+        return {};
+    }
+    ComRef<IWICStream> stream;
+    if (FAILED(factory->CreateStream(stream.put())) ||
+        FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size)))) {
+        return {};
+    }
+    // The PNG decoder itself: whatever else a damaged value might look like
+    // is not tried, and no list of installed decoders is searched.
+    ComRef<IWICBitmapDecoder> decoder;
+    if (FAILED(::CoCreateInstance(CLSID_WICPngDecoder, nullptr, CLSCTX_INPROC_SERVER, IID_IWICBitmapDecoder,
+                                  decoder.put_void())) ||
+        FAILED(decoder->Initialize(stream.get(), WICDecodeMetadataCacheOnDemand))) {
+        return {};
+    }
+    ComRef<IWICBitmapFrameDecode> frame;
+    if (FAILED(decoder->GetFrame(0, frame.put()))) {
+        return {};
+    }
+    UINT width = 0;
+    UINT height = 0;
+    if (FAILED(frame->GetSize(&width, &height)) || width == 0 || height == 0 || width > kMaxIconSnapshotSide ||
+        height > kMaxIconSnapshotSide) {
+        return {};
+    }
+    // 8-bit RGBA, as the notification area writes its pictures, is copied
+    // as it is; any other kind goes through a converter.
+    WICPixelFormatGUID format{};
+    if (FAILED(frame->GetPixelFormat(&format))) {
+        return {};
+    }
+    const bool rgba = IsEqualGUID(format, GUID_WICPixelFormat32bppRGBA) != FALSE;
+    IWICBitmapSource* source = frame.get();
+    ComRef<IWICFormatConverter> converter;
+    if (!rgba && IsEqualGUID(format, GUID_WICPixelFormat32bppBGRA) == FALSE) {
+        if (FAILED(factory->CreateFormatConverter(converter.put())) ||
+            FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr,
+                                         0.0, WICBitmapPaletteTypeCustom))) {
+            return {};
+        }
+        source = converter.get();
+    }
+    std::vector<std::uint8_t> picture(static_cast<size_t>(width) * height * 4);
+    // Decoding happens here; a damaged stream fails rather than reading past its end.
+    if (FAILED(source->CopyPixels(nullptr, width * 4, static_cast<UINT>(picture.size()), picture.data()))) {
+        return {};
+    }
+    if (rgba) {
+        for (size_t i = 0; i < picture.size(); i += 4) {
+            std::swap(picture[i], picture[i + 2]);
+        }
+    }
+    const std::vector<std::uint8_t> pixels = ScaledPixels(picture, static_cast<int>(width),
+                                                          static_cast<int>(height), side);
+    return IconFromPixels(pixels, side);
+}
+
+bool UsesIconSnapshot(const IconEntry& entry) noexcept
+{
+    return !entry.systemEntry && entry.snapshotBytes > 0 && entry.snapshotBytes <= kMaxIconSnapshotBytes;
 }
 
 IconImageCache::IconImageCache(std::function<void()> onResolved) : onResolved_(std::move(onResolved)) {}
@@ -36,15 +270,80 @@ IconImageCache::~IconImageCache()
     }
 }
 
-std::optional<int> IconImageCache::Find(const std::wstring& path, bool fileExists)
+HIMAGELIST IconImageCache::Images(bool large)
 {
+    if (!small_) {
+        smallSide_ = SideOf(SystemImageList(false), ::GetSystemMetrics(SM_CXSMICON));
+        largeSide_ = SideOf(SystemImageList(true), ::GetSystemMetrics(SM_CXICON));
+        small_.reset(::ImageList_Create(smallSide_, smallSide_, ILC_COLOR32 | ILC_MASK, 16, 16));
+        large_.reset(::ImageList_Create(largeSide_, largeSide_, ILC_COLOR32 | ILC_MASK, 16, 16));
+    }
+    return large ? large_.get() : small_.get();
+}
+
+int IconImageCache::AddToImages(Answer& answer)
+{
+    Images(false);
+    if (!small_ || !large_) {
+        return -1;
+    }
+    unique_hicon small = std::move(answer.small);
+    unique_hicon large = std::move(answer.large);
+    if (!small || !large) {
+        small.reset(::ImageList_GetIcon(SystemImageList(false), answer.systemIndex, ILD_NORMAL));
+        large.reset(::ImageList_GetIcon(SystemImageList(true), answer.systemIndex, ILD_NORMAL));
+    }
+    if (!small || !large) {
+        return -1;
+    }
+    const int count = ::ImageList_GetImageCount(small_.get());
+    const int index = ::ImageList_ReplaceIcon(small_.get(), -1, small.get());
+    const int other = ::ImageList_ReplaceIcon(large_.get(), -1, large.get());
+    if (index != count || other != count) {
+        // Both lists keep the same indices, or the new picture goes from both.
+        ::ImageList_SetImageCount(small_.get(), static_cast<UINT>(count));
+        ::ImageList_SetImageCount(large_.get(), static_cast<UINT>(count));
+        return -1;
+    }
+    return index;
+}
+
+std::optional<int> IconImageCache::Find(const IconEntry& entry)
+{
+    const bool snapshot = UsesIconSnapshot(entry);
+    // A snapshot belongs to its entry, and a new one of another size is a new
+    // picture; the shell's icon belongs to the path.
+    std::wstring cacheKey = snapshot ? L"*" + entry.keyName + L"*" + std::to_wstring(entry.snapshotBytes)
+                                     : entry.executablePath;
+    if (const auto known = known_.find(cacheKey); known != known_.end()) {
+        if (known->second >= 0) {
+            return known->second;
+        }
+        std::optional<Answer> answer;
+        {
+            const std::lock_guard lock(mutex_);
+            if (auto arrived = arrived_.find(cacheKey); arrived != arrived_.end()) {
+                answer = std::move(arrived->second);
+                arrived_.erase(arrived);
+            }
+        }
+        if (answer) {
+            // A picture that would not go into the lists is not asked for
+            // again: the row goes without one.
+            const int index = AddToImages(*answer);
+            known->second = index >= 0 ? index : kNothingToShow;
+            if (index >= 0) {
+                return index;
+            }
+        }
+        return std::nullopt;
+    }
+    Images(false); // the sizes, before the worker needs them
+    known_.emplace(cacheKey, kAskedFor);
     {
         const std::lock_guard lock(mutex_);
-        if (const auto known = known_.find(path); known != known_.end()) {
-            return known->second >= 0 ? std::optional<int>(known->second) : std::nullopt;
-        }
-        known_.emplace(path, -1);
-        queue_.emplace_back(path, fileExists);
+        queue_.push_back(Request{std::move(cacheKey), entry.executablePath, entry.fileExists,
+                                 snapshot ? entry.keyName : std::wstring()});
     }
     // Started by the first question, so a program that never shows its list
     // has no worker.
@@ -55,12 +354,38 @@ std::optional<int> IconImageCache::Find(const std::wstring& path, bool fileExist
     return std::nullopt;
 }
 
+IconImageCache::Answer IconImageCache::Resolve(const Request& request) noexcept
+{
+    Answer answer;
+    try {
+        if (!request.snapshotKey.empty()) {
+            const std::vector<std::uint8_t> png = ReadIconSnapshot(request.snapshotKey);
+            if (!png.empty()) {
+                answer.small = IconFromPng(png.data(), png.size(), smallSide_);
+                answer.large = answer.small ? IconFromPng(png.data(), png.size(), largeSide_) : unique_hicon();
+            }
+            if (answer.small && answer.large) {
+                return answer;
+            }
+            answer.small.reset();
+            answer.large.reset();
+        }
+        answer.systemIndex = SystemIconIndexFor(request.path, request.fileExists);
+    } catch (...) {
+        answer.systemIndex = 0; // no memory for the path: the list's first image
+    }
+    if (answer.systemIndex < 0) {
+        answer.systemIndex = 0;
+    }
+    return answer;
+}
+
 void IconImageCache::Run() noexcept
 {
-    // The shell wants COM on the threads that ask it.
+    // The shell and the imaging components want COM on the threads that ask them.
     const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     for (;;) {
-        std::pair<std::wstring, bool> request;
+        Request request;
         {
             std::unique_lock lock(mutex_);
             wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
@@ -70,17 +395,14 @@ void IconImageCache::Run() noexcept
             request = std::move(queue_.front());
             queue_.pop_front();
         }
-        int index = 0;
-        try {
-            index = SystemIconIndexFor(request.first, request.second);
-        } catch (...) {
-            index = 0; // no memory for the path: the list's first image
-        }
+        Answer answer = Resolve(request);
         bool more = false;
-        {
+        try {
             const std::lock_guard lock(mutex_);
-            known_[request.first] = index < 0 ? 0 : index;
+            arrived_.insert_or_assign(std::move(request.cacheKey), std::move(answer));
             more = !queue_.empty();
+        } catch (...) {
+            more = false; // no memory for the answer: the row stays without its icon
         }
         if (!more && onResolved_) {
             onResolved_();

@@ -156,6 +156,18 @@ std::optional<std::wstring> QueryString(HKEY key, const wchar_t* name)
     return std::nullopt;
 }
 
+// The size of a binary value of the open entry, 0 when it is missing or of
+// another type. Only the size is asked: the bytes are read when needed.
+std::uint32_t QueryBinarySize(HKEY key, const wchar_t* name)
+{
+    DWORD size = 0;
+    DWORD type = REG_NONE;
+    if (::RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_BINARY) {
+        return 0;
+    }
+    return size;
+}
+
 std::optional<std::uint32_t> QueryDword(HKEY key, const wchar_t* name)
 {
     DWORD value = 0;
@@ -292,6 +304,11 @@ IconEntry ReadEntry(HKEY key, const std::wstring& keyName, const IniFile& langua
 
     entry.promoted = QueryDword(key, kIsPromotedValue.data()).value_or(0) != 0;
 
+    entry.systemEntry = !guid.empty() || AsciiEqualIgnoringCase(fileName, L"explorer.exe");
+    if (!entry.systemEntry) {
+        entry.snapshotBytes = QueryBinarySize(key, L"IconSnapshot");
+    }
+
     if (guid == kDriverHelperGuid && !entry.executablePath.empty()) {
         entry.displayName = VendorDisplayName(entry.executablePath);
     }
@@ -309,12 +326,32 @@ IconEntry ReadEntry(HKEY key, const std::wstring& keyName, const IniFile& langua
         entry.displayName = entry.company;
     }
     if (entry.displayName.empty()) {
+        // The program's own words for its icon, before a bare file name.
+        entry.displayName = FirstTooltipLine(QueryString(key, L"InitialTooltip").value_or(std::wstring()));
+    }
+    if (entry.displayName.empty()) {
         entry.displayName = fileName.empty() ? keyName : std::wstring(fileName);
     }
     return entry;
 }
 
 } // namespace
+
+std::wstring FirstTooltipLine(std::wstring_view tooltip)
+{
+    constexpr std::wstring_view kBlanks = L" \t\u00A0\u3000";
+    while (!tooltip.empty()) {
+        const size_t end = tooltip.find_first_of(L"\r\n");
+        std::wstring_view line = tooltip.substr(0, end);
+        tooltip = end == std::wstring_view::npos ? std::wstring_view() : tooltip.substr(end + 1);
+        const size_t first = line.find_first_not_of(kBlanks);
+        if (first != std::wstring_view::npos) {
+            line = line.substr(first, line.find_last_not_of(kBlanks) - first + 1);
+            return std::wstring(line);
+        }
+    }
+    return {};
+}
 
 std::wstring AsciiUpper(std::wstring_view text)
 {

@@ -5,6 +5,7 @@
 // return data; the main window puts it into its list view, which stays the
 // only place the rows are kept.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,11 @@ struct IconEntry {
     std::wstring executablePath; // normalised, or ""
     bool promoted = false;
     bool fileExists = false;     // a file is there; its icon is found when the row shows
+    // For the row's picture: the system's own entries (Explorer's, or named
+    // by an IconGuid) keep only a placeholder glyph in IconSnapshot; for the
+    // others, the size of that PNG (0 for none), read when the row shows.
+    bool systemEntry = false;
+    std::uint32_t snapshotBytes = 0;
 };
 
 struct IconListLoad {
@@ -73,6 +79,10 @@ std::wstring UnredirectedPath(const std::wstring& path);
 // The list's sort comparison, negative, 0 or positive: promoted entries
 // first, then by display name with only ASCII letters folded.
 int CompareIconEntries(const IconEntry& a, const IconEntry& b) noexcept;
+
+// The first line of a tooltip that has more than blanks, without the blanks
+// around it; "" for none.
+std::wstring FirstTooltipLine(std::wstring_view tooltip);
 
 // Every occurrence of `what`, ignoring case, replaced by `with`.
 std::wstring ReplaceIgnoringCase(std::wstring_view text, std::wstring_view what, std::wstring_view with);

@@ -69,7 +69,30 @@ MainWindow::MainWindow(std::function<LocalePaths()> paths, Options& options, Ser
 {
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // The image lists go with the icon cache, before the list view.
+    if (list_ != nullptr && list_->Handle() != nullptr) {
+        ListView_SetImageList(list_->Handle(), nullptr, LVSIL_NORMAL);
+        ListView_SetImageList(list_->Handle(), nullptr, LVSIL_SMALL);
+    }
+}
+
+void MainWindow::AttachIconImages(bool large)
+{
+    HWND view = list_->Handle();
+    HIMAGELIST images = icons_.Images(large);
+    if (view == nullptr || images == nullptr) {
+        return;
+    }
+    // The cache owns the lists; the view only shows them.
+    const LONG_PTR style = ::GetWindowLongPtrW(view, GWL_STYLE);
+    if ((style & LVS_SHAREIMAGELISTS) == 0) {
+        ::SetWindowLongPtrW(view, GWL_STYLE, style | LVS_SHAREIMAGELISTS);
+    }
+    ListView_SetImageList(view, images, LVSIL_NORMAL);
+    ListView_SetImageList(view, images, LVSIL_SMALL);
+}
 
 void MainWindow::SetStatusCount(int count)
 {
@@ -99,7 +122,7 @@ void MainWindow::Initialize()
     SetCaption(MainWindowCaption(Caption(), version, ArchitectureLabel(), PortableMode()));
     Get<ui::MenuItem>(L"Version").SetCaption(version + L" " + ArchitectureLabel());
     Get<ui::MenuItem>(L"Name").SetCaption(GetFileDescription(OwnExecutablePath()));
-    AttachSystemImageLists(list_->Handle());
+    AttachIconImages(options_.iconSize == IconSize::Large);
     list_->SetMinimumColumnWidth(kMinimumColumnWidth); // also before the first load finds rows
     ApplyOptions();
     languages_->RebuildMenu();
@@ -159,7 +182,7 @@ void MainWindow::WireHandlers()
             return -1;
         }
         try {
-            return icons_.Find(entry->executablePath, entry->fileExists).value_or(-1);
+            return icons_.Find(*entry).value_or(-1);
         } catch (...) {
             return -1; // the row goes without its icon
         }
@@ -409,7 +432,7 @@ void MainWindow::SetIconSize(IconSize size)
 {
     ReleaseMenuButton();
     options_.iconSize = size;
-    SetSystemIconSize(list_->Handle(), size == IconSize::Large);
+    AttachIconImages(size == IconSize::Large);
     Get<ui::MenuItem>(size == IconSize::Large ? L"IconBigMenu" : L"IconSmallMenu").SetChecked(true);
     ui::application::ProcessMessages();
 }

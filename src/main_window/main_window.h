@@ -116,6 +116,7 @@ private:
     void DeleteSelectedEntry();
     void RevealSelectedEntry();
     void SetIconSize(IconSize size);
+    void AttachIconImages(bool large);
     void DeleteDuplicateEntries();
     void DeleteEntriesOfMissingPrograms();
     void OpenDialog(const std::function<void()>& open);

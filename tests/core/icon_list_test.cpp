@@ -3,6 +3,7 @@
 #include "core/icon_list.h"
 #include "core/icon_store.h"
 #include "base/ini_file.h"
+#include "support/pictures.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 
 namespace merovane {
 namespace {
@@ -40,13 +42,6 @@ std::wstring Environment(const wchar_t* name)
     wchar_t buffer[MAX_PATH];
     const DWORD length = ::GetEnvironmentVariableW(name, buffer, MAX_PATH);
     return length < MAX_PATH ? std::wstring(buffer, length) : std::wstring();
-}
-
-int SystemIconIndex(const std::wstring& path)
-{
-    SHFILEINFOW info{};
-    ::SHGetFileInfoW(path.c_str(), 0, &info, sizeof(info), SHGFI_SYSICONINDEX);
-    return info.iIcon;
 }
 
 void SetClassDefault(const std::wstring& path, DWORD value)
@@ -95,6 +90,21 @@ TEST(ReadNotifyIconEntries, RowsShowWhatEachSourceGives)
     test::SetRegString(Entry(L"nvidia, lower-case guid"), L"IconGuid", L"{d36b22a6-995e-4340-8339-3de08c6840df}");
     test::SetRegString(Entry(L"nvidia, lower-case guid"), L"ExecutablePath", nvidia);
     test::SetRegString(Entry(L"network"), L"IconGuid", kDriverHelperGuid);
+    // The tooltip names what has no name of its own, before the file name.
+    const std::wstring bare = test::FixturePath(L"bare.exe");
+    test::SetRegString(Entry(L"tooltip, no version"), L"ExecutablePath", bare);
+    test::SetRegString(Entry(L"tooltip, no version"), L"InitialTooltip", L"Bare Sync");
+    test::SetRegString(Entry(L"tooltip, lines"), L"ExecutablePath", gone);
+    test::SetRegString(Entry(L"tooltip, lines"), L"InitialTooltip", L"\r\n \t\r\n  Backup: idle \r\nLast run: never");
+    test::SetRegString(Entry(L"tooltip, blanks"), L"InitialTooltip", L" \r\n\t");
+    test::SetRegDword(Entry(L"tooltip, dword"), L"InitialTooltip", 5);
+    test::SetRegString(Entry(L"tooltip, below a description"), L"ExecutablePath", fixture);
+    test::SetRegString(Entry(L"tooltip, below a description"), L"InitialTooltip", L"Not this");
+    test::SetRegString(Entry(L"tooltip, below a publisher"), L"ExecutablePath", gone);
+    test::SetRegString(Entry(L"tooltip, below a publisher"), L"Publisher", L"Gone Inc");
+    test::SetRegString(Entry(L"tooltip, below a publisher"), L"InitialTooltip", L"Not this");
+    test::SetRegString(Entry(L"tooltip, below a GUID name"), L"IconGuid", kBattery);
+    test::SetRegString(Entry(L"tooltip, below a GUID name"), L"InitialTooltip", L"Not this");
 
     const IniFile language =
         IniFile::FromText(L"[GUID]\r\n{AAAAAAAA-0000-0000-0000-00000000000A}=From the language file\r\n");
@@ -122,6 +132,13 @@ TEST(ReadNotifyIconEntries, RowsShowWhatEachSourceGives)
         {L"nvidia, no guid", L"nvcontainer.exe", L"", nvidia, false},
         {L"nvidia, lower-case guid", L"nvcontainer.exe", L"", nvidia, false},
         {L"network", L"Сеть", L"", L"", false},
+        {L"tooltip, no version", L"Bare Sync", L"", bare, false},
+        {L"tooltip, lines", L"Backup: idle", L"", gone, false},
+        {L"tooltip, blanks", L"tooltip, blanks", L"", L"", false},
+        {L"tooltip, dword", L"tooltip, dword", L"", L"", false},
+        {L"tooltip, below a description", L"Fixture Tool", L"Fixture Company", fixture, false},
+        {L"tooltip, below a publisher", L"Gone Inc", L"Gone Inc", gone, false},
+        {L"tooltip, below a GUID name", L"Питание/Батарея", L"", L"", false},
     };
     ASSERT_EQ(load.entries.size(), std::size(rows));
     for (const Row& row : rows) {
@@ -133,7 +150,7 @@ TEST(ReadNotifyIconEntries, RowsShowWhatEachSourceGives)
         EXPECT_EQ(entry->company, row.company);
         EXPECT_EQ(entry->executablePath, row.path);
         EXPECT_EQ(entry->promoted, row.promoted);
-        EXPECT_EQ(entry->fileExists, row.path == fixture);
+        EXPECT_EQ(entry->fileExists, row.path == fixture || row.path == bare);
     }
 }
 
@@ -455,35 +472,164 @@ TEST(CompareIconEntries, PromotedEntriesFirstThenNamesInAsciiFoldedOrder)
     }
 }
 
-TEST(IconImageCache, AnswersOnItsWorkerOncePerPath)
+// COM for the imaging components, as the cache's worker has it.
+class ComThread {
+public:
+    ComThread() : result_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~ComThread()
+    {
+        if (SUCCEEDED(result_)) {
+            ::CoUninitialize();
+        }
+    }
+
+private:
+    HRESULT result_;
+};
+
+// The middle pixel of an icon drawn onto white.
+test::Rgba IconPixel(HICON icon, int side)
 {
+    unique_any<handle_traits::owned_image_list> list(::ImageList_Create(side, side, ILC_COLOR32 | ILC_MASK, 1, 0));
+    const int index = ::ImageList_ReplaceIcon(list.get(), -1, icon);
+    return test::ImageListPixel(list.get(), index);
+}
+
+TEST(IconFromPng, DecodesSmallPicturesAndRefusesTheRest)
+{
+    const ComThread com;
+    const test::Rgba colour{200, 30, 60};
+    const std::vector<BYTE> valid = test::SolidPng(2, 2, colour);
+    const std::vector<BYTE> garbage = {0x78, 0x9C, 0xFF, 0xFF, 0x00, 0x13, 0x37, 0x42};
+    std::vector<BYTE> truncated(valid.begin(), valid.begin() + static_cast<std::ptrdiff_t>(valid.size() / 2));
+    std::vector<BYTE> notPng = {'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0, 0, 0, ';'};
+    struct Case {
+        const char* name;
+        std::vector<BYTE> bytes;
+        bool decodes;
+        test::Rgba drawn{200, 30, 60};
+    } cases[] = {
+        {"2 x 2", valid, true},
+        {"transparent: the background shows", test::SolidPng(4, 4, {200, 30, 60, 0}), true, {255, 255, 255}},
+        {"48 x 48, scaled", test::SolidPng(48, 48, colour), true},
+        {"256 x 256, the largest taken", test::SolidPng(256, 256, colour), true},
+        {"257 wide", test::SolidPng(257, 1, colour), false},
+        {"huge in its header", test::SolidPng(100000, 100000, colour, &garbage), false},
+        {"damaged pixel data", test::SolidPng(2, 2, colour, &garbage), false},
+        {"cut in half", truncated, false},
+        {"no PNG", notPng, false},
+        {"empty", {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const int side : {16, 32}) {
+            const unique_hicon icon = IconFromPng(c.bytes.data(), c.bytes.size(), side);
+            ASSERT_EQ(static_cast<bool>(icon), c.decodes) << side;
+            if (icon) {
+                const test::Rgba drawn = IconPixel(icon.get(), side);
+                EXPECT_TRUE(test::SameColour(drawn, c.drawn)) << side << ": " << test::Describe(drawn);
+            }
+        }
+    }
+}
+
+TEST(IconImageCache, RowsShowTheirSnapshotElseTheShellsIcon)
+{
+    test::RegistrySandbox sandbox;
     const std::wstring fixture = test::FixturePath(L"full.exe");
     const std::wstring gone = L"C:\\nowhere\\gone.exe";
+    const test::Rgba red{200, 30, 60};
+    const test::Rgba green{20, 160, 90};
+    std::vector<BYTE> oversized = test::SolidPng(2, 2, red);
+    oversized.resize(kMaxIconSnapshotBytes + 1); // a sound picture with trailing bytes, too many of them
+
+    const auto snapshot = [](const wchar_t* key, const std::vector<BYTE>& png) {
+        test::SetRegRaw(Entry(key), L"IconSnapshot", REG_BINARY, png);
+    };
+    test::SetRegString(Entry(L"snapshot, gone"), L"ExecutablePath", gone);
+    snapshot(L"snapshot, gone", test::SolidPng(2, 2, red));
+    test::SetRegString(Entry(L"snapshot, 48"), L"ExecutablePath", fixture);
+    snapshot(L"snapshot, 48", test::SolidPng(48, 48, green));
+    test::SetRegString(Entry(L"corrupt"), L"ExecutablePath", gone);
+    const std::vector<BYTE> garbage = {0x78, 0x9C, 0xFF, 0xFF, 0x00, 0x13, 0x37, 0x42};
+    snapshot(L"corrupt", test::SolidPng(2, 2, red, &garbage));
+    test::SetRegString(Entry(L"system"), L"IconGuid", kBattery);
+    snapshot(L"system", test::SolidPng(2, 2, red));
+    test::SetRegString(Entry(L"explorer"), L"ExecutablePath", WindowsDirectory() + L"\\EXPLORER.EXE");
+    snapshot(L"explorer", test::SolidPng(2, 2, red));
+    test::SetRegString(Entry(L"oversized"), L"ExecutablePath", gone);
+    snapshot(L"oversized", oversized);
+    test::SetRegString(Entry(L"as text"), L"ExecutablePath", gone);
+    test::SetRegString(Entry(L"as text"), L"IconSnapshot", L"not a picture");
+    test::SetRegString(Entry(L"file"), L"ExecutablePath", fixture);
+    test::SetRegString(Entry(L"same file"), L"ExecutablePath", fixture);
+    test::CreateRegKey(Entry(L"no values"));
+
+    const ComThread com;
+    const IconListLoad load = ReadNotifyIconEntries(IniFile());
     std::atomic<int> resolved{0};
     std::atomic<DWORD> thread{0};
     IconImageCache cache([&] {
         thread = ::GetCurrentThreadId();
         ++resolved;
     });
-    EXPECT_FALSE(cache.Find(fixture, true)); // asked for, not known yet
-    EXPECT_FALSE(cache.Find(gone, false));
-    EXPECT_FALSE(cache.Find(L"", false));
+    std::map<std::wstring, int> images;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    std::optional<int> file, missing, none;
-    while (!(file && missing && none) && std::chrono::steady_clock::now() < deadline) {
+    while (images.size() < load.entries.size() && std::chrono::steady_clock::now() < deadline) {
+        for (const IconEntry& entry : load.entries) {
+            if (const std::optional<int> image = cache.Find(entry)) {
+                images[entry.keyName] = *image;
+            }
+        }
         ::Sleep(5);
-        file = cache.Find(fixture, true);
-        missing = cache.Find(gone, false);
-        none = cache.Find(L"", false);
     }
-    ASSERT_TRUE(file && missing && none);
-    EXPECT_EQ(*file, SystemIconIndex(fixture)); // the file's own icon
-    EXPECT_GE(*missing, 0);                     // a generic one, never "none"
-    EXPECT_GE(*none, 0);
+    ASSERT_EQ(images.size(), load.entries.size());
     EXPECT_NE(thread.load(), ::GetCurrentThreadId());
-    // Known paths are not asked again.
+
+    SHFILEINFOW info{};
+    const HIMAGELIST systemSmall =
+        reinterpret_cast<HIMAGELIST>(::SHGetFileInfoW(L"", 0, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
+    const HIMAGELIST systemLarge =
+        reinterpret_cast<HIMAGELIST>(::SHGetFileInfoW(L"", 0, &info, sizeof(info), SHGFI_SYSICONINDEX));
+    struct Row {
+        const wchar_t* keyName;
+        std::optional<test::Rgba> snapshot; // else the shell's icon for the path
+        std::wstring path;
+        bool fileExists;
+    } rows[] = {
+        {L"snapshot, gone", red, gone, false},
+        {L"snapshot, 48", green, fixture, true},
+        {L"corrupt", std::nullopt, gone, false},
+        {L"system", std::nullopt, L"", false},
+        {L"explorer", std::nullopt, WindowsDirectory() + L"\\EXPLORER.EXE", false},
+        {L"oversized", std::nullopt, gone, false},
+        {L"as text", std::nullopt, gone, false},
+        {L"file", std::nullopt, fixture, true},
+        {L"no values", std::nullopt, L"", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(ToUtf8(row.keyName));
+        const int image = images.at(row.keyName);
+        for (const bool large : {false, true}) {
+            const test::Rgba drawn = test::ImageListPixel(cache.Images(large), image);
+            test::Rgba expected;
+            if (row.snapshot) {
+                expected = *row.snapshot;
+            } else {
+                const bool exists = std::filesystem::exists(row.path);
+                expected = test::ImageListPixel(large ? systemLarge : systemSmall,
+                                                SystemIconIndexFor(row.path, exists));
+            }
+            EXPECT_TRUE(test::SameColour(drawn, expected))
+                << large << ": " << test::Describe(drawn) << " / " << test::Describe(expected);
+        }
+    }
+    // A path is asked about once, whichever rows show it; known rows are not asked again.
+    EXPECT_EQ(images.at(L"same file"), images.at(L"file"));
     const int before = resolved;
-    EXPECT_EQ(cache.Find(fixture, true), file);
+    for (const IconEntry& entry : load.entries) {
+        EXPECT_EQ(cache.Find(entry), images.at(entry.keyName));
+    }
     ::Sleep(50);
     EXPECT_EQ(resolved.load(), before);
 }

@@ -7,6 +7,7 @@
 #include "base/settings_file.h"
 #include "base/startup.h"
 #include "support/dialogs.h"
+#include "support/pictures.h"
 #include "support/sandbox.h"
 #include "ui/application.h"
 #include "ui/component.h"
@@ -271,6 +272,41 @@ TEST_F(MainWindowTest, ALanguageChoiceThatCannotBeStoredSaysWhichFile)
     } catch (const Error& error) {
         const std::wstring first = L"Настройки не сохранены: не удалось записать файл «" + paths.settingsFile + L"».";
         EXPECT_EQ(error.message().rfind(first + L"\r\n", 0), 0u) << ToUtf8(error.message());
+    }
+}
+
+TEST_F(MainWindowTest, RowsShowTheNotificationAreasPictureAndTooltip)
+{
+    const test::Rgba red{200, 30, 60};
+    test::SetRegString(Entry(L"500"), L"ExecutablePath", L"C:\\nowhere\\synced.exe");
+    test::SetRegString(Entry(L"500"), L"InitialTooltip", L"Synced Files\nUp to date");
+    test::SetRegRaw(Entry(L"500"), L"IconSnapshot", REG_BINARY, test::SolidPng(32, 32, red));
+    Program& p = Start();
+    p.Main().Show();
+    ASSERT_EQ(Captions(), (std::vector<std::wstring>{L"Synced Files"}));
+
+    // The picture arrives from the worker; the row asks for it when drawn.
+    const auto image = [&] {
+        LVITEMW item{};
+        item.mask = LVIF_IMAGE;
+        ListView_GetItem(list->Handle(), &item);
+        return item.iImage;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (image() < 0 && std::chrono::steady_clock::now() < deadline) {
+        ui::application::ProcessMessages();
+        ::Sleep(10);
+    }
+    ASSERT_GE(image(), 0);
+    for (const bool large : {false, true}) {
+        p.Main().Get<ui::MenuItem>(large ? L"IconBigMenu" : L"IconSmallMenu").Click();
+        const HIMAGELIST shown = ListView_GetImageList(list->Handle(), LVSIL_SMALL);
+        int side = 0;
+        int unused = 0;
+        ASSERT_TRUE(::ImageList_GetIconSize(shown, &side, &unused));
+        EXPECT_EQ(side, ::GetSystemMetrics(large ? SM_CXICON : SM_CXSMICON));
+        const test::Rgba drawn = test::ImageListPixel(shown, image());
+        EXPECT_TRUE(test::SameColour(drawn, red)) << large << ": " << test::Describe(drawn);
     }
 }
 

@@ -5,6 +5,11 @@ shows a different picture. Same drawing helpers, and the same reproducible
 output, as tools/make_icons.py.
 
     python3 tools/demo/make_icons.py tools/demo/icons
+    python3 tools/demo/make_icons.py --snapshots
+
+The second form prints the IconSnapshot values of notify-icons.reg: the
+pictures the notification area last drew for two entries, as 32 x 32 PNGs in
+.reg syntax.
 """
 import math
 import struct
@@ -12,7 +17,7 @@ import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
-from make_icons import bmp_image, rounded_rect, segment_distance  # noqa: E402
+from make_icons import bmp_image, png_image, rounded_rect, segment_distance  # noqa: E402
 
 SUPERSAMPLE = 4
 SIZES = [16, 24, 32, 48]
@@ -105,6 +110,23 @@ ICONS = {
 }
 
 
+def with_badge(emblem, colour):
+    """The emblem with a status dot in the lower right corner: the picture a
+    running program puts in the notification area, not the one in its file."""
+    def draw(x, y):
+        if circle(x, y, 0.76, 0.76, 0.2):
+            return colour if circle(x, y, 0.76, 0.76, 0.15) else (255, 255, 255)
+        return emblem(x, y)
+    return draw
+
+
+# Entry name in notify-icons.reg: (tile top, tile bottom, emblem).
+SNAPSHOTS = {
+    "Adatum VPN, connected": ((70, 200, 140), (20, 130, 80), with_badge(padlock, (40, 220, 60))),
+    "Tailspin Game Launcher, uninstalled": ((240, 110, 150), (170, 30, 90), diamond),
+}
+
+
 def render(size, top, bottom, emblem):
     """Returns rows of BGRA pixels, top row first."""
     rows = []
@@ -120,8 +142,9 @@ def render(size, top, bottom, emblem):
                     y = (py + (sy + 0.5) / n) / size
                     if not rounded_rect(x, y, 0.04, 0.04, 0.96, 0.96, 0.2):
                         continue
-                    if emblem(x, y):
-                        colour = (255, 255, 255)
+                    drawn = emblem(x, y)
+                    if drawn:
+                        colour = drawn if isinstance(drawn, tuple) else (255, 255, 255)
                     else:
                         colour = tuple(round(top[i] + (bottom[i] - top[i]) * y) for i in range(3))
                     covered += 1
@@ -149,7 +172,26 @@ def write_icon(path, top, bottom, emblem):
     Path(path).write_bytes(bytes(out))
 
 
+def reg_binary(name, data):
+    """A REG_BINARY value line as regedit writes it, wrapped below 80 columns."""
+    text = '"%s"=hex:' % name
+    lines = []
+    for i, byte in enumerate(data):
+        piece = "%02x" % byte + ("," if i + 1 < len(data) else "")
+        if len(text) + len(piece) > 77:
+            lines.append(text + "\\")
+            text = "  "
+        text += piece
+    lines.append(text)
+    return "\n".join(lines)
+
+
 def main():
+    if sys.argv[1:] == ["--snapshots"]:
+        for entry, (top, bottom, emblem) in SNAPSHOTS.items():
+            print("; " + entry)
+            print(reg_binary("IconSnapshot", png_image(32, render(32, top, bottom, emblem))))
+        return
     target = Path(sys.argv[1] if len(sys.argv) > 1 else Path(__file__).resolve().parent / "icons")
     target.mkdir(parents=True, exist_ok=True)
     for name, (top, bottom, emblem) in ICONS.items():
