@@ -239,7 +239,7 @@ void ShowOrHide(const Files& files, std::wstring_view pattern, bool promoted, Te
 
 std::optional<AppIdentity> IdentityOf(const IconEntry& entry)
 {
-    return IdentifyApp(entry.executablePath, entry.company, ReadEntryIconGuid(entry.keyName));
+    return IdentifyApp(entry.executablePath, entry.company, entry.iconGuid);
 }
 
 std::wstring RuleLine(std::wstring_view action, const AppIdentity& app)

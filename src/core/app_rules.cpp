@@ -428,6 +428,32 @@ void SaveRules(const AppRules& rules, const std::wstring& path)
     rules.ToIni().Save(path);
 }
 
+bool RulesFileFollower::Refresh() noexcept
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    const bool exists = ::GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data) != FALSE;
+    const std::uint64_t size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    if (looked_ && exists == existed_ &&
+        (!exists || (::CompareFileTime(&data.ftLastWriteTime, &written_) == 0 && size == size_))) {
+        return false;
+    }
+    looked_ = true;
+    existed_ = exists;
+    written_ = data.ftLastWriteTime;
+    size_ = size;
+    try {
+        AppRules rules = exists ? ReadRules(path_).rules : AppRules();
+        if (rules == rules_) {
+            return false;
+        }
+        rules_ = std::move(rules);
+        return true;
+    } catch (...) {
+        looked_ = false; // out of memory: the next look tries again
+        return false;
+    }
+}
+
 std::optional<bool> TargetIsPromoted(NewIconPolicy policy, std::optional<RuleAction> rule,
                                      std::optional<bool> isPromoted)
 {

@@ -24,6 +24,10 @@ struct IconEntry {
     std::wstring executablePath; // normalised, or ""
     bool promoted = false;
     bool fileExists = false;     // a file is there; its icon is found when the row shows
+    // For the per-app rules: IconGuid ("" for none), and whether the entry
+    // holds an IsPromoted DWORD at all.
+    std::wstring iconGuid;
+    bool hasIsPromoted = false;
 };
 
 struct IconListLoad {
