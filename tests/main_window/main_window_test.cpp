@@ -472,6 +472,35 @@ TEST_F(MainWindowTest, SettingsAreReadBackAtTheNextStart)
     EXPECT_EQ(saved.ReadString(L"Other", L"a", L""), L"b");
 }
 
+// The file changes under the running window (an import by the command
+// line, a hand edit): a save writes what the window changed since it read
+// the file, or since its last save, and keeps the rest as the file says.
+TEST_F(MainWindowTest, ASaveKeepsWhatChangedInTheFileMeanwhileExceptWhatTheWindowChanged)
+{
+    test::WriteFileBytes(paths.settingsFile, "[Option]\r\nThemeLight=1\r\nIconSmallMenu=1\r\nCheckBoxToTray=0\r\n");
+    Program& p = Start();
+    test::WriteFileBytes(paths.settingsFile, "[Option]\r\nThemeDark=1\r\nIconSmallMenu=1\r\nCheckBoxToTray=1\r\n"
+                                             "RadioButtonHideNew=1\r\nCheckBoxAutoCheck=0\r\n");
+    p.Main().Get<ui::MenuItem>(L"IconBigMenu").Click();
+    program->SaveOptions(Program::kSaveOnClose);
+    Options saved = ReadOptions(IniFile::Load(paths.settingsFile));
+    EXPECT_EQ(saved.iconSize, IconSize::Large);             // the window's change
+    EXPECT_EQ(saved.theme, ThemeChoice::Dark);              // the file's, not the Light read at start
+    EXPECT_TRUE(saved.closeToTray);
+    EXPECT_EQ(saved.newIconPolicy, NewIconPolicy::HideAll);
+    EXPECT_FALSE(saved.checkForUpdatesAtStart);             // a group this save does not write
+
+    // Saved once, the change is the window's no more: a later edit of the
+    // file stays, and a new change of the window wins again.
+    test::WriteFileBytes(paths.settingsFile, "[Option]\r\nThemeDark=1\r\nIconSmallMenu=1\r\n");
+    p.Main().Get<ui::MenuItem>(L"ThemeAuto").Click();
+    program->SaveOptions(Program::kSaveOnClose);
+    saved = ReadOptions(IniFile::Load(paths.settingsFile));
+    EXPECT_EQ(saved.iconSize, IconSize::Small);
+    EXPECT_EQ(saved.theme, ThemeChoice::System);
+    EXPECT_FALSE(saved.closeToTray);
+}
+
 TEST_F(MainWindowTest, StartingToTheTrayShowsNothing)
 {
     test::WriteFileBytes(paths.settingsFile, "[Option]\r\nCheckBoxAutostartToTray=1\r\n");
