@@ -430,17 +430,29 @@ void SaveRules(const AppRules& rules, const std::wstring& path)
 
 bool RulesFileFollower::Refresh() noexcept
 {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    const bool exists = ::GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data) != FALSE;
+    // A save replaces the file by another one, so the file's identity moves
+    // even when two saves fall into one tick of the clock with one size.
+    BY_HANDLE_FILE_INFORMATION data{};
+    bool exists = false;
+    {
+        unique_file file(::CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        exists = file && ::GetFileInformationByHandle(file.get(), &data) != FALSE;
+    }
     const std::uint64_t size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    const std::uint64_t index = (std::uint64_t{data.nFileIndexHigh} << 32) | data.nFileIndexLow;
     if (looked_ && exists == existed_ &&
-        (!exists || (::CompareFileTime(&data.ftLastWriteTime, &written_) == 0 && size == size_))) {
+        (!exists || (::CompareFileTime(&data.ftLastWriteTime, &written_) == 0 && size == size_ &&
+                     index == index_ && data.dwVolumeSerialNumber == volume_))) {
         return false;
     }
     looked_ = true;
     existed_ = exists;
     written_ = data.ftLastWriteTime;
     size_ = size;
+    index_ = index;
+    volume_ = data.dwVolumeSerialNumber;
     try {
         AppRules rules = exists ? ReadRules(path_).rules : AppRules();
         if (rules == rules_) {

@@ -134,7 +134,8 @@ RulesRead ReadRules(const std::wstring& path) noexcept;
 void SaveRules(const AppRules& rules, const std::wstring& path);
 
 // Rules.ini as a running program follows it: Refresh reads the file again
-// when its last-write time or size moved since the last look, so a change
+// when its last-write time, size or identity (volume and file index) moved
+// since the last look, so a change
 // made by the command line or by hand counts from then on. What can't be
 // read counts as no rules (ReadRules).
 class RulesFileFollower {
@@ -153,6 +154,8 @@ private:
     bool existed_ = false;
     FILETIME written_{};
     std::uint64_t size_ = 0;
+    std::uint64_t index_ = 0;
+    DWORD volume_ = 0;
 };
 
 // What an entry's IsPromoted should become: the value to write, or nothing

@@ -135,7 +135,10 @@ void PromotionWatcher::Pass(bool full)
         ApplyPromotionPass(rule, &memory_, [this] {
             const HANDLE events[] = {stopEvent_.get(), released_.get()};
             ::WaitForMultipleObjects(2, events, FALSE, INFINITE);
-            return !stopping_.load();
+            // A new rule ends the pass of the old one: the next pass is a
+            // full one with the new rule.
+            const std::lock_guard lock(mutex_);
+            return !stopping_.load() && !ruleChanged_;
         });
     } catch (const Error& error) {
         memory_.clear();

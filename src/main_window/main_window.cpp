@@ -317,17 +317,20 @@ void MainWindow::OnEntryChecked(int row)
     if (loading_) {
         return;
     }
-    const ui::ListRow& data = list_->Row(row);
     const std::wstring key = RowKey(row);
     if (key.empty()) {
         return;
     }
-    const bool checked = data.checked;
+    const std::wstring caption = list_->Row(row).caption;
+    const bool checked = list_->Row(row).checked;
+    if (!applyingRules_) {
+        FollowTickWithRule(row, checked);
+    }
     bool written = false;
     try {
         written = WriteIsPromoted(key, checked);
     } catch (const Error& error) {
-        throw InContext(FormatText(Message(L"LangIconNotChanged"), data.caption), error);
+        throw InContext(FormatText(Message(L"LangIconNotChanged"), caption), error);
     }
     if (!written) {
         // Explorer or the user removed the entry: nothing is written, and the
@@ -335,29 +338,39 @@ void MainWindow::OnEntryChecked(int row)
         PostReload();
         return;
     }
-    IconEntry* entry = std::any_cast<IconEntry>(&list_->Data(row));
+    if (auto* entry = std::any_cast<IconEntry>(&list_->Data(row))) {
+        entry->promoted = checked;
+        entry->hasIsPromoted = true;
+    }
+}
+
+void MainWindow::FollowTickWithRule(int row, bool checked)
+{
+    // A rule would undo the tick at the next pass: the tick says what the
+    // user wants for this app from now on, so the rule follows it. It is
+    // saved before the entry is written, so no pass sees the new value
+    // under the old rule.
+    const IconEntry* entry = EntryOf(list_->Row(row));
     if (entry == nullptr) {
         return;
     }
-    entry->promoted = checked;
-    entry->hasIsPromoted = true;
-    if (applyingRules_) {
-        return;
-    }
-    // A rule would undo the tick at the next pass: the tick says what the
-    // user wants for this app from now on, so the rule follows it.
     RefreshRules();
     const std::optional<AppIdentity> app = AppOf(*entry);
-    if (!app) {
-        return;
-    }
-    const std::optional<RuleAction> rule = rules_.Rules().ActionFor(*app);
+    const std::optional<RuleAction> rule = app ? rules_.Rules().ActionFor(*app) : std::nullopt;
     const RuleAction wanted = checked ? RuleAction::Show : RuleAction::Hide;
     if (!rule || *rule == wanted) {
         return;
     }
     const std::wstring name = entry->displayName;
-    SetAppRule(*app, wanted);
+    try {
+        SetAppRule(*app, wanted);
+    } catch (...) {
+        // The rule stays, and so does the row.
+        applyingRules_ = true;
+        list_->SetChecked(row, !checked);
+        applyingRules_ = false;
+        throw;
+    }
     status_->SetStatusText(FormatText(Message(checked ? L"LangRuleNowShow" : L"LangRuleNowHide"), name));
 }
 

@@ -103,6 +103,8 @@ private:
     // Reloads once the current notification is over.
     void PostReload();
     void OnEntryChecked(int row);
+    // A tick against the row's rule changes the rule to match.
+    void FollowTickWithRule(int row, bool checked);
     // Show all / Hide all: rows under a rule keep it.
     void CheckAll(bool checked);
     // The entry key a row carries ("" for none), and the row carrying a key (-1).

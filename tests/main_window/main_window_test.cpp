@@ -181,6 +181,7 @@ TEST_F(MainWindowTest, ARuleChosenInEitherMenuIsSavedShownAndAppliedToEveryRowOf
 
     // The general menu's items do the same for the selected row.
     item(L"AlwaysShowAppGeneralMenu").Click();
+    ASSERT_TRUE(p.Main().Refresh().WaitUntilQuiet());
     EXPECT_EQ(RuleOfFixtureTool(rulesFile), RuleAction::Show);
     EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"Fixture Tool (правило: показывать) [x]",
                                                      L"Fixture Tool (правило: показывать) [x]", L"400"}));
@@ -206,6 +207,7 @@ TEST_F(MainWindowTest, TickingARowUnderARuleChangesTheRuleAndSaysSo)
     p.Main().Get<ui::MenuItem>(L"AlwaysHideAppMenu").Click();
 
     ListView_SetCheckState(list->Handle(), RowOf(L"210"), TRUE); // what a click does
+    ASSERT_TRUE(p.Main().Refresh().WaitUntilQuiet()); // a pass under the old rule may have run meanwhile
     EXPECT_EQ(RuleOfFixtureTool(rulesFile), RuleAction::Show);
     EXPECT_EQ(StatusText(), L"Правило для «Fixture Tool» изменено: всегда показывать.");
     for (const wchar_t* key : {L"200", L"210"}) {
@@ -215,6 +217,7 @@ TEST_F(MainWindowTest, TickingARowUnderARuleChangesTheRuleAndSaysSo)
     }
 
     p.Main().Get<ui::MenuItem>(L"HideAllMenu").Click();
+    ASSERT_TRUE(p.Main().Refresh().WaitUntilQuiet());
     EXPECT_EQ(test::GetRegDword(Entry(L"400"), L"IsPromoted"), 0);
     EXPECT_EQ(test::GetRegDword(Entry(L"200"), L"IsPromoted"), 1);
     EXPECT_EQ(RuleOfFixtureTool(rulesFile), RuleAction::Show);
