@@ -64,6 +64,47 @@ Options ReadOptions(const IniFile& settings)
     return options;
 }
 
+Options MergeChangedOptions(const Options& ours, const Options& base, const Options& disk)
+{
+    Options merged;
+    auto take = [&](auto member) { merged.*member = ours.*member != base.*member ? ours.*member : disk.*member; };
+    take(&Options::theme);
+    take(&Options::iconSize);
+    take(&Options::newIconPolicy);
+    take(&Options::closeToTray);
+    take(&Options::startToTray);
+    take(&Options::colourTrayIcon);
+    take(&Options::refreshList);
+    take(&Options::quickUpdate);
+    take(&Options::forceUpdate);
+    take(&Options::checkForUpdatesAtStart);
+    take(&Options::window);
+    return merged;
+}
+
+void CopyOptionGroups(Options& to, const Options& from, OptionGroup groups)
+{
+    if (Contains(groups, OptionGroup::MainWindow)) {
+        to.theme = from.theme;
+        to.iconSize = from.iconSize;
+        to.window = from.window;
+    }
+    if (Contains(groups, OptionGroup::SettingsDialog)) {
+        to.newIconPolicy = from.newIconPolicy;
+        to.closeToTray = from.closeToTray;
+        to.startToTray = from.startToTray;
+        to.colourTrayIcon = from.colourTrayIcon;
+        to.refreshList = from.refreshList;
+    }
+    if (Contains(groups, OptionGroup::UpdateFlags)) {
+        to.quickUpdate = from.quickUpdate;
+        to.forceUpdate = from.forceUpdate;
+    }
+    if (Contains(groups, OptionGroup::UpdateCheck)) {
+        to.checkForUpdatesAtStart = from.checkForUpdatesAtStart;
+    }
+}
+
 void WriteOptions(IniFile& settings, const Options& options, OptionGroup groups)
 {
     if (Contains(groups, OptionGroup::UpdateFlags)) {

@@ -67,6 +67,14 @@ constexpr bool Contains(OptionGroup set, OptionGroup group) noexcept
     return (static_cast<unsigned>(set) & static_cast<unsigned>(group)) != 0;
 }
 
+// What a save writes when the file may have changed since it was read (an
+// import by the command line, a hand edit): each option the program changed
+// since `base` (ours differs from it) as the program holds it, every other
+// one as the file now says (`disk`).
+Options MergeChangedOptions(const Options& ours, const Options& base, const Options& disk);
+// The options of the groups given, copied from `from`.
+void CopyOptionGroups(Options& to, const Options& from, OptionGroup groups);
+
 // Writes the groups asked for into section "Option", keys in their settled
 // order. A maximised window writes "Window" alone and leaves the stored size to
 // restore to; a size it does not know is not written.

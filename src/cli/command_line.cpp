@@ -225,7 +225,7 @@ void ShowOrHide(const Files& files, std::wstring_view pattern, bool promoted, Te
 
 std::optional<AppIdentity> IdentityOf(const IconEntry& entry)
 {
-    return IdentifyApp(entry.executablePath, entry.company, ReadEntryIconGuid(entry.keyName));
+    return IdentifyApp(entry.executablePath, entry.company, entry.iconGuid);
 }
 
 std::wstring RuleLine(std::wstring_view action, const AppIdentity& app)
@@ -432,8 +432,9 @@ void Import(const Files& files, const std::wstring& source, TextSink& out, TextS
     out.Write(L"Imported the options into \"" + files.settingsFile + L"\" and " + std::to_wstring(RuleCount(newRules)) +
               L" rules into \"" + files.rulesFile + L"\".\r\n");
     if (files.windowRunning) {
-        err.Write(L"Merovane is running: it uses the imported options after its next start, and may write the "
-                  L"options it holds back when it closes. Close it and import again to be sure.\r\n");
+        err.Write(L"Merovane is running: it reads the imported rules again before it next applies rules, and "
+                  L"uses the imported options after its next start; options changed in its windows meanwhile are "
+                  L"saved over the imported ones.\r\n");
     }
 }
 

@@ -407,6 +407,44 @@ void SaveRules(const AppRules& rules, const std::wstring& path)
     rules.ToIni().Save(path);
 }
 
+bool RulesFileFollower::Refresh() noexcept
+{
+    // A save replaces the file by another one, so the file's identity moves
+    // even when two saves fall into one tick of the clock with one size.
+    BY_HANDLE_FILE_INFORMATION data{};
+    bool exists = false;
+    {
+        unique_file file(::CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        exists = file && ::GetFileInformationByHandle(file.get(), &data) != FALSE;
+    }
+    const std::uint64_t size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    const std::uint64_t index = (std::uint64_t{data.nFileIndexHigh} << 32) | data.nFileIndexLow;
+    if (looked_ && exists == existed_ &&
+        (!exists || (::CompareFileTime(&data.ftLastWriteTime, &written_) == 0 && size == size_ &&
+                     index == index_ && data.dwVolumeSerialNumber == volume_))) {
+        return false;
+    }
+    looked_ = true;
+    existed_ = exists;
+    written_ = data.ftLastWriteTime;
+    size_ = size;
+    index_ = index;
+    volume_ = data.dwVolumeSerialNumber;
+    try {
+        AppRules rules = exists ? ReadRules(path_).rules : AppRules();
+        if (rules == rules_) {
+            return false;
+        }
+        rules_ = std::move(rules);
+        return true;
+    } catch (...) {
+        looked_ = false; // out of memory: the next look tries again
+        return false;
+    }
+}
+
 std::optional<bool> TargetIsPromoted(NewIconPolicy policy, std::optional<RuleAction> rule,
                                      std::optional<bool> isPromoted)
 {

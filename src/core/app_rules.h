@@ -34,6 +34,9 @@
 #include "base/ini_file.h"
 #include "base/options.h"
 
+#include <windows.h>
+
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -129,6 +132,31 @@ struct RulesRead {
 RulesRead ReadRules(const std::wstring& path) noexcept;
 // Replaces the file atomically (IniFile::Save); throws merovane::Error.
 void SaveRules(const AppRules& rules, const std::wstring& path);
+
+// Rules.ini as a running program follows it: Refresh reads the file again
+// when its last-write time, size or identity (volume and file index) moved
+// since the last look, so a change
+// made by the command line or by hand counts from then on. What can't be
+// read counts as no rules (ReadRules).
+class RulesFileFollower {
+public:
+    explicit RulesFileFollower(std::wstring path) : path_(std::move(path)) {}
+
+    // True when the rules differ from those held before.
+    bool Refresh() noexcept;
+    [[nodiscard]] const AppRules& Rules() const noexcept { return rules_; }
+    [[nodiscard]] const std::wstring& Path() const noexcept { return path_; }
+
+private:
+    std::wstring path_;
+    AppRules rules_;
+    bool looked_ = false;
+    bool existed_ = false;
+    FILETIME written_{};
+    std::uint64_t size_ = 0;
+    std::uint64_t index_ = 0;
+    DWORD volume_ = 0;
+};
 
 // What an entry's IsPromoted should become: the value to write, or nothing
 // when it is to be left as it is (also when it already has that value).

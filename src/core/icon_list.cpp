@@ -302,7 +302,10 @@ IconEntry ReadEntry(HKEY key, const std::wstring& keyName, const IniFile& langua
         entry.company = lookups.VersionTexts(file).company;
     }
 
-    entry.promoted = QueryDword(key, kIsPromotedValue.data()).value_or(0) != 0;
+    const std::optional<std::uint32_t> isPromoted = QueryDword(key, kIsPromotedValue.data());
+    entry.promoted = isPromoted.value_or(0) != 0;
+    entry.hasIsPromoted = isPromoted.has_value();
+    entry.iconGuid = guid;
 
     entry.systemEntry = !guid.empty() || AsciiEqualIgnoringCase(fileName, L"explorer.exe");
     if (!entry.systemEntry) {

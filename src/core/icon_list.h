@@ -25,6 +25,10 @@ struct IconEntry {
     std::wstring executablePath; // normalised, or ""
     bool promoted = false;
     bool fileExists = false;     // a file is there; its icon is found when the row shows
+    // For the per-app rules: IconGuid ("" for none), and whether the entry
+    // holds an IsPromoted DWORD at all.
+    std::wstring iconGuid;
+    bool hasIsPromoted = false;
     // For the row's picture: the system's own entries (Explorer's, or named
     // by an IconGuid) keep only a placeholder glyph in IconSnapshot; for the
     // others, the size of that PNG (0 for none), read when the row shows.

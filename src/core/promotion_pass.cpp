@@ -2,7 +2,12 @@
 
 #include "base/error.h"
 #include "base/handles.h"
+#include "base/file_info.h"
+#include "core/app_rules.h"
+#include "core/icon_list.h"
 #include "core/icon_store.h"
+
+#include <unordered_map>
 
 #include <vector>
 
@@ -51,23 +56,86 @@ std::vector<Subkey> Subkeys(HKEY base)
 
 } // namespace
 
-const std::wstring& PromotionCandidate::ExecutablePath() const
+const std::wstring& PromotionCandidate::Text(const wchar_t* name, std::optional<std::wstring>& cache) const
 {
-    if (!path_) {
-        path_.emplace();
+    if (!cache) {
+        cache.emplace();
         DWORD type = 0;
         DWORD size = 0;
-        if (::RegQueryValueExW(entry_, L"ExecutablePath", nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+        if (::RegQueryValueExW(entry_, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
             (type == REG_SZ || type == REG_EXPAND_SZ) && size >= sizeof(wchar_t)) {
             std::wstring value(size / sizeof(wchar_t), L'\0');
-            if (::RegQueryValueExW(entry_, L"ExecutablePath", nullptr, &type, reinterpret_cast<BYTE*>(value.data()),
-                                   &size) == ERROR_SUCCESS) {
+            if (::RegQueryValueExW(entry_, name, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) ==
+                ERROR_SUCCESS) {
                 value.resize(std::wcslen(value.c_str()));
-                *path_ = std::move(value);
+                *cache = std::move(value);
             }
         }
     }
-    return *path_;
+    return *cache;
+}
+
+const std::wstring& PromotionCandidate::ExecutablePath() const
+{
+    return Text(L"ExecutablePath", path_);
+}
+
+const std::wstring& PromotionCandidate::IconGuid() const
+{
+    return Text(L"IconGuid", iconGuid_);
+}
+
+const std::wstring& PromotionCandidate::Publisher() const
+{
+    return Text(L"Publisher", publisher_);
+}
+
+PromotionRule RuleForPolicyAndAppRules(NewIconPolicy policy, std::shared_ptr<const RulesFileFollower> rules)
+{
+    // What a stored path stands for: the normalised path and the
+    // executable's company. Kept for the rule's life; only its own worker
+    // calls it.
+    struct Executable {
+        std::wstring path;
+        std::wstring company;
+    };
+    auto executables = std::make_shared<std::unordered_map<std::wstring, Executable>>();
+    return [policyRule = RuleForNewIconPolicy(policy), rules = std::move(rules),
+            executables = std::move(executables)](const PromotionCandidate& entry) -> std::optional<bool> {
+        std::optional<RuleAction> action;
+        if (rules && !rules->Rules().Empty()) {
+            const std::wstring& stored = entry.ExecutablePath();
+            const Executable* executable = nullptr;
+            if (!stored.empty()) {
+                auto found = executables->find(stored);
+                if (found == executables->end()) {
+                    Executable known{NormalizeExecutablePath(stored), {}};
+                    if (IsExistingFile(known.path)) {
+                        try {
+                            known.company = GetCompanyAndDescription(UnredirectedPath(known.path)).company;
+                        } catch (const std::exception&) {
+                            // No version resource: the app is known without its company.
+                        }
+                    }
+                    found = executables->emplace(stored, std::move(known)).first;
+                }
+                executable = &found->second;
+            }
+            const std::wstring& publisher = entry.Publisher();
+            if (const std::optional<AppIdentity> app =
+                    IdentifyApp(executable != nullptr ? std::wstring_view(executable->path) : std::wstring_view(),
+                                !publisher.empty() || executable == nullptr ? std::wstring_view(publisher)
+                                                                            : std::wstring_view(executable->company),
+                                entry.IconGuid())) {
+                action = rules->Rules().ActionFor(*app);
+            }
+        }
+        // The pass writes only what differs, so the rule's value goes as it is.
+        if (action) {
+            return *action == RuleAction::Show;
+        }
+        return policyRule ? policyRule(entry) : std::nullopt;
+    };
 }
 
 PromotionRule RuleForNewIconPolicy(NewIconPolicy policy)

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,13 +36,20 @@ public:
     // ExecutablePath as Explorer stored it (known-folder ids not expanded),
     // "" when it has none.
     [[nodiscard]] const std::wstring& ExecutablePath() const;
+    // IconGuid and Publisher, "" when the entry has none; read when asked.
+    [[nodiscard]] const std::wstring& IconGuid() const;
+    [[nodiscard]] const std::wstring& Publisher() const;
 
 private:
+    const std::wstring& Text(const wchar_t* value, std::optional<std::wstring>& cache) const;
+
     HKEY entry_;
     std::wstring_view keyName_;
     bool hasIsPromoted_;
     bool promoted_;
     mutable std::optional<std::wstring> path_;
+    mutable std::optional<std::wstring> iconGuid_;
+    mutable std::optional<std::wstring> publisher_;
 };
 
 // The IsPromoted an entry should hold, or nothing to leave the entry alone.
@@ -52,6 +60,16 @@ using PromotionRule = std::function<std::optional<bool>(const PromotionCandidate
 // hidden, only entries without a value shown, or no rule at all (leave as the
 // system set it, or no choice).
 PromotionRule RuleForNewIconPolicy(NewIconPolicy policy);
+
+class RulesFileFollower;
+// The per-app rules first, then the policy: an entry of an app with a rule
+// is shown or hidden as the rule says, every other one as
+// RuleForNewIconPolicy(policy) says (as TargetIsPromoted decides). The rules are looked up at every call; the follower is
+// refreshed by whoever runs the passes, on the same thread. The entries' apps
+// are known as the list knows them (path normalised, Publisher or the
+// executable's CompanyName, IconGuid); an executable's company is read once.
+// While there are no rules no entry's app is looked up.
+PromotionRule RuleForPolicyAndAppRules(NewIconPolicy policy, std::shared_ptr<const RulesFileFollower> rules);
 
 // What a pass remembers of the entries it found at their target: their
 // last-write times. A later pass skips an entry whose time has not moved.

@@ -60,7 +60,7 @@ PromotionWatcher::~PromotionWatcher()
     Stop();
 }
 
-void PromotionWatcher::Start(PromotionRule rule)
+void PromotionWatcher::Start(PromotionRule rule, std::function<bool()> beforePass)
 {
     if (!rule) {
         Stop();
@@ -69,6 +69,7 @@ void PromotionWatcher::Start(PromotionRule rule)
     {
         const std::lock_guard lock(mutex_);
         rule_ = std::move(rule);
+        beforePass_ = std::move(beforePass);
         ruleChanged_ = true;
         quiet_ = false;
     }
@@ -92,6 +93,7 @@ void PromotionWatcher::Stop()
     worker_.join();
     const std::lock_guard lock(mutex_);
     rule_ = nullptr;
+    beforePass_ = nullptr;
     quiet_ = false;
 }
 
@@ -113,13 +115,18 @@ void PromotionWatcher::SetQuiet(bool quiet)
 void PromotionWatcher::Pass(bool full)
 {
     PromotionRule rule;
+    std::function<bool()> beforePass;
     {
         const std::lock_guard lock(mutex_);
         rule = rule_;
+        beforePass = beforePass_;
         if (ruleChanged_) {
             ruleChanged_ = false;
             full = true;
         }
+    }
+    if (beforePass && beforePass()) {
+        full = true;
     }
     if (full) {
         memory_.clear();
@@ -128,7 +135,10 @@ void PromotionWatcher::Pass(bool full)
         ApplyPromotionPass(rule, &memory_, [this] {
             const HANDLE events[] = {stopEvent_.get(), released_.get()};
             ::WaitForMultipleObjects(2, events, FALSE, INFINITE);
-            return !stopping_.load();
+            // A new rule ends the pass of the old one: the next pass is a
+            // full one with the new rule.
+            const std::lock_guard lock(mutex_);
+            return !stopping_.load() && !ruleChanged_;
         });
     } catch (const Error& error) {
         memory_.clear();

@@ -29,7 +29,10 @@ public:
 
     // Watches with `rule` from now on and runs a full pass at once: starts the
     // worker, or hands a running one the new rule. An empty rule stops it.
-    void Start(PromotionRule rule);
+    // `beforePass`, when given, runs on the worker before every pass; true
+    // says what the rule depends on changed (a rules file read again), and
+    // makes the pass a full one. It must not throw.
+    void Start(PromotionRule rule, std::function<bool()> beforePass = nullptr);
     // Asks the worker to end, a running pass at its next entry, and waits
     // for it. Nothing is called back afterwards.
     void Stop();
@@ -80,6 +83,7 @@ private:
     std::mutex mutex_;
     std::condition_variable quietChanged_;
     PromotionRule rule_;     // guarded by mutex_
+    std::function<bool()> beforePass_; // guarded by mutex_
     bool ruleChanged_ = false; // guarded by mutex_
     bool quiet_ = false;      // guarded by mutex_
     PromotionMemory memory_;  // the worker's own

@@ -28,7 +28,20 @@ constexpr int kMinimumColumnWidth = 200;
 
 // Items shown only when the general menu opens from the button, and only
 // when it opens from the notification-area icon.
-constexpr std::wstring_view kButtonOnlyItems[] = {L"DelOldIconMenu", L"DelNonExistentFilesMenu", L"ViewMenu"};
+constexpr std::wstring_view kButtonOnlyItems[] = {L"DelOldIconMenu",           L"DelNonExistentFilesMenu",
+                                                   L"ViewMenu",                 L"AlwaysShowAppGeneralMenu",
+                                                   L"AlwaysHideAppGeneralMenu", L"NoRuleGeneralMenu",
+                                                   L"N10"};
+
+// The rule items of the list's menu and of the general menu.
+struct RuleItems {
+    std::wstring_view show;
+    std::wstring_view hide;
+    std::wstring_view none;
+};
+constexpr RuleItems kEntryRuleItems{L"AlwaysShowAppMenu", L"AlwaysHideAppMenu", L"NoRuleMenu"};
+constexpr RuleItems kGeneralRuleItems{L"AlwaysShowAppGeneralMenu", L"AlwaysHideAppGeneralMenu",
+                                      L"NoRuleGeneralMenu"};
 constexpr std::wstring_view kTrayOnlyItems[] = {L"CloseTrayMenu", L"ShowMainFormTrayMenu", L"Name", L"Version"};
 
 struct ThemeItem {
@@ -45,6 +58,11 @@ constexpr ThemeItem kThemeItems[] = {
 const IconEntry* EntryOf(const ui::ListRow& row)
 {
     return std::any_cast<IconEntry>(&row.data);
+}
+
+std::optional<AppIdentity> AppOf(const IconEntry& entry)
+{
+    return IdentifyApp(entry.executablePath, entry.company, entry.iconGuid);
 }
 
 void AddExStyle(HWND window, LONG_PTR style)
@@ -158,6 +176,11 @@ void MainWindow::WireHandlers()
     on(L"DeleteIconMenu", [this] { DeleteSelectedEntry(); });
     on(L"ShowAllMenu", [this] { CheckAll(true); });
     on(L"HideAllMenu", [this] { CheckAll(false); });
+    for (const RuleItems& items : {kEntryRuleItems, kGeneralRuleItems}) {
+        on(items.show, [this] { SetRuleOfSelected(RuleAction::Show); });
+        on(items.hide, [this] { SetRuleOfSelected(RuleAction::Hide); });
+        on(items.none, [this] { SetRuleOfSelected(std::nullopt); });
+    }
     for (const ThemeItem& theme : kThemeItems) {
         on(theme.item, [this, choice = theme.theme] { SetTheme(choice); });
     }
@@ -265,8 +288,14 @@ void MainWindow::LoadEntries()
 void MainWindow::ReloadList()
 {
     LoadEntries();
+    ShowRules();
     if (list_->RowCount() > 0) {
         SortList();
+    }
+    // Rules made by the command line while nothing was watched start the
+    // worker now.
+    if (!refresh_.Running() && !rules_.Rules().Empty()) {
+        ApplyRefreshPolicy();
     }
 }
 
@@ -311,17 +340,20 @@ void MainWindow::OnEntryChecked(int row)
     if (loading_) {
         return;
     }
-    const ui::ListRow& data = list_->Row(row);
     const std::wstring key = RowKey(row);
     if (key.empty()) {
         return;
     }
-    const bool checked = data.checked;
+    const std::wstring caption = list_->Row(row).caption;
+    const bool checked = list_->Row(row).checked;
+    if (!applyingRules_) {
+        FollowTickWithRule(row, checked);
+    }
     bool written = false;
     try {
         written = WriteIsPromoted(key, checked);
     } catch (const Error& error) {
-        throw InContext(FormatText(Message(L"LangIconNotChanged"), data.caption), error);
+        throw InContext(FormatText(Message(L"LangIconNotChanged"), caption), error);
     }
     if (!written) {
         // Explorer or the user removed the entry: nothing is written, and the
@@ -331,14 +363,156 @@ void MainWindow::OnEntryChecked(int row)
     }
     if (auto* entry = std::any_cast<IconEntry>(&list_->Data(row))) {
         entry->promoted = checked;
+        entry->hasIsPromoted = true;
     }
+}
+
+void MainWindow::FollowTickWithRule(int row, bool checked)
+{
+    // A rule would undo the tick at the next pass: the tick says what the
+    // user wants for this app from now on, so the rule follows it. It is
+    // saved before the entry is written, so no pass sees the new value
+    // under the old rule.
+    const IconEntry* entry = EntryOf(list_->Row(row));
+    if (entry == nullptr) {
+        return;
+    }
+    RefreshRules();
+    const std::optional<AppIdentity> app = AppOf(*entry);
+    const std::optional<RuleAction> rule = app ? rules_.Rules().ActionFor(*app) : std::nullopt;
+    const RuleAction wanted = checked ? RuleAction::Show : RuleAction::Hide;
+    if (!rule || *rule == wanted) {
+        return;
+    }
+    const std::wstring name = entry->displayName;
+    try {
+        SetAppRule(*app, wanted);
+    } catch (...) {
+        // The rule stays, and so does the row.
+        applyingRules_ = true;
+        list_->SetChecked(row, !checked);
+        applyingRules_ = false;
+        throw;
+    }
+    status_->SetStatusText(FormatText(Message(checked ? L"LangRuleNowShow" : L"LangRuleNowHide"), name));
 }
 
 void MainWindow::CheckAll(bool checked)
 {
+    RefreshRules();
     for (int row = 0; row < list_->RowCount(); ++row) {
-        list_->SetChecked(row, checked);
+        if (!RuleOfRow(row)) {
+            list_->SetChecked(row, checked);
+        }
     }
+}
+
+// Per-app rules
+
+std::wstring MainWindow::RulesPath() const
+{
+    return RulesPathBeside(paths_().settingsFile);
+}
+
+void MainWindow::RefreshRules()
+{
+    if (std::wstring path = RulesPath(); path != rules_.Path()) {
+        rules_ = RulesFileFollower(std::move(path));
+    }
+    rules_.Refresh();
+}
+
+std::optional<RuleAction> MainWindow::RuleOfRow(int row) const
+{
+    const IconEntry* entry = EntryOf(list_->Row(row));
+    if (entry == nullptr || rules_.Rules().Empty()) {
+        return std::nullopt;
+    }
+    const std::optional<AppIdentity> app = AppOf(*entry);
+    return app ? rules_.Rules().ActionFor(*app) : std::nullopt;
+}
+
+void MainWindow::PrepareRuleItems(bool generalMenu)
+{
+    const RuleItems& items = generalMenu ? kGeneralRuleItems : kEntryRuleItems;
+    ui::MenuItem& show = Get<ui::MenuItem>(items.show);
+    ui::MenuItem& hide = Get<ui::MenuItem>(items.hide);
+    ui::MenuItem& none = Get<ui::MenuItem>(items.none);
+    RefreshRules();
+    const int row = list_->Selected();
+    const IconEntry* entry = row >= 0 ? EntryOf(list_->Row(row)) : nullptr;
+    const bool hasApp = entry != nullptr && AppOf(*entry).has_value();
+    const std::optional<RuleAction> rule = hasApp ? RuleOfRow(row) : std::nullopt;
+    for (ui::MenuItem* item : {&show, &hide, &none}) {
+        item->SetEnabled(hasApp);
+    }
+    show.SetChecked(hasApp && rule == RuleAction::Show);
+    hide.SetChecked(hasApp && rule == RuleAction::Hide);
+    none.SetChecked(hasApp && !rule);
+}
+
+void MainWindow::SetRuleOfSelected(std::optional<RuleAction> action)
+{
+    ReleaseMenuButton();
+    const int row = list_->Selected();
+    const IconEntry* entry = row >= 0 ? EntryOf(list_->Row(row)) : nullptr;
+    if (entry == nullptr) {
+        return;
+    }
+    if (const std::optional<AppIdentity> app = AppOf(*entry)) {
+        SetAppRule(*app, action);
+    }
+}
+
+void MainWindow::SetAppRule(const AppIdentity& app, std::optional<RuleAction> action)
+{
+    // Read, changed and written at once, so rules the command line set
+    // meanwhile stay.
+    const std::wstring path = RulesPath();
+    try {
+        AppRules rules = LoadRules(path);
+        if (rules.Set(app, action)) {
+            SaveRules(rules, path);
+        }
+    } catch (const Error& error) {
+        throw InContext(FormatText(Message(L"LangRulesNotSaved"), path), error);
+    }
+    RefreshRules();
+    ShowRules();
+    ApplyRefreshPolicy();
+}
+
+void MainWindow::ShowRules()
+{
+    RefreshRules();
+    const bool wasApplying = applyingRules_;
+    applyingRules_ = true;
+    try {
+        for (int row = 0; row < list_->RowCount(); ++row) {
+            const IconEntry* entry = EntryOf(list_->Row(row));
+            if (entry == nullptr) {
+                continue;
+            }
+            const std::optional<RuleAction> rule = RuleOfRow(row);
+            std::wstring caption = entry->displayName;
+            if (rule) {
+                caption = FormatText(Message(*rule == RuleAction::Show ? L"LangRuleShowMark" : L"LangRuleHideMark"),
+                                     caption);
+            }
+            if (caption != list_->Row(row).caption) {
+                list_->SetCaption(row, caption);
+            }
+            // The entry follows its rule now, not at the worker's next pass
+            // (which may not run at all while nothing changes).
+            if (rule && list_->Row(row).checked != (*rule == RuleAction::Show)) {
+                list_->SetChecked(row, *rule == RuleAction::Show);
+            }
+        }
+    } catch (...) {
+        applyingRules_ = wasApplying;
+        throw;
+    }
+    applyingRules_ = wasApplying;
 }
 
 // The "≡" button and the menus
@@ -373,6 +547,7 @@ void MainWindow::OpenGeneralMenuFromButton()
     RECT button;
     ::GetWindowRect(menuButton_->Handle(), &button);
     SetGeneralMenuOpening(true);
+    PrepareRuleItems(true);
     Get<ui::PopupMenu>(L"PopupMenu_General").Popup(Handle(), POINT{button.right, button.bottom},
                                                     TPM_RIGHTALIGN | TPM_TOPALIGN);
     // A menu dismissed without a command leaves the button marked: the next
@@ -385,6 +560,7 @@ void MainWindow::OpenGeneralMenuFromButton()
 void MainWindow::PrepareEntryMenu()
 {
     Get<ui::MenuItem>(L"DeleteIconMenu").SetEnabled(list_->Selected() >= 0);
+    PrepareRuleItems(false);
 }
 
 void MainWindow::DeleteSelectedEntry()
@@ -569,8 +745,18 @@ void MainWindow::ApplyTheme()
 
 void MainWindow::ApplyRefreshPolicy()
 {
-    // No policy to follow stops the worker: nothing is watched in vain.
-    refresh_.Start(options_.refreshList ? RuleForNewIconPolicy(options_.newIconPolicy) : PromotionRule());
+    // The worker's own copy of the rules, read again before each pass when
+    // the file changed; the user-interface thread keeps rules_.
+    auto rules = std::make_shared<RulesFileFollower>(RulesPath());
+    rules->Refresh();
+    const NewIconPolicy policy = options_.refreshList ? options_.newIconPolicy : NewIconPolicy::None;
+    // Neither a policy nor a rule to follow stops the worker: nothing is
+    // watched in vain.
+    if (!RuleForNewIconPolicy(policy) && rules->Rules().Empty()) {
+        refresh_.Start(PromotionRule());
+        return;
+    }
+    refresh_.Start(RuleForPolicyAndAppRules(policy, rules), [rules] { return rules->Refresh(); });
 }
 
 void MainWindow::ReportRefreshFailure()

@@ -10,6 +10,7 @@
 #include "i18n/language.h"
 #include "base/locale_paths.h"
 #include "base/options.h"
+#include "core/app_rules.h"
 #include "core/icon_images.h"
 #include "core/promotion_watcher.h"
 #include "ui/form.h"
@@ -58,8 +59,9 @@ public:
     // Hides the window to the notification area, without a taskbar button.
     void HideToTray();
 
-    // Starts, changes or stops keeping the entries at the new-icon policy, as
-    // the refresh option and the policy in the options now say.
+    // Starts, changes or stops keeping the entries at the per-app rules and
+    // the new-icon policy, as Rules.ini, the refresh option and the policy in
+    // the options now say. The rules count whatever the refresh option says.
     void ApplyRefreshPolicy();
     // The worker that keeps the entries at the policy.
     [[nodiscard]] PromotionWatcher& Refresh() noexcept { return refresh_; }
@@ -101,6 +103,9 @@ private:
     // Reloads once the current notification is over.
     void PostReload();
     void OnEntryChecked(int row);
+    // A tick against the row's rule changes the rule to match.
+    void FollowTickWithRule(int row, bool checked);
+    // Show all / Hide all: rows under a rule keep it.
     void CheckAll(bool checked);
     // The entry key a row carries ("" for none), and the row carrying a key (-1).
     [[nodiscard]] std::wstring RowKey(int row) const;
@@ -113,6 +118,25 @@ private:
     // from the notification-area icon (false).
     void SetGeneralMenuOpening(bool fromButton);
     void PrepareEntryMenu();
+
+    // Per-app rules.
+    [[nodiscard]] std::wstring RulesPath() const;
+    // Reads Rules.ini again when it changed since the last look.
+    void RefreshRules();
+    // The rule of a row's app as Rules.ini said at the last look.
+    [[nodiscard]] std::optional<RuleAction> RuleOfRow(int row) const;
+    // Checks the rule items (the list's or the general menu's) for the
+    // selected row; without a row or an app they are disabled.
+    void PrepareRuleItems(bool generalMenu);
+    // Gives the selected row's app the rule (nullopt: none), saves Rules.ini
+    // and shows the app's rows as the rule says.
+    void SetRuleOfSelected(std::optional<RuleAction> action);
+    // Saves the rule for the app and applies it at once: rows, their entries
+    // and the refresh worker.
+    void SetAppRule(const AppIdentity& app, std::optional<RuleAction> action);
+    // The rows' names with their rule's mark; rows of an app with a rule get
+    // its state.
+    void ShowRules();
     void DeleteSelectedEntry();
     void RevealSelectedEntry();
     void SetIconSize(IconSize size);
@@ -148,6 +172,8 @@ private:
     ui::SpeedButton* menuButton_ = nullptr;
     ui::TrayIcon* tray_ = nullptr;
     bool loading_ = false;
+    bool applyingRules_ = false; // ticks made by a rule change no rule
+    RulesFileFollower rules_{L""}; // the user-interface thread's
     bool reloadPosted_ = false;
     bool menuMarked_ = false;
     // Started in the tray with a maximised window that was never shown yet.

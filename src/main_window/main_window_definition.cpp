@@ -9,6 +9,9 @@ using namespace ui;
 // Radio groups of the general menu.
 constexpr int kThemeGroup = 1;
 constexpr int kViewGroup = 2;
+// The rule of the selected row, in the list's menu and in the general menu.
+constexpr int kEntryRuleGroup = 3;
+constexpr int kGeneralRuleGroup = 4;
 
 // The status bar comes before the list's frame: docking goes in definition
 // order, and the frame takes what is left.
@@ -49,6 +52,18 @@ static constexpr ui::ComponentDef kComponents[] = {
      .caption = L"Не удалось применить правило для новых значков."},
     {.kind = Kind::MenuItem, .name = L"LangEntryNotDeleted", .parent = L"PopupMenuLanguage",
      .caption = L"Не удалось удалить значок «%s» из реестра."},
+    {.kind = Kind::MenuItem, .name = L"LangRulesNotSaved", .parent = L"PopupMenuLanguage",
+     .caption = L"Правило не сохранено: не удалось записать файл «%s»."},
+    // A row under a rule: "%s" is the entry's name.
+    {.kind = Kind::MenuItem, .name = L"LangRuleShowMark", .parent = L"PopupMenuLanguage",
+     .caption = L"%s (правило: показывать)"},
+    {.kind = Kind::MenuItem, .name = L"LangRuleHideMark", .parent = L"PopupMenuLanguage",
+     .caption = L"%s (правило: скрывать)"},
+    // The status line after a tick changed a row's rule.
+    {.kind = Kind::MenuItem, .name = L"LangRuleNowShow", .parent = L"PopupMenuLanguage",
+     .caption = L"Правило для «%s» изменено: всегда показывать."},
+    {.kind = Kind::MenuItem, .name = L"LangRuleNowHide", .parent = L"PopupMenuLanguage",
+     .caption = L"Правило для «%s» изменено: всегда скрывать."},
 
     // Opened from the "≡" button and from the tray icon; each opening shows
     // its own subset of the items.
@@ -76,6 +91,13 @@ static constexpr ui::ComponentDef kComponents[] = {
     {.kind = Kind::MenuItem, .name = L"IconBigMenu", .parent = L"ViewMenu",
      .caption = L"Большие значки", .flags = RadioItem | AutoCheck, .value = kViewGroup},
     {.kind = Kind::MenuItem, .name = L"N4", .parent = L"PopupMenu_General", .caption = L"-"},
+    {.kind = Kind::MenuItem, .name = L"AlwaysShowAppGeneralMenu", .parent = L"PopupMenu_General",
+     .caption = L"Всегда показывать это приложение", .flags = RadioItem, .value = kGeneralRuleGroup},
+    {.kind = Kind::MenuItem, .name = L"AlwaysHideAppGeneralMenu", .parent = L"PopupMenu_General",
+     .caption = L"Всегда скрывать это приложение", .flags = RadioItem, .value = kGeneralRuleGroup},
+    {.kind = Kind::MenuItem, .name = L"NoRuleGeneralMenu", .parent = L"PopupMenu_General",
+     .caption = L"Без правила", .flags = RadioItem, .value = kGeneralRuleGroup},
+    {.kind = Kind::MenuItem, .name = L"N10", .parent = L"PopupMenu_General", .caption = L"-"},
     {.kind = Kind::MenuItem, .name = L"DelOldIconMenu", .parent = L"PopupMenu_General",
      .caption = L"Удалить старые значки в реестре"},
     {.kind = Kind::MenuItem, .name = L"DelNonExistentFilesMenu", .parent = L"PopupMenu_General",
@@ -97,6 +119,13 @@ static constexpr ui::ComponentDef kComponents[] = {
     {.kind = Kind::MenuItem, .name = L"OpenFolderMenu", .parent = L"PopupMenuIcon",
      .caption = L"Открыть папку"},
     {.kind = Kind::MenuItem, .name = L"N8", .parent = L"PopupMenuIcon", .caption = L"-"},
+    {.kind = Kind::MenuItem, .name = L"AlwaysShowAppMenu", .parent = L"PopupMenuIcon",
+     .caption = L"Всегда показывать это приложение", .flags = RadioItem, .value = kEntryRuleGroup},
+    {.kind = Kind::MenuItem, .name = L"AlwaysHideAppMenu", .parent = L"PopupMenuIcon",
+     .caption = L"Всегда скрывать это приложение", .flags = RadioItem, .value = kEntryRuleGroup},
+    {.kind = Kind::MenuItem, .name = L"NoRuleMenu", .parent = L"PopupMenuIcon",
+     .caption = L"Без правила", .flags = RadioItem, .value = kEntryRuleGroup},
+    {.kind = Kind::MenuItem, .name = L"N11", .parent = L"PopupMenuIcon", .caption = L"-"},
     {.kind = Kind::MenuItem, .name = L"ShowAllMenu", .parent = L"PopupMenuIcon",
      .caption = L"Показать все"},
     {.kind = Kind::MenuItem, .name = L"HideAllMenu", .parent = L"PopupMenuIcon",

@@ -41,6 +41,7 @@ void Program::ReadOptionsAtStart()
     const std::wstring path = paths_().settingsFile;
     SettingsRead read = ReadSettingsAtStart(path);
     options_ = ReadOptions(read.settings);
+    savedOptions_ = options_;
     optionsRead_ = true;
     if (read.failure) {
         settingsReadFailure_ = std::move(read.failure);
@@ -95,9 +96,12 @@ void Program::SaveOptions(OptionGroup groups)
     }
     const std::wstring path = paths_().settingsFile;
     try {
+        // The file may have changed since it was read (an import, a hand
+        // edit): what this program did not change stays as the file says.
         IniFile settings = LoadSettings(path);
-        WriteOptions(settings, options_, groups);
+        WriteOptions(settings, MergeChangedOptions(options_, savedOptions_, ReadOptions(settings)), groups);
         SaveSettings(settings, path);
+        CopyOptionGroups(savedOptions_, options_, groups);
     } catch (const Error& error) {
         throw InContext(FormatText(main_.Message(L"LangSettingsNotSaved"), path), error);
     }

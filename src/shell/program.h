@@ -33,7 +33,8 @@ public:
     static constexpr OptionGroup kSaveOnClose =
         OptionGroup::UpdateFlags | OptionGroup::MainWindow | OptionGroup::SettingsDialog;
 
-    // Writes the options of the groups given. Nothing is written before the
+    // Writes the options of the groups given that the program changed since it
+    // read or saved them; the others keep what the file says now. Nothing is written before the
     // options were read, nor over a settings file that could not be read at
     // start: it holds the user's options as far as anyone knows. Throws merovane::Error naming the file.
     void SaveOptions(OptionGroup groups);
@@ -52,6 +53,9 @@ private:
 
     std::function<LocalePaths()> paths_;
     Options options_;
+    // The options as last read or saved, group by group: what differs from
+    // them is what the program changed since.
+    Options savedOptions_;
     bool optionsRead_ = false;
     std::optional<Error> settingsReadFailure_;
     MainWindow main_;

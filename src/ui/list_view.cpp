@@ -385,6 +385,12 @@ void ListView::SetSubItem(int row, size_t index, std::wstring_view text)
     RedrawRow(row);
 }
 
+void ListView::SetCaption(int row, std::wstring_view caption)
+{
+    rows_.at(row).caption = caption;
+    RedrawRow(row);
+}
+
 int ListView::Selected() const
 {
     return hwnd_ == nullptr ? -1 : ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED);

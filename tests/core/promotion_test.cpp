@@ -1,4 +1,5 @@
 #include "base/error.h"
+#include "core/app_rules.h"
 #include "core/icon_store.h"
 #include "core/promotion_pass.h"
 #include "core/promotion_watcher.h"
@@ -7,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <memory>
 #include <functional>
 #include <map>
 
@@ -151,6 +154,59 @@ TEST_F(PromotionTest, NoPolicyIsNoRule)
     EXPECT_EQ(test::GetRegDword(Entry(L"1"), L"IsPromoted"), 0);
 }
 
+// Two apps with a rule: "chat" (shown) known by file, company and a folder of
+// an older version, and a system icon known by its GUID (hidden).
+constexpr wchar_t kNewerChatPath[] = L"C:\\Apps\\chat\\app-2.0.0\\chat.exe";
+constexpr wchar_t kSystemIconGuid[] = L"{7820AE73-23E3-4229-82C1-E41CB67D5B9C}";
+
+void SaveTwoRules(const std::wstring& path, RuleAction chat)
+{
+    AppRules rules;
+    rules.Set(*IdentifyApp(L"C:\\Apps\\chat\\app-1.0.0\\chat.exe", L"Chat Inc", L""), chat);
+    rules.Set(*IdentifyApp(L"", L"", kSystemIconGuid), RuleAction::Hide);
+    SaveRules(rules, path);
+}
+
+TEST_F(PromotionTest, ARuleWinsOverEveryPolicyForEntriesOfItsApp)
+{
+    test::TempDir temp;
+    const std::wstring rulesFile = temp / L"Rules.ini";
+    SaveTwoRules(rulesFile, RuleAction::Show);
+    auto rules = std::make_shared<RulesFileFollower>(rulesFile);
+    ASSERT_TRUE(rules->Refresh());
+
+    struct Case {
+        NewIconPolicy policy;
+        // IsPromoted afterwards, -1 for none: the newer chat, the system
+        // icon, a chat.exe of another company, an app without a rule.
+        std::int64_t chat, system, otherCompany, noRule;
+    } cases[] = {
+        {NewIconPolicy::None, 1, 0, -1, 1},
+        {NewIconPolicy::ShowAll, 1, 0, 1, 1},
+        {NewIconPolicy::HideAll, 1, 0, -1, 0},
+        {NewIconPolicy::ShowNew, 1, 0, 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.policy));
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, kBase.c_str());
+        test::SetRegString(Entry(L"chat"), L"ExecutablePath", kNewerChatPath);
+        test::SetRegString(Entry(L"chat"), L"Publisher", L"Chat Inc");
+        test::SetRegDword(Entry(L"chat"), L"IsPromoted", 0);
+        test::SetRegString(Entry(L"system"), L"IconGuid", kSystemIconGuid);
+        test::SetRegDword(Entry(L"system"), L"IsPromoted", 1);
+        test::SetRegString(Entry(L"otherCompany"), L"ExecutablePath", kNewerChatPath);
+        test::SetRegString(Entry(L"otherCompany"), L"Publisher", L"Someone Else");
+        test::SetRegString(Entry(L"noRule"), L"ExecutablePath", L"C:\\x\\plain.exe");
+        test::SetRegDword(Entry(L"noRule"), L"IsPromoted", 1);
+
+        ApplyPromotionPass(RuleForPolicyAndAppRules(c.policy, rules));
+        EXPECT_EQ(test::GetRegDword(Entry(L"chat"), L"IsPromoted"), c.chat);
+        EXPECT_EQ(test::GetRegDword(Entry(L"system"), L"IsPromoted"), c.system);
+        EXPECT_EQ(test::GetRegDword(Entry(L"otherCompany"), L"IsPromoted"), c.otherCompany);
+        EXPECT_EQ(test::GetRegDword(Entry(L"noRule"), L"IsPromoted"), c.noRule);
+    }
+}
+
 class PromotionWatcherTest : public PromotionTest {
 protected:
     static bool HasValue(std::wstring_view key, std::int64_t value)
@@ -227,6 +283,37 @@ TEST_F(PromotionWatcherTest, TheWatchFollowsTheKeyThroughDeletionAndCreation)
         EXPECT_TRUE(Eventually([&] { return HasValue(key, 1); })) << round;
         ASSERT_TRUE(watcher.WaitUntilQuiet());
     }
+}
+
+// What the running window does: the rules file is looked at before each
+// pass, and a changed one makes the pass a full one.
+TEST_F(PromotionWatcherTest, ANewEntryGetsItsRuleAndAChangedRulesFileCountsAtTheNextPass)
+{
+    test::TempDir temp;
+    const std::wstring rulesFile = temp / L"Rules.ini";
+    SaveTwoRules(rulesFile, RuleAction::Hide);
+    auto rules = std::make_shared<RulesFileFollower>(rulesFile);
+    watcher.Start(RuleForPolicyAndAppRules(NewIconPolicy::ShowAll, rules), [rules] { return rules->Refresh(); });
+    ASSERT_TRUE(watcher.WaitUntilQuiet());
+
+    const auto appeared = std::chrono::steady_clock::now();
+    test::SetRegString(Entry(L"chat"), L"ExecutablePath", kNewerChatPath);
+    test::SetRegString(Entry(L"chat"), L"Publisher", L"Chat Inc");
+    test::SetRegDword(Entry(L"chat"), L"IsPromoted", 1);
+    ASSERT_TRUE(Eventually([] { return HasValue(L"chat", 0); }));
+    std::printf("a new entry got its rule after %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - appeared)
+                                           .count()));
+    ASSERT_TRUE(watcher.WaitUntilQuiet());
+
+    // The file changes (the command line, a hand edit); the next change in
+    // the registry, here one of another entry, runs a pass that reads it and
+    // looks at every entry again.
+    ::Sleep(20);
+    SaveTwoRules(rulesFile, RuleAction::Show);
+    test::SetRegDword(Entry(L"unrelated"), L"IsPromoted", 0);
+    EXPECT_TRUE(Eventually([] { return HasValue(L"chat", 1) && HasValue(L"unrelated", 1); }));
 }
 
 TEST_F(PromotionWatcherTest, StopEndsTheWorkerAndAnEmptyRuleDoesNotStartIt)

@@ -1,6 +1,7 @@
 #include "support/program_fixture.h"
 
 #include "base/error.h"
+#include "core/app_rules.h"
 #include "core/icon_store.h"
 #include "base/ini_file.h"
 #include "shell/program.h"
@@ -126,6 +127,153 @@ TEST_F(MainWindowTest, TickingAndUntickingWritesIsPromoted)
     for (const wchar_t* key : {L"100", L"200", L"300", L"400"}) {
         EXPECT_EQ(test::GetRegDword(Entry(key), L"IsPromoted"), 1) << ToUtf8(key);
     }
+}
+
+// Two entries of one app (a second path of the same executable, as an older
+// entry Explorer kept), and an entry that names no app.
+void WriteEntriesOfOneApp()
+{
+    test::SetRegString(Entry(L"200"), L"ExecutablePath", test::FixturePath(L"full.exe"));
+    test::SetRegDword(Entry(L"200"), L"IsPromoted", 1);
+    test::SetRegString(Entry(L"210"), L"ExecutablePath", test::FixturePath(L"full.exe"));
+    test::SetRegDword(Entry(L"210"), L"IsPromoted", 1);
+    test::CreateRegKey(Entry(L"400"));
+}
+
+std::optional<RuleAction> RuleOfFixtureTool(const std::wstring& rulesFile)
+{
+    return LoadRules(rulesFile).ActionFor(*IdentifyApp(test::FixturePath(L"full.exe"), L"Fixture Company", L""));
+}
+
+TEST_F(MainWindowTest, ARuleChosenInEitherMenuIsSavedShownAndAppliedToEveryRowOfTheApp)
+{
+    WriteEntriesOfOneApp();
+    const std::wstring rulesFile = RulesPathBeside(paths.settingsFile);
+    Program& p = Start();
+    p.Main().Show();
+    auto& entryMenu = p.Main().Get<ui::PopupMenu>(L"PopupMenuIcon");
+    auto item = [&](std::wstring_view name) -> ui::MenuItem& { return p.Main().Get<ui::MenuItem>(name); };
+
+    // Checked as the selected row's rule says; no app, nothing to choose.
+    list->Select(RowOf(L"400"));
+    entryMenu.onPopup();
+    for (const wchar_t* name : {L"AlwaysShowAppMenu", L"AlwaysHideAppMenu", L"NoRuleMenu"}) {
+        EXPECT_FALSE(item(name).Enabled()) << ToUtf8(name);
+    }
+    list->Select(RowOf(L"200"));
+    entryMenu.onPopup();
+    EXPECT_TRUE(item(L"NoRuleMenu").Enabled());
+    EXPECT_TRUE(item(L"NoRuleMenu").Checked());
+    EXPECT_FALSE(item(L"AlwaysHideAppMenu").Checked());
+
+    item(L"AlwaysHideAppMenu").Click();
+    EXPECT_EQ(RuleOfFixtureTool(rulesFile), RuleAction::Hide);
+    for (const wchar_t* key : {L"200", L"210"}) {
+        const int row = RowOf(key);
+        EXPECT_EQ(list->Row(row).caption, L"Fixture Tool (правило: скрывать)") << ToUtf8(key);
+        EXPECT_FALSE(list->Row(row).checked) << ToUtf8(key);
+        EXPECT_EQ(test::GetRegDword(Entry(key), L"IsPromoted"), 0) << ToUtf8(key); // at once, no policy needed
+    }
+    EXPECT_EQ(list->Row(RowOf(L"400")).caption, L"400");
+    list->Select(RowOf(L"210"));
+    entryMenu.onPopup();
+    EXPECT_TRUE(item(L"AlwaysHideAppMenu").Checked());
+    EXPECT_FALSE(item(L"NoRuleMenu").Checked());
+
+    // The general menu's items do the same for the selected row.
+    item(L"AlwaysShowAppGeneralMenu").Click();
+    ASSERT_TRUE(p.Main().Refresh().WaitUntilQuiet());
+    EXPECT_EQ(RuleOfFixtureTool(rulesFile), RuleAction::Show);
+    EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"Fixture Tool (правило: показывать) [x]",
+                                                     L"Fixture Tool (правило: показывать) [x]", L"400"}));
+    EXPECT_EQ(test::GetRegDword(Entry(L"200"), L"IsPromoted"), 1);
+
+    // No rule: the mark goes, the entries stay as they are.
+    item(L"NoRuleGeneralMenu").Click();
+    EXPECT_EQ(RuleOfFixtureTool(rulesFile), std::nullopt);
+    EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"Fixture Tool [x]", L"Fixture Tool [x]", L"400"}));
+}
+
+// A tick against a row's rule would be undone by the next pass: the rule
+// follows the tick, for every row of the app, and the status line says so.
+// Show all / Hide all leave rows under a rule alone.
+TEST_F(MainWindowTest, TickingARowUnderARuleChangesTheRuleAndSaysSo)
+{
+    WriteEntriesOfOneApp();
+    test::SetRegDword(Entry(L"400"), L"IsPromoted", 1);
+    const std::wstring rulesFile = RulesPathBeside(paths.settingsFile);
+    Program& p = Start();
+    p.Main().Show();
+    list->Select(RowOf(L"200"));
+    p.Main().Get<ui::MenuItem>(L"AlwaysHideAppMenu").Click();
+
+    ListView_SetCheckState(list->Handle(), RowOf(L"210"), TRUE); // what a click does
+    ASSERT_TRUE(p.Main().Refresh().WaitUntilQuiet()); // a pass under the old rule may have run meanwhile
+    EXPECT_EQ(RuleOfFixtureTool(rulesFile), RuleAction::Show);
+    EXPECT_EQ(StatusText(), L"Правило для «Fixture Tool» изменено: всегда показывать.");
+    for (const wchar_t* key : {L"200", L"210"}) {
+        EXPECT_TRUE(list->Row(RowOf(key)).checked) << ToUtf8(key);
+        EXPECT_EQ(test::GetRegDword(Entry(key), L"IsPromoted"), 1) << ToUtf8(key);
+        EXPECT_EQ(list->Row(RowOf(key)).caption, L"Fixture Tool (правило: показывать)");
+    }
+
+    p.Main().Get<ui::MenuItem>(L"HideAllMenu").Click();
+    ASSERT_TRUE(p.Main().Refresh().WaitUntilQuiet());
+    EXPECT_EQ(test::GetRegDword(Entry(L"400"), L"IsPromoted"), 0);
+    EXPECT_EQ(test::GetRegDword(Entry(L"200"), L"IsPromoted"), 1);
+    EXPECT_EQ(RuleOfFixtureTool(rulesFile), RuleAction::Show);
+
+    // A row without a rule ticks as ever.
+    ListView_SetCheckState(list->Handle(), RowOf(L"400"), TRUE);
+    EXPECT_EQ(test::GetRegDword(Entry(L"400"), L"IsPromoted"), 1);
+    EXPECT_EQ(LoadRules(rulesFile).Rules().size(), 1u);
+}
+
+TEST_F(MainWindowTest, ARuleThatCannotBeSavedIsReportedAndNothingChanges)
+{
+    WriteEntriesOfOneApp();
+    const std::wstring rulesFile = RulesPathBeside(paths.settingsFile);
+    std::filesystem::create_directory(std::filesystem::path(rulesFile)); // a folder of that name
+    Program& p = Start();
+    p.Main().Show();
+    list->Select(RowOf(L"200"));
+    try {
+        p.Main().Get<ui::MenuItem>(L"AlwaysHideAppMenu").Click();
+        ADD_FAILURE() << "the failed save went unreported";
+    } catch (const Error& error) {
+        const std::wstring first = L"Правило не сохранено: не удалось записать файл «" + rulesFile + L"».";
+        EXPECT_EQ(error.message().rfind(first + L"\r\n", 0), 0u) << ToUtf8(error.message());
+    }
+    EXPECT_EQ(test::GetRegDword(Entry(L"200"), L"IsPromoted"), 1);
+    EXPECT_EQ(list->Row(RowOf(L"200")).caption, L"Fixture Tool");
+}
+
+// Rules the command line writes while the window runs: the next showing
+// marks the rows and starts the worker, which gives new entries the rule.
+TEST_F(MainWindowTest, RulesWrittenMeanwhileCountFromTheNextShowingAndForNewEntries)
+{
+    WriteEntriesOfOneApp();
+    Program& p = Start();
+    p.Main().Show();
+    EXPECT_FALSE(p.Main().Refresh().Running()); // no policy, no rule
+
+    AppRules rules;
+    rules.Set(*IdentifyApp(test::FixturePath(L"full.exe"), L"Fixture Company", L""), RuleAction::Hide);
+    SaveRules(rules, RulesPathBeside(paths.settingsFile));
+    p.Main().HideToTray();
+    p.Main().Show();
+    EXPECT_EQ(list->Row(RowOf(L"210")).caption, L"Fixture Tool (правило: скрывать)");
+    EXPECT_EQ(test::GetRegDword(Entry(L"210"), L"IsPromoted"), 0);
+    ASSERT_TRUE(p.Main().Refresh().Running());
+    ASSERT_TRUE(p.Main().Refresh().WaitUntilQuiet());
+
+    test::SetRegString(Entry(L"220"), L"ExecutablePath", test::FixturePath(L"full.exe"));
+    test::SetRegDword(Entry(L"220"), L"IsPromoted", 1);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (test::GetRegDword(Entry(L"220"), L"IsPromoted") != 0 && std::chrono::steady_clock::now() < deadline) {
+        ::Sleep(5);
+    }
+    EXPECT_EQ(test::GetRegDword(Entry(L"220"), L"IsPromoted"), 0);
 }
 
 TEST_F(MainWindowTest, DeleteAsksFirstAndNoChangesNothing)
@@ -361,6 +509,35 @@ TEST_F(MainWindowTest, SettingsAreReadBackAtTheNextStart)
     EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Height, L""), L"10"); // left as it was
     EXPECT_EQ(saved.ReadString(kOptionSection, L"Unknown", L""), L"kept");
     EXPECT_EQ(saved.ReadString(L"Other", L"a", L""), L"b");
+}
+
+// The file changes under the running window (an import by the command
+// line, a hand edit): a save writes what the window changed since it read
+// the file, or since its last save, and keeps the rest as the file says.
+TEST_F(MainWindowTest, ASaveKeepsWhatChangedInTheFileMeanwhileExceptWhatTheWindowChanged)
+{
+    test::WriteFileBytes(paths.settingsFile, "[Option]\r\nThemeLight=1\r\nIconSmallMenu=1\r\nCheckBoxToTray=0\r\n");
+    Program& p = Start();
+    test::WriteFileBytes(paths.settingsFile, "[Option]\r\nThemeDark=1\r\nIconSmallMenu=1\r\nCheckBoxToTray=1\r\n"
+                                             "RadioButtonHideNew=1\r\nCheckBoxAutoCheck=0\r\n");
+    p.Main().Get<ui::MenuItem>(L"IconBigMenu").Click();
+    program->SaveOptions(Program::kSaveOnClose);
+    Options saved = ReadOptions(IniFile::Load(paths.settingsFile));
+    EXPECT_EQ(saved.iconSize, IconSize::Large);             // the window's change
+    EXPECT_EQ(saved.theme, ThemeChoice::Dark);              // the file's, not the Light read at start
+    EXPECT_TRUE(saved.closeToTray);
+    EXPECT_EQ(saved.newIconPolicy, NewIconPolicy::HideAll);
+    EXPECT_FALSE(saved.checkForUpdatesAtStart);             // a group this save does not write
+
+    // Saved once, the change is the window's no more: a later edit of the
+    // file stays, and a new change of the window wins again.
+    test::WriteFileBytes(paths.settingsFile, "[Option]\r\nThemeDark=1\r\nIconSmallMenu=1\r\n");
+    p.Main().Get<ui::MenuItem>(L"ThemeAuto").Click();
+    program->SaveOptions(Program::kSaveOnClose);
+    saved = ReadOptions(IniFile::Load(paths.settingsFile));
+    EXPECT_EQ(saved.iconSize, IconSize::Small);
+    EXPECT_EQ(saved.theme, ThemeChoice::System);
+    EXPECT_FALSE(saved.closeToTray);
 }
 
 TEST_F(MainWindowTest, StartingToTheTrayShowsNothing)

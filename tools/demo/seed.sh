@@ -97,14 +97,20 @@ demo_seed() {
   echo "$digest" >"$stamp"
 }
 
-# English texts and no update check at start, unless the settings file exists
-# already: then the program's own saves are kept.
+# English texts and no update check at start, and two rules, unless the files
+# exist already: then the program's own saves are kept.
 demo_settings() {
   local file
   file=$(demo_folder APPDATA) || return 1
   file="$file/Merovane Developers/Merovane/Config/Option.ini"
-  [ -f "$file" ] && return 0
   mkdir -p "$(dirname "$file")"
+  # Two per-app rules: the chat app always shown, the backup program always
+  # hidden.
+  local rules
+  rules="$(dirname "$file")/Rules.ini"
+  [ -f "$rules" ] ||
+    printf '[Rule1]\r\nFile=contoso-chat.exe\r\nCompany=Contoso, Ltd.\r\nFolder=%%LOCALAPPDATA%%\\Contoso\\Chat\r\nAction=Show\r\n\r\n[Rule2]\r\nFile=lwbackup.exe\r\nCompany=Litware, Inc.\r\nFolder=%%ProgramFiles%%\\Litware\\Backup\r\nAction=Hide\r\n' >"$rules"
+  [ -f "$file" ] && return 0
   printf '[Option]\r\nCheckBoxAutoCheck=0\r\n\r\n[Language]\r\nLanguage=English\r\n\r\n' >"$file"
 }
 

@@ -21,6 +21,17 @@
 #include <fstream>
 #include <string>
 
+namespace {
+
+// The demonstration's chat app always shown, its backup program always
+// hidden (tools/demo/seed.sh installs both).
+constexpr char kDemoRules[] = "[Rule1]\r\nFile=contoso-chat.exe\r\nCompany=Contoso, Ltd.\r\n"
+                              "Folder=%LOCALAPPDATA%\\Contoso\\Chat\r\nAction=Show\r\n\r\n"
+                              "[Rule2]\r\nFile=lwbackup.exe\r\nCompany=Litware, Inc.\r\n"
+                              "Folder=%ProgramFiles%\\Litware\\Backup\r\nAction=Hide\r\n";
+
+} // namespace
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     int argc = 0;
@@ -56,6 +67,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         if (update) {
             out << "[Update]\r\nPrimaryServer=" << updateServer << "\r\nFallbackServer=" << updateServer << "\r\n";
         }
+    }
+
+    {
+        // Two per-app rules, so the list shows rows under a rule.
+        std::ofstream out(folder / L"Rules.ini", std::ios::binary | std::ios::trunc);
+        out << kDemoRules;
     }
 
     merovane::Program program([paths] { return paths; });
