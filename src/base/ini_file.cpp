@@ -79,6 +79,30 @@ bool IniNamesEqual(std::wstring_view a, std::wstring_view b)
            CSTR_EQUAL;
 }
 
+std::optional<std::int32_t> ParseDecimalInt32(std::wstring_view text)
+{
+    bool negative = false;
+    if (!text.empty() && (text.front() == L'+' || text.front() == L'-')) {
+        negative = text.front() == L'-';
+        text.remove_prefix(1);
+    }
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    const std::int64_t limit = negative ? -std::int64_t{INT32_MIN} : INT32_MAX;
+    std::int64_t value = 0;
+    for (const wchar_t c : text) {
+        if (c < L'0' || c > L'9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - L'0');
+        if (value > limit) {
+            return std::nullopt;
+        }
+    }
+    return static_cast<std::int32_t>(negative ? -value : value);
+}
+
 std::optional<std::int32_t> ParseIniInteger(std::wstring_view text)
 {
     const auto hexDigit = [](wchar_t c) -> int {
@@ -111,26 +135,7 @@ std::optional<std::int32_t> ParseIniInteger(std::wstring_view text)
         return static_cast<std::int32_t>(value);
     }
 
-    bool negative = false;
-    if (!text.empty() && (text.front() == L'+' || text.front() == L'-')) {
-        negative = text.front() == L'-';
-        text.remove_prefix(1);
-    }
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    const std::int64_t limit = negative ? -std::int64_t{INT32_MIN} : INT32_MAX;
-    std::int64_t value = 0;
-    for (const wchar_t c : text) {
-        if (c < L'0' || c > L'9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (c - L'0');
-        if (value > limit) {
-            return std::nullopt;
-        }
-    }
-    return static_cast<std::int32_t>(negative ? -value : value);
+    return ParseDecimalInt32(text);
 }
 
 IniFile IniFile::FromBytes(std::string_view bytes)

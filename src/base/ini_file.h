@@ -114,6 +114,10 @@ private:
     bool faithful_ = true;
 };
 
+// Optional sign and decimal digits, as a 32-bit integer; nothing for any
+// other text (blanks, trailing text, overflow).
+std::optional<std::int32_t> ParseDecimalInt32(std::wstring_view text);
+
 // Optional sign and decimal digits, or hexadecimal after "0x", "0X" or "$"
 // taken as 32 bits ("0xFFFFFFFF" is -1). Nothing else: no blanks, no trailing
 // text, no overflow.

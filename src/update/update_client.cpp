@@ -60,34 +60,6 @@ std::wstring_view TrimBlanks(std::wstring_view text)
     return text;
 }
 
-// A signed 32-bit decimal integer with an optional sign; nothing otherwise.
-std::optional<std::int32_t> ParseInt32(std::wstring_view text)
-{
-    bool negative = false;
-    if (!text.empty() && (text.front() == L'+' || text.front() == L'-')) {
-        negative = text.front() == L'-';
-        text.remove_prefix(1);
-    }
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    long long value = 0;
-    for (wchar_t c : text) {
-        if (c < L'0' || c > L'9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (c - L'0');
-        if (value > static_cast<long long>(INT_MAX) + 1) {
-            return std::nullopt;
-        }
-    }
-    value = negative ? -value : value;
-    if (value > INT_MAX || value < INT_MIN) {
-        return std::nullopt;
-    }
-    return static_cast<std::int32_t>(value);
-}
-
 std::vector<std::wstring_view> VersionComponents(std::wstring_view text)
 {
     std::vector<std::wstring_view> components;
@@ -119,7 +91,7 @@ std::int32_t ComponentValue(const std::vector<std::wstring_view>& components, si
     if (index >= components.size()) {
         return 0;
     }
-    return ParseInt32(components[index]).value_or(0);
+    return ParseDecimalInt32(components[index]).value_or(0);
 }
 
 // "host:port" as the single form reads it.
@@ -131,7 +103,7 @@ std::optional<ProxyAddress> ParseHostAndPort(std::wstring_view entry)
         return std::nullopt;
     }
     ProxyAddress address{.host = std::wstring(entry.substr(0, colon)), .port = kDefaultProxyPort};
-    const std::optional<std::int32_t> port = ParseInt32(entry.substr(colon + 1));
+    const std::optional<std::int32_t> port = ParseDecimalInt32(entry.substr(colon + 1));
     if (port && *port >= 1 && *port <= 65535) {
         address.port = static_cast<std::uint16_t>(*port);
     }

@@ -1,6 +1,7 @@
 #include "base/error.h"
 #include "base/handles.h"
 #include "base/ini_file.h"
+#include "support/language_file.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
@@ -31,18 +32,6 @@ std::string Dump(const IniFile& file)
         }
     }
     return ToUtf8(text);
-}
-
-std::string Utf16Bytes(std::wstring_view text, bool bigEndian)
-{
-    std::string bytes;
-    for (const wchar_t c : text) {
-        const char high = static_cast<char>(static_cast<unsigned>(c) >> 8);
-        const char low = static_cast<char>(c & 0xFF);
-        bytes += bigEndian ? high : low;
-        bytes += bigEndian ? low : high;
-    }
-    return bytes;
 }
 
 std::string ReadBytes(const std::wstring& path)
@@ -282,8 +271,8 @@ TEST(IniEncoding, EachEncodingRoundTripsByteForByte)
     } cases[] = {
         {"ANSI", TextEncoding::Ansi, ansi, false},
         {"UTF-8", TextEncoding::Utf8, "\xEF\xBB\xBF" + ToUtf8(text), true},
-        {"UTF-16 LE", TextEncoding::Utf16LE, "\xFF\xFE" + Utf16Bytes(text, false), true},
-        {"UTF-16 BE", TextEncoding::Utf16BE, "\xFE\xFF" + Utf16Bytes(text, true), true},
+        {"UTF-16 LE", TextEncoding::Utf16LE, "\xFF\xFE" + test::Utf16Bytes(text, false), true},
+        {"UTF-16 BE", TextEncoding::Utf16BE, "\xFE\xFF" + test::Utf16Bytes(text, true), true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -345,22 +334,22 @@ TEST(IniEncoding, MalformedBytesDecodeWithoutHarm)
         {"lone UTF-16 BE mark", "\xFE\xFF", TextEncoding::Utf16BE, true, ""},
         {"partial UTF-8 mark", "\xEF\xBB\n[S]\nk=v", TextEncoding::Ansi, dependsOnCodePage, "[S]\n  k=v\n"},
         {"mark and one byte", "\xFF\xFE\xFF", TextEncoding::Utf16LE, false, ""},
-        {"odd UTF-16 LE", "\xFF\xFE" + Utf16Bytes(L"[S]\nk=v", false) + "\n", TextEncoding::Utf16LE, false,
+        {"odd UTF-16 LE", "\xFF\xFE" + test::Utf16Bytes(L"[S]\nk=v", false) + "\n", TextEncoding::Utf16LE, false,
          "[S]\n  k=v\n"},
-        {"odd UTF-16 BE", "\xFE\xFF" + Utf16Bytes(L"[S]\nk=v", true) + "\x00"s, TextEncoding::Utf16BE, false,
+        {"odd UTF-16 BE", "\xFE\xFF" + test::Utf16Bytes(L"[S]\nk=v", true) + "\x00"s, TextEncoding::Utf16BE, false,
          "[S]\n  k=v\n"},
         {"NUL bytes", "[S]\0\nk=\0v\0\nz=a\0b"s, TextEncoding::Ansi, false, "[S]\n  k=v\n  z=a\0b\n"sv},
         {"one NUL", "[S]\r\nk=v\r\n\0"s, TextEncoding::Ansi, false, "[S]\n  k=v\n"},
         // UTF-16 without its mark is read as such, but not rewritten by a tidy-up.
-        {"UTF-16 LE without mark", Utf16Bytes(L"[S]\r\nk=v", false), TextEncoding::Utf16LE, false, "[S]\n  k=v\n"},
-        {"UTF-16 BE without mark", Utf16Bytes(L"[S]\r\nk=v", true), TextEncoding::Utf16BE, false, "[S]\n  k=v\n"},
-        {"Cyrillic UTF-16 LE without mark", Utf16Bytes(L"[Секция]\r\nк=Настройки программы", false),
+        {"UTF-16 LE without mark", test::Utf16Bytes(L"[S]\r\nk=v", false), TextEncoding::Utf16LE, false, "[S]\n  k=v\n"},
+        {"UTF-16 BE without mark", test::Utf16Bytes(L"[S]\r\nk=v", true), TextEncoding::Utf16BE, false, "[S]\n  k=v\n"},
+        {"Cyrillic UTF-16 LE without mark", test::Utf16Bytes(L"[Секция]\r\nк=Настройки программы", false),
          TextEncoding::Utf16LE, false, "[Секция]\n  к=Настройки программы\n"},
-        {"odd UTF-16 LE without mark", Utf16Bytes(L"[S]\r\nk=v", false) + "\n", TextEncoding::Utf16LE, false,
+        {"odd UTF-16 LE without mark", test::Utf16Bytes(L"[S]\r\nk=v", false) + "\n", TextEncoding::Utf16LE, false,
          "[S]\n  k=v\n"},
-        {"UTF-16 NUL units", "\xFF\xFE" + Utf16Bytes(L"[S]\nk=a\0b"sv, false), TextEncoding::Utf16LE, true,
+        {"UTF-16 NUL units", "\xFF\xFE" + test::Utf16Bytes(L"[S]\nk=a\0b"sv, false), TextEncoding::Utf16LE, true,
          "[S]\n  k=a\0b\n"sv},
-        {"UTF-16 lone surrogate", "\xFF\xFE" + Utf16Bytes(L"[S]\nk=\xD800", false), TextEncoding::Utf16LE, true,
+        {"UTF-16 lone surrogate", "\xFF\xFE" + test::Utf16Bytes(L"[S]\nk=\xD800", false), TextEncoding::Utf16LE, true,
          notChecked},
         {"invalid UTF-8", "\xEF\xBB\xBF[S]\nk=\xC3(", TextEncoding::Utf8, false, notChecked},
         {"truncated UTF-8", "\xEF\xBB\xBF[S]\nk=\xE2\x82", TextEncoding::Utf8, false, notChecked},

@@ -4,6 +4,7 @@
 #include "base/ini_file.h"
 #include "i18n/language.h"
 #include "i18n/translation.h"
+#include "support/language_file.h"
 #include "base/settings_file.h"
 #include "ui/application.h"
 #include "ui/component.h"
@@ -276,16 +277,6 @@ TEST_F(LanguageCleanupTest, RepeatedKeysKeepTheTextTheWindowShows)
 
 TEST_F(LanguageCleanupTest, FilesReadAmissOrLeftWithoutKeysStayByteForByte)
 {
-    const auto utf16 = [](std::wstring_view text, bool bigEndian) {
-        std::string bytes;
-        for (const wchar_t c : text) {
-            const char high = static_cast<char>(static_cast<unsigned>(c) >> 8);
-            const char low = static_cast<char>(c & 0xFF);
-            bytes += bigEndian ? high : low;
-            bytes += bigEndian ? low : high;
-        }
-        return bytes;
-    };
     // Each has a stale key, so a cleanup that read it right would have work to do.
     const std::wstring_view translation = L"[Language information]\r\nLANGNAME=Test\r\n[Merovane]\r\n"
                                           L"Form2.Caption=Settings\r\nForm9.Caption=Old\r\n";
@@ -294,8 +285,8 @@ TEST_F(LanguageCleanupTest, FilesReadAmissOrLeftWithoutKeysStayByteForByte)
         std::string bytes;
         std::wstring_view caption; // the settings window's, translated with the file
     } cases[] = {
-        {"UTF-16 LE without mark", utf16(translation, false), L"Settings"},
-        {"UTF-16 BE without mark", utf16(translation, true), L"Settings"},
+        {"UTF-16 LE without mark", test::Utf16Bytes(translation, false), L"Settings"},
+        {"UTF-16 BE without mark", test::Utf16Bytes(translation, true), L"Settings"},
         {"nothing the windows know", "\xEF\xBB\xBF[Language information]\r\nLANGNAME=Old\r\n[Merovane]\r\n"
                                      "Form9.Caption=Old\r\nForm2.Gone.Caption=Old\r\n[Extra]\r\nNoDot=1\r\n",
          L"Настройки"},

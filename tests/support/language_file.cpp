@@ -92,4 +92,16 @@ std::vector<std::pair<std::wstring, std::wstring>> ReadSection(const std::wstrin
     return entries;
 }
 
+std::string Utf16Bytes(std::wstring_view text, bool bigEndian)
+{
+    std::string bytes;
+    for (const wchar_t c : text) {
+        const char high = static_cast<char>(static_cast<unsigned>(c) >> 8);
+        const char low = static_cast<char>(c & 0xFF);
+        bytes += bigEndian ? high : low;
+        bytes += bigEndian ? low : high;
+    }
+    return bytes;
+}
+
 } // namespace merovane::test

@@ -21,4 +21,7 @@ std::string ReadFileAsBytes(const std::wstring& path);
 std::vector<std::pair<std::wstring, std::wstring>> ReadSection(const std::wstring& path,
                                                                std::wstring_view section);
 
+// The text as UTF-16 bytes, little- or big-endian, without a byte-order mark.
+std::string Utf16Bytes(std::wstring_view text, bool bigEndian);
+
 } // namespace merovane::test
