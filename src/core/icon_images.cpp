@@ -253,7 +253,7 @@ unique_hicon IconFromPng(const std::uint8_t* data, std::size_t size, int side)
 
 bool UsesIconSnapshot(const IconEntry& entry) noexcept
 {
-    return !entry.systemEntry && entry.snapshotBytes > 0 && entry.snapshotBytes <= kMaxIconSnapshotBytes;
+    return !entry.systemEntry;
 }
 
 IconImageCache::IconImageCache(std::function<void()> onResolved) : onResolved_(std::move(onResolved)) {}
@@ -311,10 +311,8 @@ int IconImageCache::AddToImages(Answer& answer)
 std::optional<int> IconImageCache::Find(const IconEntry& entry)
 {
     const bool snapshot = UsesIconSnapshot(entry);
-    // A snapshot belongs to its entry, and a new one of another size is a new
-    // picture; the shell's icon belongs to the path.
-    std::wstring cacheKey = snapshot ? L"*" + entry.keyName + L"*" + std::to_wstring(entry.snapshotBytes)
-                                     : entry.executablePath;
+    // A snapshot belongs to its entry; the shell's icon belongs to the path.
+    std::wstring cacheKey = snapshot ? L"*" + entry.keyName : entry.executablePath;
     if (const auto known = known_.find(cacheKey); known != known_.end()) {
         if (known->second >= 0) {
             return known->second;
@@ -328,10 +326,22 @@ std::optional<int> IconImageCache::Find(const IconEntry& entry)
             }
         }
         if (answer) {
+            // An entry without a picture of its own shows its path's image,
+            // which the rows of that path share.
+            const bool pathImage = !answer->small && !answer->large && cacheKey != answer->path;
+            if (pathImage) {
+                if (const auto shared = known_.find(answer->path); shared != known_.end() && shared->second >= 0) {
+                    known->second = shared->second;
+                    return shared->second;
+                }
+            }
             // A picture that would not go into the lists is not asked for
             // again: the row goes without one.
             const int index = AddToImages(*answer);
             known->second = index >= 0 ? index : kNothingToShow;
+            if (pathImage && index >= 0) {
+                known_.insert_or_assign(answer->path, index); // may move `known`: last
+            }
             if (index >= 0) {
                 return index;
             }
@@ -370,7 +380,13 @@ IconImageCache::Answer IconImageCache::Resolve(const Request& request) noexcept
             answer.small.reset();
             answer.large.reset();
         }
-        answer.systemIndex = SystemIconIndexFor(request.path, request.fileExists);
+        answer.path = request.path;
+        if (const auto known = systemIndices_.find(request.path); known != systemIndices_.end()) {
+            answer.systemIndex = known->second;
+        } else {
+            answer.systemIndex = SystemIconIndexFor(request.path, request.fileExists);
+            systemIndices_.emplace(request.path, answer.systemIndex);
+        }
     } catch (...) {
         answer.systemIndex = 0; // no memory for the path: the list's first image
     }

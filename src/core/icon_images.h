@@ -4,7 +4,8 @@
 // asks only for the rows on screen. A program's entry shows the picture the
 // notification area last drew for it (its IconSnapshot PNG) when that decodes;
 // every other row shows the shell's icon for its executable, asked about once
-// per path for the program's life. The pictures go into two image lists of
+// per path for the program's life. A program's picture is read once per entry
+// for the program's life. The pictures go into two image lists of
 // the system's small and large icon sizes, owned here, with the same index in
 // both.
 
@@ -57,8 +58,9 @@ std::vector<std::uint8_t> ReadIconSnapshot(std::wstring_view keyName);
 // side. The calling thread has COM initialised.
 unique_hicon IconFromPng(const std::uint8_t* data, std::size_t size, int side);
 
-// Whether the row's picture is taken from its snapshot: a program's entry
-// with one. The system's own icons store only a placeholder glyph there.
+// Whether the row's picture may come from its snapshot: a program's entry,
+// whose snapshot the worker reads when the row shows. The system's own icons
+// store only a placeholder glyph there.
 bool UsesIconSnapshot(const IconEntry& entry) noexcept;
 
 class IconImageCache {
@@ -90,6 +92,7 @@ private:
         int systemIndex = 0;     // when there are no icons
         unique_hicon small;
         unique_hicon large;
+        std::wstring path;       // the shell's icon is shared by the rows of a path
     };
 
     void Run() noexcept;
@@ -112,6 +115,8 @@ private:
     std::unordered_map<std::wstring, Answer> arrived_; // guarded
     bool stopping_ = false;                          // guarded
     std::thread worker_;
+    // The worker only: the shell's answer for each path it was asked about.
+    std::unordered_map<std::wstring, int> systemIndices_;
 };
 
 } // namespace merovane

@@ -156,18 +156,6 @@ std::optional<std::wstring> QueryString(HKEY key, const wchar_t* name)
     return std::nullopt;
 }
 
-// The size of a binary value of the open entry, 0 when it is missing or of
-// another type. Only the size is asked: the bytes are read when needed.
-std::uint32_t QueryBinarySize(HKEY key, const wchar_t* name)
-{
-    DWORD size = 0;
-    DWORD type = REG_NONE;
-    if (::RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_BINARY) {
-        return 0;
-    }
-    return size;
-}
-
 std::optional<std::uint32_t> QueryDword(HKEY key, const wchar_t* name)
 {
     DWORD value = 0;
@@ -308,9 +296,6 @@ IconEntry ReadEntry(HKEY key, const std::wstring& keyName, const IniFile& langua
     entry.iconGuid = guid;
 
     entry.systemEntry = !guid.empty() || AsciiEqualIgnoringCase(fileName, L"explorer.exe");
-    if (!entry.systemEntry) {
-        entry.snapshotBytes = QueryBinarySize(key, L"IconSnapshot");
-    }
 
     if (guid == kDriverHelperGuid && !entry.executablePath.empty()) {
         entry.displayName = VendorDisplayName(entry.executablePath);

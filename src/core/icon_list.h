@@ -30,10 +30,9 @@ struct IconEntry {
     std::wstring iconGuid;
     bool hasIsPromoted = false;
     // For the row's picture: the system's own entries (Explorer's, or named
-    // by an IconGuid) keep only a placeholder glyph in IconSnapshot; for the
-    // others, the size of that PNG (0 for none), read when the row shows.
+    // by an IconGuid) keep only a placeholder glyph in IconSnapshot; the
+    // others' snapshot is looked for when the row shows.
     bool systemEntry = false;
-    std::uint32_t snapshotBytes = 0;
 };
 
 struct IconListLoad {
