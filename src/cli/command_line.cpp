@@ -9,7 +9,10 @@
 #include "base/text_case.h"
 #include "core/app_rules.h"
 #include "core/cleanup.h"
+#include "base/shell_restart.h"
+#include "base/text_file.h"
 #include "core/icon_list.h"
+#include "core/icon_order.h"
 #include "core/icon_store.h"
 
 #include <windows.h>
@@ -36,6 +39,11 @@ constexpr std::wstring_view kUsage =
     L"                                entries, or remove their rule\r\n"
     L"  --cleanup duplicates|missing  delete older duplicate entries, or entries whose\r\n"
     L"                                program no longer exists\r\n"
+    L"  --order                       print the icons' order: key, name, first icon first\r\n"
+    L"  --order FILE                  put the icons whose keys FILE lists first, in its order\r\n"
+    L"  --order-undo                  put the order back as it was before the last change\r\n"
+    L"  --restart-explorer            restart Explorer, which shows deletions and a new\r\n"
+    L"                                order only once it has restarted\r\n"
     L"  --export FILE                 write the options and the rules to FILE\r\n"
     L"  --import FILE                 read the options and the rules from FILE\r\n"
     L"  --help                        this text\r\n"
@@ -47,6 +55,9 @@ constexpr std::wstring_view kExportFormatKey = L"Format";
 constexpr std::wstring_view kExportFormat = L"1";
 constexpr std::wstring_view kOptionPrefix = L"Option.ini/";
 constexpr std::wstring_view kRulesPrefix = L"Rules.ini/";
+
+constexpr std::wstring_view kAfterExplorerRestart =
+    L"Windows' own settings list deleted entries until Explorer restarts (Merovane.exe --restart-explorer).\r\n";
 
 // Bad usage: reported with a hint, exit code 2, nothing done.
 struct UsageError {
@@ -307,7 +318,7 @@ void SetRule(const Files& files, std::wstring_view actionText, std::wstring_view
     }
 }
 
-void Cleanup(const Files& files, std::wstring_view kind, TextSink& out)
+void Cleanup(const Files& files, std::wstring_view kind, TextSink& out, TextSink& err)
 {
     const bool duplicates = EqualIgnoringCase(kind, L"duplicates");
     if (!duplicates && !EqualIgnoringCase(kind, L"missing")) {
@@ -328,6 +339,113 @@ void Cleanup(const Files& files, std::wstring_view kind, TextSink& out)
             out.Write(EntryLine(L"deleted", entry));
         }
     }
+    err.Write(kAfterExplorerRestart);
+}
+
+std::wstring OrderBackupFile(const Files& files)
+{
+    const size_t separator = files.settingsFile.find_last_of(L"\\/");
+    const std::wstring folder =
+        separator == std::wstring::npos ? std::wstring() : files.settingsFile.substr(0, separator + 1);
+    return folder + std::wstring(kIconOrderBackupName);
+}
+
+// The stored order's ids, or an error that says why there are none.
+std::vector<IconId> StoredOrderIds()
+{
+    const StoredIconOrder stored = ReadIconOrder();
+    if (!stored.present) {
+        throw Error(ERROR_FILE_NOT_FOUND, L"Explorer keeps no icon order (UIOrderList) yet.");
+    }
+    if (!stored.ids) {
+        throw Error(ERROR_INVALID_DATA,
+                    L"The icon order (UIOrderList) is not a list of icon ids; it was left as it is.");
+    }
+    return *stored.ids;
+}
+
+void PrintOrder(const Files& files, const std::vector<IconId>& ids, TextSink& out)
+{
+    std::vector<IconEntry> entries = ReadEntries(files);
+    for (const IconId id : ids) {
+        const std::wstring key = KeyNameFromIconId(id);
+        const auto entry = std::find_if(entries.begin(), entries.end(),
+                                        [&](const IconEntry& candidate) { return candidate.keyName == key; });
+        out.Write(Line({key, entry == entries.end() ? std::wstring_view() : entry->displayName}));
+    }
+}
+
+// The keys a file lists, one a line: the first tab-separated field, so the
+// output of --order reads back; blank lines are skipped.
+std::vector<IconId> ReadOrderFile(const std::wstring& path)
+{
+    const std::optional<std::vector<std::wstring>> lines = ReadTextLines(path);
+    if (!lines) {
+        throw Error(ERROR_FILE_NOT_FOUND, path + L": " + SystemMessage(ERROR_FILE_NOT_FOUND));
+    }
+    std::vector<IconId> ids;
+    for (size_t number = 0; number < lines->size(); ++number) {
+        std::wstring_view key((*lines)[number]);
+        key = key.substr(0, key.find(L'\t'));
+        while (!key.empty() && (key.front() == L' ' || key.front() == L'\uFEFF')) {
+            key.remove_prefix(1);
+        }
+        while (!key.empty() && key.back() == L' ') {
+            key.remove_suffix(1);
+        }
+        if (key.empty()) {
+            continue;
+        }
+        const std::optional<IconId> id = IconIdFromKeyName(key);
+        if (!id) {
+            throw Error(ERROR_INVALID_DATA, path + L", line " + std::to_wstring(number + 1) + L": \"" +
+                                                std::wstring(key) + L"\" is not an entry's key.");
+        }
+        ids.push_back(*id);
+    }
+    return ids;
+}
+
+void Order(const Files& files, const std::wstring* source, bool undo, TextSink& out, TextSink& err)
+{
+    const std::wstring backup = OrderBackupFile(files);
+    if (undo) {
+        StoredOrderIds(); // says why an order that is not there cannot be put back
+        if (!UndoIconOrder(backup)) {
+            throw Error(ERROR_FILE_NOT_FOUND, L"No earlier icon order is kept; nothing was changed.");
+        }
+    } else if (source != nullptr) {
+        const std::vector<IconId> wanted = ReadOrderFile(*source);
+        const Reordering reordering = ReorderIcons(StoredOrderIds(), wanted);
+        switch (reordering.problem) {
+        case OrderProblem::UnknownId:
+            throw Error(ERROR_NOT_FOUND, *source + L": the icon order holds no key " +
+                                             KeyNameFromIconId(reordering.offending) + L"; nothing was changed.");
+        case OrderProblem::Repeated:
+            throw Error(ERROR_INVALID_DATA, *source + L": the key " + KeyNameFromIconId(reordering.offending) +
+                                                L" is listed twice; nothing was changed.");
+        case OrderProblem::None:
+            break;
+        }
+        ChangeIconOrder(reordering.ids, backup);
+    }
+    PrintOrder(files, StoredOrderIds(), out);
+    if (undo || source != nullptr) {
+        err.Write(L"Explorer shows the new order once it has restarted (Merovane.exe --restart-explorer).\r\n");
+    }
+}
+
+void RestartExplorer(TextSink& out)
+{
+    const std::optional<ShellProcess> shell = FindShellProcess();
+    if (!shell) {
+        throw Error(ERROR_NOT_FOUND, L"Explorer is not running as the shell; nothing was restarted.");
+    }
+    const ShellRestart restart = RestartShell(*shell);
+    if (restart.outcome == ShellRestartOutcome::Failed) {
+        throw Error(restart.error, L"Explorer could not be restarted: " + SystemMessage(restart.error));
+    }
+    out.Write(Line({L"restarted", shell->image}));
 }
 
 // Sections as INI text, every name prefixed; bare keys and empty sections
@@ -483,7 +601,21 @@ void Dispatch(const std::vector<std::wstring>& arguments, const Files& files, Te
         SetRule(files, rest[1], rest[2], out);
     } else if (command == L"--CLEANUP") {
         expect(1);
-        Cleanup(files, rest[1], out);
+        Cleanup(files, rest[1], out, err);
+    } else if (command == L"--ORDER") {
+        if (operands > 1) {
+            throw UsageError{L"Unexpected argument \"" + rest[2] + L"\"."};
+        }
+        if (operands == 1 && rest[1].empty()) {
+            throw UsageError{L"--order needs a file name."};
+        }
+        Order(files, operands == 1 ? &rest[1] : nullptr, false, out, err);
+    } else if (command == L"--ORDER-UNDO") {
+        expect(0);
+        Order(files, nullptr, true, out, err);
+    } else if (command == L"--RESTART-EXPLORER") {
+        expect(0);
+        RestartExplorer(out);
     } else if (command == L"--EXPORT" || command == L"--IMPORT") {
         expect(1);
         if (rest[1].empty()) {

@@ -21,6 +21,14 @@
 //                              deletes older duplicate entries / entries whose
 //                              program is gone; prints "deleted" and the
 //                              entry's fields for each
+//   --order                    the icons' order as Explorer keeps it
+//                              (UIOrderList): key and name, first icon first
+//   --order FILE               the icons whose keys FILE lists (one a line,
+//                              as --order prints) first, the others after
+//                              them as they were; the value before is kept
+//   --order-undo               puts the kept value back
+//   --restart-explorer         restarts the shell, which shows deletions and
+//                              a new order only then
 //   --export FILE              the options (Option.ini) and the rules
 //   --import FILE              (Rules.ini) to or from one file
 //   --help                     usage

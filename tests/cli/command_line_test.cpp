@@ -5,6 +5,7 @@
 #include "base/options.h"
 #include "base/settings_file.h"
 #include "core/app_rules.h"
+#include "core/icon_order.h"
 #include "core/icon_store.h"
 #include "support/sandbox.h"
 
@@ -116,6 +117,10 @@ TEST_F(CommandLineTest, BadUsageIsExitCodeTwoAndChangesNothing)
         {L"--json", L"--show-all"},
         {L"--export"},
         {L"--import", L""},
+        {L"--order", L""},
+        {L"--order", L"a", L"b"},
+        {L"--order-undo", L"now"},
+        {L"--restart-explorer", L"now"},
     };
     for (const auto& arguments : cases) {
         std::wstring joined;
@@ -249,12 +254,74 @@ TEST_F(CommandLineTest, CleanupsDeleteWithoutQuestionsAndPrintWhatWent)
     EXPECT_EQ(Run({L"--cleanup", L"duplicates"}), cli::kExitDone) << ToUtf8(err.text);
     EXPECT_EQ(out.text, L"deleted\tSlack Technologies\tSlack Technologies\t" + kSlackOld + L"\tslack1\r\n");
     EXPECT_EQ(test::RegSubkeys(kBase), (std::vector<std::wstring>{L"slack2", L"slack3", L"tool"}));
+    // Windows' settings keep listing them until Explorer restarts.
+    EXPECT_NE(err.text.find(L"--restart-explorer"), std::wstring::npos) << ToUtf8(err.text);
 
     EXPECT_EQ(Run({L"--cleanup", L"Missing"}), cli::kExitDone);
     EXPECT_EQ(Lines(out.text).size(), 2u);
     EXPECT_EQ(test::RegSubkeys(kBase), std::vector<std::wstring>{L"tool"});
     EXPECT_EQ(Run({L"--cleanup", L"missing"}), cli::kExitDone);
     EXPECT_EQ(out.text, L"");
+    EXPECT_EQ(err.text, L"");
+}
+
+TEST_F(CommandLineTest, OrderPrintsReordersAndUndoesOnlyTheIdsExplorerKeeps)
+{
+    const std::wstring backup = temp / L"IconOrder.bak";
+    auto storeOrder = [](const std::vector<IconId>& ids) {
+        const std::string bytes = SerializeIconOrder(ids);
+        test::SetRegRaw(kBase, kIconOrderValue, REG_BINARY, std::vector<BYTE>(bytes.begin(), bytes.end()));
+    };
+    auto storedOrder = [] {
+        const test::RawValue raw = test::GetRegRaw(kBase, kIconOrderValue);
+        return ParseIconOrder(std::string(raw.data.begin(), raw.data.end())).value_or(std::vector<IconId>{99});
+    };
+    test::SetRegString(Entry(L"101"), L"ExecutablePath", L"Q:\\Apps\\first.exe");
+    test::SetRegString(Entry(L"202"), L"ExecutablePath", L"Q:\\Apps\\second.exe");
+    // 303 has no entry any more: it keeps its place all the same.
+    storeOrder({101, 303, 202});
+
+    EXPECT_EQ(Run({L"--order"}), cli::kExitDone) << ToUtf8(err.text);
+    EXPECT_EQ(out.text, L"101\tfirst.exe\r\n303\t\r\n202\tsecond.exe\r\n");
+
+    // The output of --order reads back; a file naming some keys puts them first.
+    const std::wstring file = temp / L"order.txt";
+    test::WriteFileBytes(file, "202\tsecond.exe\r\n\r\n 101 \r\n");
+    EXPECT_EQ(Run({L"--order", file}), cli::kExitDone) << ToUtf8(err.text);
+    EXPECT_EQ(storedOrder(), (std::vector<IconId>{202, 101, 303}));
+    EXPECT_EQ(out.text, L"202\tsecond.exe\r\n101\tfirst.exe\r\n303\t\r\n");
+    EXPECT_NE(err.text.find(L"--restart-explorer"), std::wstring::npos);
+
+    struct Refused {
+        const char* what;
+        std::string file;
+        int exit;
+    } refused[] = {
+        {"a key the value does not hold", "101\r\n404\r\n", cli::kExitError},
+        {"a key twice", "101\r\n101\r\n", cli::kExitError},
+        {"not a key", "101\r\nslack1\r\n", cli::kExitError},
+    };
+    for (const Refused& c : refused) {
+        test::WriteFileBytes(file, c.file);
+        EXPECT_EQ(Run({L"--order", file}), c.exit) << c.what;
+        EXPECT_NE(err.text.find(file), std::wstring::npos) << c.what << ": " << ToUtf8(err.text);
+        EXPECT_EQ(storedOrder(), (std::vector<IconId>{202, 101, 303})) << c.what;
+    }
+    EXPECT_EQ(Run({L"--order", temp / L"missing.txt"}), cli::kExitError);
+
+    EXPECT_EQ(Run({L"--order-undo"}), cli::kExitDone) << ToUtf8(err.text);
+    EXPECT_EQ(storedOrder(), (std::vector<IconId>{101, 303, 202}));
+
+    // A value that is not whole ids is left alone and said so.
+    test::SetRegRaw(kBase, kIconOrderValue, REG_BINARY, {1, 2, 3});
+    test::WriteFileBytes(file, "101\r\n");
+    for (const std::vector<std::wstring>& arguments :
+         {std::vector<std::wstring>{L"--order"}, {L"--order", file}, {L"--order-undo"}}) {
+        EXPECT_EQ(Run(arguments), cli::kExitError);
+        EXPECT_NE(err.text.find(L"UIOrderList"), std::wstring::npos) << ToUtf8(err.text);
+        EXPECT_EQ(test::GetRegRaw(kBase, kIconOrderValue).data, (std::vector<BYTE>{1, 2, 3}));
+    }
+    EXPECT_TRUE(std::filesystem::exists(backup));
 }
 
 TEST_F(CommandLineTest, ExportThenImportRestoresTheOptionsAndTheRules)
