@@ -8,6 +8,7 @@
 #include "main_window/main_window_definition.h"
 #include "base/ini_file.h"
 #include "base/settings_file.h"
+#include "base/shell_restart.h"
 #include "base/startup.h"
 #include "base/theme_reader.h"
 #include "ui/application.h"
@@ -168,6 +169,7 @@ void MainWindow::WireHandlers()
     on(L"IconBigMenu", [this] { SetIconSize(IconSize::Large); });
     on(L"DelOldIconMenu", [this] { DeleteDuplicateEntries(); });
     on(L"DelNonExistentFilesMenu", [this] { DeleteEntriesOfMissingPrograms(); });
+    on(L"RestartExplorerMenu", [this] { RestartExplorer(); });
     on(L"OptionMenu", [this] { OpenDialog(services_.openSettings); });
     on(L"CheckUpdateMenu", [this] { OpenDialog(services_.openUpdate); });
     on(L"AboutMenu", [this] { OpenDialog(services_.openAbout); });
@@ -588,8 +590,8 @@ void MainWindow::DeleteSelectedEntry()
     }
     if (const int current = FindRowByKey(key); current >= 0) {
         list_->DeleteRow(current);
-        SetStatusCount(list_->RowCount());
     }
+    SayDeletedUntilExplorerRestarts();
 }
 
 void MainWindow::RevealSelectedEntry()
@@ -618,6 +620,7 @@ void MainWindow::DeleteDuplicateEntries()
     ReleaseMenuButton();
     if (CleanupNotifyIconSettingsDuplicates()) {
         ReloadList();
+        SayDeletedUntilExplorerRestarts();
     }
 }
 
@@ -633,7 +636,27 @@ void MainWindow::DeleteEntriesOfMissingPrograms()
     }
     if (CleanupNotifyIconSettingsNonExistentFiles(entries)) {
         ReloadList();
+        SayDeletedUntilExplorerRestarts();
     }
+}
+
+void MainWindow::SayDeletedUntilExplorerRestarts()
+{
+    status_->SetStatusText(Message(L"LangElements") + L" " + std::to_wstring(list_->RowCount()) + L". " +
+                           Message(L"LangAfterExplorerRestart"));
+}
+
+void MainWindow::RestartExplorer()
+{
+    ReleaseMenuButton();
+    const std::optional<ShellProcess> shell = FindShellProcess();
+    const HCURSOR previous = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+    const ShellRestart restart = shell ? RestartShell(*shell) : ShellRestart{ShellRestartOutcome::Failed, ERROR_NOT_FOUND};
+    ::SetCursor(previous);
+    if (restart.outcome == ShellRestartOutcome::Failed) {
+        throw InContext(Message(L"LangExplorerNotRestarted"), Error(restart.error));
+    }
+    status_->SetStatusText(Message(L"LangExplorerRestarted"));
 }
 
 void MainWindow::OpenDialog(const std::function<void()>& open)

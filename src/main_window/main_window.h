@@ -143,6 +143,10 @@ private:
     void AttachIconImages(bool large);
     void DeleteDuplicateEntries();
     void DeleteEntriesOfMissingPrograms();
+    // After entries were deleted: Windows' own settings list them until
+    // Explorer restarts, which the status line says.
+    void SayDeletedUntilExplorerRestarts();
+    void RestartExplorer();
     void OpenDialog(const std::function<void()>& open);
     void SetTheme(ThemeChoice theme);
     void ApplyTheme();

@@ -64,6 +64,13 @@ static constexpr ui::ComponentDef kComponents[] = {
      .caption = L"Правило для «%s» изменено: всегда показывать."},
     {.kind = Kind::MenuItem, .name = L"LangRuleNowHide", .parent = L"PopupMenuLanguage",
      .caption = L"Правило для «%s» изменено: всегда скрывать."},
+    // Explorer keeps its own copy of the entries until it restarts.
+    {.kind = Kind::MenuItem, .name = L"LangAfterExplorerRestart", .parent = L"PopupMenuLanguage",
+     .caption = L"Windows покажет удаление после перезапуска Проводника (меню: «Перезапустить Проводник»)."},
+    {.kind = Kind::MenuItem, .name = L"LangExplorerNotRestarted", .parent = L"PopupMenuLanguage",
+     .caption = L"Не удалось перезапустить Проводник."},
+    {.kind = Kind::MenuItem, .name = L"LangExplorerRestarted", .parent = L"PopupMenuLanguage",
+     .caption = L"Проводник перезапущен."},
 
     // Opened from the "≡" button and from the tray icon; each opening shows
     // its own subset of the items.
@@ -102,6 +109,8 @@ static constexpr ui::ComponentDef kComponents[] = {
      .caption = L"Удалить старые значки в реестре"},
     {.kind = Kind::MenuItem, .name = L"DelNonExistentFilesMenu", .parent = L"PopupMenu_General",
      .caption = L"Удалить несуществующие файлы"},
+    {.kind = Kind::MenuItem, .name = L"RestartExplorerMenu", .parent = L"PopupMenu_General",
+     .caption = L"Перезапустить Проводник"},
     {.kind = Kind::MenuItem, .name = L"N5", .parent = L"PopupMenu_General", .caption = L"-"},
     {.kind = Kind::MenuItem, .name = L"OptionMenu", .parent = L"PopupMenu_General",
      .caption = L"Настройки"},
