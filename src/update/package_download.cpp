@@ -328,6 +328,7 @@ PackageDownload::PackageDownload(DownloadRequest request, HWND window) : state_(
             ::PostMessageW(state->window, ui::WM_APP_DOWNLOADDONE, 0, 0);
         } else if (result.ok()) {
             // Cancelled after the last byte: the package is nobody's.
+            result.package.reset();
             RemoveTree(result.folder);
         }
         MarkWorkerFinished(*state);

@@ -413,6 +413,12 @@ std::vector<std::wstring> ApplyStagedUpdate(const std::wstring& programFolder, s
                 if (!MakeParents(layout.backup, file) || !::CopyFileW(target.c_str(), old.c_str(), FALSE)) {
                     ThrowLastError();
                 }
+                // A read-only file can't be replaced; its copy keeps the
+                // attribute for a restore.
+                const DWORD attributes = ::GetFileAttributesW(target.c_str());
+                if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+                    ::SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+                }
             }
             if (!steps.Next()) {
                 throw Stopped{};
