@@ -9,6 +9,7 @@
 #include "support/sandbox.h"
 #include "support/zip_writer.h"
 #include "update/package_download.h"
+#include "update/portable_apply.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <iostream>
 
 namespace merovane::update {
 namespace {
@@ -207,6 +209,83 @@ TEST(PortableUpdate, TheHelperWaitsForTheProgramSwapsTheFilesInAndStartsItAgain)
     const test::RunningProgram restarted(id);
     test::CloseAsAnInstallerDoes(window);
     EXPECT_NE(restarted.WaitForExit(20'000), STILL_ACTIVE);
+}
+
+// The real helper killed at points through its swap (measured from the
+// moment its journal appears), then what a start of the program does first:
+// the folder holds the old version or the new one, never a mix, and the
+// user's files are untouched.
+TEST(PortableUpdate, AHelperKilledDuringTheSwapLeavesTheFolderWhollyOldOrWhollyNew)
+{
+    const std::string program = test::ReadAll(test::RunningProgram::Path());
+    ASSERT_FALSE(program.empty());
+    std::vector<test::ZipSpec> entries{{.name = "Merovane.exe", .data = program, .deflate = true},
+                                       {.name = "Language/English.ini", .data = "new English"}};
+    constexpr int kPages = 600;
+    for (int page = 0; page < kPages; ++page) {
+        entries.push_back({.name = "Help/page" + std::to_string(page) + ".txt", .data = "new help"});
+    }
+    const std::string zip = test::MakeZip(entries);
+    int wholeOld = 0;
+    int wholeNew = 0;
+    for (const int delayMs : {0, 5, 20, 50, 100, 200, 400}) {
+        PortableFolder copy;
+        WriteTree(copy.folder, {{L"Language\\English.ini", "old English"}});
+        test::WriteFileBytes(copy.zip, zip);
+        const fs::path folder(copy.folder);
+        StandInProcess old;
+        const PortableStart start = StartPortableUpdate(copy.Update(old.Handle()));
+        ASSERT_TRUE(start.ok());
+        old.End();
+        const auto journalAppeared = [&] { return fs::exists(folder / L"Update.journal"); };
+        for (int wait = 0; wait < 30'000 && !journalAppeared() &&
+                           ::WaitForSingleObject(start.helper.get(), 0) == WAIT_TIMEOUT;
+             ++wait) {
+            ::Sleep(1);
+        }
+        ::Sleep(static_cast<DWORD>(delayMs));
+        ::TerminateProcess(start.helper.get(), 9);
+        ::WaitForSingleObject(start.helper.get(), 10'000);
+
+        // What every start does before anything else.
+        RecoverInterruptedUpdate(copy.folder);
+        RemoveFolders(FindUpdateLeftovers(copy.folder, copy.temp.path().wstring()));
+
+        const std::string exe = test::ReadAll(folder / L"Merovane.exe");
+        const std::string english = test::ReadAll(folder / L"Language" / L"English.ini");
+        std::size_t pages = 0;
+        if (fs::exists(folder / L"Help")) {
+            pages = static_cast<std::size_t>(
+                std::distance(fs::directory_iterator(folder / L"Help"), fs::directory_iterator()));
+        }
+        const bool isNew = exe == program && english == "new English" && pages == kPages;
+        const bool isOld = exe == "the old program" && english == "old English" && !fs::exists(folder / L"Help");
+        EXPECT_TRUE(isNew || isOld) << "killed " << delayMs << " ms after the journal appeared: program "
+                                    << (exe == program ? "new" : "old") << ", " << english << ", " << pages
+                                    << " pages";
+        wholeOld += isOld ? 1 : 0;
+        wholeNew += isNew ? 1 : 0;
+        EXPECT_EQ(copy.UsersFiles(), copy.usersFiles) << delayMs;
+        EXPECT_FALSE(fs::exists(folder / L"Update.journal")) << delayMs;
+        EXPECT_FALSE(fs::exists(folder / L"Update.staging")) << delayMs;
+        EXPECT_FALSE(fs::exists(folder / L"Update.backup")) << delayMs;
+
+        // A helper that got through started the new program: closed again.
+        if (isNew) {
+            for (int wait = 0; wait < 30; ++wait) {
+                if (HWND window = test::MainWindowOfProgramAt(copy.folder + L"\\Merovane.exe")) {
+                    DWORD id = 0;
+                    ::GetWindowThreadProcessId(window, &id);
+                    const test::RunningProgram restarted(id);
+                    test::CloseAsAnInstallerDoes(window);
+                    restarted.WaitForExit(20'000);
+                    break;
+                }
+                ::Sleep(100);
+            }
+        }
+    }
+    std::cout << "[          ] " << wholeOld << " ended old, " << wholeNew << " new\n";
 }
 
 TEST(PortableUpdate, ARefusedPackageStagesNothingAndStartsNothing)
