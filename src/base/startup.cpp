@@ -51,7 +51,7 @@ void MarkAsMainWindow(HWND window)
     ::SetPropW(window, kMainWindowProperty, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(1)));
 }
 
-bool ActivateRunningInstance()
+bool ActivateRunningInstance(WPARAM wParam, LPARAM lParam)
 {
     HWND found = nullptr;
     HWND candidate = nullptr;
@@ -67,7 +67,7 @@ bool ActivateRunningInstance()
     DWORD process = 0;
     ::GetWindowThreadProcessId(found, &process);
     ::AllowSetForegroundWindow(process);
-    return ::PostMessageW(found, ActivationMessage(), 0, 0) != FALSE;
+    return ::PostMessageW(found, ActivationMessage(), wParam, lParam) != FALSE;
 }
 
 bool IsWindows11Version(DWORD major, DWORD build)

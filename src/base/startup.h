@@ -23,9 +23,12 @@ UINT ActivationMessage();
 // Marks the main window so that a second start can find it among the windows
 // of other programs (whose classes may well be called TForm1 too).
 void MarkAsMainWindow(HWND window);
+// The activation message's wParam when the second start was an update's
+// helper that gave up; lParam then holds the system's code.
+inline constexpr WPARAM kActivationUpdateFailed = 1;
 // Asks the running copy to show its main window, and lets it come to the
 // front. False when no marked window was found.
-bool ActivateRunningInstance();
+bool ActivateRunningInstance(WPARAM wParam = 0, LPARAM lParam = 0);
 
 // Major version 10 and build 22000 or later.
 bool IsWindows11Version(DWORD major, DWORD build);

@@ -841,10 +841,13 @@ void MainWindow::Terminate()
     }
 }
 
-bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
+bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
     if (message == ActivationMessage()) {
         ShowFromTray(); // a second start of the program
+        if (wParam == kActivationUpdateFailed && services_.reportFailedUpdate) {
+            services_.reportFailedUpdate(static_cast<DWORD>(lParam));
+        }
         result = 0;
         return true;
     }

@@ -40,6 +40,9 @@ public:
         std::function<void()> openAbout;
         // Writes the options; throws merovane::Error naming the file.
         std::function<void()> saveOptions;
+        // A start of the program by an update's helper that gave up found
+        // this copy still running: it tells the user (the system's code).
+        std::function<void(DWORD)> reportFailedUpdate{};
     };
 
     // `paths` names the language folder, the settings file and the log; the

@@ -5,6 +5,7 @@
 #include "shell/program.h"
 #include "ui/application.h"
 #include "update/package_install.h"
+#include "update/portable_apply.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -53,9 +54,11 @@ std::wstring ProgramFolder()
 
 // What earlier updates left, found now, before this run can download
 // anything: removed at once, or, right after an update, once the helper that
-// started this copy has ended and let go of its files.
+// started this copy has ended and let go of its files. A swap that was cut
+// off is finished or undone first, so its files are never among them.
 std::jthread RemoveUpdateLeftovers(std::optional<DWORD> helper)
 {
+    merovane::update::RecoverInterruptedUpdate(ProgramFolder());
     return std::jthread([helper, folders = merovane::update::FindUpdateLeftovers(ProgramFolder())] {
         if (helper) {
             if (HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, *helper)) {
@@ -88,7 +91,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         }
     }
     if (merovane::IsAnotherInstanceRunning()) {
-        merovane::ActivateRunningInstance();
+        // An update's helper that gave up on the old program while it still
+        // runs: the old program tells the user.
+        if (updateFailure) {
+            merovane::ActivateRunningInstance(merovane::kActivationUpdateFailed, static_cast<LPARAM>(*updateFailure));
+        } else {
+            merovane::ActivateRunningInstance();
+        }
         return 0;
     }
     std::jthread leftovers = RemoveUpdateLeftovers(updatedBy);

@@ -1,11 +1,13 @@
 #include "update/package_download.h"
 
 #include "base/error.h"
+#include "base/file_tree.h"
 #include "base/handles.h"
 #include "update/worker.h"
 #include "ui/messages.h"
 
 #include <bcrypt.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -28,8 +30,7 @@ public:
     ~FolderGuard()
     {
         if (!path_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(std::filesystem::path(path_), ignored);
+            RemoveTree(path_);
         }
     }
     FolderGuard(const FolderGuard&) = delete;
@@ -137,6 +138,35 @@ DownloadResult Failed(DownloadProblem problem)
     return DownloadResult{.problem = problem};
 }
 
+// Full control for this user and the system, nothing for anyone else, and
+// nothing taken over from the folder above: the temporary folder may be
+// shared (TEMP pointing at C:\Temp).
+unique_hlocal OwnerOnlySecurity()
+{
+    unique_handle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+        ThrowLastError();
+    }
+    DWORD size = 0;
+    ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<std::uint8_t> user(size);
+    if (size == 0 || !::GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) {
+        ThrowLastError();
+    }
+    LPWSTR sidText = nullptr;
+    if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sidText)) {
+        ThrowLastError();
+    }
+    const unique_hlocal sidOwner(sidText);
+    const std::wstring sid(sidText);
+    const std::wstring sddl = L"O:" + sid + L"D:P(A;OICI;FA;;;" + sid + L")(A;OICI;FA;;;SY)";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+        ThrowLastError();
+    }
+    return unique_hlocal(descriptor);
+}
+
 } // namespace
 
 std::wstring MakePrivateFolder(const std::wstring& root)
@@ -153,6 +183,8 @@ std::wstring MakePrivateFolder(const std::wstring& root)
     if (base.back() != L'\\' && base.back() != L'/') {
         base += L'\\';
     }
+    const unique_hlocal descriptor = OwnerOnlySecurity();
+    SECURITY_ATTRIBUTES security{sizeof(security), descriptor.get(), FALSE};
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::uint8_t random[8]{};
         if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
@@ -164,7 +196,7 @@ std::wstring MakePrivateFolder(const std::wstring& root)
         }
         // Made here or not at all: a folder that exists already may hold
         // someone else's files.
-        if (::CreateDirectoryW(path.c_str(), nullptr)) {
+        if (::CreateDirectoryW(path.c_str(), &security)) {
             return path;
         }
         if (::GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -245,11 +277,27 @@ DownloadResult DownloadPackage(const DownloadRequest& what, QueryCancel* cancel,
     if (digest.Finish() != signature.sha256) {
         return Failed(DownloadProblem::Damaged);
     }
+    // From here until it is used the package stays open, shared for reading
+    // only, and is checked again through that handle: what is used is what
+    // was checked.
+    auto held = std::make_shared<unique_file>(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!*held) {
+        return Failed(DownloadProblem::WriteFailed);
+    }
+    try {
+        const std::optional<FileDigest> reread = Sha256OfOpenFile(held->get(), signature.size);
+        if (!reread || reread->size != signature.size || reread->sha256 != signature.sha256) {
+            return Failed(DownloadProblem::Damaged);
+        }
+    } catch (const Error&) {
+        return Failed(DownloadProblem::WriteFailed);
+    }
     if (progress && received != 0) {
         progress(received, signature.size);
     }
     guard.Keep();
-    return DownloadResult{.problem = DownloadProblem::None, .folder = folder, .file = path};
+    return DownloadResult{.problem = DownloadProblem::None, .folder = folder, .file = path, .package = std::move(held)};
 }
 
 struct PackageDownload::State : WorkerState {
@@ -280,8 +328,8 @@ PackageDownload::PackageDownload(DownloadRequest request, HWND window) : state_(
             ::PostMessageW(state->window, ui::WM_APP_DOWNLOADDONE, 0, 0);
         } else if (result.ok()) {
             // Cancelled after the last byte: the package is nobody's.
-            std::error_code ignored;
-            std::filesystem::remove_all(std::filesystem::path(result.folder), ignored);
+            result.package.reset();
+            RemoveTree(result.folder);
         }
         MarkWorkerFinished(*state);
     });

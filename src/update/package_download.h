@@ -6,6 +6,7 @@
 // compared with the size and SHA-256 the description signs. Nothing that
 // fails a check is left on disk.
 
+#include "base/handles.h"
 #include "update/signature.h"
 #include "update/version_query.h"
 
@@ -65,6 +66,10 @@ struct DownloadResult {
     // The folder is the caller's to delete once the package has been used.
     std::wstring folder{};
     std::wstring file{};
+    // The package, open for reading with only reading shared since it was
+    // checked, so that it can't be changed or replaced before it is used.
+    // Reset it to let go (before moving the file, for one).
+    std::shared_ptr<unique_file> package{};
 
     [[nodiscard]] bool ok() const noexcept { return problem == DownloadProblem::None; }
 };
@@ -78,9 +83,11 @@ using DownloadProgress = std::function<void(std::uint64_t received, std::uint64_
 DownloadResult DownloadPackage(const DownloadRequest& request, QueryCancel* cancel = nullptr,
                                const DownloadProgress& progress = {});
 
-// A new folder of a unique name under `root` (the user's temporary folder when
-// empty), made by this call so nobody can have planted files in it. Throws
-// merovane::Error when it can't be made.
+// A new folder named kPrivateFolderPrefix and 16 lowercase hex digits under
+// `root` (the user's temporary folder when empty), made by this call so nobody
+// can have planted files in it, with a security descriptor of its own: this
+// user and the system only, nothing inherited. Throws merovane::Error when it
+// can't be made.
 std::wstring MakePrivateFolder(const std::wstring& root = {});
 
 // One download on a thread of its own, reporting to `window`:

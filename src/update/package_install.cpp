@@ -1,6 +1,7 @@
 #include "update/package_install.h"
 
 #include "base/error.h"
+#include "base/file_tree.h"
 #include "base/text_case.h"
 #include "update/package_download.h"
 #include "update/package_zip.h"
@@ -8,18 +9,13 @@
 
 #include <shellapi.h>
 
-#include <filesystem>
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 namespace merovane::update {
 
 namespace {
-
-void RemoveTree(const std::wstring& path) noexcept
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(path), ignored);
-}
 
 std::wstring FolderOf(const std::wstring& path)
 {
@@ -47,6 +43,28 @@ bool IsPlainFileName(std::wstring_view name)
 std::wstring StagingFolder(const std::wstring& programFolder)
 {
     return programFolder + L"\\" + std::wstring(kStagingFolderName);
+}
+
+std::wstring BackupFolder(const std::wstring& programFolder)
+{
+    return programFolder + L"\\" + std::wstring(kBackupFolderName);
+}
+
+// Exactly the names MakePrivateFolder gives: the prefix and 16 hex digits.
+bool IsPrivateFolderName(std::wstring_view name)
+{
+    if (name.size() != kPrivateFolderPrefix.size() + 16 || !name.starts_with(kPrivateFolderPrefix)) {
+        return false;
+    }
+    return name.substr(kPrivateFolderPrefix.size()).find_first_not_of(L"0123456789abcdef") == std::wstring_view::npos;
+}
+
+// Staging is only removed while no journal needs it.
+void RemoveStaging(const std::wstring& programFolder)
+{
+    if (!HasUpdateJournal(programFolder)) {
+        RemoveTree(StagingFolder(programFolder));
+    }
 }
 
 } // namespace
@@ -94,7 +112,7 @@ unique_handle StartInstaller(const std::wstring& installer, const std::wstring& 
     return unique_handle(info.hProcess);
 }
 
-unique_handle StartProgram(const std::wstring& program, const std::wstring& arguments)
+unique_handle StartProgram(const std::wstring& program, const std::wstring& arguments, HANDLE inherited)
 {
     std::wstring commandLine = QuoteArgument(program);
     if (!arguments.empty()) {
@@ -102,33 +120,93 @@ unique_handle StartProgram(const std::wstring& program, const std::wstring& argu
         commandLine += arguments;
     }
     const std::wstring folder = FolderOf(program);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof(startup);
+    // Only the one handle is inherited, not whatever else happens to be
+    // inheritable in this process.
+    std::vector<std::uint8_t> attributes;
+    DWORD flags = 0;
+    if (inherited != nullptr) {
+        SIZE_T size = 0;
+        ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        attributes.resize(size);
+        startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+        if (!::InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &size)) {
+            ThrowLastError();
+        }
+        if (!::UpdateProcThreadAttribute(startup.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited,
+                                         sizeof(inherited), nullptr, nullptr)) {
+            const DWORD error = ::GetLastError();
+            ::DeleteProcThreadAttributeList(startup.lpAttributeList);
+            ThrowWin32(error);
+        }
+        startup.StartupInfo.cb = sizeof(STARTUPINFOEXW);
+        flags = EXTENDED_STARTUPINFO_PRESENT;
+    } else {
+        startup.StartupInfo.cb = sizeof(STARTUPINFOW);
+    }
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
-        ThrowLastError();
+    const BOOL started =
+        ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, inherited != nullptr, flags, nullptr,
+                         folder.empty() ? nullptr : folder.c_str(), &startup.StartupInfo, &process);
+    const DWORD error = ::GetLastError();
+    if (startup.lpAttributeList != nullptr) {
+        ::DeleteProcThreadAttributeList(startup.lpAttributeList);
+    }
+    if (!started) {
+        ThrowWin32(error);
     }
     ::CloseHandle(process.hThread);
     return unique_handle(process.hProcess);
 }
 
+unique_file OpenUnchanged(const std::wstring& path, const Sha256Digest& expected)
+{
+    unique_file file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) {
+        ThrowLastError();
+    }
+    const std::optional<FileDigest> digest = Sha256OfOpenFile(file.get(), kMaxUnpackedBytes);
+    if (!digest || digest->sha256 != expected) {
+        return {};
+    }
+    return file;
+}
+
 PortableStart StartPortableUpdate(const PortableUpdate& update)
 {
+    // A swap an earlier update left unfinished owns staging and backup until
+    // it is settled.
+    const Recovery recovery = RecoverInterruptedUpdate(update.programFolder);
+    if (recovery == Recovery::Busy || recovery == Recovery::Failed) {
+        ThrowWin32(ERROR_BUSY);
+    }
     const std::wstring staging = StagingFolder(update.programFolder);
     // Whatever an earlier attempt left there is no longer wanted.
     RemoveTree(staging);
-    const ZipExtraction extraction = ExtractZipPackage(update.zip, staging);
+    const ZipExtraction extraction = update.zipFile != nullptr ? ExtractZipPackage(update.zipFile, staging)
+                                                               : ExtractZipPackage(update.zip, staging);
     if (!extraction.ok()) {
         return {.problem = PortableProblem::PackageRefused};
     }
     const std::wstring stagedProgram = staging + L"\\" + update.exeName;
-    if (!IsPlainFileName(update.exeName) || !IsFile(stagedProgram)) {
+    const auto entry = std::find_if(extraction.files.begin(), extraction.files.end(),
+                                    [&](const std::wstring& file) { return EqualIgnoringCase(file, update.exeName); });
+    if (!IsPlainFileName(update.exeName) || !IsFile(stagedProgram) || entry == extraction.files.end()) {
         RemoveTree(staging);
         return {.problem = PortableProblem::NoProgram};
     }
+    const Sha256Digest& packaged = extraction.sha256[static_cast<std::size_t>(entry - extraction.files.begin())];
     std::wstring helperFolder;
     try {
+        // The staged program and the helper's copy are held open, unchangeable,
+        // from the check until the helper runs.
+        const unique_file staged = OpenUnchanged(stagedProgram, packaged);
+        if (!staged) {
+            RemoveTree(staging);
+            return {.problem = PortableProblem::PackageRefused};
+        }
         // The helper runs from a folder nobody else could have put files in,
         // not from the program folder it is about to replace.
         helperFolder = MakePrivateFolder(update.tempRoot);
@@ -136,10 +214,27 @@ PortableStart StartPortableUpdate(const PortableUpdate& update)
         if (!::CopyFileW(stagedProgram.c_str(), helper.c_str(), TRUE)) {
             ThrowLastError();
         }
-        const std::wstring arguments = std::wstring(kApplyUpdateSwitch) + L" " + std::to_wstring(update.processId) +
+        const unique_file copied = OpenUnchanged(helper, packaged);
+        if (!copied) {
+            RemoveTree(staging);
+            RemoveTree(helperFolder);
+            return {.problem = PortableProblem::PackageRefused};
+        }
+        // The helper waits on a handle to the process, which no other process
+        // can come to stand for, as a process id can.
+        HANDLE inheritable = nullptr;
+        if (!::DuplicateHandle(::GetCurrentProcess(), update.process != nullptr ? update.process : ::GetCurrentProcess(),
+                               ::GetCurrentProcess(), &inheritable, SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
+                               TRUE, 0)) {
+            ThrowLastError();
+        }
+        const unique_handle waitFor(inheritable);
+        const std::wstring arguments = std::wstring(kApplyUpdateSwitch) + L" " +
+                                       std::to_wstring(static_cast<unsigned long long>(
+                                           reinterpret_cast<std::uintptr_t>(waitFor.get()))) +
                                        L" " + QuoteArgument(staging) + L" " + QuoteArgument(update.programFolder) +
                                        L" " + QuoteArgument(update.exeName);
-        return {.helper = StartProgram(helper, arguments)};
+        return {.helper = StartProgram(helper, arguments, waitFor.get())};
     } catch (const Error&) {
         RemoveTree(staging);
         if (!helperFolder.empty()) {
@@ -155,15 +250,17 @@ std::optional<ApplyUpdateArguments> ParseApplyUpdateArguments(std::span<const st
         return std::nullopt;
     }
     ApplyUpdateArguments parsed;
-    const std::wstring& id = arguments[2];
-    if (id.empty() || id.size() > 10 || id.find_first_not_of(L"0123456789") != std::wstring::npos) {
+    // The inherited handle's value; handles fit in 32 bits in 64-bit
+    // processes too.
+    const std::wstring& handle = arguments[2];
+    if (handle.empty() || handle.size() > 10 || handle.find_first_not_of(L"0123456789") != std::wstring::npos) {
         return std::nullopt;
     }
-    const unsigned long long number = std::stoull(id);
+    const unsigned long long number = std::stoull(handle);
     if (number == 0 || number > 0xFFFFFFFFull) {
         return std::nullopt;
     }
-    parsed.processId = static_cast<DWORD>(number);
+    parsed.process = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(number));
     parsed.staging = arguments[3];
     parsed.programFolder = arguments[4];
     parsed.exeName = arguments[5];
@@ -179,31 +276,31 @@ std::optional<ApplyUpdateArguments> ParseApplyUpdateArguments(std::span<const st
 int RunApplyUpdate(const ApplyUpdateArguments& arguments, std::chrono::milliseconds exitTimeout)
 {
     const std::wstring program = arguments.programFolder + L"\\" + arguments.exeName;
+    DWORD failure = ERROR_SUCCESS;
     try {
-        if (!WaitForProcessExit(arguments.processId, exitTimeout)) {
-            // The old program still runs: swapping its files now could leave
-            // it half-updated, and a second copy would only find the first.
-            RemoveTree(arguments.staging);
-            return 2;
+        if (!WaitForProcess(arguments.process, exitTimeout)) {
+            failure = WAIT_TIMEOUT;
         }
-    } catch (const Error&) {
-        RemoveTree(arguments.staging);
+    } catch (const Error& error) {
+        failure = error.code();
+    }
+    if (failure != ERROR_SUCCESS) {
+        // The old program may still run: swapping its files now could leave
+        // it half-updated. The program is started all the same, to say so.
+        RemoveStaging(arguments.programFolder);
+        try {
+            StartProgram(program, std::wstring(kUpdateFailedSwitch) + L" " + std::to_wstring(failure));
+        } catch (const Error&) {
+        }
         return 2;
     }
     // The new program removes this helper's folder once the helper is gone.
     std::wstring restartArguments = std::wstring(kUpdatedSwitch) + L" " + std::to_wstring(::GetCurrentProcessId());
     int exitCode = 0;
-    const std::wstring backup = arguments.programFolder + L"\\" + std::wstring(kBackupFolderName);
     try {
-        ApplyStagedUpdate(arguments.staging, arguments.programFolder, backup);
-        // The old program's file can stay locked for a moment after its
-        // process has ended; everything in the backup is old now.
-        for (int attempt = 0; attempt < 50 && Exists(backup); ++attempt) {
-            ::Sleep(100);
-            RemoveTree(backup);
-        }
+        ApplyStagedUpdate(arguments.programFolder, arguments.exeName);
     } catch (const Error& error) {
-        RemoveTree(arguments.staging);
+        RemoveStaging(arguments.programFolder);
         restartArguments = std::wstring(kUpdateFailedSwitch) + L" " + std::to_wstring(error.code());
         exitCode = 1;
     }
@@ -219,8 +316,12 @@ std::vector<std::wstring> FindUpdateLeftovers(const std::wstring& programFolder,
 {
     std::vector<std::wstring> folders;
     try {
-        if (!programFolder.empty() && Exists(StagingFolder(programFolder))) {
-            folders.push_back(StagingFolder(programFolder));
+        if (!programFolder.empty() && !HasUpdateJournal(programFolder)) {
+            for (const std::wstring& folder : {StagingFolder(programFolder), BackupFolder(programFolder)}) {
+                if (Exists(folder)) {
+                    folders.push_back(folder);
+                }
+            }
         }
         std::wstring root = tempRoot;
         if (root.empty()) {
@@ -242,9 +343,10 @@ std::vector<std::wstring> FindUpdateLeftovers(const std::wstring& programFolder,
             return folders;
         }
         do {
-            // Folders only, and no links: a link's target is not ours.
+            // Folders of exactly our naming only, and no links: a link's
+            // target is not ours.
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+                (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && IsPrivateFolderName(found.cFileName)) {
                 folders.push_back(root + found.cFileName);
             }
         } while (::FindNextFileW(search.get(), &found));

@@ -1,6 +1,7 @@
 #include "update/package_zip.h"
 
 #include "base/error.h"
+#include "base/file_tree.h"
 #include "base/handles.h"
 
 #include <zlib.h>
@@ -169,6 +170,23 @@ public:
         if (!file_) {
             ThrowLastError();
         }
+        ReadSize();
+    }
+
+    // A file the caller holds open: read through a handle of our own to it.
+    explicit ZipFile(HANDLE file)
+    {
+        HANDLE duplicate = nullptr;
+        if (!::DuplicateHandle(::GetCurrentProcess(), file, ::GetCurrentProcess(), &duplicate, 0, FALSE,
+                               DUPLICATE_SAME_ACCESS)) {
+            ThrowLastError();
+        }
+        file_.reset(duplicate);
+        ReadSize();
+    }
+
+    void ReadSize()
+    {
         LARGE_INTEGER size{};
         if (!::GetFileSizeEx(file_.get(), &size)) {
             ThrowLastError();
@@ -397,7 +415,7 @@ private:
 
 // Unpacks one file entry into `target`; nothing when it is whole and its CRC
 // matches, else why not.
-std::optional<ZipProblem> ExtractEntry(const ZipFile& zip, const Directory& directory, const Entry& entry,
+std::optional<ZipProblem> ExtractEntry(const ZipFile& zip, const Directory& directory, const Entry& entry, Sha256& digest,
                                        const std::wstring& target)
 {
     std::uint8_t local[kLocalHeaderSize];
@@ -433,6 +451,7 @@ std::optional<ZipProblem> ExtractEntry(const ZipFile& zip, const Directory& dire
             return false;
         }
         crc = crc32(crc, bytes, static_cast<uInt>(count));
+        digest.Add(std::string_view(reinterpret_cast<const char*>(bytes), count));
         WriteAll(file.get(), bytes, count);
         return true;
     };
@@ -486,12 +505,6 @@ std::optional<ZipProblem> ExtractEntry(const ZipFile& zip, const Directory& dire
     return std::nullopt;
 }
 
-void RemoveTree(const std::wstring& path) noexcept
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(path), ignored);
-}
-
 } // namespace
 
 std::optional<std::wstring> SafeEntryPath(std::wstring_view name)
@@ -530,13 +543,14 @@ std::optional<std::wstring> SafeEntryPath(std::wstring_view name)
     return path;
 }
 
-ZipExtraction ExtractZipPackage(const std::wstring& zipPath, const std::wstring& stagingFolder)
+namespace {
+
+ZipExtraction Extract(const ZipFile& zip, const std::wstring& stagingFolder)
 {
-    const ZipFile zip(zipPath);
     const std::wstring stagingFull = FullPath(stagingFolder);
     auto read = ReadDirectory(zip, stagingFull);
     if (auto* refusal = std::get_if<Refusal>(&read)) {
-        return {refusal->problem, std::move(refusal->entry), {}};
+        return {refusal->problem, std::move(refusal->entry), {}, {}};
     }
     const Directory& directory = std::get<Directory>(read);
 
@@ -554,17 +568,31 @@ ZipExtraction ExtractZipPackage(const std::wstring& zipPath, const std::wstring&
             if (slash != std::wstring::npos) {
                 CreateFolders(stagingFull, std::wstring_view(entry.path).substr(0, slash));
             }
-            if (const auto problem = ExtractEntry(zip, directory, entry, stagingFull + L"\\" + entry.path)) {
+            Sha256 digest;
+            if (const auto problem = ExtractEntry(zip, directory, entry, digest, stagingFull + L"\\" + entry.path)) {
                 RemoveTree(stagingFull);
-                return {*problem, entry.name, {}};
+                return {*problem, entry.name, {}, {}};
             }
             result.files.push_back(entry.path);
+            result.sha256.push_back(digest.Finish());
         }
     } catch (...) {
         RemoveTree(stagingFull);
         throw;
     }
     return result;
+}
+
+} // namespace
+
+ZipExtraction ExtractZipPackage(const std::wstring& zipPath, const std::wstring& stagingFolder)
+{
+    return Extract(ZipFile(zipPath), stagingFolder);
+}
+
+ZipExtraction ExtractZipPackage(HANDLE zipFile, const std::wstring& stagingFolder)
+{
+    return Extract(ZipFile(zipFile), stagingFolder);
 }
 
 } // namespace merovane::update

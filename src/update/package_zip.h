@@ -5,6 +5,10 @@
 // checked before anything is written, and a package with one unsafe or
 // damaged entry is refused as a whole: nothing of it stays on disk.
 
+#include "update/signature.h"
+
+#include <windows.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,8 +41,10 @@ struct ZipExtraction {
     ZipProblem problem = ZipProblem::None;
     // The entry name at fault (decoded), when one is.
     std::wstring entry;
-    // Relative paths of the files written, when problem is None.
+    // Relative paths of the files written, when problem is None, and the
+    // SHA-256 of each one's bytes as they came out of the package.
     std::vector<std::wstring> files;
+    std::vector<Sha256Digest> sha256;
 
     [[nodiscard]] bool ok() const noexcept { return problem == ZipProblem::None; }
 };
@@ -50,5 +56,8 @@ struct ZipExtraction {
 // staging folder is removed again and the reason returned; a system failure
 // (disk full, access denied) also removes it and throws merovane::Error.
 ZipExtraction ExtractZipPackage(const std::wstring& zipPath, const std::wstring& stagingFolder);
+// The same from a package the caller holds open for reading, so that what is
+// unpacked is what was verified.
+ZipExtraction ExtractZipPackage(HANDLE zipFile, const std::wstring& stagingFolder);
 
 } // namespace merovane::update

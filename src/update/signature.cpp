@@ -395,12 +395,21 @@ std::optional<FileDigest> Sha256OfFile(const std::wstring& path, std::uint64_t m
     if (!file) {
         ThrowLastError();
     }
+    return Sha256OfOpenFile(file.get(), maxBytes);
+}
+
+std::optional<FileDigest> Sha256OfOpenFile(HANDLE file, std::uint64_t maxBytes)
+{
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+        ThrowLastError();
+    }
     Sha256 hash;
     FileDigest result;
     std::vector<char> buffer(64 * 1024);
     for (;;) {
         DWORD read = 0;
-        if (!::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
+        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
             ThrowLastError();
         }
         if (read == 0) {

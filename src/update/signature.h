@@ -127,6 +127,8 @@ struct FileDigest {
 // than `maxBytes` (the rest is not read). Throws merovane::Error when the file
 // can't be read.
 std::optional<FileDigest> Sha256OfFile(const std::wstring& path, std::uint64_t maxBytes);
+// The same for a file already open for reading, read from its start.
+std::optional<FileDigest> Sha256OfOpenFile(HANDLE file, std::uint64_t maxBytes);
 
 // Lowercase hex, as the .sig writes digests.
 std::string ToHex(std::span<const std::uint8_t> bytes);

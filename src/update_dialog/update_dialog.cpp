@@ -3,6 +3,7 @@
 #include "base/application_title.h"
 #include "base/error.h"
 #include "base/file_info.h"
+#include "base/file_tree.h"
 #include "base/settings_file.h"
 #include "ui/application.h"
 #include "ui/component.h"
@@ -17,6 +18,15 @@
 namespace merovane {
 
 namespace {
+
+// Lets go of a package held open since its check, and removes its folder.
+void DropPackage(const update::DownloadResult& package) noexcept
+{
+    if (package.package) {
+        package.package->reset();
+    }
+    RemoveTree(package.folder);
+}
 
 // The offer's Yes and No carry the dialog's own texts, which the system's
 // message box does not know: a hook on this thread renames them as the box
@@ -383,8 +393,7 @@ void UpdateDialog::UsePackage(const update::DownloadResult& package)
                   : std::wstring();
         update::StartInstaller(package.file, arguments);
     } catch (const Error& error) {
-        std::error_code ignored;
-        std::filesystem::remove_all(std::filesystem::path(package.folder), ignored);
+        DropPackage(package);
         SetStatus(Message(L"LangUpdateNotStarted") + L"\r\n" + error.message());
         return;
     }
@@ -397,7 +406,6 @@ void UpdateDialog::UsePackage(const update::DownloadResult& package)
 
 void UpdateDialog::UsePortablePackage(const update::DownloadResult& package)
 {
-    std::error_code ignored;
     const std::wstring folder =
         downloadSettings_.programFolder.empty() ? ExecutableDirectory() : downloadSettings_.programFolder;
     const std::wstring programFolder =
@@ -405,17 +413,21 @@ void UpdateDialog::UsePortablePackage(const update::DownloadResult& package)
                                                                               : folder;
     const std::wstring fileName = std::filesystem::path(package.file).filename().wstring();
     if (!options_.quickUpdate) {
-        // Without Quick the verified package waits in the program folder.
+        // Without Quick the verified package waits in the program folder;
+        // it can't be moved while held.
+        if (package.package) {
+            package.package->reset();
+        }
         const std::wstring target = programFolder + L"\\" + fileName;
         if (!::MoveFileExW(package.file.c_str(), target.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
             const Error error(::GetLastError());
-            std::filesystem::remove_all(std::filesystem::path(package.folder), ignored);
+            DropPackage(package);
             SetStatus(Message(L"LangNoDownload") + L"\r\n" + Message(L"LangPackageNotSaved") + L": " +
                       error.message());
             return;
         }
-        std::filesystem::remove_all(std::filesystem::path(package.folder), ignored);
+        DropPackage(package);
         return;
     }
     std::wstring exeName = downloadSettings_.exeName;
@@ -428,15 +440,16 @@ void UpdateDialog::UsePortablePackage(const update::DownloadResult& package)
             .zip = package.file,
             .programFolder = programFolder,
             .exeName = exeName,
-            .processId = downloadSettings_.processId != 0 ? downloadSettings_.processId : ::GetCurrentProcessId(),
+            .process = downloadSettings_.process,
             .tempRoot = downloadSettings_.tempRoot,
+            .zipFile = package.package ? package.package->get() : nullptr,
         });
     } catch (const Error& error) {
-        std::filesystem::remove_all(std::filesystem::path(package.folder), ignored);
+        DropPackage(package);
         SetStatus(Message(L"LangUpdateNotStarted") + L"\r\n" + error.message());
         return;
     }
-    std::filesystem::remove_all(std::filesystem::path(package.folder), ignored);
+    DropPackage(package);
     if (!start.ok()) {
         SetStatus(Message(L"LangNoDownload") + L"\r\n" +
                   Message(start.problem == update::PortableProblem::NoProgram ? L"LangPackageNoProgram"

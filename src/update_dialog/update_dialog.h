@@ -79,8 +79,8 @@ public:
         // executable's.
         std::wstring programFolder{};
         std::wstring exeName{};
-        // The process the portable update's helper waits for; 0: this one.
-        DWORD processId = 0;
+        // The process the portable update's helper waits for; nullptr: this one.
+        HANDLE process = nullptr;
     };
     void SetDownloadSettings(DownloadSettings settings) { downloadSettings_ = std::move(settings); }
 

@@ -99,6 +99,31 @@ TEST(Program, ASecondStartShowsTheRunningCopysWindow)
     EXPECT_EQ(first.WaitForExit(30'000), 0u);
 }
 
+// An update's helper that gave up while the old copy still runs starts the
+// program with the failure switch: the running copy tells the user.
+TEST(Program, AFailedUpdateIsToldByTheRunningCopy)
+{
+    const std::wstring settings = SettingsFileOfThePrefix();
+    std::filesystem::create_directories(std::filesystem::path(settings).parent_path());
+    test::WriteFileBytes(settings, "[Option]\r\nCheckBoxAutostartToTray=1\r\nCheckBoxToTray=0\r\n");
+
+    RunningProgram first;
+    ASSERT_TRUE(first.Started());
+    HWND window = FindMainWindowOf(first.Id(), std::chrono::seconds(60));
+    ASSERT_NE(window, nullptr);
+    ::Sleep(500); // until its start-up is through
+
+    test::MessageBoxAnswer answer(IDOK, first.Id());
+    RunningProgram second(RunningProgram::Path(), L"--update-failed " + std::to_wstring(WAIT_TIMEOUT));
+    ASSERT_TRUE(second.Started());
+    EXPECT_EQ(second.WaitForExit(30'000), 0u);
+    ASSERT_TRUE(answer.Answered(30'000)) << "the running copy said nothing";
+    EXPECT_NE(answer.Text().find(Error(WAIT_TIMEOUT).message()), std::wstring::npos) << ToUtf8(answer.Text());
+
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(first.WaitForExit(30'000), 0u);
+}
+
 // Sets the build number the system reports to new processes, and puts the
 // old one back afterwards.
 class ReportedBuild {
