@@ -24,6 +24,13 @@ Target amd64-unicode
   !define OUTFILE "Merovane-setup.exe"
 !endif
 
+; SIGN_COMMAND (optional): a command that signs the file it is given in
+; place; the uninstaller is signed before it is packed, the installer last.
+!ifdef SIGN_COMMAND
+  !uninstfinalize '"${SIGN_COMMAND}" "%1"' = 0
+  !finalize '"${SIGN_COMMAND}" "%1"' = 0
+!endif
+
 !define APP "Merovane"
 !define PUBLISHER "Merovane Developers"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${APP}"
