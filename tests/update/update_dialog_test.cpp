@@ -49,7 +49,7 @@ protected:
     Program& Start()
     {
         Program& started = ProgramFixture::Start();
-        Dialog().SetDownloadSettings({.publicKey = test::TestPackageKey()});
+        Dialog().SetDownloadSettings({.publicKey = test::TestPackageKey(), .tempRoot = {}});
         return started;
     }
 
@@ -166,7 +166,7 @@ TEST_F(UpdateDialogTest, ABuildWithoutAReleaseKeySaysItCannotInstallUpdates)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         primary.ServeText(kVersionPath, c.served);
-        Dialog().SetDownloadSettings({.publicKey = c.key});
+        Dialog().SetDownloadSettings({.publicKey = c.key, .tempRoot = {}});
         ShowAndCheck();
         EXPECT_EQ(Text(L"LabelUpDate"), std::wstring(c.status) + L"\r\nЭта сборка не может устанавливать обновления");
         EXPECT_FALSE(Enabled(L"ButtonDownload"));
@@ -178,10 +178,22 @@ TEST_F(UpdateDialogTest, ABuildWithoutAReleaseKeySaysItCannotInstallUpdates)
 
     // With a usable key the same answer offers the download.
     primary.ServeText(kVersionPath, "1.0.1.0");
-    Dialog().SetDownloadSettings({.publicKey = test::TestPackageKey()});
+    Dialog().SetDownloadSettings({.publicKey = test::TestPackageKey(), .tempRoot = {}});
     ShowAndCheck();
     EXPECT_EQ(Text(L"LabelUpDate"), L"Доступно обновление 1.0.0.0 ---> 1.0.1.0");
     EXPECT_TRUE(Enabled(L"ButtonDownload"));
+    program.reset();
+    test::DrainQuit();
+
+    // Nor does the check at start offer what could not be installed.
+    const int hitsBefore = primary.Hits(kVersionPath);
+    test::MessageBoxAnswer offer(IDNO);
+    WriteSettings(true);
+    Start();
+    Dialog().SetDownloadSettings({.publicKey = *placeholder, .tempRoot = {}});
+    ASSERT_TRUE(PumpUntil([&] { return primary.Hits(kVersionPath) > hitsBefore; }));
+    PumpFor(1500);
+    EXPECT_FALSE(offer.Answered(0));
 }
 
 TEST_F(UpdateDialogTest, TheWindowAnswersWhileAServerKeepsItWaiting)
