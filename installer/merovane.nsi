@@ -24,6 +24,13 @@ Target amd64-unicode
   !define OUTFILE "Merovane-setup.exe"
 !endif
 
+; SIGN_COMMAND (optional): a command that signs the file it is given in
+; place; the uninstaller is signed before it is packed, the installer last.
+!ifdef SIGN_COMMAND
+  !uninstfinalize '"${SIGN_COMMAND}" "%1"' = 0
+  !finalize '"${SIGN_COMMAND}" "%1"' = 0
+!endif
+
 !define APP "Merovane"
 !define PUBLISHER "Merovane Developers"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${APP}"
@@ -191,12 +198,27 @@ Function CloseRunningCopy
   ${Loop}
 FunctionEnd
 
+; The language files, by name: the uninstaller removes exactly these, never
+; a file of the user's beside them. The installer test checks that every file
+; of Language\ is here.
+!macro LanguageFiles DO
+  !insertmacro ${DO} "English.ini"
+  !insertmacro ${DO} "German.ini"
+  !insertmacro ${DO} "Ukrainian.ini"
+!macroend
+!macro InstallLanguageFile NAME
+  File "${SOURCE_DIR}\Language\${NAME}"
+!macroend
+!macro DeleteLanguageFile NAME
+  Delete "$INSTDIR\Language\${NAME}"
+!macroend
+
 Section "Install"
   Call CloseRunningCopy
   SetOutPath "$INSTDIR"
   File "${SOURCE_DIR}\${APP}.exe"
   SetOutPath "$INSTDIR\Language"
-  File "${SOURCE_DIR}\Language\*.ini"
+  !insertmacro LanguageFiles InstallLanguageFile
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   CreateShortCut "$SMPROGRAMS\${APP}.lnk" "$INSTDIR\${APP}.exe" "" "$INSTDIR\${APP}.exe" 0 SW_SHOWNORMAL "" "$(ShortcutDescription)"
@@ -233,7 +255,7 @@ Section "Uninstall"
 
   Delete "$SMPROGRAMS\${APP}.lnk"
   Delete "$INSTDIR\${APP}.exe"
-  Delete "$INSTDIR\Language\*.ini"
+  !insertmacro LanguageFiles DeleteLanguageFile
   RMDir "$INSTDIR\Language"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"

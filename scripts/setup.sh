@@ -12,7 +12,7 @@ packages=(
   googletest
   wine wine64 fonts-wine
   xvfb xauth x11-utils imagemagick
-  nsis openssl
+  nsis openssl osslsigncode python3-yaml
 )
 
 packages+=("$@")

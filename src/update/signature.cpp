@@ -182,7 +182,100 @@ constexpr std::uint8_t kP256SpkiPrefix[] = {
 };
 constexpr std::size_t kPointSize = 65;
 
+// Numbers modulo the prime of P-256, as eight 32-bit limbs, least significant
+// first. Only what the curve equation needs, none of it secret.
+using FieldNumber = std::array<std::uint32_t, 8>;
+
+constexpr FieldNumber kP256Prime{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0x00000000,
+                                 0x00000000, 0x00000000, 0x00000001, 0xFFFFFFFF};
+constexpr FieldNumber kP256B{0x27D2604B, 0x3BCE3C3E, 0xCC53B0F6, 0x651D06B0,
+                             0x769886BC, 0xB3EBBD55, 0xAA3A93E7, 0x5AC635D8};
+
+FieldNumber FieldFromBigEndian(std::span<const std::uint8_t> bytes)
+{
+    FieldNumber number{};
+    for (std::size_t i = 0; i < 32; ++i) {
+        number[(31 - i) / 4] |= static_cast<std::uint32_t>(bytes[i]) << (8 * ((31 - i) % 4));
+    }
+    return number;
+}
+
+bool FieldLess(const FieldNumber& a, const FieldNumber& b)
+{
+    for (std::size_t i = a.size(); i-- > 0;) {
+        if (a[i] != b[i]) {
+            return a[i] < b[i];
+        }
+    }
+    return false;
+}
+
+// a - b, ignoring the borrow out of the top limb.
+FieldNumber FieldSubtractRaw(const FieldNumber& a, const FieldNumber& b)
+{
+    FieldNumber result{};
+    std::uint64_t borrow = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const std::uint64_t difference = std::uint64_t{a[i]} - b[i] - borrow;
+        result[i] = static_cast<std::uint32_t>(difference);
+        borrow = (difference >> 32) & 1;
+    }
+    return result;
+}
+
+// (a + b) mod p for a, b < p.
+FieldNumber FieldAdd(const FieldNumber& a, const FieldNumber& b)
+{
+    FieldNumber sum{};
+    std::uint64_t carry = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const std::uint64_t total = std::uint64_t{a[i]} + b[i] + carry;
+        sum[i] = static_cast<std::uint32_t>(total);
+        carry = total >> 32;
+    }
+    return carry != 0 || !FieldLess(sum, kP256Prime) ? FieldSubtractRaw(sum, kP256Prime) : sum;
+}
+
+// (a - b) mod p for a, b < p.
+FieldNumber FieldSubtract(const FieldNumber& a, const FieldNumber& b)
+{
+    return FieldAdd(a, FieldSubtractRaw(kP256Prime, b));
+}
+
+// (a * b) mod p by doubling and adding, bit by bit.
+FieldNumber FieldMultiply(const FieldNumber& a, const FieldNumber& b)
+{
+    FieldNumber product{};
+    for (std::size_t bit = 256; bit-- > 0;) {
+        product = FieldAdd(product, product);
+        if ((a[bit / 32] >> (bit % 32)) & 1) {
+            product = FieldAdd(product, b);
+        }
+    }
+    return product;
+}
+
 } // namespace
+
+bool IsUsablePublicKey(std::span<const std::uint8_t> publicKey)
+{
+    if (publicKey.size() != kPointSize || publicKey[0] != 0x04) {
+        return false;
+    }
+    const FieldNumber x = FieldFromBigEndian(publicKey.subspan(1, 32));
+    const FieldNumber y = FieldFromBigEndian(publicKey.subspan(33, 32));
+    if (!FieldLess(x, kP256Prime) || !FieldLess(y, kP256Prime)) {
+        return false;
+    }
+    // y^2 = x^3 - 3x + b
+    const FieldNumber left = FieldMultiply(y, y);
+    FieldNumber right = FieldMultiply(FieldMultiply(x, x), x);
+    for (int i = 0; i < 3; ++i) {
+        right = FieldSubtract(right, x);
+    }
+    right = FieldAdd(right, kP256B);
+    return left == right;
+}
 
 bool IsVersionNewer(std::wstring_view candidate, std::wstring_view current)
 {
@@ -332,7 +425,8 @@ std::optional<std::vector<std::uint8_t>> ParsePublicKey(std::string_view pem)
 bool VerifyEcdsaP256(std::span<const std::uint8_t> publicKey, std::string_view message,
                      std::span<const std::uint8_t, 64> signature)
 {
-    if (publicKey.size() != kPointSize || publicKey[0] != 0x04) {
+    // Refused here, whatever the system's provider would make of it.
+    if (!IsUsablePublicKey(publicKey)) {
         ThrowWin32(ERROR_INVALID_DATA);
     }
     std::vector<std::uint8_t> blob(sizeof(BCRYPT_ECCKEY_BLOB) + kPointSize - 1);

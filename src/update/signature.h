@@ -95,9 +95,15 @@ std::optional<std::vector<std::uint8_t>> ParsePublicKey(std::string_view pem);
 // built (the CMake setting MEROVANE_UPDATE_PUBLIC_KEY).
 std::vector<std::uint8_t> BuiltInUpdatePublicKey();
 
+// True when `publicKey` is a 65-byte uncompressed point that lies on P-256,
+// so that a signature can check against it. The placeholder key of a build
+// made without a release key is a point off the curve: it verifies nothing.
+bool IsUsablePublicKey(std::span<const std::uint8_t> publicKey);
+
 // True when `signature` (r || s) is a valid ECDSA P-256 signature of the
 // SHA-256 of `message` under `publicKey` (65-byte point). Throws
-// merovane::Error when the system refuses the key or fails.
+// merovane::Error when the key is not usable (IsUsablePublicKey), the system
+// refuses it or fails.
 bool VerifyEcdsaP256(std::span<const std::uint8_t> publicKey, std::string_view message,
                      std::span<const std::uint8_t, 64> signature);
 

@@ -96,7 +96,7 @@ void UpdateDialog::Initialize()
     // withholds it whatever the last check found.
     force.onClick = [this, &force] {
         options_.forceUpdate = force.Checked();
-        SetDownloadEnabled(force.Checked());
+        SetDownloadEnabled(force.Checked() && CanInstallUpdates());
     };
     check.onClick = [this, &check] { options_.checkForUpdatesAtStart = check.Checked(); };
     Get<ui::Button>(L"ButtonDownload").onClick = [this] { StartDownload(); };
@@ -130,10 +130,20 @@ void UpdateDialog::SetDownloadEnabled(bool enabled)
     ::EnableWindow(Get<ui::Control>(L"ButtonDownload").Handle(), enabled ? TRUE : FALSE);
 }
 
+bool UpdateDialog::CanInstallUpdates() const
+{
+    try {
+        return update::IsUsablePublicKey(downloadSettings_.publicKey.empty() ? update::BuiltInUpdatePublicKey()
+                                                                             : downloadSettings_.publicKey);
+    } catch (const Error&) {
+        return false;
+    }
+}
+
 void UpdateDialog::ShowIdleState()
 {
     SetOptionsEnabled(true);
-    SetDownloadEnabled(options_.forceUpdate || compareResult_ == 1);
+    SetDownloadEnabled(CanInstallUpdates() && (options_.forceUpdate || compareResult_ == 1));
 }
 
 void UpdateDialog::OnShow()
@@ -182,6 +192,10 @@ void UpdateDialog::DialogCheckFinished()
         downloadUrl_.clear();
         serverVersion_.clear();
     }
+    // Said before a download is tried, not after it failed at the end.
+    if (!CanInstallUpdates()) {
+        SetStatus(Get<ui::Label>(L"LabelUpDate").Caption() + L"\r\n" + Message(L"LangCannotInstallUpdates"));
+    }
     ShowIdleState();
 }
 
@@ -219,7 +233,7 @@ void UpdateDialog::OfferUpdate()
 {
     // While the dialog is open its own check speaks; the offer would only
     // repeat it.
-    if (!updateAvailable_ || backgroundUrl_.empty() || Visible()) {
+    if (!updateAvailable_ || backgroundUrl_.empty() || Visible() || !CanInstallUpdates()) {
         return;
     }
     const std::wstring text = Message(L"LangUpdateAvailable") + L" " + backgroundVersion_ + L"\r\n" +

@@ -96,6 +96,9 @@ private:
     void SetVersions(std::wstring_view local, std::wstring_view server);
     void SetOptionsEnabled(bool enabled);
     void SetDownloadEnabled(bool enabled);
+    // False when no package can ever check against the key downloads use: a
+    // build made without a release key.
+    [[nodiscard]] bool CanInstallUpdates() const;
     // Options enabled, Download as the last answer and the Forced option say.
     void ShowIdleState();
 

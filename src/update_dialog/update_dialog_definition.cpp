@@ -70,6 +70,8 @@ static constexpr ui::ComponentDef kComponents[] = {
      .caption = L"Не удалось запустить установку обновления"},
     {.kind = Kind::MenuItem, .name = L"LangUpdateNotInstalled", .parent = L"PopupMenuLanguage",
      .caption = L"Обновление не установлено: программа осталась прежней."},
+    {.kind = Kind::MenuItem, .name = L"LangCannotInstallUpdates", .parent = L"PopupMenuLanguage",
+     .caption = L"Эта сборка не может устанавливать обновления"},
     {.kind = Kind::MenuItem, .name = L"LangNoUpdate", .parent = L"PopupMenuLanguage",
      .caption = L"Нет обновления"},
     {.kind = Kind::MenuItem, .name = L"LangServerVersion", .parent = L"PopupMenuLanguage",

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the installer from the test build's program and checks, under Wine:
 # a silent per-user install (files, shortcut, the Uninstall entry), then a
-# quiet uninstall that removes them and the Run value but keeps the settings.
+# quiet uninstall that removes them and the Run value but keeps the settings;
+# installed into a folder that already holds the user's files, the uninstall
+# removes only what the installer put there.
 # Usage: installer_test.sh <bin folder> <source folder>
 set -euo pipefail
 bin="$1"
@@ -32,7 +34,9 @@ rm -rf "$target_unix"
 
 "$WINE" "$work/setup.exe" /SILENT /SUPPRESSMSGBOXES /LANG=Russian /D="$target_win"
 check "program installed" test -f "$target_unix/Merovane.exe"
-check "language files installed" test -f "$target_unix/Language/English.ini"
+for file in "$src"/Language/*; do
+  check "language file $(basename "$file") installed" test -f "$target_unix/Language/$(basename "$file")"
+done
 check "uninstaller written" test -f "$target_unix/Uninstall.exe"
 check "version in the Uninstall entry" test "$(reg_value "$uninstall_key" DisplayVersion)" = "9.8.7.6"
 check "quiet uninstall string" test "$(reg_value "$uninstall_key" QuietUninstallString)" = "\"$target_win\\Uninstall.exe\" /S"
@@ -50,6 +54,22 @@ check "Uninstall entry removed" test -z "$(reg_value "$uninstall_key" DisplayNam
 check "Run value removed" test -z "$(reg_value "$run_key" Merovane)"
 check "settings kept" test -f "$settings_unix/Option.ini"
 rm -rf "$settings_unix"
+
+# A folder the user chose that already holds files of theirs, a language file among them.
+mkdir -p "$target_unix/Language"
+printf '[Language information]\r\nLANGNAME=Mine\r\n' > "$target_unix/Language/Mine.ini"
+printf 'notes\r\n' > "$target_unix/notes.txt"
+"$WINE" "$work/setup.exe" /S /D="$target_win"
+check "installed beside the user's files" test -f "$target_unix/Language/English.ini"
+"$WINE" "$target_unix/Uninstall.exe" /S
+for _ in $(seq 1 100); do [ -e "$target_unix/Uninstall.exe" ] || break; sleep 0.2; done
+sleep 1
+check "program removed from the shared folder" test ! -e "$target_unix/Merovane.exe"
+check "uninstaller removed from the shared folder" test ! -e "$target_unix/Uninstall.exe"
+check "shipped language file removed" test ! -e "$target_unix/Language/English.ini"
+check "the user's language file kept" test -f "$target_unix/Language/Mine.ini"
+check "the user's other file kept" test -f "$target_unix/notes.txt"
+rm -rf "$target_unix"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

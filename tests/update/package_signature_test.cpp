@@ -214,13 +214,55 @@ TEST(ParsePublicKey, TakesAP256PemPublicKeyOnly)
     EXPECT_TRUE(ParsePublicKey(WithCrLf(pem)));
 }
 
-TEST(BuiltInUpdatePublicKey, IsAPointTheSystemAccepts)
+std::vector<std::uint8_t> Point(std::string_view hexX, std::string_view hexY)
 {
-    const std::vector<std::uint8_t> key = BuiltInUpdatePublicKey();
-    ASSERT_EQ(key.size(), 65u);
+    std::vector<std::uint8_t> point{0x04};
+    for (const std::string_view hex : {hexX, hexY}) {
+        for (std::size_t i = 0; i < hex.size(); i += 2) {
+            point.push_back(static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+        }
+    }
+    return point;
+}
+
+TEST(IsUsablePublicKey, OnlyAPointOnTheCurve)
+{
+    // The curve's base point, and the prime its coordinates are taken modulo.
+    constexpr std::string_view gx = "6b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c296";
+    constexpr std::string_view gy = "4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f5";
+    constexpr std::string_view gyPlusOne = "4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f6";
+    constexpr std::string_view minusGy = "b01cbd1c01e58065711814b583f061e9d431cca994cea1313449bf97c840ae0a";
+    constexpr std::string_view prime = "ffffffff00000001000000000000000000000000ffffffffffffffffffffffff";
+    constexpr std::string_view zero = "0000000000000000000000000000000000000000000000000000000000000000";
+    std::vector<std::uint8_t> compressed = Point(gx, gy);
+    compressed[0] = 0x03;
+
+    // The key a build without a release key carries (resources/update-public-key.pem).
+    const std::vector<std::uint8_t> placeholder = FixtureKey(L"placeholder-key.pub.pem");
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> key;
+        bool usable;
+    } cases[] = {
+        {"a test key", FixtureKey(L"test-only-key.pub.pem"), true},
+        {"another test key", FixtureKey(L"test-only-other-key.pub.pem"), true},
+        {"the base point", Point(gx, gy), true},
+        {"the base point's negative", Point(gx, minusGy), true},
+        {"the placeholder", placeholder, false},
+        {"y one off", Point(gx, gyPlusOne), false},
+        {"zero", Point(zero, zero), false},
+        {"x not below the prime", Point(prime, gy), false},
+        {"compressed", compressed, false},
+        {"too short", std::vector<std::uint8_t>(placeholder.begin(), placeholder.end() - 1), false},
+        {"empty", {}, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsUsablePublicKey(c.key), c.usable) << c.what;
+    }
+    // Refused before the system's provider sees it, whatever that provider accepts.
     const std::array<std::uint8_t, 64> signature{1};
-    // Throws when the system refuses the key; no test signature checks against it.
-    EXPECT_FALSE(VerifyEcdsaP256(key, "text", signature));
+    EXPECT_THROW(VerifyEcdsaP256(placeholder, "text", signature), Error);
+    EXPECT_FALSE(VerifyEcdsaP256(Point(gx, gy), "text", signature));
 }
 
 TEST(VerifyPackageSignature, AcceptsOnlyAGenuineSignatureForTheOfferedNewerPackage)

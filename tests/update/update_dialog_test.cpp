@@ -44,6 +44,15 @@ protected:
                                  "\r\nFallbackServer=" + ToUtf8(fallback.BaseUrl()) + "\r\n" + more);
     }
 
+    // The test build carries the placeholder key, with which nothing can be
+    // downloaded: a usable key unless a test sets another.
+    Program& Start()
+    {
+        Program& started = ProgramFixture::Start();
+        Dialog().SetDownloadSettings({.publicKey = test::TestPackageKey(), .tempRoot = {}});
+        return started;
+    }
+
     UpdateDialog& Dialog() { return program->Update(); }
     std::wstring Text(const wchar_t* label) { return Dialog().Get<ui::Label>(label).Caption(); }
     bool Enabled(const wchar_t* control) { return ::IsWindowEnabled(Dialog().Get<ui::Control>(control).Handle()); }
@@ -134,6 +143,57 @@ TEST_F(UpdateDialogTest, NoServerAnswers)
     Forced().SetChecked(true);
     EXPECT_TRUE(Enabled(L"ButtonDownload"));
     EXPECT_EQ(fallback.Hits(kVersionPath), 1);
+}
+
+TEST_F(UpdateDialogTest, ABuildWithoutAReleaseKeySaysItCannotInstallUpdates)
+{
+    const auto placeholder = update::ParsePublicKey(test::PackageFixture(L"placeholder-key.pub.pem"));
+    ASSERT_TRUE(placeholder);
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> key; // empty: the one built into these tests
+        const char* served;
+        const wchar_t* status;
+    } cases[] = {
+        {"built in, newer version", {}, "1.0.1.0", L"Доступно обновление 1.0.0.0 ---> 1.0.1.0"},
+        {"given, newer version", *placeholder, "1.0.1.0", L"Доступно обновление 1.0.0.0 ---> 1.0.1.0"},
+        {"given, same version", *placeholder, "1.0.0.0", L"Нет обновления"},
+    };
+    primary.ServeText(kSigPath, test::PackageFixture(L"setup.sig"));
+    primary.ServeText(kPackagePath, test::PackageBytes());
+    WriteSettings(false);
+    Start();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        primary.ServeText(kVersionPath, c.served);
+        Dialog().SetDownloadSettings({.publicKey = c.key, .tempRoot = {}});
+        ShowAndCheck();
+        EXPECT_EQ(Text(L"LabelUpDate"), std::wstring(c.status) + L"\r\nЭта сборка не может устанавливать обновления");
+        EXPECT_FALSE(Enabled(L"ButtonDownload"));
+        Forced().SetChecked(true);
+        EXPECT_FALSE(Enabled(L"ButtonDownload"));
+        Dialog().Close();
+    }
+    EXPECT_EQ(primary.Hits(kSigPath), 0);
+
+    // With a usable key the same answer offers the download.
+    primary.ServeText(kVersionPath, "1.0.1.0");
+    Dialog().SetDownloadSettings({.publicKey = test::TestPackageKey(), .tempRoot = {}});
+    ShowAndCheck();
+    EXPECT_EQ(Text(L"LabelUpDate"), L"Доступно обновление 1.0.0.0 ---> 1.0.1.0");
+    EXPECT_TRUE(Enabled(L"ButtonDownload"));
+    program.reset();
+    test::DrainQuit();
+
+    // Nor does the check at start offer what could not be installed.
+    const int hitsBefore = primary.Hits(kVersionPath);
+    test::MessageBoxAnswer offer(IDNO);
+    WriteSettings(true);
+    Start();
+    Dialog().SetDownloadSettings({.publicKey = *placeholder, .tempRoot = {}});
+    ASSERT_TRUE(PumpUntil([&] { return primary.Hits(kVersionPath) > hitsBefore; }));
+    PumpFor(1500);
+    EXPECT_FALSE(offer.Answered(0));
 }
 
 TEST_F(UpdateDialogTest, TheWindowAnswersWhileAServerKeepsItWaiting)
