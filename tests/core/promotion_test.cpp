@@ -88,7 +88,7 @@ TEST_F(PromotionTest, TheRuleDecidesEachEntryFromWhatThePassTellsIt)
         EXPECT_EQ(test::GetRegDword(Entry(c.key), L"IsPromoted"), c.after);
         ASSERT_TRUE(seen.contains(c.key));
         EXPECT_EQ(seen[c.key].path, c.path); // as stored: known folders are the rule's business
-        EXPECT_EQ(seen[c.key].hasValue, c.before >= 0);
+        EXPECT_EQ(seen[c.key].hasValue, c.before != -1); // a string is a value too
         EXPECT_EQ(seen[c.key].promoted, c.before > 0);
     }
 }
@@ -107,6 +107,51 @@ TEST_F(PromotionTest, ShowingNewIconsLeavesEveryDecidedEntryAlone)
     EXPECT_EQ(test::GetRegDword(Entry(L"new"), L"IsPromoted"), 1);
     const FILETIME after = test::RegLastWrite(Entry(L"hidden by the user"));
     EXPECT_EQ(::CompareFileTime(&hiddenWritten, &after), 0);
+}
+
+// Whatever its type, an IsPromoted value is someone's decision: "show new
+// icons" leaves it as it is, bytes and type. reg.exe writes a string without
+// /t, and other tools write what they like.
+TEST_F(PromotionTest, ShowingNewIconsLeavesAValueOfAnyTypeAlone)
+{
+    struct Case {
+        const wchar_t* key;
+        DWORD type;
+        std::vector<BYTE> data;
+    } cases[] = {
+        {L"string 0", REG_SZ, {'0', 0, 0, 0}},
+        {L"string 1", REG_SZ, {'1', 0, 0, 0}},
+        {L"empty string", REG_SZ, {}},
+        {L"expandable", REG_EXPAND_SZ, {'0', 0, 0, 0}},
+        {L"binary", REG_BINARY, {0}},
+        {L"binary dword", REG_BINARY, {0, 0, 0, 0}},
+        {L"qword 0", REG_QWORD, {0, 0, 0, 0, 0, 0, 0, 0}},
+        {L"qword 1", REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}},
+        {L"dword too long", REG_DWORD, {0, 0, 0, 0, 0, 0, 0, 0}},
+        {L"dword too short", REG_DWORD, {0, 0}},
+        {L"big endian", REG_DWORD_BIG_ENDIAN, {0, 0, 0, 0}},
+        {L"none", REG_NONE, {}},
+    };
+    for (const Case& c : cases) {
+        test::SetRegRaw(Entry(c.key), L"IsPromoted", c.type, c.data);
+    }
+    test::CreateRegKey(Entry(L"new"));
+    // The policy on its own, and as the window runs it: with a rules file
+    // that has no rule for these entries.
+    test::TempDir temp;
+    auto noRules = std::make_shared<RulesFileFollower>(temp / L"Rules.ini");
+    noRules->Refresh();
+    for (const PromotionRule& rule : {RuleForNewIconPolicy(NewIconPolicy::ShowNew),
+                                      RuleForPolicyAndAppRules(NewIconPolicy::ShowNew, noRules)}) {
+        ApplyPromotionPass(rule);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << ToUtf8(c.key));
+            const test::RawValue value = test::GetRegRaw(Entry(c.key), L"IsPromoted");
+            EXPECT_EQ(value.type, c.type);
+            EXPECT_EQ(value.data, c.data);
+        }
+        EXPECT_EQ(test::GetRegDword(Entry(L"new"), L"IsPromoted"), 1);
+    }
 }
 
 TEST_F(PromotionTest, AnEntryThatRefusesWritingIsSkippedAndTheOthersFollow)
