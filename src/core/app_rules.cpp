@@ -337,7 +337,7 @@ IniFile AppRules::ToIni() const
             line(entry.key, entry.value);
         }
     }
-    return IniFile::FromText(text, TextEncoding::Utf8);
+    return IniFile::FromText(text, TextEncoding::Utf8, RepeatedSections::Separate);
 }
 
 std::optional<RuleAction> AppRules::ActionFor(const AppIdentity& app) const
@@ -377,7 +377,7 @@ std::wstring RulesPathBeside(std::wstring_view settingsPath)
 
 AppRules LoadRules(const std::wstring& path)
 {
-    const IniFile file = IniFile::Load(path);
+    const IniFile file = IniFile::Load(path, RepeatedSections::Separate);
     if (!file.Faithful()) {
         ThrowWin32(ERROR_INVALID_DATA); // a rewrite would lose what did not decode
     }
@@ -388,7 +388,7 @@ RulesRead ReadRules(const std::wstring& path) noexcept
 {
     try {
         try {
-            const IniFile file = IniFile::Load(path);
+            const IniFile file = IniFile::Load(path, RepeatedSections::Separate);
             std::optional<Error> failure;
             if (!file.Faithful()) {
                 failure = Error(ERROR_INVALID_DATA);

@@ -94,9 +94,13 @@ struct AppRule {
 // The rules as Rules.ini holds them: one section per rule, [Rule1], [Rule2],
 // ..., with File, Company, Folder, IconGuid and Action (Show or Hide).
 // Sections that are no rule this version understands (another name, another
-// action, no File and no IconGuid) are kept as they are and written back.
+// action, no File and no IconGuid) are kept as they are and written back. A
+// section name that comes twice (a merged or hand-edited file) is two rules,
+// numbered apart at the next save.
 class AppRules {
 public:
+    // `file` as read with RepeatedSections::Separate, so that every section
+    // is one rule.
     static AppRules FromIni(const IniFile& file);
     // UTF-8: the rules, then the sections kept.
     [[nodiscard]] IniFile ToIni() const;
