@@ -417,30 +417,45 @@ bool RulesFileFollower::Refresh() noexcept
         unique_file file(::CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        exists = file && ::GetFileInformationByHandle(file.get(), &data) != FALSE;
+        if (file) {
+            exists = ::GetFileInformationByHandle(file.get(), &data) != FALSE;
+        }
+        const DWORD error = exists ? ERROR_SUCCESS : ::GetLastError();
+        if (!exists && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            readFailed_ = true; // there, but not for us now: no reason to drop a rule
+            return false;
+        }
     }
     const std::uint64_t size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
     const std::uint64_t index = (std::uint64_t{data.nFileIndexHigh} << 32) | data.nFileIndexLow;
     if (looked_ && exists == existed_ &&
         (!exists || (::CompareFileTime(&data.ftLastWriteTime, &written_) == 0 && size == size_ &&
                      index == index_ && data.dwVolumeSerialNumber == volume_))) {
+        readFailed_ = false;
         return false;
     }
-    looked_ = true;
-    existed_ = exists;
-    written_ = data.ftLastWriteTime;
-    size_ = size;
-    index_ = index;
-    volume_ = data.dwVolumeSerialNumber;
     try {
-        AppRules rules = exists ? ReadRules(path_).rules : AppRules();
+        AppRules rules;
+        if (exists) {
+            // Not ReadRules: a file that could not be read is no empty file.
+            rules = AppRules::FromIni(IniFile::Load(path_, RepeatedSections::Separate));
+        }
+        // Only a read that worked counts as a look; a failed one is tried
+        // again, whatever the file's times say then.
+        looked_ = true;
+        readFailed_ = false;
+        existed_ = exists;
+        written_ = data.ftLastWriteTime;
+        size_ = size;
+        index_ = index;
+        volume_ = data.dwVolumeSerialNumber;
         if (rules == rules_) {
             return false;
         }
         rules_ = std::move(rules);
         return true;
     } catch (...) {
-        looked_ = false; // out of memory: the next look tries again
+        readFailed_ = true; // locked meanwhile, or out of memory
         return false;
     }
 }

@@ -1,4 +1,5 @@
 #include "base/error.h"
+#include "base/handles.h"
 #include "core/app_rules.h"
 #include "core/icon_store.h"
 #include "core/promotion_pass.h"
@@ -359,6 +360,46 @@ TEST_F(PromotionWatcherTest, ANewEntryGetsItsRuleAndAChangedRulesFileCountsAtThe
     SaveTwoRules(rulesFile, RuleAction::Show);
     test::SetRegDword(Entry(L"unrelated"), L"IsPromoted", 0);
     EXPECT_TRUE(Eventually([] { return HasValue(L"chat", 1) && HasValue(L"unrelated", 1); }));
+}
+
+// Backup, sync and virus scanners hold a just-written file open without
+// sharing for a while. Meanwhile the rules read last still count; once the
+// file can be read, the next pass reads it.
+TEST_F(PromotionWatcherTest, ARulesFileHeldOpenByAnotherProgramKeepsTheRulesReadLast)
+{
+    test::TempDir temp;
+    const std::wstring rulesFile = temp / L"Rules.ini";
+    SaveTwoRules(rulesFile, RuleAction::Hide);
+    auto rules = std::make_shared<RulesFileFollower>(rulesFile);
+    watcher.Start(RuleForPolicyAndAppRules(NewIconPolicy::None, rules), [rules] { return rules->Refresh(); });
+    ASSERT_TRUE(watcher.WaitUntilQuiet());
+    test::SetRegString(Entry(L"chat"), L"ExecutablePath", kNewerChatPath);
+    test::SetRegString(Entry(L"chat"), L"Publisher", L"Chat Inc");
+    test::SetRegDword(Entry(L"chat"), L"IsPromoted", 1);
+    ASSERT_TRUE(Eventually([] { return HasValue(L"chat", 0); }));
+    ASSERT_TRUE(watcher.WaitUntilQuiet());
+
+    ::Sleep(20);
+    SaveTwoRules(rulesFile, RuleAction::Show); // chat shown from now on
+    {
+        const unique_file held(::CreateFileW(rulesFile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+        ASSERT_THROW(LoadRules(rulesFile), Error);
+        // The system icon is shown by someone: its rule hides it again.
+        test::SetRegString(Entry(L"system"), L"IconGuid", kSystemIconGuid);
+        test::SetRegDword(Entry(L"system"), L"IsPromoted", 1);
+        EXPECT_TRUE(Eventually([] { return HasValue(L"system", 0); }));
+        ASSERT_TRUE(watcher.WaitUntilQuiet());
+        EXPECT_TRUE(rules->ReadFailed());
+        EXPECT_TRUE(HasValue(L"chat", 0));
+    }
+    // Released: the next change reads the file.
+    test::SetRegDword(Entry(L"unrelated"), L"IsPromoted", 0);
+    EXPECT_TRUE(Eventually([] { return HasValue(L"chat", 1); }));
+    ASSERT_TRUE(watcher.WaitUntilQuiet());
+    EXPECT_FALSE(rules->ReadFailed());
+    EXPECT_TRUE(HasValue(L"system", 0));
 }
 
 TEST_F(PromotionWatcherTest, StopEndsTheWorkerAndAnEmptyRuleDoesNotStartIt)
