@@ -7,12 +7,12 @@
 // lines and lines starting with ";" are skipped; "[name]" opens a section,
 // and a second header of a section already seen continues that section: its
 // lines are appended to the first one's, so of two equal keys the earlier in
-// the file still wins (unless the file is read with
-// RepeatedSections::Separate, for files whose sections are records: then it
-// is a section of its own under the same name). Any other line in a section is an entry "key=value"
-// (split at the first "=", blanks around it dropped) or a bare key. Lines
-// before the first header are ignored. Values are verbatim. Names compare
-// without regard to case.
+// the file still wins. Read with RepeatedSections::Separate (files whose
+// sections are records), it opens a section of its own under the same name.
+// Any other line in a section is an entry "key=value" (split at the first
+// "=", blanks around it dropped) or a bare key. Lines before the first
+// header are ignored. Values are verbatim. Names compare without regard to
+// case.
 //
 // Rewriting: each section as its header, its entries in order, one empty line;
 // CRLF line ends. Comments and blank lines are lost, unknown entries survive.
