@@ -138,31 +138,31 @@ std::optional<std::int32_t> ParseIniInteger(std::wstring_view text)
     return ParseDecimalInt32(text);
 }
 
-IniFile IniFile::FromBytes(std::string_view bytes)
+IniFile IniFile::FromBytes(std::string_view bytes, RepeatedSections repeated)
 {
     DecodedText decoded = DecodeText(bytes);
     IniFile file;
     file.encoding_ = decoded.encoding;
     file.faithful_ = decoded.faithful;
-    file.Parse(decoded.text);
+    file.Parse(decoded.text, repeated);
     return file;
 }
 
-IniFile IniFile::FromText(std::wstring_view text, TextEncoding encoding)
+IniFile IniFile::FromText(std::wstring_view text, TextEncoding encoding, RepeatedSections repeated)
 {
     IniFile file;
     file.encoding_ = encoding;
-    file.Parse(text);
+    file.Parse(text, repeated);
     return file;
 }
 
-IniFile IniFile::Load(const std::wstring& path)
+IniFile IniFile::Load(const std::wstring& path, RepeatedSections repeated)
 {
     std::optional<std::string> bytes = ReadFileIfExists(path);
-    return bytes ? FromBytes(*bytes) : IniFile();
+    return bytes ? FromBytes(*bytes, repeated) : IniFile();
 }
 
-void IniFile::Parse(std::wstring_view text)
+void IniFile::Parse(std::wstring_view text, RepeatedSections repeated)
 {
     // Sections by folded name, so a file with many sections parses in linear
     // time; the fold only narrows the search, IniNamesEqual decides.
@@ -186,6 +186,11 @@ void IniFile::Parse(std::wstring_view text)
         }
         if (line.size() >= 2 && line.front() == L'[' && line.back() == L']') {
             const std::wstring_view name = TrimRight(TrimLeft(line.substr(1, line.size() - 2)));
+            if (repeated == RepeatedSections::Separate) {
+                current = sections_.size();
+                sections_.push_back(IniSection{std::wstring(name), {}});
+                continue;
+            }
             std::vector<size_t>& candidates = byName[FoldIniName(name)];
             const auto seen = std::find_if(candidates.begin(), candidates.end(),
                                            [&](size_t index) { return IniNamesEqual(sections_[index].name, name); });

@@ -7,10 +7,12 @@
 // lines and lines starting with ";" are skipped; "[name]" opens a section,
 // and a second header of a section already seen continues that section: its
 // lines are appended to the first one's, so of two equal keys the earlier in
-// the file still wins. Any other line in a section is an entry "key=value"
-// (split at the first "=", blanks around it dropped) or a bare key. Lines
-// before the first header are ignored. Values are verbatim. Names compare
-// without regard to case.
+// the file still wins. Read with RepeatedSections::Separate (files whose
+// sections are records), it opens a section of its own under the same name.
+// Any other line in a section is an entry "key=value" (split at the first
+// "=", blanks around it dropped) or a bare key. Lines before the first
+// header are ignored. Values are verbatim. Names compare without regard to
+// case.
 //
 // Rewriting: each section as its header, its entries in order, one empty line;
 // CRLF line ends. Comments and blank lines are lost, unknown entries survive.
@@ -36,6 +38,12 @@ struct IniSection {
     std::vector<IniEntry> entries;
 };
 
+// What a header of a section already seen opens.
+enum class RepeatedSections {
+    Continue, // more lines of that section
+    Separate, // another section of that name, kept apart and written apart
+};
+
 class IniFile {
 public:
     IniFile() = default; // empty, ANSI
@@ -44,11 +52,12 @@ public:
     // UTF-16 when its NUL bytes show it, otherwise in the system's ANSI code
     // page. Never fails on content; throws merovane::Error only for input
     // beyond 2 GB, which the system's converters cannot take.
-    static IniFile FromBytes(std::string_view bytes);
-    static IniFile FromText(std::wstring_view text, TextEncoding encoding = TextEncoding::Ansi);
+    static IniFile FromBytes(std::string_view bytes, RepeatedSections repeated = RepeatedSections::Continue);
+    static IniFile FromText(std::wstring_view text, TextEncoding encoding = TextEncoding::Ansi,
+                            RepeatedSections repeated = RepeatedSections::Continue);
     // A missing file or folder gives an empty file; any other failure to read
     // throws merovane::Error.
-    static IniFile Load(const std::wstring& path);
+    static IniFile Load(const std::wstring& path, RepeatedSections repeated = RepeatedSections::Continue);
 
     [[nodiscard]] TextEncoding Encoding() const noexcept { return encoding_; }
     // False when decoding lost or guessed something (invalid UTF-8, bytes the
@@ -107,7 +116,7 @@ public:
 
 private:
     IniSection* FindSectionMutable(std::wstring_view name);
-    void Parse(std::wstring_view text);
+    void Parse(std::wstring_view text, RepeatedSections repeated);
 
     std::vector<IniSection> sections_;
     TextEncoding encoding_ = TextEncoding::Ansi;

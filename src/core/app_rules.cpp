@@ -337,7 +337,7 @@ IniFile AppRules::ToIni() const
             line(entry.key, entry.value);
         }
     }
-    return IniFile::FromText(text, TextEncoding::Utf8);
+    return IniFile::FromText(text, TextEncoding::Utf8, RepeatedSections::Separate);
 }
 
 std::optional<RuleAction> AppRules::ActionFor(const AppIdentity& app) const
@@ -377,7 +377,7 @@ std::wstring RulesPathBeside(std::wstring_view settingsPath)
 
 AppRules LoadRules(const std::wstring& path)
 {
-    const IniFile file = IniFile::Load(path);
+    const IniFile file = IniFile::Load(path, RepeatedSections::Separate);
     if (!file.Faithful()) {
         ThrowWin32(ERROR_INVALID_DATA); // a rewrite would lose what did not decode
     }
@@ -388,7 +388,7 @@ RulesRead ReadRules(const std::wstring& path) noexcept
 {
     try {
         try {
-            const IniFile file = IniFile::Load(path);
+            const IniFile file = IniFile::Load(path, RepeatedSections::Separate);
             std::optional<Error> failure;
             if (!file.Faithful()) {
                 failure = Error(ERROR_INVALID_DATA);
@@ -417,30 +417,45 @@ bool RulesFileFollower::Refresh() noexcept
         unique_file file(::CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        exists = file && ::GetFileInformationByHandle(file.get(), &data) != FALSE;
+        if (file) {
+            exists = ::GetFileInformationByHandle(file.get(), &data) != FALSE;
+        }
+        const DWORD error = exists ? ERROR_SUCCESS : ::GetLastError();
+        if (!exists && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            readFailed_ = true; // there, but not for us now: no reason to drop a rule
+            return false;
+        }
     }
     const std::uint64_t size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
     const std::uint64_t index = (std::uint64_t{data.nFileIndexHigh} << 32) | data.nFileIndexLow;
     if (looked_ && exists == existed_ &&
         (!exists || (::CompareFileTime(&data.ftLastWriteTime, &written_) == 0 && size == size_ &&
                      index == index_ && data.dwVolumeSerialNumber == volume_))) {
+        readFailed_ = false;
         return false;
     }
-    looked_ = true;
-    existed_ = exists;
-    written_ = data.ftLastWriteTime;
-    size_ = size;
-    index_ = index;
-    volume_ = data.dwVolumeSerialNumber;
     try {
-        AppRules rules = exists ? ReadRules(path_).rules : AppRules();
+        AppRules rules;
+        if (exists) {
+            // Not ReadRules: a file that could not be read is no empty file.
+            rules = AppRules::FromIni(IniFile::Load(path_, RepeatedSections::Separate));
+        }
+        // Only a read that worked counts as a look; a failed one is tried
+        // again, whatever the file's times say then.
+        looked_ = true;
+        readFailed_ = false;
+        existed_ = exists;
+        written_ = data.ftLastWriteTime;
+        size_ = size;
+        index_ = index;
+        volume_ = data.dwVolumeSerialNumber;
         if (rules == rules_) {
             return false;
         }
         rules_ = std::move(rules);
         return true;
     } catch (...) {
-        looked_ = false; // out of memory: the next look tries again
+        readFailed_ = true; // locked meanwhile, or out of memory
         return false;
     }
 }

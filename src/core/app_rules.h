@@ -94,9 +94,13 @@ struct AppRule {
 // The rules as Rules.ini holds them: one section per rule, [Rule1], [Rule2],
 // ..., with File, Company, Folder, IconGuid and Action (Show or Hide).
 // Sections that are no rule this version understands (another name, another
-// action, no File and no IconGuid) are kept as they are and written back.
+// action, no File and no IconGuid) are kept as they are and written back. A
+// section name that comes twice (a merged or hand-edited file) is two rules,
+// numbered apart at the next save.
 class AppRules {
 public:
+    // `file` as read with RepeatedSections::Separate, so that every section
+    // is one rule.
     static AppRules FromIni(const IniFile& file);
     // UTF-8: the rules, then the sections kept.
     [[nodiscard]] IniFile ToIni() const;
@@ -135,9 +139,12 @@ void SaveRules(const AppRules& rules, const std::wstring& path);
 
 // Rules.ini as a running program follows it: Refresh reads the file again
 // when its last-write time, size or identity (volume and file index) moved
-// since the last look, so a change
-// made by the command line or by hand counts from then on. What can't be
-// read counts as no rules (ReadRules).
+// since the last look, so a change made by the command line or by hand counts
+// from then on. A missing file is no rules. A file that is there but can't be
+// read (another program holds it open without sharing, as backup, sync and
+// virus scanners do for a while) changes nothing: the rules of the last read
+// stay, and the next Refresh tries again. A file that does not decode
+// cleanly gives what could be read (ReadRules).
 class RulesFileFollower {
 public:
     explicit RulesFileFollower(std::wstring path) : path_(std::move(path)) {}
@@ -146,11 +153,14 @@ public:
     bool Refresh() noexcept;
     [[nodiscard]] const AppRules& Rules() const noexcept { return rules_; }
     [[nodiscard]] const std::wstring& Path() const noexcept { return path_; }
+    // The last Refresh could not read the file; Rules() are older.
+    [[nodiscard]] bool ReadFailed() const noexcept { return readFailed_; }
 
 private:
     std::wstring path_;
     AppRules rules_;
     bool looked_ = false;
+    bool readFailed_ = false;
     bool existed_ = false;
     FILETIME written_{};
     std::uint64_t size_ = 0;

@@ -146,7 +146,8 @@ PromotionRule RuleForNewIconPolicy(NewIconPolicy policy)
     case NewIconPolicy::HideAll:
         return [](const PromotionCandidate&) -> std::optional<bool> { return false; };
     case NewIconPolicy::ShowNew:
-        // Only what nobody has decided yet: an entry without a value.
+        // Only what nobody has decided yet: an entry without a value, of
+        // any type ("0" as a string is a decision too).
         return [](const PromotionCandidate& entry) -> std::optional<bool> {
             return entry.HasIsPromoted() ? std::nullopt : std::optional<bool>(true);
         };
@@ -199,7 +200,7 @@ PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemor
         const bool isDword = read == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(DWORD);
         ++result.examined;
         const std::optional<bool> target =
-            rule(PromotionCandidate(entry.get(), subkey.name, isDword, isDword && value != 0));
+            rule(PromotionCandidate(entry.get(), subkey.name, exists, isDword && value != 0));
         bool write = false;
         if (target) {
             const DWORD wanted = *target ? 1 : 0;

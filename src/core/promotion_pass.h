@@ -29,9 +29,11 @@ public:
     }
 
     [[nodiscard]] std::wstring_view KeyName() const noexcept { return keyName_; }
-    // True when the entry holds an IsPromoted DWORD.
+    // True when the entry holds an IsPromoted value, of whatever type:
+    // someone decided, even if not in the form Explorer writes.
     [[nodiscard]] bool HasIsPromoted() const noexcept { return hasIsPromoted_; }
-    // Its value (anything but 0 is shown); false when it has none.
+    // Its DWORD value (anything but 0 is shown); false when it has none or
+    // one of another type.
     [[nodiscard]] bool Promoted() const noexcept { return promoted_; }
     // ExecutablePath as Explorer stored it (known-folder ids not expanded),
     // "" when it has none.

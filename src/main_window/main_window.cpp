@@ -21,11 +21,15 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 namespace merovane {
 
 namespace {
 
 constexpr int kMinimumColumnWidth = 200;
+// Outside the range of the form's own command and timer ids.
+constexpr UINT_PTR kRulesRetryTimer = 0x7E01;
 
 // Items shown only when the general menu opens from the button, and only
 // when it opens from the notification-area icon.
@@ -416,12 +420,34 @@ std::wstring MainWindow::RulesPath() const
     return RulesPathBeside(paths_().settingsFile);
 }
 
-void MainWindow::RefreshRules()
+bool MainWindow::RefreshRules()
 {
     if (std::wstring path = RulesPath(); path != rules_.Path()) {
         rules_ = RulesFileFollower(std::move(path));
     }
-    rules_.Refresh();
+    const bool changed = rules_.Refresh();
+    // Held open by another program for a while: tried again, less often the
+    // longer it lasts; a change in the folder tries at once.
+    if (rules_.ReadFailed() && Handle() != nullptr) {
+        rulesRetryMs_ = rulesRetryMs_ == 0 ? 250 : std::min<UINT>(rulesRetryMs_ * 2, 30'000);
+        ::SetTimer(Handle(), kRulesRetryTimer, rulesRetryMs_, nullptr);
+    } else if (!rules_.ReadFailed() && rulesRetryMs_ != 0) {
+        rulesRetryMs_ = 0;
+        ::KillTimer(Handle(), kRulesRetryTimer);
+    }
+    return changed;
+}
+
+void MainWindow::FollowRulesFile()
+{
+    rulesChangePosted_ = false;
+    if (!RefreshRules()) {
+        return;
+    }
+    ApplyRefreshPolicy();
+    if (::IsWindowVisible(Handle())) {
+        ShowRules();
+    }
 }
 
 std::optional<RuleAction> MainWindow::RuleOfRow(int row) const
@@ -769,9 +795,21 @@ void MainWindow::ApplyTheme()
 void MainWindow::ApplyRefreshPolicy()
 {
     // The worker's own copy of the rules, read again before each pass when
-    // the file changed; the user-interface thread keeps rules_.
-    auto rules = std::make_shared<RulesFileFollower>(RulesPath());
-    rules->Refresh();
+    // the file changed; the user-interface thread keeps rules_. It starts as
+    // a copy of that, so a file another program holds open right now still
+    // gives the rules read last.
+    RefreshRules();
+    auto rules = std::make_shared<RulesFileFollower>(rules_);
+    const std::wstring rulesPath = RulesPath();
+    const size_t separator = rulesPath.find_last_of(L"\\/");
+    const std::wstring folder = separator == std::wstring::npos ? std::wstring() : rulesPath.substr(0, separator);
+    if (!rulesFolder_.Running() || rulesFolder_.Folder() != folder) {
+        rulesFolder_.Start(folder, [this] {
+            if (!rulesChangePosted_.exchange(true)) {
+                ::PostMessageW(Handle(), ui::WM_APP_RULESFOLDERCHANGED, 0, 0);
+            }
+        });
+    }
     const NewIconPolicy policy = options_.refreshList ? options_.newIconPolicy : NewIconPolicy::None;
     // Neither a policy nor a rule to follow stops the worker: nothing is
     // watched in vain.
@@ -832,6 +870,8 @@ void MainWindow::SaveOptionsReporting()
 
 void MainWindow::Terminate()
 {
+    rulesFolder_.Stop();
+    ::KillTimer(Handle(), kRulesRetryTimer);
     refresh_.Stop();
     tray_->Remove();
     ::DestroyWindow(Handle());
@@ -855,6 +895,18 @@ bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
     case ui::WM_APP_ICONSREADY:
         iconsPosted_ = false;
         list_->RedrawVisibleRows();
+        result = 0;
+        return true;
+    case ui::WM_APP_RULESFOLDERCHANGED:
+        FollowRulesFile();
+        result = 0;
+        return true;
+    case WM_TIMER:
+        if (wParam != kRulesRetryTimer) {
+            return false; // the form's own timers
+        }
+        ::KillTimer(Handle(), kRulesRetryTimer);
+        FollowRulesFile();
         result = 0;
         return true;
     case ui::WM_APP_REFRESHFAILED:

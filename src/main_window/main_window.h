@@ -6,6 +6,7 @@
 // that lives in the notification area. It knows no other window: what it needs
 // of the rest of the program comes in as Services.
 
+#include "base/folder_watch.h"
 #include "base/handles.h"
 #include "i18n/language.h"
 #include "base/locale_paths.h"
@@ -124,8 +125,12 @@ private:
 
     // Per-app rules.
     [[nodiscard]] std::wstring RulesPath() const;
-    // Reads Rules.ini again when it changed since the last look.
-    void RefreshRules();
+    // Reads Rules.ini again when it changed since the last look; true when
+    // the rules differ.
+    bool RefreshRules();
+    // Rules.ini's folder changed, or a read that failed is due again: a
+    // changed file counts at once, in the rows' marks and for the entries.
+    void FollowRulesFile();
     // The rule of a row's app as Rules.ini said at the last look.
     [[nodiscard]] std::optional<RuleAction> RuleOfRow(int row) const;
     // Checks the rule items (the list's or the general menu's) for the
@@ -181,6 +186,7 @@ private:
     bool loading_ = false;
     bool applyingRules_ = false; // ticks made by a rule change no rule
     RulesFileFollower rules_{L""}; // the user-interface thread's
+    UINT rulesRetryMs_ = 0; // while Rules.ini can't be read
     bool reloadPosted_ = false;
     bool menuMarked_ = false;
     // Started in the tray with a maximised window that was never shown yet.
@@ -192,6 +198,10 @@ private:
     std::optional<Error> refreshError_; // guarded by refreshErrorMutex_
     // Last, so the workers end before anything they report to goes.
     std::atomic<bool> iconsPosted_{false};
+    std::atomic<bool> rulesChangePosted_{false};
+    // Rules written by the command line or by hand count at once, whether
+    // or not the refresh worker runs.
+    FolderWatch rulesFolder_;
     IconImageCache icons_;
     PromotionWatcher refresh_;
 };

@@ -23,6 +23,8 @@ inline constexpr UINT WM_APP_DOWNLOADDONE = WM_APP + 6;
 inline constexpr UINT WM_APP_REFRESHFAILED = WM_APP + 7;
 // Row icons have arrived from their worker.
 inline constexpr UINT WM_APP_ICONSREADY = WM_APP + 8;
+// Something in the settings folder changed: Rules.ini may say something new.
+inline constexpr UINT WM_APP_RULESFOLDERCHANGED = WM_APP + 9;
 // The main window saves the options and ends the program, once the handler
 // that asked for it has returned.
 inline constexpr UINT WM_APP_EXITPROGRAM = WM_APP + 16;

@@ -155,6 +155,68 @@ TEST(AppRules, TheFileRoundTripsAndKeepsWhatANewerVersionWrote)
     EXPECT_EQ(LoadRules(path), rules);
 }
 
+// A merged or hand-edited file may name two sections alike: each is a rule
+// (or a section kept) of its own, and a save keeps every one of them.
+TEST(AppRules, ARepeatedSectionIsAnotherRuleAndASaveKeepsIt)
+{
+    struct Case {
+        const char* what;
+        const char* file;
+        // Action of a.exe and b.exe afterwards ("" for none), then the file
+        // after a rule for c.exe was added.
+        const wchar_t* a;
+        const wchar_t* b;
+        const char* saved;
+    } cases[] = {
+        {"two rules",
+         "[Rule1]\r\nFile=a.exe\r\nAction=Hide\r\n[Rule1]\r\nFile=b.exe\r\nAction=Show\r\n",
+         L"Hide", L"Show",
+         "[Rule1]\r\nFile=a.exe\r\nCompany=\r\nFolder=\r\nAction=Hide\r\n\r\n"
+         "[Rule2]\r\nFile=b.exe\r\nCompany=\r\nFolder=\r\nAction=Show\r\n\r\n"
+         "[Rule3]\r\nFile=c.exe\r\nCompany=\r\nFolder=\r\nAction=Show\r\n\r\n"},
+        {"names differing in case, and the same app twice: the first counts",
+         "[rule2]\r\nFile=a.exe\r\nAction=Show\r\n[RULE2]\r\nFile=a.exe\r\nAction=Hide\r\n",
+         L"Show", L"",
+         "[Rule1]\r\nFile=a.exe\r\nCompany=\r\nFolder=\r\nAction=Show\r\n\r\n"
+         "[Rule2]\r\nFile=a.exe\r\nCompany=\r\nFolder=\r\nAction=Hide\r\n\r\n"
+         "[Rule3]\r\nFile=c.exe\r\nCompany=\r\nFolder=\r\nAction=Show\r\n\r\n"},
+        {"a repeat this version does not understand",
+         "[Rule1]\r\nFile=a.exe\r\nAction=Hide\r\n[Rule1]\r\nFile=b.exe\r\nAction=Pin\r\n",
+         L"Hide", L"",
+         "[Rule2]\r\nFile=a.exe\r\nCompany=\r\nFolder=\r\nAction=Hide\r\n\r\n"
+         "[Rule3]\r\nFile=c.exe\r\nCompany=\r\nFolder=\r\nAction=Show\r\n\r\n"
+         "[Rule1]\r\nFile=b.exe\r\nAction=Pin\r\n\r\n"},
+        {"other sections twice, kept apart",
+         "[Notes]\r\nA=1\r\n[Rule1]\r\nFile=a.exe\r\nAction=Show\r\n[Notes]\r\nA=2\r\n",
+         L"Show", L"",
+         "[Rule1]\r\nFile=a.exe\r\nCompany=\r\nFolder=\r\nAction=Show\r\n\r\n"
+         "[Rule2]\r\nFile=c.exe\r\nCompany=\r\nFolder=\r\nAction=Show\r\n\r\n"
+         "[Notes]\r\nA=1\r\n\r\n[Notes]\r\nA=2\r\n\r\n"},
+    };
+    auto actionName = [](const AppRules& rules, std::wstring_view file) -> std::wstring {
+        const std::optional<RuleAction> action = rules.ActionFor(Ann(file));
+        return action ? std::wstring(RuleActionName(*action)) : L"";
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir;
+        const std::wstring path = dir / L"Rules.ini";
+        test::WriteFileBytes(path, c.file);
+        AppRules rules = LoadRules(path);
+        EXPECT_EQ(actionName(rules, L"a.exe"), c.a);
+        EXPECT_EQ(actionName(rules, L"b.exe"), c.b);
+        EXPECT_EQ(actionName(ReadRules(path).rules, L"b.exe"), c.b);
+
+        // What the window and --rule do: read, change, write back.
+        ASSERT_TRUE(rules.Set(Ann(L"c.exe"), RuleAction::Show));
+        SaveRules(rules, path);
+        std::ifstream in(std::filesystem::path(path), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(bytes, std::string("\xEF\xBB\xBF") + c.saved);
+        EXPECT_EQ(LoadRules(path), rules);
+    }
+}
+
 TEST(AppRules, AFileThatDoesNotDecodeIsNeverWrittenOver)
 {
     test::TempDir dir;

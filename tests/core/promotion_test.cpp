@@ -1,4 +1,5 @@
 #include "base/error.h"
+#include "base/handles.h"
 #include "core/app_rules.h"
 #include "core/icon_store.h"
 #include "core/promotion_pass.h"
@@ -88,7 +89,7 @@ TEST_F(PromotionTest, TheRuleDecidesEachEntryFromWhatThePassTellsIt)
         EXPECT_EQ(test::GetRegDword(Entry(c.key), L"IsPromoted"), c.after);
         ASSERT_TRUE(seen.contains(c.key));
         EXPECT_EQ(seen[c.key].path, c.path); // as stored: known folders are the rule's business
-        EXPECT_EQ(seen[c.key].hasValue, c.before >= 0);
+        EXPECT_EQ(seen[c.key].hasValue, c.before != -1); // a string is a value too
         EXPECT_EQ(seen[c.key].promoted, c.before > 0);
     }
 }
@@ -107,6 +108,51 @@ TEST_F(PromotionTest, ShowingNewIconsLeavesEveryDecidedEntryAlone)
     EXPECT_EQ(test::GetRegDword(Entry(L"new"), L"IsPromoted"), 1);
     const FILETIME after = test::RegLastWrite(Entry(L"hidden by the user"));
     EXPECT_EQ(::CompareFileTime(&hiddenWritten, &after), 0);
+}
+
+// Whatever its type, an IsPromoted value is someone's decision: "show new
+// icons" leaves it as it is, bytes and type. reg.exe writes a string without
+// /t, and other tools write what they like.
+TEST_F(PromotionTest, ShowingNewIconsLeavesAValueOfAnyTypeAlone)
+{
+    struct Case {
+        const wchar_t* key;
+        DWORD type;
+        std::vector<BYTE> data;
+    } cases[] = {
+        {L"string 0", REG_SZ, {'0', 0, 0, 0}},
+        {L"string 1", REG_SZ, {'1', 0, 0, 0}},
+        {L"empty string", REG_SZ, {}},
+        {L"expandable", REG_EXPAND_SZ, {'0', 0, 0, 0}},
+        {L"binary", REG_BINARY, {0}},
+        {L"binary dword", REG_BINARY, {0, 0, 0, 0}},
+        {L"qword 0", REG_QWORD, {0, 0, 0, 0, 0, 0, 0, 0}},
+        {L"qword 1", REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}},
+        {L"dword too long", REG_DWORD, {0, 0, 0, 0, 0, 0, 0, 0}},
+        {L"dword too short", REG_DWORD, {0, 0}},
+        {L"big endian", REG_DWORD_BIG_ENDIAN, {0, 0, 0, 0}},
+        {L"none", REG_NONE, {}},
+    };
+    for (const Case& c : cases) {
+        test::SetRegRaw(Entry(c.key), L"IsPromoted", c.type, c.data);
+    }
+    test::CreateRegKey(Entry(L"new"));
+    // The policy on its own, and as the window runs it: with a rules file
+    // that has no rule for these entries.
+    test::TempDir temp;
+    auto noRules = std::make_shared<RulesFileFollower>(temp / L"Rules.ini");
+    noRules->Refresh();
+    for (const PromotionRule& rule : {RuleForNewIconPolicy(NewIconPolicy::ShowNew),
+                                      RuleForPolicyAndAppRules(NewIconPolicy::ShowNew, noRules)}) {
+        ApplyPromotionPass(rule);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << ToUtf8(c.key));
+            const test::RawValue value = test::GetRegRaw(Entry(c.key), L"IsPromoted");
+            EXPECT_EQ(value.type, c.type);
+            EXPECT_EQ(value.data, c.data);
+        }
+        EXPECT_EQ(test::GetRegDword(Entry(L"new"), L"IsPromoted"), 1);
+    }
 }
 
 TEST_F(PromotionTest, AnEntryThatRefusesWritingIsSkippedAndTheOthersFollow)
@@ -314,6 +360,46 @@ TEST_F(PromotionWatcherTest, ANewEntryGetsItsRuleAndAChangedRulesFileCountsAtThe
     SaveTwoRules(rulesFile, RuleAction::Show);
     test::SetRegDword(Entry(L"unrelated"), L"IsPromoted", 0);
     EXPECT_TRUE(Eventually([] { return HasValue(L"chat", 1) && HasValue(L"unrelated", 1); }));
+}
+
+// Backup, sync and virus scanners hold a just-written file open without
+// sharing for a while. Meanwhile the rules read last still count; once the
+// file can be read, the next pass reads it.
+TEST_F(PromotionWatcherTest, ARulesFileHeldOpenByAnotherProgramKeepsTheRulesReadLast)
+{
+    test::TempDir temp;
+    const std::wstring rulesFile = temp / L"Rules.ini";
+    SaveTwoRules(rulesFile, RuleAction::Hide);
+    auto rules = std::make_shared<RulesFileFollower>(rulesFile);
+    watcher.Start(RuleForPolicyAndAppRules(NewIconPolicy::None, rules), [rules] { return rules->Refresh(); });
+    ASSERT_TRUE(watcher.WaitUntilQuiet());
+    test::SetRegString(Entry(L"chat"), L"ExecutablePath", kNewerChatPath);
+    test::SetRegString(Entry(L"chat"), L"Publisher", L"Chat Inc");
+    test::SetRegDword(Entry(L"chat"), L"IsPromoted", 1);
+    ASSERT_TRUE(Eventually([] { return HasValue(L"chat", 0); }));
+    ASSERT_TRUE(watcher.WaitUntilQuiet());
+
+    ::Sleep(20);
+    SaveTwoRules(rulesFile, RuleAction::Show); // chat shown from now on
+    {
+        const unique_file held(::CreateFileW(rulesFile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+        ASSERT_THROW(LoadRules(rulesFile), Error);
+        // The system icon is shown by someone: its rule hides it again.
+        test::SetRegString(Entry(L"system"), L"IconGuid", kSystemIconGuid);
+        test::SetRegDword(Entry(L"system"), L"IsPromoted", 1);
+        EXPECT_TRUE(Eventually([] { return HasValue(L"system", 0); }));
+        ASSERT_TRUE(watcher.WaitUntilQuiet());
+        EXPECT_TRUE(rules->ReadFailed());
+        EXPECT_TRUE(HasValue(L"chat", 0));
+    }
+    // Released: the next change reads the file.
+    test::SetRegDword(Entry(L"unrelated"), L"IsPromoted", 0);
+    EXPECT_TRUE(Eventually([] { return HasValue(L"chat", 1); }));
+    ASSERT_TRUE(watcher.WaitUntilQuiet());
+    EXPECT_FALSE(rules->ReadFailed());
+    EXPECT_TRUE(HasValue(L"system", 0));
 }
 
 TEST_F(PromotionWatcherTest, StopEndsTheWorkerAndAnEmptyRuleDoesNotStartIt)

@@ -1,6 +1,7 @@
 #include "support/program_fixture.h"
 
 #include "base/error.h"
+#include "base/handles.h"
 #include "core/app_rules.h"
 #include "core/icon_store.h"
 #include "base/ini_file.h"
@@ -27,6 +28,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <thread>
 
@@ -274,6 +276,100 @@ TEST_F(MainWindowTest, RulesWrittenMeanwhileCountFromTheNextShowingAndForNewEntr
         ::Sleep(5);
     }
     EXPECT_EQ(test::GetRegDword(Entry(L"220"), L"IsPromoted"), 0);
+}
+
+// The window's thread handles its messages meanwhile, as it does in the
+// tray; false when the condition still fails after `limit`.
+bool HandleMessagesUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        ui::application::ProcessMessages();
+        ::Sleep(5);
+    }
+    return true;
+}
+
+// A rule that the command line or a hand edit writes counts within a second,
+// also when the window started with neither a rule nor a policy: for the
+// app's entries, new ones included, and for the rows' marks.
+TEST_F(MainWindowTest, ARuleWrittenWhileTheWindowRunsCountsAtOnce)
+{
+    WriteEntriesOfOneApp();
+    const std::wstring rulesFile = RulesPathBeside(paths.settingsFile);
+    const AppIdentity tool = *IdentifyApp(test::FixturePath(L"full.exe"), L"Fixture Company", L"");
+    Program& p = Start();
+    p.Main().Show();
+    p.Main().HideToTray();
+    ASSERT_FALSE(p.Main().Refresh().Running()); // no policy, no rule
+    auto isPromoted = [](std::wstring_view key) { return test::GetRegDword(Entry(key), L"IsPromoted"); };
+
+    AppRules rules;
+    rules.Set(tool, RuleAction::Hide);
+    SaveRules(rules, rulesFile);
+    test::SetRegString(Entry(L"220"), L"ExecutablePath", test::FixturePath(L"full.exe"));
+    test::SetRegDword(Entry(L"220"), L"IsPromoted", 1); // the app's update
+    EXPECT_TRUE(HandleMessagesUntil(
+        [&] { return isPromoted(L"200") == 0 && isPromoted(L"210") == 0 && isPromoted(L"220") == 0; },
+        std::chrono::seconds(1)));
+
+    // Shown, the rows carry the rule; a hand edit turns it round.
+    p.Main().Show();
+    EXPECT_EQ(list->Row(RowOf(L"220")).caption, L"Fixture Tool (правило: скрывать)");
+    test::WriteFileBytes(rulesFile, "[Rule1]\r\nFile=full.exe\r\nFolder=" + ToUtf8(tool.folder) +
+                                        "\r\nAction=Show\r\n");
+    EXPECT_TRUE(HandleMessagesUntil(
+        [&] {
+            return isPromoted(L"220") == 1 && list->Row(RowOf(L"220")).caption == L"Fixture Tool (правило: показывать)";
+        },
+        std::chrono::seconds(1)));
+}
+
+// Backup, sync and virus scanners hold a just-saved file open without sharing
+// for a while: meanwhile the rules read last count, for the entries and the
+// rows' marks, and the file is read once it is let go, with nothing else
+// changing.
+TEST_F(MainWindowTest, ARulesFileHeldOpenByAnotherProgramKeepsTheRulesUntilItCanBeRead)
+{
+    WriteEntriesOfOneApp();
+    const std::wstring rulesFile = RulesPathBeside(paths.settingsFile);
+    const AppIdentity tool = *IdentifyApp(test::FixturePath(L"full.exe"), L"Fixture Company", L"");
+    AppRules rules;
+    rules.Set(tool, RuleAction::Hide);
+    SaveRules(rules, rulesFile);
+    test::WriteFileBytes(paths.settingsFile, "[Option]\r\nCheckBoxAutoUpdateList=1\r\nRadioButtonViewNew=1\r\n");
+    Program& p = Start();
+    p.Main().Show();
+    ASSERT_TRUE(p.Main().Refresh().WaitUntilQuiet());
+    auto isPromoted = [](std::wstring_view key) { return test::GetRegDword(Entry(key), L"IsPromoted"); };
+    ASSERT_EQ(isPromoted(L"200"), 0);
+
+    rules.Set(tool, RuleAction::Show);
+    SaveRules(rules, rulesFile);
+    {
+        const unique_file held(::CreateFileW(rulesFile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+        // A new entry of the app, and one the user shows: the hide rule holds.
+        test::SetRegString(Entry(L"220"), L"ExecutablePath", test::FixturePath(L"full.exe"));
+        test::SetRegDword(Entry(L"220"), L"IsPromoted", 1);
+        test::SetRegDword(Entry(L"210"), L"IsPromoted", 1);
+        EXPECT_TRUE(HandleMessagesUntil([&] { return isPromoted(L"220") == 0 && isPromoted(L"210") == 0; },
+                                        std::chrono::seconds(2)));
+        HandleMessagesUntil([] { return false; }, std::chrono::milliseconds(300));
+        ASSERT_TRUE(p.Main().Refresh().WaitUntilQuiet());
+        EXPECT_EQ(isPromoted(L"220"), 0);
+        EXPECT_EQ(list->Row(RowOf(L"200")).caption, L"Fixture Tool (правило: скрывать)");
+    }
+    EXPECT_TRUE(HandleMessagesUntil(
+        [&] {
+            return isPromoted(L"200") == 1 && isPromoted(L"210") == 1 && isPromoted(L"220") == 1 &&
+                   list->Row(RowOf(L"200")).caption == L"Fixture Tool (правило: показывать)";
+        },
+        std::chrono::seconds(5)));
 }
 
 TEST_F(MainWindowTest, DeleteAsksFirstAndNoChangesNothing)
