@@ -233,6 +233,15 @@ std::wstring RuleLine(std::wstring_view action, const AppIdentity& app)
     return Line({L"rule", action, app.fileName.empty() ? app.iconGuid : app.fileName, app.company, app.folder});
 }
 
+AppRules LoadRulesNamed(const std::wstring& path)
+{
+    try {
+        return LoadRules(path);
+    } catch (const Error& error) {
+        throw InContext(L"Could not read \"" + path + L"\".", error);
+    }
+}
+
 void SetRule(const Files& files, std::wstring_view actionText, std::wstring_view pattern, TextSink& out)
 {
     std::optional<RuleAction> action;
@@ -246,7 +255,7 @@ void SetRule(const Files& files, std::wstring_view actionText, std::wstring_view
     CheckPattern(pattern);
 
     const std::vector<IconEntry> entries = ReadEntries(files);
-    AppRules rules = LoadRules(files.rulesFile);
+    AppRules rules = LoadRulesNamed(files.rulesFile);
     // The apps named: those of the matching entries, and for "none" also the
     // rules whose program has no entry any more.
     std::vector<AppIdentity> apps;
@@ -285,7 +294,11 @@ void SetRule(const Files& files, std::wstring_view actionText, std::wstring_view
         }
     }
     if (!changed.empty()) {
-        SaveRules(rules, files.rulesFile);
+        try {
+            SaveRules(rules, files.rulesFile);
+        } catch (const Error& error) {
+            throw InContext(L"Could not write \"" + files.rulesFile + L"\"; no rule was changed.", error);
+        }
     }
     for (const AppIdentity& app : changed) {
         out.Write(RuleLine(action ? (*action == RuleAction::Show ? L"show" : L"hide") : L"none", app));
