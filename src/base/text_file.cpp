@@ -193,6 +193,18 @@ private:
     std::wstring path_;
 };
 
+// A file another program holds open cannot be moved away. Found out first,
+// because ReplaceFileW on Wine notices only after leaving a stray file of its
+// own in the folder.
+void CheckMovable(const std::wstring& path)
+{
+    unique_file probe(::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!probe) {
+        ThrowLastError();
+    }
+}
+
 // A new, empty file beside the target, named after it so a leftover is easy to place.
 unique_file CreateTemporaryBeside(const std::wstring& target, std::wstring& name)
 {
@@ -278,49 +290,63 @@ std::optional<std::string> ReadFileIfExists(const std::wstring& path)
     return ReadWholeFile(file.get());
 }
 
-void WriteFileAtomically(const std::wstring& target, std::string_view bytes)
-{
+StagedFile::StagedFile(const std::wstring& target, std::string_view bytes)
     // The temporary file goes beside the target, whatever the current folder
     // does meanwhile.
-    const std::wstring path = FullPath(target);
-
+    : target_(FullPath(target))
+{
     // Wine lets an administrator replace a read-only file; Windows refuses, and
     // so do we everywhere.
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-    if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    attributes_ = ::GetFileAttributesW(target_.c_str());
+    const bool exists = attributes_ != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes_ & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         ThrowWin32(ERROR_ACCESS_DENIED);
     }
     if (exists) {
-        // A file another program holds open cannot be moved away. Found out
-        // first, because ReplaceFileW on Wine notices only after leaving a
-        // stray file of its own in the folder.
-        unique_file probe(::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr));
-        if (!probe) {
-            ThrowLastError();
-        }
+        CheckMovable(target_);
     }
 
     std::wstring temporaryPath;
-    unique_file file = CreateTemporaryBeside(path, temporaryPath);
+    unique_file file = CreateTemporaryBeside(target_, temporaryPath);
     TemporaryFile temporary(temporaryPath);
     WriteAll(file.get(), bytes);
     if (!::FlushFileBuffers(file.get())) {
         ThrowLastError();
     }
     file.reset();
+    temporary_ = temporaryPath;
+    temporary.Keep();
+}
 
-    if (exists) {
+StagedFile::~StagedFile()
+{
+    if (!temporary_.empty()) {
+        ::DeleteFileW(temporary_.c_str());
+    }
+}
+
+StagedFile::StagedFile(StagedFile&& other) noexcept
+    : target_(std::move(other.target_)), temporary_(std::move(other.temporary_)), attributes_(other.attributes_)
+{
+    other.temporary_.clear();
+}
+
+void StagedFile::Commit()
+{
+    if (temporary_.empty()) {
+        return;
+    }
+    if (attributes_ != INVALID_FILE_ATTRIBUTES) {
+        CheckMovable(target_); // again: it may have been opened since it was staged
         // ReplaceFileW carries these over on Windows but not on Wine, nor does
         // the MoveFileExW below; a hidden settings file stays hidden either way.
         constexpr DWORD kCarried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-        if ((attributes & kCarried) != 0) {
-            ::SetFileAttributesW(temporary.path().c_str(), attributes & (kCarried | FILE_ATTRIBUTE_ARCHIVE));
+        if ((attributes_ & kCarried) != 0) {
+            ::SetFileAttributesW(temporary_.c_str(), attributes_ & (kCarried | FILE_ATTRIBUTE_ARCHIVE));
         }
-        if (::ReplaceFileW(path.c_str(), temporary.path().c_str(), nullptr,
+        if (::ReplaceFileW(target_.c_str(), temporary_.c_str(), nullptr,
                            REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr)) {
-            temporary.Keep();
+            temporary_.clear();
             return;
         }
         const DWORD error = ::GetLastError();
@@ -330,10 +356,49 @@ void WriteFileAtomically(const std::wstring& target, std::string_view bytes)
             ThrowWin32(error);
         }
     }
-    if (!::MoveFileExW(temporary.path().c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!::MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         ThrowLastError();
     }
-    temporary.Keep();
+    temporary_.clear();
+}
+
+void WriteFileAtomically(const std::wstring& target, std::string_view bytes)
+{
+    StagedFile(target, bytes).Commit();
+}
+
+std::optional<ReplaceFailure> ReplaceTogether(std::span<StagedFile> files) noexcept
+{
+    // What each target held before it was replaced, to put back.
+    std::vector<std::optional<std::string>> previous;
+    size_t index = 0;
+    try {
+        previous.reserve(files.size());
+        for (; index < files.size(); ++index) {
+            try {
+                previous.push_back(ReadFileIfExists(files[index].Target()));
+                files[index].Commit();
+            } catch (const Error& error) {
+                bool restored = true;
+                for (size_t done = 0; done < index; ++done) {
+                    const std::wstring& target = files[done].Target();
+                    try {
+                        if (previous[done]) {
+                            WriteFileAtomically(target, *previous[done]);
+                        } else if (!::DeleteFileW(target.c_str())) {
+                            restored = false;
+                        }
+                    } catch (const Error&) {
+                        restored = false;
+                    }
+                }
+                return ReplaceFailure{index, error, restored};
+            }
+        }
+        return std::nullopt;
+    } catch (...) {
+        return ReplaceFailure{index, Error(ERROR_NOT_ENOUGH_MEMORY), index == 0};
+    }
 }
 
 std::vector<std::wstring> SplitLines(std::wstring_view text)

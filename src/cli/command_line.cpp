@@ -440,8 +440,26 @@ void Import(const Files& files, const std::wstring& source, TextSink& out, TextS
     }
     const IniFile newSettings = IniFile::FromText(SectionsText(merged, L""), settings.Encoding());
     const IniFile newRules = IniFile::FromText(SectionsText(rules, L""), TextEncoding::Utf8);
-    SaveWhole(newSettings, files.settingsFile);
-    SaveWhole(newRules, files.rulesFile);
+    // Both are written in full before either replaces its file, so that the
+    // options of one export never meet the rules of another.
+    std::vector<StagedFile> staged;
+    const auto stage = [&staged](const IniFile& file, const std::wstring& path) {
+        try {
+            staged.emplace_back(path, file.ToBytes());
+        } catch (const Error& error) {
+            throw InContext(L"Could not write \"" + path + L"\"; nothing was imported.", error);
+        }
+    };
+    stage(newSettings, files.settingsFile);
+    stage(newRules, files.rulesFile);
+    if (const std::optional<ReplaceFailure> failure = ReplaceTogether(staged)) {
+        const std::wstring& failed = failure->index == 0 ? files.settingsFile : files.rulesFile;
+        throw InContext(failure->restored
+                            ? L"Could not write \"" + failed + L"\"; nothing was imported."
+                            : L"Could not write \"" + failed + L"\": the options were imported into \"" +
+                                  files.settingsFile + L"\", the rules were not.",
+                        failure->error);
+    }
     out.Write(L"Imported the options into \"" + files.settingsFile + L"\" and " + std::to_wstring(RuleCount(newRules)) +
               L" rules into \"" + files.rulesFile + L"\".\r\n");
     if (files.windowRunning) {

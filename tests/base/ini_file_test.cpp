@@ -505,5 +505,68 @@ TEST(IniFiles, FailedSaveLeavesTheTargetAndNoTemporaryFile)
     }
 }
 
+// Two files written together (the options and the rules of an import): when
+// the second cannot take its place, the first gets its old bytes back.
+TEST(IniFiles, FilesReplacedTogetherAreAllNewOrAllAsTheyWere)
+{
+    enum class Fault { None, FolderInTheWay, HeldOpen, Locked };
+    struct Case {
+        const char* name;
+        bool firstExists;
+        Fault fault; // what befalls the second target after both were staged
+    } cases[] = {
+        {"both replaced", true, Fault::None},
+        {"both created", false, Fault::None},
+        {"the second target became a folder", true, Fault::FolderInTheWay},
+        {"the second target is held open", true, Fault::HeldOpen},
+        {"the second target is locked", true, Fault::Locked},
+        {"the first target was new: deleted again", false, Fault::HeldOpen},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::wstring first = dir / L"Option.ini";
+        const std::wstring second = dir / L"Rules.ini";
+        if (c.firstExists) {
+            test::WriteFileBytes(first, "first, old");
+        }
+        test::WriteFileBytes(second, "second, old");
+        std::vector<StagedFile> staged;
+        staged.emplace_back(first, "first, new");
+        staged.emplace_back(second, "second, new");
+        unique_file holder;
+        if (c.fault == Fault::FolderInTheWay) {
+            ASSERT_TRUE(::DeleteFileW(second.c_str()));
+            ASSERT_TRUE(::CreateDirectoryW(second.c_str(), nullptr));
+        } else if (c.fault != Fault::None) {
+            // Open for reading by others, or for no one.
+            holder.reset(::CreateFileW(second.c_str(), GENERIC_READ, c.fault == Fault::HeldOpen ? FILE_SHARE_READ : 0,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(holder);
+        }
+
+        const std::optional<ReplaceFailure> failure = ReplaceTogether(staged);
+        holder.reset();
+        staged.clear();
+        EXPECT_EQ(ReadBytes(second), c.fault == Fault::None ? "second, new" : c.fault == Fault::FolderInTheWay ? "" : "second, old");
+        if (c.fault == Fault::None) {
+            EXPECT_FALSE(failure);
+            EXPECT_EQ(ReadBytes(first), "first, new");
+        } else {
+            ASSERT_TRUE(failure);
+            EXPECT_EQ(failure->index, 1u);
+            EXPECT_TRUE(failure->restored);
+            EXPECT_NE(failure->error.code(), DWORD{ERROR_SUCCESS});
+            EXPECT_EQ(ReadBytes(first), c.firstExists ? "first, old" : "");
+            EXPECT_EQ(std::filesystem::exists(std::filesystem::path(first)), c.firstExists);
+        }
+        std::vector<std::wstring> expected = {L"Option.ini", L"Rules.ini"};
+        if (!c.firstExists && c.fault != Fault::None) {
+            expected.erase(expected.begin());
+        }
+        EXPECT_EQ(FolderContents(dir), expected); // no temporary file left
+    }
+}
+
 } // namespace
 } // namespace merovane

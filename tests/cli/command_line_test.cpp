@@ -338,6 +338,66 @@ TEST_F(CommandLineTest, ExportThenImportRestoresTheOptionsAndTheRules)
     }
 }
 
+// An import writes both files or neither: the options of one export never
+// meet the rules of another, and the message says what did not happen.
+TEST_F(CommandLineTest, AnImportThatCannotWriteBothFilesChangesNeither)
+{
+    const std::string settingsBefore = "[Option]\r\nThemeLight=1\r\n[Local]\r\nkept=1\r\n";
+    const std::string rulesBefore = "[Rule1]\r\nFile=other.exe\r\nAction=Show\r\n";
+    const std::wstring exported = temp / L"setup.ini";
+    test::WriteFileBytes(exported, "[Merovane export]\r\nFormat=1\r\n[Option.ini/Option]\r\nThemeDark=1\r\n"
+                                   "[Rules.ini/Rule1]\r\nFile=slack.exe\r\nAction=Hide\r\n");
+    enum class Fault { ReadOnly, HeldOpen, Locked, Folder };
+    struct Case {
+        const char* name;
+        bool rules; // the rules file, else the settings file
+        Fault fault;
+        std::wstring_view message;
+    } cases[] = {
+        {"read-only Rules.ini", true, Fault::ReadOnly, L"Could not write \""},
+        {"Rules.ini held open by a reader", true, Fault::HeldOpen, L"Could not write \""},
+        {"Rules.ini locked", true, Fault::Locked, L"Could not read \""},
+        {"a folder named Rules.ini", true, Fault::Folder, L"Could not read \""},
+        {"read-only Option.ini", false, Fault::ReadOnly, L"Could not write \""},
+        {"Option.ini held open by a reader", false, Fault::HeldOpen, L"Could not write \""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir folder;
+        files.settingsFile = folder / L"Option.ini";
+        files.rulesFile = folder / L"Rules.ini";
+        const std::wstring& faulty = c.rules ? files.rulesFile : files.settingsFile;
+        test::WriteFileBytes(files.settingsFile, settingsBefore);
+        if (c.fault == Fault::Folder) {
+            ASSERT_TRUE(::CreateDirectoryW(files.rulesFile.c_str(), nullptr));
+        } else {
+            test::WriteFileBytes(files.rulesFile, rulesBefore);
+        }
+        unique_file holder;
+        if (c.fault == Fault::ReadOnly) {
+            ASSERT_TRUE(::SetFileAttributesW(faulty.c_str(), FILE_ATTRIBUTE_READONLY));
+        } else if (c.fault == Fault::HeldOpen || c.fault == Fault::Locked) {
+            holder.reset(::CreateFileW(faulty.c_str(), GENERIC_READ, c.fault == Fault::HeldOpen ? FILE_SHARE_READ : 0,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(holder);
+        }
+
+        EXPECT_EQ(Run({L"--import", exported}), cli::kExitError);
+        holder.reset();
+        ::SetFileAttributesW(faulty.c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(out.text, L"");
+        EXPECT_EQ(err.text.rfind(std::wstring(c.message) + faulty + L"\"", 0), 0u) << ToUtf8(err.text);
+        if (c.message == L"Could not write \"") {
+            EXPECT_NE(err.text.find(L"nothing was imported"), std::wstring::npos) << ToUtf8(err.text);
+        }
+        EXPECT_EQ(ReadBytes(files.settingsFile), settingsBefore);
+        if (c.fault != Fault::Folder) {
+            EXPECT_EQ(ReadBytes(files.rulesFile), rulesBefore);
+        }
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2) << "no temporary file left";
+    }
+}
+
 TEST(CommandLine, WildcardsMatchTheWholeTextWithoutRegardToCase)
 {
     struct Case {
