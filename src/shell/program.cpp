@@ -53,6 +53,12 @@ void Program::Start()
     ReadOptionsAtStart();
     main_.Create();
     main_.Initialize();
+    // Where the file gave no size (or one below the minimum) the window chose
+    // its own: keeping that is no change made in the window, and a save
+    // leaves the file's size as it finds it.
+    const WindowPlacement applied = main_.Placement();
+    savedOptions_.window.width = applied.width;
+    savedOptions_.window.height = applied.height;
     about_.Create(main_.Handle());
     about_.Initialize();
     settings_.Create(main_.Handle());
