@@ -205,7 +205,9 @@ void CheckMovable(const std::wstring& path)
     }
 }
 
-// A new, empty file beside the target, named after it so a leftover is easy to place.
+// A new, empty file beside the target, named after it and the process so a
+// leftover is easy to place and to tell from a save in progress
+// (TemporaryFileOwner reads the name back).
 unique_file CreateTemporaryBeside(const std::wstring& target, std::wstring& name)
 {
     static std::atomic<unsigned> counter{0};
@@ -398,6 +400,100 @@ std::optional<ReplaceFailure> ReplaceTogether(std::span<StagedFile> files) noexc
         return std::nullopt;
     } catch (...) {
         return ReplaceFailure{index, Error(ERROR_NOT_ENOUGH_MEMORY), index == 0};
+    }
+}
+
+namespace {
+
+// Decimal digits as to_wstring writes them (no sign, no leading zero) that
+// fit 32 bits.
+std::optional<DWORD> PlainNumber(std::wstring_view digits)
+{
+    if (digits.empty() || digits.size() > 10 || (digits.size() > 1 && digits[0] == L'0')) {
+        return std::nullopt;
+    }
+    unsigned long long value = 0;
+    for (const wchar_t c : digits) {
+        if (c < L'0' || c > L'9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<unsigned>(c - L'0');
+    }
+    if (value > 0xFFFFFFFFull) {
+        return std::nullopt;
+    }
+    return static_cast<DWORD>(value);
+}
+
+// Only a process id that names no process at all counts as gone: one we may
+// not open (another user's, an elevated one) may still be saving.
+bool ProcessIsGone(DWORD processId)
+{
+    unique_handle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
+    if (!process) {
+        return ::GetLastError() == ERROR_INVALID_PARAMETER;
+    }
+    return ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
+}
+
+// The process id in the name of a temporary file that a save of the file
+// named `targetName` makes beside it; nothing for every other name.
+std::optional<DWORD> TemporaryFileOwner(std::wstring_view fileName, std::wstring_view targetName)
+{
+    // targetName "." pid "-" counter ".tmp", as CreateTemporaryBeside names them.
+    constexpr std::wstring_view kSuffix = L".tmp";
+    if (targetName.empty() || fileName.size() <= targetName.size() + 1 + kSuffix.size() ||
+        ::CompareStringOrdinal(fileName.data(), static_cast<int>(targetName.size()), targetName.data(),
+                               static_cast<int>(targetName.size()), TRUE) != CSTR_EQUAL ||
+        fileName[targetName.size()] != L'.') {
+        return std::nullopt;
+    }
+    std::wstring_view rest = fileName.substr(targetName.size() + 1);
+    const std::wstring_view suffix = rest.substr(rest.size() - kSuffix.size());
+    if (::CompareStringOrdinal(suffix.data(), static_cast<int>(suffix.size()), kSuffix.data(),
+                               static_cast<int>(kSuffix.size()), TRUE) != CSTR_EQUAL) {
+        return std::nullopt;
+    }
+    rest.remove_suffix(kSuffix.size());
+    const size_t dash = rest.find(L'-');
+    if (dash == std::wstring_view::npos || !PlainNumber(rest.substr(dash + 1))) {
+        return std::nullopt;
+    }
+    return PlainNumber(rest.substr(0, dash));
+}
+
+} // namespace
+
+void RemoveStaleTemporaryFiles(const std::wstring& target) noexcept
+{
+    try {
+        const std::wstring path = FullPath(target);
+        const size_t separator = path.find_last_of(L"\\/");
+        if (separator == std::wstring::npos) {
+            return;
+        }
+        const std::wstring folder = path.substr(0, separator + 1);
+        const std::wstring targetName = path.substr(separator + 1);
+        WIN32_FIND_DATAW found{};
+        const std::wstring pattern = folder + targetName + L".*.tmp";
+        const unique_find search(
+            ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+        if (!search) {
+            return;
+        }
+        do {
+            // The wildcard also matches short names and longer extensions:
+            // the long name decides.
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                continue;
+            }
+            const std::optional<DWORD> owner = TemporaryFileOwner(found.cFileName, targetName);
+            if (owner && ProcessIsGone(*owner)) {
+                ::DeleteFileW((folder + found.cFileName).c_str());
+            }
+        } while (::FindNextFileW(search.get(), &found));
+    } catch (...) {
+        // Only tidying: a leftover stays until the next start.
     }
 }
 

@@ -83,6 +83,12 @@ struct ReplaceFailure {
 // the disk allows, none is.
 std::optional<ReplaceFailure> ReplaceTogether(std::span<StagedFile> files) noexcept;
 
+// Deletes the temporary files beside `target` that a save left when its
+// process ended midway ("Option.ini.1234-5.tmp": target, process id,
+// counter), and no other file. Those of a process that still runs, or that
+// we may not look at, can be a save in progress and stay.
+void RemoveStaleTemporaryFiles(const std::wstring& target) noexcept;
+
 // Lines split at CR LF, LF or CR.
 std::vector<std::wstring> SplitLines(std::wstring_view text);
 std::optional<std::vector<std::wstring>> ReadTextLines(const std::wstring& path);

@@ -3,6 +3,8 @@
 #include "base/ini_file.h"
 #include "base/settings_file.h"
 #include "base/startup.h"
+#include "base/text_file.h"
+#include "core/app_rules.h"
 #include "ui/application.h"
 #include "update/update_client.h"
 
@@ -50,6 +52,11 @@ void Program::ReadOptionsAtStart()
 
 void Program::Start()
 {
+    // A save killed midway leaves its temporary file; no later save would
+    // take it away.
+    const std::wstring settingsFile = paths_().settingsFile;
+    RemoveStaleTemporaryFiles(settingsFile);
+    RemoveStaleTemporaryFiles(RulesPathBeside(settingsFile));
     ReadOptionsAtStart();
     main_.Create();
     main_.Initialize();

@@ -568,5 +568,59 @@ TEST(IniFiles, FilesReplacedTogetherAreAllNewOrAllAsTheyWere)
     }
 }
 
+// Temporary files of a save that never finished go at the next start, and
+// nothing else: not a file of a save still under way in a running process,
+// not a name that merely looks alike.
+TEST(IniFiles, StaleTemporaryFilesOfTheProgramsOwnNamingAreRemoved)
+{
+    // A process that has ended, and this one, which runs.
+    const std::wstring ended = std::to_wstring(test::EndedProcessId());
+    const std::wstring running = std::to_wstring(::GetCurrentProcessId());
+
+    struct Case {
+        std::wstring name;
+        bool removed;
+    } cases[] = {
+        {L"Option.ini." + ended + L"-0.tmp", true},
+        {L"Option.ini." + ended + L"-4294967295.tmp", true},
+        {L"option.INI." + ended + L"-3.TMP", true},
+        {L"Option.ini." + running + L"-0.tmp", false}, // a save under way
+        {L"Option.ini." + ended + L".tmp", false},
+        {L"Option.ini." + ended + L"-.tmp", false},
+        {L"Option.ini." + ended + L"-x.tmp", false},
+        {L"Option.ini.0" + ended + L"-0.tmp", false},
+        {L"Option.ini.+" + ended + L"-0.tmp", false},
+        {L"Option.ini." + ended + L"-0-1.tmp", false},
+        {L"Option.ini." + ended + L"-4294967296.tmp", false},
+        {L"Option.ini." + ended + L"-0.tmp.bak", false},
+        {L"Option.ini." + ended + L"-0.tmpx", false},
+        {L"Option.ini.-0.tmp", false},
+        {L"Option.ini.tmp", false},
+        {L"Option.ini", false},
+        {L"Option.ini" + ended + L"-0.tmp", false},
+        {L"XOption.ini." + ended + L"-0.tmp", false},
+        {L"Other.ini." + ended + L"-0.tmp", false},
+        {L"English.ini." + ended + L"-0.tmp", false},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        test::WriteFileBytes(dir / c.name, "x");
+    }
+    const std::wstring folderLike = L"Option.ini." + ended + L"-9.tmp";
+    ASSERT_TRUE(::CreateDirectoryW((dir / folderLike).c_str(), nullptr));
+
+    RemoveStaleTemporaryFiles(dir / L"Option.ini");
+    for (const Case& c : cases) {
+        EXPECT_EQ(!std::filesystem::exists(dir.path() / c.name), c.removed) << ToUtf8(c.name);
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path() / folderLike));
+
+    // The file name comes from the target; a missing folder is nothing to do.
+    test::WriteFileBytes(dir / (L"Rules.ini." + ended + L"-1.tmp"), "x");
+    RemoveStaleTemporaryFiles(dir / L"Rules.ini");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / (L"Rules.ini." + ended + L"-1.tmp")));
+    RemoveStaleTemporaryFiles(dir / L"missing\\Option.ini");
+}
+
 } // namespace
 } // namespace merovane

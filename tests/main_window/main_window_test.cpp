@@ -583,6 +583,31 @@ TEST_F(MainWindowTest, AnImportedWindowSizeOutlivesTheRunningWindow)
     }
 }
 
+// A save killed midway leaves its temporary file beside the settings or the
+// rules; the next start takes it away, unless its process still runs.
+TEST_F(MainWindowTest, AStartRemovesWhatSavesThatNeverEndedLeft)
+{
+    const std::wstring ended = std::to_wstring(test::EndedProcessId());
+    const std::wstring running = std::to_wstring(::GetCurrentProcessId());
+    const std::wstring leftovers[] = {temp / (L"Option.ini." + ended + L"-0.tmp"),
+                                      temp / (L"Rules.ini." + ended + L"-2.tmp")};
+    const std::wstring kept[] = {temp / (L"Option.ini." + running + L"-0.tmp"), temp / L"Option.ini.bak.tmp",
+                                 temp / (L"Notes.txt." + ended + L"-0.tmp")};
+    for (const std::wstring& file : leftovers) {
+        test::WriteFileBytes(file, "[Option]\r\n");
+    }
+    for (const std::wstring& file : kept) {
+        test::WriteFileBytes(file, "[Option]\r\n");
+    }
+    Start();
+    for (const std::wstring& file : leftovers) {
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(file))) << ToUtf8(file);
+    }
+    for (const std::wstring& file : kept) {
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(file))) << ToUtf8(file);
+    }
+}
+
 TEST_F(MainWindowTest, StartingToTheTrayShowsNothing)
 {
     test::WriteFileBytes(paths.settingsFile, "[Option]\r\nCheckBoxAutostartToTray=1\r\n");
