@@ -78,7 +78,14 @@ Options MergeChangedOptions(const Options& ours, const Options& base, const Opti
     take(&Options::quickUpdate);
     take(&Options::forceUpdate);
     take(&Options::checkForUpdatesAtStart);
-    take(&Options::window);
+    // Key by key: an import that set only the size keeps it when the window
+    // was merely maximised, and the other way round.
+    auto takeWindow = [&](auto member) {
+        merged.window.*member = ours.window.*member != base.window.*member ? ours.window.*member : disk.window.*member;
+    };
+    takeWindow(&WindowPlacement::maximized);
+    takeWindow(&WindowPlacement::width);
+    takeWindow(&WindowPlacement::height);
     return merged;
 }
 

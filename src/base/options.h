@@ -70,7 +70,8 @@ constexpr bool Contains(OptionGroup set, OptionGroup group) noexcept
 // What a save writes when the file may have changed since it was read (an
 // import by the command line, a hand edit): each option the program changed
 // since `base` (ours differs from it) as the program holds it, every other
-// one as the file now says (`disk`).
+// one as the file now says (`disk`). The window's state, width and height
+// count as three options.
 Options MergeChangedOptions(const Options& ours, const Options& base, const Options& disk);
 // The options of the groups given, copied from `from`.
 void CopyOptionGroups(Options& to, const Options& from, OptionGroup groups);

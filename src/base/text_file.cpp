@@ -193,7 +193,21 @@ private:
     std::wstring path_;
 };
 
-// A new, empty file beside the target, named after it so a leftover is easy to place.
+// A file another program holds open cannot be moved away. Found out first,
+// because ReplaceFileW on Wine notices only after leaving a stray file of its
+// own in the folder.
+void CheckMovable(const std::wstring& path)
+{
+    unique_file probe(::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!probe) {
+        ThrowLastError();
+    }
+}
+
+// A new, empty file beside the target, named after it and the process so a
+// leftover is easy to place and to tell from a save in progress
+// (TemporaryFileOwner reads the name back).
 unique_file CreateTemporaryBeside(const std::wstring& target, std::wstring& name)
 {
     static std::atomic<unsigned> counter{0};
@@ -278,49 +292,63 @@ std::optional<std::string> ReadFileIfExists(const std::wstring& path)
     return ReadWholeFile(file.get());
 }
 
-void WriteFileAtomically(const std::wstring& target, std::string_view bytes)
-{
+StagedFile::StagedFile(const std::wstring& target, std::string_view bytes)
     // The temporary file goes beside the target, whatever the current folder
     // does meanwhile.
-    const std::wstring path = FullPath(target);
-
+    : target_(FullPath(target))
+{
     // Wine lets an administrator replace a read-only file; Windows refuses, and
     // so do we everywhere.
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-    if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    attributes_ = ::GetFileAttributesW(target_.c_str());
+    const bool exists = attributes_ != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes_ & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         ThrowWin32(ERROR_ACCESS_DENIED);
     }
     if (exists) {
-        // A file another program holds open cannot be moved away. Found out
-        // first, because ReplaceFileW on Wine notices only after leaving a
-        // stray file of its own in the folder.
-        unique_file probe(::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr));
-        if (!probe) {
-            ThrowLastError();
-        }
+        CheckMovable(target_);
     }
 
     std::wstring temporaryPath;
-    unique_file file = CreateTemporaryBeside(path, temporaryPath);
+    unique_file file = CreateTemporaryBeside(target_, temporaryPath);
     TemporaryFile temporary(temporaryPath);
     WriteAll(file.get(), bytes);
     if (!::FlushFileBuffers(file.get())) {
         ThrowLastError();
     }
     file.reset();
+    temporary_ = temporaryPath;
+    temporary.Keep();
+}
 
-    if (exists) {
+StagedFile::~StagedFile()
+{
+    if (!temporary_.empty()) {
+        ::DeleteFileW(temporary_.c_str());
+    }
+}
+
+StagedFile::StagedFile(StagedFile&& other) noexcept
+    : target_(std::move(other.target_)), temporary_(std::move(other.temporary_)), attributes_(other.attributes_)
+{
+    other.temporary_.clear();
+}
+
+void StagedFile::Commit()
+{
+    if (temporary_.empty()) {
+        return;
+    }
+    if (attributes_ != INVALID_FILE_ATTRIBUTES) {
+        CheckMovable(target_); // again: it may have been opened since it was staged
         // ReplaceFileW carries these over on Windows but not on Wine, nor does
         // the MoveFileExW below; a hidden settings file stays hidden either way.
         constexpr DWORD kCarried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-        if ((attributes & kCarried) != 0) {
-            ::SetFileAttributesW(temporary.path().c_str(), attributes & (kCarried | FILE_ATTRIBUTE_ARCHIVE));
+        if ((attributes_ & kCarried) != 0) {
+            ::SetFileAttributesW(temporary_.c_str(), attributes_ & (kCarried | FILE_ATTRIBUTE_ARCHIVE));
         }
-        if (::ReplaceFileW(path.c_str(), temporary.path().c_str(), nullptr,
+        if (::ReplaceFileW(target_.c_str(), temporary_.c_str(), nullptr,
                            REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr)) {
-            temporary.Keep();
+            temporary_.clear();
             return;
         }
         const DWORD error = ::GetLastError();
@@ -330,10 +358,143 @@ void WriteFileAtomically(const std::wstring& target, std::string_view bytes)
             ThrowWin32(error);
         }
     }
-    if (!::MoveFileExW(temporary.path().c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!::MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         ThrowLastError();
     }
-    temporary.Keep();
+    temporary_.clear();
+}
+
+void WriteFileAtomically(const std::wstring& target, std::string_view bytes)
+{
+    StagedFile(target, bytes).Commit();
+}
+
+std::optional<ReplaceFailure> ReplaceTogether(std::span<StagedFile> files) noexcept
+{
+    // What each target held before it was replaced, to put back.
+    std::vector<std::optional<std::string>> previous;
+    size_t index = 0;
+    try {
+        previous.reserve(files.size());
+        for (; index < files.size(); ++index) {
+            try {
+                previous.push_back(ReadFileIfExists(files[index].Target()));
+                files[index].Commit();
+            } catch (const Error& error) {
+                bool restored = true;
+                for (size_t done = 0; done < index; ++done) {
+                    const std::wstring& target = files[done].Target();
+                    try {
+                        if (previous[done]) {
+                            WriteFileAtomically(target, *previous[done]);
+                        } else if (!::DeleteFileW(target.c_str())) {
+                            restored = false;
+                        }
+                    } catch (const Error&) {
+                        restored = false;
+                    }
+                }
+                return ReplaceFailure{index, error, restored};
+            }
+        }
+        return std::nullopt;
+    } catch (...) {
+        return ReplaceFailure{index, Error(ERROR_NOT_ENOUGH_MEMORY), index == 0};
+    }
+}
+
+namespace {
+
+// Decimal digits as to_wstring writes them (no sign, no leading zero) that
+// fit 32 bits.
+std::optional<DWORD> PlainNumber(std::wstring_view digits)
+{
+    if (digits.empty() || digits.size() > 10 || (digits.size() > 1 && digits[0] == L'0')) {
+        return std::nullopt;
+    }
+    unsigned long long value = 0;
+    for (const wchar_t c : digits) {
+        if (c < L'0' || c > L'9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<unsigned>(c - L'0');
+    }
+    if (value > 0xFFFFFFFFull) {
+        return std::nullopt;
+    }
+    return static_cast<DWORD>(value);
+}
+
+// Only a process id that names no process at all counts as gone: one we may
+// not open (another user's, an elevated one) may still be saving.
+bool ProcessIsGone(DWORD processId)
+{
+    unique_handle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
+    if (!process) {
+        return ::GetLastError() == ERROR_INVALID_PARAMETER;
+    }
+    return ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
+}
+
+// The process id in the name of a temporary file that a save of the file
+// named `targetName` makes beside it; nothing for every other name.
+std::optional<DWORD> TemporaryFileOwner(std::wstring_view fileName, std::wstring_view targetName)
+{
+    // targetName "." pid "-" counter ".tmp", as CreateTemporaryBeside names them.
+    constexpr std::wstring_view kSuffix = L".tmp";
+    if (targetName.empty() || fileName.size() <= targetName.size() + 1 + kSuffix.size() ||
+        ::CompareStringOrdinal(fileName.data(), static_cast<int>(targetName.size()), targetName.data(),
+                               static_cast<int>(targetName.size()), TRUE) != CSTR_EQUAL ||
+        fileName[targetName.size()] != L'.') {
+        return std::nullopt;
+    }
+    std::wstring_view rest = fileName.substr(targetName.size() + 1);
+    const std::wstring_view suffix = rest.substr(rest.size() - kSuffix.size());
+    if (::CompareStringOrdinal(suffix.data(), static_cast<int>(suffix.size()), kSuffix.data(),
+                               static_cast<int>(kSuffix.size()), TRUE) != CSTR_EQUAL) {
+        return std::nullopt;
+    }
+    rest.remove_suffix(kSuffix.size());
+    const size_t dash = rest.find(L'-');
+    if (dash == std::wstring_view::npos || !PlainNumber(rest.substr(dash + 1))) {
+        return std::nullopt;
+    }
+    return PlainNumber(rest.substr(0, dash));
+}
+
+} // namespace
+
+void RemoveStaleTemporaryFiles(const std::wstring& target) noexcept
+{
+    try {
+        const std::wstring path = FullPath(target);
+        const size_t separator = path.find_last_of(L"\\/");
+        if (separator == std::wstring::npos) {
+            return;
+        }
+        const std::wstring folder = path.substr(0, separator + 1);
+        const std::wstring targetName = path.substr(separator + 1);
+        WIN32_FIND_DATAW found{};
+        const std::wstring pattern = folder + targetName + L".*.tmp";
+        const unique_find search(
+            ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+        if (!search) {
+            return;
+        }
+        do {
+            // The wildcard also matches short names and longer extensions:
+            // the long name decides.
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                continue;
+            }
+            const std::optional<DWORD> owner = TemporaryFileOwner(found.cFileName, targetName);
+            if (owner && ProcessIsGone(*owner)) {
+                ::DeleteFileW((folder + found.cFileName).c_str());
+            }
+        } while (::FindNextFileW(search.get(), &found));
+    } catch (...) {
+        // Only tidying: a leftover stays until the next start.
+    }
 }
 
 std::vector<std::wstring> SplitLines(std::wstring_view text)

@@ -244,6 +244,15 @@ std::wstring RuleLine(std::wstring_view action, const AppIdentity& app)
     return Line({L"rule", action, app.fileName.empty() ? app.iconGuid : app.fileName, app.company, app.folder});
 }
 
+AppRules LoadRulesNamed(const std::wstring& path)
+{
+    try {
+        return LoadRules(path);
+    } catch (const Error& error) {
+        throw InContext(L"Could not read \"" + path + L"\".", error);
+    }
+}
+
 void SetRule(const Files& files, std::wstring_view actionText, std::wstring_view pattern, TextSink& out)
 {
     std::optional<RuleAction> action;
@@ -257,7 +266,7 @@ void SetRule(const Files& files, std::wstring_view actionText, std::wstring_view
     CheckPattern(pattern);
 
     const std::vector<IconEntry> entries = ReadEntries(files);
-    AppRules rules = LoadRules(files.rulesFile);
+    AppRules rules = LoadRulesNamed(files.rulesFile);
     // The apps named: those of the matching entries, and for "none" also the
     // rules whose program has no entry any more.
     std::vector<AppIdentity> apps;
@@ -296,7 +305,11 @@ void SetRule(const Files& files, std::wstring_view actionText, std::wstring_view
         }
     }
     if (!changed.empty()) {
-        SaveRules(rules, files.rulesFile);
+        try {
+            SaveRules(rules, files.rulesFile);
+        } catch (const Error& error) {
+            throw InContext(L"Could not write \"" + files.rulesFile + L"\"; no rule was changed.", error);
+        }
     }
     for (const AppIdentity& app : changed) {
         out.Write(RuleLine(action ? (*action == RuleAction::Show ? L"show" : L"hide") : L"none", app));
@@ -545,8 +558,26 @@ void Import(const Files& files, const std::wstring& source, TextSink& out, TextS
     }
     const IniFile newSettings = IniFile::FromText(SectionsText(merged, L""), settings.Encoding());
     const IniFile newRules = IniFile::FromText(SectionsText(rules, L""), TextEncoding::Utf8);
-    SaveWhole(newSettings, files.settingsFile);
-    SaveWhole(newRules, files.rulesFile);
+    // Both are written in full before either replaces its file, so that the
+    // options of one export never meet the rules of another.
+    std::vector<StagedFile> staged;
+    const auto stage = [&staged](const IniFile& file, const std::wstring& path) {
+        try {
+            staged.emplace_back(path, file.ToBytes());
+        } catch (const Error& error) {
+            throw InContext(L"Could not write \"" + path + L"\"; nothing was imported.", error);
+        }
+    };
+    stage(newSettings, files.settingsFile);
+    stage(newRules, files.rulesFile);
+    if (const std::optional<ReplaceFailure> failure = ReplaceTogether(staged)) {
+        const std::wstring& failed = failure->index == 0 ? files.settingsFile : files.rulesFile;
+        throw InContext(failure->restored
+                            ? L"Could not write \"" + failed + L"\"; nothing was imported."
+                            : L"Could not write \"" + failed + L"\": the options were imported into \"" +
+                                  files.settingsFile + L"\", the rules were not.",
+                        failure->error);
+    }
     out.Write(L"Imported the options into \"" + files.settingsFile + L"\" and " + std::to_wstring(RuleCount(newRules)) +
               L" rules into \"" + files.rulesFile + L"\".\r\n");
     if (files.windowRunning) {

@@ -9,6 +9,7 @@
 #include <wincodec.h>
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace merovane {
@@ -185,10 +186,39 @@ std::vector<std::uint8_t> ReadIconSnapshot(std::wstring_view keyName)
     return {};
 }
 
+std::optional<PngDimensions> ReadPngDimensions(const std::uint8_t* data, std::size_t size)
+{
+    constexpr std::uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    constexpr std::uint8_t kHeaderChunk[] = {0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    // Signature, chunk length and type, the 13 bytes of the header, its CRC.
+    constexpr std::size_t kHeaderEnd = sizeof(kSignature) + sizeof(kHeaderChunk) + 13 + 4;
+    if (data == nullptr || size < kHeaderEnd || !std::equal(std::begin(kSignature), std::end(kSignature), data) ||
+        !std::equal(std::begin(kHeaderChunk), std::end(kHeaderChunk), data + sizeof(kSignature))) {
+        return std::nullopt;
+    }
+    const auto bigEndian = [](const std::uint8_t* p) {
+        return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+    };
+    const std::uint8_t* fields = data + sizeof(kSignature) + sizeof(kHeaderChunk);
+    const PngDimensions dimensions{bigEndian(fields), bigEndian(fields + 4)};
+    constexpr std::uint32_t kLargest = 0x7FFFFFFF;
+    if (dimensions.width == 0 || dimensions.height == 0 || dimensions.width > kLargest ||
+        dimensions.height > kLargest) {
+        return std::nullopt;
+    }
+    return dimensions;
+}
+
 unique_hicon IconFromPng(const std::uint8_t* data, std::size_t size, int side)
 {
     if (data == nullptr || size == 0 || size > kMaxIconSnapshotBytes || side <= 0 ||
         side > static_cast<int>(kMaxIconSnapshotSide)) {
+        return {};
+    }
+    // A decoder may hold the whole picture in memory before it reports the
+    // size: a few hundred bytes can ask for gigabytes.
+    const std::optional<PngDimensions> dimensions = ReadPngDimensions(data, size);
+    if (!dimensions || dimensions->width > kMaxIconSnapshotSide || dimensions->height > kMaxIconSnapshotSide) {
         return {};
     }
     ComRef<IWICImagingFactory> factory;

@@ -53,9 +53,20 @@ int SystemIconIndexFor(const std::wstring& path, bool fileExists);
 // value is missing, not binary, empty or larger than kMaxIconSnapshotBytes.
 std::vector<std::uint8_t> ReadIconSnapshot(std::wstring_view keyName);
 
+// Width and height as a PNG's header gives them: the signature, then an
+// IHDR chunk of 13 bytes. Nothing when the bytes do not begin so or a side
+// is 0 or beyond 2^31 - 1, which no PNG may have.
+struct PngDimensions {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    friend bool operator==(const PngDimensions&, const PngDimensions&) = default;
+};
+std::optional<PngDimensions> ReadPngDimensions(const std::uint8_t* data, std::size_t size);
+
 // An icon of side x side pixels made from PNG bytes; null when they are no
 // PNG, are damaged, or the picture is larger than kMaxIconSnapshotSide on a
-// side. The calling thread has COM initialised.
+// side, which its header tells before any decoder is asked. The calling
+// thread has COM initialised.
 unique_hicon IconFromPng(const std::uint8_t* data, std::size_t size, int side);
 
 // Whether the row's picture may come from its snapshot: a program's entry,

@@ -3,6 +3,8 @@
 #include "base/ini_file.h"
 #include "base/settings_file.h"
 #include "base/startup.h"
+#include "base/text_file.h"
+#include "core/app_rules.h"
 #include "ui/application.h"
 #include "update/update_client.h"
 
@@ -51,9 +53,20 @@ void Program::ReadOptionsAtStart()
 
 void Program::Start()
 {
+    // A save killed midway leaves its temporary file; no later save would
+    // take it away.
+    const std::wstring settingsFile = paths_().settingsFile;
+    RemoveStaleTemporaryFiles(settingsFile);
+    RemoveStaleTemporaryFiles(RulesPathBeside(settingsFile));
     ReadOptionsAtStart();
     main_.Create();
     main_.Initialize();
+    // Where the file gave no size (or one below the minimum) the window chose
+    // its own: keeping that is no change made in the window, and a save
+    // leaves the file's size as it finds it.
+    const WindowPlacement applied = main_.Placement();
+    savedOptions_.window.width = applied.width;
+    savedOptions_.window.height = applied.height;
     about_.Create(main_.Handle());
     about_.Initialize();
     settings_.Create(main_.Handle());

@@ -505,5 +505,122 @@ TEST(IniFiles, FailedSaveLeavesTheTargetAndNoTemporaryFile)
     }
 }
 
+// Two files written together (the options and the rules of an import): when
+// the second cannot take its place, the first gets its old bytes back.
+TEST(IniFiles, FilesReplacedTogetherAreAllNewOrAllAsTheyWere)
+{
+    enum class Fault { None, FolderInTheWay, HeldOpen, Locked };
+    struct Case {
+        const char* name;
+        bool firstExists;
+        Fault fault; // what befalls the second target after both were staged
+    } cases[] = {
+        {"both replaced", true, Fault::None},
+        {"both created", false, Fault::None},
+        {"the second target became a folder", true, Fault::FolderInTheWay},
+        {"the second target is held open", true, Fault::HeldOpen},
+        {"the second target is locked", true, Fault::Locked},
+        {"the first target was new: deleted again", false, Fault::HeldOpen},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::wstring first = dir / L"Option.ini";
+        const std::wstring second = dir / L"Rules.ini";
+        if (c.firstExists) {
+            test::WriteFileBytes(first, "first, old");
+        }
+        test::WriteFileBytes(second, "second, old");
+        std::vector<StagedFile> staged;
+        staged.emplace_back(first, "first, new");
+        staged.emplace_back(second, "second, new");
+        unique_file holder;
+        if (c.fault == Fault::FolderInTheWay) {
+            ASSERT_TRUE(::DeleteFileW(second.c_str()));
+            ASSERT_TRUE(::CreateDirectoryW(second.c_str(), nullptr));
+        } else if (c.fault != Fault::None) {
+            // Open for reading by others, or for no one.
+            holder.reset(::CreateFileW(second.c_str(), GENERIC_READ, c.fault == Fault::HeldOpen ? FILE_SHARE_READ : 0,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(holder);
+        }
+
+        const std::optional<ReplaceFailure> failure = ReplaceTogether(staged);
+        holder.reset();
+        staged.clear();
+        EXPECT_EQ(ReadBytes(second), c.fault == Fault::None ? "second, new" : c.fault == Fault::FolderInTheWay ? "" : "second, old");
+        if (c.fault == Fault::None) {
+            EXPECT_FALSE(failure);
+            EXPECT_EQ(ReadBytes(first), "first, new");
+        } else {
+            ASSERT_TRUE(failure);
+            EXPECT_EQ(failure->index, 1u);
+            EXPECT_TRUE(failure->restored);
+            EXPECT_NE(failure->error.code(), DWORD{ERROR_SUCCESS});
+            EXPECT_EQ(ReadBytes(first), c.firstExists ? "first, old" : "");
+            EXPECT_EQ(std::filesystem::exists(std::filesystem::path(first)), c.firstExists);
+        }
+        std::vector<std::wstring> expected = {L"Option.ini", L"Rules.ini"};
+        if (!c.firstExists && c.fault != Fault::None) {
+            expected.erase(expected.begin());
+        }
+        EXPECT_EQ(FolderContents(dir), expected); // no temporary file left
+    }
+}
+
+// Temporary files of a save that never finished go at the next start, and
+// nothing else: not a file of a save still under way in a running process,
+// not a name that merely looks alike.
+TEST(IniFiles, StaleTemporaryFilesOfTheProgramsOwnNamingAreRemoved)
+{
+    // A process that has ended, and this one, which runs.
+    const std::wstring ended = std::to_wstring(test::EndedProcessId());
+    const std::wstring running = std::to_wstring(::GetCurrentProcessId());
+
+    struct Case {
+        std::wstring name;
+        bool removed;
+    } cases[] = {
+        {L"Option.ini." + ended + L"-0.tmp", true},
+        {L"Option.ini." + ended + L"-4294967295.tmp", true},
+        {L"option.INI." + ended + L"-3.TMP", true},
+        {L"Option.ini." + running + L"-0.tmp", false}, // a save under way
+        {L"Option.ini." + ended + L".tmp", false},
+        {L"Option.ini." + ended + L"-.tmp", false},
+        {L"Option.ini." + ended + L"-x.tmp", false},
+        {L"Option.ini.0" + ended + L"-0.tmp", false},
+        {L"Option.ini.+" + ended + L"-0.tmp", false},
+        {L"Option.ini." + ended + L"-0-1.tmp", false},
+        {L"Option.ini." + ended + L"-4294967296.tmp", false},
+        {L"Option.ini." + ended + L"-0.tmp.bak", false},
+        {L"Option.ini." + ended + L"-0.tmpx", false},
+        {L"Option.ini.-0.tmp", false},
+        {L"Option.ini.tmp", false},
+        {L"Option.ini", false},
+        {L"Option.ini" + ended + L"-0.tmp", false},
+        {L"XOption.ini." + ended + L"-0.tmp", false},
+        {L"Other.ini." + ended + L"-0.tmp", false},
+        {L"English.ini." + ended + L"-0.tmp", false},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        test::WriteFileBytes(dir / c.name, "x");
+    }
+    const std::wstring folderLike = L"Option.ini." + ended + L"-9.tmp";
+    ASSERT_TRUE(::CreateDirectoryW((dir / folderLike).c_str(), nullptr));
+
+    RemoveStaleTemporaryFiles(dir / L"Option.ini");
+    for (const Case& c : cases) {
+        EXPECT_EQ(!std::filesystem::exists(dir.path() / c.name), c.removed) << ToUtf8(c.name);
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path() / folderLike));
+
+    // The file name comes from the target; a missing folder is nothing to do.
+    test::WriteFileBytes(dir / (L"Rules.ini." + ended + L"-1.tmp"), "x");
+    RemoveStaleTemporaryFiles(dir / L"Rules.ini");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / (L"Rules.ini." + ended + L"-1.tmp")));
+    RemoveStaleTemporaryFiles(dir / L"missing\\Option.ini");
+}
+
 } // namespace
 } // namespace merovane

@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 
 #include "base/error.h"
+#include "base/handles.h"
 #include "base/ini_file.h"
 #include "base/options.h"
 #include "base/settings_file.h"
@@ -237,14 +238,52 @@ TEST_F(CommandLineTest, ARuleCoversTheAppsOtherVersionsAndIsAppliedAtOnce)
     EXPECT_EQ(test::GetRegDword(Entry(L"nameless"), L"IsPromoted"), 0);
 }
 
-TEST_F(CommandLineTest, ARulesFileThatCannotBeReadIsNeverReplaced)
+// A rules file that can't be read is never replaced, one that can't be
+// written changes no entry either, and the message names the file.
+TEST_F(CommandLineTest, RuleErrorsNameTheFileAndChangeNothing)
 {
-    test::WriteFileBytes(files.rulesFile, "\xEF\xBB\xBF[Rule1]\r\nFile=\xFF.exe\r\nAction=Show\r\n");
-    const std::string before = ReadBytes(files.rulesFile);
-    EXPECT_EQ(Run({L"--rule", L"hide", L"slack.exe"}), cli::kExitError);
-    EXPECT_FALSE(err.text.empty());
-    EXPECT_EQ(ReadBytes(files.rulesFile), before);
-    EXPECT_EQ(test::GetRegDword(Entry(L"slack1"), L"IsPromoted"), 0);
+    enum class Fault { Undecodable, Locked, Folder, ReadOnly };
+    struct Case {
+        const char* name;
+        Fault fault;
+        std::wstring_view message;
+    } cases[] = {
+        {"bytes that do not decode", Fault::Undecodable, L"Could not read \""},
+        {"locked by another program", Fault::Locked, L"Could not read \""},
+        {"a folder of that name", Fault::Folder, L"Could not read \""},
+        {"read-only", Fault::ReadOnly, L"Could not write \""},
+    };
+    const auto before = Promoted();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir folder;
+        files.rulesFile = folder / L"Rules.ini";
+        const std::string bytes = c.fault == Fault::Undecodable ? "\xEF\xBB\xBF[Rule1]\r\nFile=\xFF.exe\r\nAction=Show\r\n"
+                                                                : "[Rule1]\r\nFile=other.exe\r\nAction=Show\r\n";
+        unique_file lock;
+        if (c.fault == Fault::Folder) {
+            ASSERT_TRUE(::CreateDirectoryW(files.rulesFile.c_str(), nullptr));
+        } else {
+            test::WriteFileBytes(files.rulesFile, bytes);
+        }
+        if (c.fault == Fault::Locked) {
+            lock.reset(::CreateFileW(files.rulesFile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(lock);
+        } else if (c.fault == Fault::ReadOnly) {
+            ASSERT_TRUE(::SetFileAttributesW(files.rulesFile.c_str(), FILE_ATTRIBUTE_READONLY));
+        }
+
+        EXPECT_EQ(Run({L"--rule", L"hide", L"slack.exe"}), cli::kExitError);
+        lock.reset();
+        EXPECT_EQ(err.text.rfind(std::wstring(c.message) + files.rulesFile + L"\"", 0), 0u) << ToUtf8(err.text);
+        EXPECT_LT(err.text.find(L"\r\n"), err.text.size() - 2) << "the system's reason on a line of its own";
+        EXPECT_EQ(out.text, L"");
+        if (c.fault != Fault::Folder) {
+            EXPECT_EQ(ReadBytes(files.rulesFile), bytes);
+        }
+        EXPECT_EQ(Promoted(), before);
+        ::SetFileAttributesW(files.rulesFile.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
 }
 
 TEST_F(CommandLineTest, CleanupsDeleteWithoutQuestionsAndPrintWhatWent)
@@ -363,6 +402,66 @@ TEST_F(CommandLineTest, ExportThenImportRestoresTheOptionsAndTheRules)
         EXPECT_NE(err.text.find(c.message), std::wstring::npos) << ToUtf8(err.text);
         EXPECT_EQ(ReadBytes(files.settingsFile), settingsBefore);
         EXPECT_EQ(ReadBytes(files.rulesFile), rulesBefore);
+    }
+}
+
+// An import writes both files or neither: the options of one export never
+// meet the rules of another, and the message says what did not happen.
+TEST_F(CommandLineTest, AnImportThatCannotWriteBothFilesChangesNeither)
+{
+    const std::string settingsBefore = "[Option]\r\nThemeLight=1\r\n[Local]\r\nkept=1\r\n";
+    const std::string rulesBefore = "[Rule1]\r\nFile=other.exe\r\nAction=Show\r\n";
+    const std::wstring exported = temp / L"setup.ini";
+    test::WriteFileBytes(exported, "[Merovane export]\r\nFormat=1\r\n[Option.ini/Option]\r\nThemeDark=1\r\n"
+                                   "[Rules.ini/Rule1]\r\nFile=slack.exe\r\nAction=Hide\r\n");
+    enum class Fault { ReadOnly, HeldOpen, Locked, Folder };
+    struct Case {
+        const char* name;
+        bool rules; // the rules file, else the settings file
+        Fault fault;
+        std::wstring_view message;
+    } cases[] = {
+        {"read-only Rules.ini", true, Fault::ReadOnly, L"Could not write \""},
+        {"Rules.ini held open by a reader", true, Fault::HeldOpen, L"Could not write \""},
+        {"Rules.ini locked", true, Fault::Locked, L"Could not read \""},
+        {"a folder named Rules.ini", true, Fault::Folder, L"Could not read \""},
+        {"read-only Option.ini", false, Fault::ReadOnly, L"Could not write \""},
+        {"Option.ini held open by a reader", false, Fault::HeldOpen, L"Could not write \""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir folder;
+        files.settingsFile = folder / L"Option.ini";
+        files.rulesFile = folder / L"Rules.ini";
+        const std::wstring& faulty = c.rules ? files.rulesFile : files.settingsFile;
+        test::WriteFileBytes(files.settingsFile, settingsBefore);
+        if (c.fault == Fault::Folder) {
+            ASSERT_TRUE(::CreateDirectoryW(files.rulesFile.c_str(), nullptr));
+        } else {
+            test::WriteFileBytes(files.rulesFile, rulesBefore);
+        }
+        unique_file holder;
+        if (c.fault == Fault::ReadOnly) {
+            ASSERT_TRUE(::SetFileAttributesW(faulty.c_str(), FILE_ATTRIBUTE_READONLY));
+        } else if (c.fault == Fault::HeldOpen || c.fault == Fault::Locked) {
+            holder.reset(::CreateFileW(faulty.c_str(), GENERIC_READ, c.fault == Fault::HeldOpen ? FILE_SHARE_READ : 0,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(holder);
+        }
+
+        EXPECT_EQ(Run({L"--import", exported}), cli::kExitError);
+        holder.reset();
+        ::SetFileAttributesW(faulty.c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(out.text, L"");
+        EXPECT_EQ(err.text.rfind(std::wstring(c.message) + faulty + L"\"", 0), 0u) << ToUtf8(err.text);
+        if (c.message == L"Could not write \"") {
+            EXPECT_NE(err.text.find(L"nothing was imported"), std::wstring::npos) << ToUtf8(err.text);
+        }
+        EXPECT_EQ(ReadBytes(files.settingsFile), settingsBefore);
+        if (c.fault != Fault::Folder) {
+            EXPECT_EQ(ReadBytes(files.rulesFile), rulesBefore);
+        }
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2) << "no temporary file left";
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <psapi.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -531,6 +532,104 @@ TEST(IconFromPng, DecodesSmallPicturesAndRefusesTheRest)
             }
         }
     }
+}
+
+// A PNG's header as a crafted file would start: signature, IHDR length,
+// type, width, height, then `rest` (the header's last five bytes and CRC).
+std::vector<BYTE> PngHeader(std::uint32_t width, std::uint32_t height, std::size_t rest = 9)
+{
+    std::vector<BYTE> bytes = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    for (const std::uint32_t value : {width, height}) {
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            bytes.push_back(static_cast<BYTE>(value >> shift));
+        }
+    }
+    bytes.resize(bytes.size() + rest, 0);
+    return bytes;
+}
+
+TEST(IconFromPng, TheHeaderGivesTheSizeBeforeAnyDecoderIsAsked)
+{
+    std::vector<BYTE> otherChunk = PngHeader(16, 16);
+    otherChunk[12] = 'g'; // "gHDR"
+    std::vector<BYTE> longerHeader = PngHeader(16, 16);
+    longerHeader[11] = 14;
+    struct Case {
+        const char* name;
+        std::vector<BYTE> bytes;
+        std::optional<PngDimensions> expected;
+    } cases[] = {
+        {"16 x 16", PngHeader(16, 16), PngDimensions{16, 16}},
+        {"a whole file", test::SolidPng(48, 20, {1, 2, 3}), PngDimensions{48, 20}},
+        {"90000 x 90000", PngHeader(90000, 90000), PngDimensions{90000, 90000}},
+        {"largest a PNG allows", PngHeader(0x7FFFFFFF, 1), PngDimensions{0x7FFFFFFF, 1}},
+        {"2^31 wide", PngHeader(0x80000000u, 1), std::nullopt},
+        {"0 x 0", PngHeader(0, 0), std::nullopt},
+        {"0 high", PngHeader(1, 0), std::nullopt},
+        {"cut inside the header", PngHeader(16, 16, 8), std::nullopt},
+        {"cut after the height", PngHeader(16, 16, 0), std::nullopt},
+        {"another chunk first", otherChunk, std::nullopt},
+        {"a header of another length", longerHeader, std::nullopt},
+        {"no PNG", {'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0, 0, 0, ';'}, std::nullopt},
+        {"empty", {}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ReadPngDimensions(c.bytes.data(), c.bytes.size()), c.expected);
+    }
+}
+
+// A picture whose pixels are all 0, in a sound PNG of 1-bit grey: about a
+// thousandth of the memory a decoder needs for it.
+std::vector<BYTE> BlankBitmapPng(std::uint32_t side)
+{
+    std::vector<BYTE> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<BYTE> header;
+    test::picture_detail::Put32(header, side);
+    test::picture_detail::Put32(header, side);
+    header.insert(header.end(), {1, 0, 0, 0, 0}); // 1 bit, grey, deflate, no filter, no interlace
+    test::picture_detail::Chunk(png, "IHDR", header);
+
+    z_stream stream{};
+    deflateInit(&stream, Z_BEST_COMPRESSION);
+    const std::vector<BYTE> row(1 + (side + 7) / 8, 0); // filter byte, then the row's bits
+    std::vector<BYTE> packed;
+    std::vector<BYTE> buffer(1 << 16);
+    for (std::uint32_t y = 0; y <= side; ++y) {
+        stream.next_in = const_cast<BYTE*>(row.data());
+        stream.avail_in = y < side ? static_cast<uInt>(row.size()) : 0;
+        do {
+            stream.next_out = buffer.data();
+            stream.avail_out = static_cast<uInt>(buffer.size());
+            deflate(&stream, y < side ? Z_NO_FLUSH : Z_FINISH);
+            packed.insert(packed.end(), buffer.data(), stream.next_out);
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    test::picture_detail::Chunk(png, "IDAT", packed);
+    test::picture_detail::Chunk(png, "IEND", {});
+    return png;
+}
+
+SIZE_T PeakMemory()
+{
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters));
+    return counters.PeakWorkingSetSize;
+}
+
+// A snapshot far below the size limit that holds a picture of 40000 x 40000:
+// refused without the 200 MB a decoder would fill first.
+TEST(IconFromPng, AHugePictureCostsNoMemory)
+{
+    const ComThread com;
+    const std::vector<BYTE> png = BlankBitmapPng(40000);
+    ASSERT_LT(png.size(), kMaxIconSnapshotBytes);
+    const SIZE_T before = PeakMemory();
+    ASSERT_GT(before, SIZE_T{0});
+    EXPECT_FALSE(IconFromPng(png.data(), png.size(), 32));
+    EXPECT_LT(PeakMemory() - before, SIZE_T{32} << 20) << (PeakMemory() - before) / 1024 / 1024 << " MB more";
 }
 
 TEST(IconImageCache, RowsShowTheirSnapshotElseTheShellsIcon)

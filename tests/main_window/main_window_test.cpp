@@ -641,6 +641,74 @@ TEST_F(MainWindowTest, ASaveKeepsWhatChangedInTheFileMeanwhileExceptWhatTheWindo
     EXPECT_FALSE(saved.closeToTray);
 }
 
+// An import made while the window runs keeps its window size when the
+// window closes, key by key: a size the window chose because the file gave
+// none is not one the user set in it.
+TEST_F(MainWindowTest, AnImportedWindowSizeOutlivesTheRunningWindow)
+{
+    const std::string imported = "[Option]\r\nWindow=wsNormal\r\nWidth=900\r\nHeight=650\r\n";
+    struct Case {
+        const char* name;
+        std::string atStart;
+        bool resize; // the user resizes the window after the import
+        const wchar_t* window;
+        const wchar_t* width;
+        const wchar_t* height;
+    } cases[] = {
+        {"the file had a width but no height", "[Option]\r\nWindow=wsNormal\r\nWidth=760\r\n", false, L"wsNormal",
+         L"900", L"650"},
+        {"the file had no size", "[Option]\r\nThemeDark=1\r\n", false, L"wsNormal", L"900", L"650"},
+        {"the file had a size below the minimum", "[Option]\r\nWidth=10\r\nHeight=10\r\n", false, L"wsNormal",
+         L"900", L"650"},
+        {"started maximised", "[Option]\r\nWindow=wsMaximized\r\nWidth=760\r\n", false, L"wsNormal", L"900",
+         L"650"},
+        {"resized after the import: the window's size", "[Option]\r\nWidth=760\r\n", true, L"wsNormal", L"820",
+         L"600"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::WriteFileBytes(paths.settingsFile, c.atStart);
+        Program& p = Start();
+        p.Main().ShowAtStart();
+        test::WriteFileBytes(paths.settingsFile, imported);
+        if (c.resize) {
+            ::SetWindowPos(p.Main().Handle(), nullptr, 0, 0, 820, 600, SWP_NOMOVE | SWP_NOZORDER);
+        }
+        p.SaveOptions(Program::kSaveOnClose);
+        const IniFile saved = IniFile::Load(paths.settingsFile);
+        EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Window, L""), c.window);
+        EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Width, L""), c.width);
+        EXPECT_EQ(saved.ReadString(kOptionSection, option_key::Height, L""), c.height);
+        program.reset();
+        test::DrainQuit();
+    }
+}
+
+// A save killed midway leaves its temporary file beside the settings or the
+// rules; the next start takes it away, unless its process still runs.
+TEST_F(MainWindowTest, AStartRemovesWhatSavesThatNeverEndedLeft)
+{
+    const std::wstring ended = std::to_wstring(test::EndedProcessId());
+    const std::wstring running = std::to_wstring(::GetCurrentProcessId());
+    const std::wstring leftovers[] = {temp / (L"Option.ini." + ended + L"-0.tmp"),
+                                      temp / (L"Rules.ini." + ended + L"-2.tmp")};
+    const std::wstring kept[] = {temp / (L"Option.ini." + running + L"-0.tmp"), temp / L"Option.ini.bak.tmp",
+                                 temp / (L"Notes.txt." + ended + L"-0.tmp")};
+    for (const std::wstring& file : leftovers) {
+        test::WriteFileBytes(file, "[Option]\r\n");
+    }
+    for (const std::wstring& file : kept) {
+        test::WriteFileBytes(file, "[Option]\r\n");
+    }
+    Start();
+    for (const std::wstring& file : leftovers) {
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(file))) << ToUtf8(file);
+    }
+    for (const std::wstring& file : kept) {
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(file))) << ToUtf8(file);
+    }
+}
+
 TEST_F(MainWindowTest, StartingToTheTrayShowsNothing)
 {
     test::WriteFileBytes(paths.settingsFile, "[Option]\r\nCheckBoxAutostartToTray=1\r\n");

@@ -135,6 +135,22 @@ std::wstring FixturePath(std::wstring_view name)
     return (TestBinaryDir() / L"fixtures" / name).wstring();
 }
 
+DWORD EndedProcessId()
+{
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    std::wstring commandLine = L"\"" + FixturePath(L"bare.exe") + L"\"";
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process)) {
+        throw std::runtime_error("CreateProcessW");
+    }
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return process.dwProcessId;
+}
+
 void CreateRegKey(std::wstring_view keyPath)
 {
     Key key(keyPath);

@@ -47,6 +47,8 @@ private:
 std::filesystem::path TestBinaryDir();
 // A fixture executable built beside the tests.
 std::wstring FixturePath(std::wstring_view name);
+// The id of a process that has run and ended (a fixture's).
+DWORD EndedProcessId();
 
 // Direct registry writes and reads for arranging and checking, independent of
 // the code under test. Paths are below HKEY_CURRENT_USER; they throw
