@@ -481,10 +481,10 @@ std::wstring SectionsText(const std::vector<IniSection>& sections, std::wstring_
 
 // A file for a read-modify-write: missing is empty, unreadable or not
 // decoding cleanly throws with the file's name.
-IniFile LoadWhole(const std::wstring& path)
+IniFile LoadWhole(const std::wstring& path, RepeatedSections repeated = RepeatedSections::Continue)
 {
     try {
-        IniFile file = IniFile::Load(path);
+        IniFile file = IniFile::Load(path, repeated);
         if (!file.Faithful()) {
             ThrowWin32(ERROR_INVALID_DATA);
         }
@@ -511,12 +511,13 @@ size_t RuleCount(const IniFile& rulesFile)
 void Export(const Files& files, const std::wstring& target, TextSink& out)
 {
     const IniFile settings = LoadWhole(files.settingsFile);
-    const IniFile rules = LoadWhole(files.rulesFile);
+    // Each [RuleN] is a rule of its own, also when a name repeats.
+    const IniFile rules = LoadWhole(files.rulesFile, RepeatedSections::Separate);
     std::wstring text = L"[" + std::wstring(kExportSection) + L"]\r\n" + std::wstring(kExportFormatKey) + L"=" +
                         std::wstring(kExportFormat) + L"\r\n";
     text += SectionsText(settings.Sections(), kOptionPrefix);
     text += SectionsText(rules.Sections(), kRulesPrefix);
-    SaveWhole(IniFile::FromText(text, TextEncoding::Utf8), target);
+    SaveWhole(IniFile::FromText(text, TextEncoding::Utf8, RepeatedSections::Separate), target);
     out.Write(L"Exported the options and " + std::to_wstring(RuleCount(rules)) + L" rules to \"" + target +
               L"\".\r\n");
 }
@@ -527,7 +528,7 @@ void Import(const Files& files, const std::wstring& source, TextSink& out, TextS
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         throw InContext(L"Could not read \"" + source + L"\".", Error(::GetLastError()));
     }
-    const IniFile imported = LoadWhole(source);
+    const IniFile imported = LoadWhole(source, RepeatedSections::Separate);
     if (imported.ReadString(kExportSection, kExportFormatKey).value_or(L"") != kExportFormat) {
         throw Error(ERROR_INVALID_DATA, L"\"" + source + L"\" is no Merovane export (or one of a newer format); "
                                         L"nothing was changed.");
@@ -557,7 +558,7 @@ void Import(const Files& files, const std::wstring& source, TextSink& out, TextS
         }
     }
     const IniFile newSettings = IniFile::FromText(SectionsText(merged, L""), settings.Encoding());
-    const IniFile newRules = IniFile::FromText(SectionsText(rules, L""), TextEncoding::Utf8);
+    const IniFile newRules = IniFile::FromText(SectionsText(rules, L""), TextEncoding::Utf8, RepeatedSections::Separate);
     // Both are written in full before either replaces its file, so that the
     // options of one export never meet the rules of another.
     std::vector<StagedFile> staged;

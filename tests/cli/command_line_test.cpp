@@ -368,13 +368,16 @@ TEST_F(CommandLineTest, ExportThenImportRestoresTheOptionsAndTheRules)
     test::WriteFileBytes(files.settingsFile, "[Option]\r\nThemeDark=1\r\nRadioButtonViewNewOnly=1\r\n"
                                              "CheckBoxToTray=1\r\n[Language]\r\nLanguage=English\r\n");
     ASSERT_EQ(Run({L"--rule", L"hide", L"slack.exe"}), cli::kExitDone);
-    test::WriteFileBytes(files.rulesFile, ReadBytes(files.rulesFile) + "[Later]\r\nBare\r\n");
+    // A second [Rule1] (a merged file) is a rule of its own, exported and imported as one.
+    test::WriteFileBytes(files.rulesFile, ReadBytes(files.rulesFile) +
+                                              "[Later]\r\nBare\r\n[Rule1]\r\nFile=other.exe\r\nAction=Show\r\n");
     const Options options = ReadOptions(IniFile::Load(files.settingsFile));
     const AppRules rules = LoadRules(files.rulesFile);
 
     const std::wstring exported = temp / L"setup.ini";
     EXPECT_EQ(Run({L"--export", exported}), cli::kExitDone) << ToUtf8(err.text);
-    EXPECT_NE(out.text.find(L"1 rules"), std::wstring::npos) << ToUtf8(out.text);
+    EXPECT_NE(out.text.find(L"2 rules"), std::wstring::npos) << ToUtf8(out.text);
+    ASSERT_EQ(rules.Rules().size(), 2u);
 
     // Another machine: other options, no rules, a section of its own.
     test::WriteFileBytes(files.settingsFile, "[Option]\r\nThemeLight=1\r\nIconBigMenu=1\r\n[Local]\r\nkept=1\r\n");
