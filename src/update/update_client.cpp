@@ -122,9 +122,14 @@ std::wstring GetSetupFileName()
     return GetPackageBaseName() + L"-setup.exe";
 }
 
+std::wstring ZipFileNameFor(bool sixtyFourBit)
+{
+    return GetPackageBaseName() + (sixtyFourBit ? L".zip" : L"-32-bit.zip");
+}
+
 std::wstring GetZipFileName()
 {
-    return GetPackageBaseName() + L".zip";
+    return ZipFileNameFor(sizeof(void*) == 8);
 }
 
 std::vector<std::wstring> BuiltInUpdateServers()

@@ -15,11 +15,14 @@ namespace merovane {
 
 class IniFile;
 
-// "Merovane", "Merovane-setup.exe" (installed copies), "Merovane.zip"
-// (portable copies).
+// "Merovane", "Merovane-setup.exe" (installed copies), and the portable
+// package of the running build's bitness.
 std::wstring GetPackageBaseName();
 std::wstring GetSetupFileName();
 std::wstring GetZipFileName();
+// "Merovane.zip" for a 64-bit build, "Merovane-32-bit.zip" for a 32-bit one:
+// a portable copy stays the build it is.
+std::wstring ZipFileNameFor(bool sixtyFourBit);
 
 // Where a copy looks for updates: the built-in servers unless the settings
 // file names others. Section "Update" of Option.ini, keys "PrimaryServer" and

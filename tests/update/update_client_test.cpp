@@ -64,10 +64,13 @@ TEST(VersionTextFromBody, TrimsBlanksAndControlsOnly)
 TEST(PackageUrls, FollowTheServerAndThePackageKind)
 {
     EXPECT_EQ(GetSetupFileName(), L"Merovane-setup.exe");
-    EXPECT_EQ(GetZipFileName(), L"Merovane.zip");
+    // Each build updates into its own bitness.
+    EXPECT_EQ(ZipFileNameFor(true), L"Merovane.zip");
+    EXPECT_EQ(ZipFileNameFor(false), L"Merovane-32-bit.zip");
+    EXPECT_EQ(GetZipFileName(), ZipFileNameFor(sizeof(void*) == 8));
     const std::wstring base = L"http://update.merovane.example/download/";
     EXPECT_EQ(VersionFileUrl(base), base + L"Merovane/version.txt");
-    EXPECT_EQ(PackageUrl(base, true), base + L"Merovane/Merovane.zip");
+    EXPECT_EQ(PackageUrl(base, true), base + L"Merovane/" + GetZipFileName());
     EXPECT_EQ(PackageUrl(base, false), base + L"Merovane/Merovane-setup.exe");
 }
 
