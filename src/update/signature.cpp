@@ -1,6 +1,7 @@
 #include "update/signature.h"
 
 #include "base/error.h"
+#include "update/update_client.h"
 
 #include <winternl.h>
 
@@ -83,36 +84,10 @@ std::optional<std::wstring> DecodeUtf8Strictly(std::string_view text)
     return result;
 }
 
-using VersionParts = std::array<std::uint32_t, 4>;
-
-std::optional<VersionParts> ParseVersion(std::wstring_view text)
-{
-    VersionParts parts{};
-    std::size_t part = 0;
-    std::size_t digits = 0;
-    for (const wchar_t c : text) {
-        if (c == L'.') {
-            if (digits == 0 || ++part == parts.size()) {
-                return std::nullopt;
-            }
-            digits = 0;
-        } else if (c >= L'0' && c <= L'9' && digits < 9) {
-            parts[part] = parts[part] * 10 + static_cast<std::uint32_t>(c - L'0');
-            ++digits;
-        } else {
-            return std::nullopt;
-        }
-    }
-    if (digits == 0) {
-        return std::nullopt;
-    }
-    return parts;
-}
-
 bool SameVersion(std::wstring_view a, std::wstring_view b)
 {
-    const auto first = ParseVersion(a);
-    const auto second = ParseVersion(b);
+    const auto first = ParseDottedVersion(a);
+    const auto second = ParseDottedVersion(b);
     return first && second && *first == *second;
 }
 
@@ -186,8 +161,8 @@ constexpr std::size_t kPointSize = 65;
 
 bool IsVersionNewer(std::wstring_view candidate, std::wstring_view current)
 {
-    const auto newer = ParseVersion(candidate);
-    const auto older = ParseVersion(current);
+    const auto newer = ParseDottedVersion(candidate);
+    const auto older = ParseDottedVersion(current);
     return newer && older && *newer > *older;
 }
 
@@ -241,7 +216,7 @@ std::optional<PackageSignature> ParsePackageSignature(std::string_view bytes)
     }
     result.file = *file;
     result.version = FromUtf8(values[2]);
-    if (!ParseVersion(result.version)) {
+    if (!ParseDottedVersion(result.version)) {
         return std::nullopt;
     }
     const auto size = ParseSize(values[3]);

@@ -188,12 +188,37 @@ std::wstring PackageUrl(std::wstring_view baseUrl, bool portable)
     return PackageDirectoryUrl(baseUrl) + (portable ? GetZipFileName() : GetSetupFileName());
 }
 
+std::optional<VersionParts> ParseDottedVersion(std::wstring_view text)
+{
+    VersionParts parts{};
+    std::size_t part = 0;
+    std::size_t digits = 0;
+    for (const wchar_t c : text) {
+        if (c == L'.') {
+            if (digits == 0 || ++part == parts.size()) {
+                return std::nullopt;
+            }
+            digits = 0;
+        } else if (c >= L'0' && c <= L'9' && digits < 9) {
+            parts[part] = parts[part] * 10 + static_cast<std::uint32_t>(c - L'0');
+            ++digits;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (digits == 0) {
+        return std::nullopt;
+    }
+    return parts;
+}
+
 std::wstring VersionTextFromBody(std::string_view body)
 {
     if (body.starts_with("\xEF\xBB\xBF")) {
         body.remove_prefix(3);
     }
-    return std::wstring(TrimBlanks(FromUtf8(body)));
+    std::wstring text(TrimBlanks(FromUtf8(body)));
+    return ParseDottedVersion(text) ? text : std::wstring();
 }
 
 int CompareVersions(std::wstring_view a, std::wstring_view b)

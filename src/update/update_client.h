@@ -5,6 +5,7 @@
 // the user's proxy. Nothing here touches the network or a window; the query
 // itself is in update/version_query.h.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -50,9 +51,15 @@ std::wstring VersionFileUrl(std::wstring_view baseUrl);
 // The directory's ZIP package for a portable copy, its installer otherwise.
 std::wstring PackageUrl(std::wstring_view baseUrl, bool portable);
 
-// The body of version.txt as the version text: UTF-8 (a byte-order mark is
-// dropped), every leading and trailing character with a code of 32 or less
-// removed. Nothing else is interpreted.
+// A dotted version of one to four decimal parts of up to nine digits each
+// ("1", "1.0.2.15"), missing parts 0; nothing when `text` is anything else.
+using VersionParts = std::array<std::uint32_t, 4>;
+std::optional<VersionParts> ParseDottedVersion(std::wstring_view text);
+
+// The version a version.txt body gives: UTF-8 (a byte-order mark is dropped)
+// with every leading and trailing character with a code of 32 or less
+// removed, when what is left is one dotted version; "" (no answer) for
+// anything else, so that no other text of the server's is ever shown.
 std::wstring VersionTextFromBody(std::string_view body);
 
 // 1 when version a is newer than b, -1 when older, 0 when equal. Components

@@ -101,12 +101,13 @@ private:
 };
 
 // Asks each server in order for PackageDirectoryUrl + "version.txt" with a
-// fresh session: status 200 and a non-empty version text is an answer, and
-// the package URL comes from the same server. Anything else (no connection,
-// a timeout, another status, an empty, oversized or endless body, a TLS
-// failure) moves on to the next server. Redirects are followed, to HTTPS
-// too; the user's proxy is used when one is enabled. Nothing when no server
-// answered or the query was cancelled.
+// fresh session: status 200 and a body that VersionTextFromBody reads as a
+// version is an answer, and the package URL comes from the same server.
+// Anything else (no connection, a timeout, another status, any other text,
+// an oversized or endless body, a TLS failure) moves on to the next server.
+// Redirects are followed, to HTTPS too, and the user's proxy settings as
+// OpenUpdateRequest says. Nothing when no server answered or the query was
+// cancelled.
 std::optional<ServerAnswer> GetServerVersion(const VersionQuery& query, QueryCancel* cancel = nullptr);
 
 // One query on a thread of its own. When it ends it posts `message` with

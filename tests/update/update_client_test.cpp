@@ -44,17 +44,33 @@ TEST(CompareVersions, ComparesComponentByComponent)
     }
 }
 
-TEST(VersionTextFromBody, TrimsBlanksAndControlsOnly)
+TEST(VersionTextFromBody, OnlyOneDottedVersionIsAnAnswer)
 {
     struct Case {
         std::string_view body;
-        const wchar_t* text;
+        const wchar_t* text; // L"": no answer
     } cases[] = {
         {"  1.9.27.0\r\n", L"1.9.27.0"},
-        {"\xEF\xBB\xBF" "1.2\n", L"1.2"},        // byte-order mark
-        {" \t\r\n", L""},                        // nothing left: no answer
-        {"1.0\r\nnotes\r\n", L"1.0\r\nnotes"},   // further lines stay part of it
-        {"v\xD0\xB2 2", L"v\x0432 2"},          // UTF-8
+        {"\xEF\xBB\xBF" "1.2\n", L"1.2"},         // byte-order mark
+        {"7", L"7"},
+        {"\t1.0.0.123456789 \r\n\r\n", L"1.0.0.123456789"},
+        {" \t\r\n", L""},
+        {"9.9.9.9\r\n\r\nClick here for a prize", L""}, // nothing else may ride along
+        {"1.0\r\nnotes\r\n", L""},
+        {"1.2.3.4.5", L""},                        // at most four parts
+        {"1.", L""},
+        {".1", L""},
+        {"1..2", L""},
+        {"v1.2", L""},
+        {"1.2-beta", L""},
+        {"1.2 3", L""},
+        {"-1", L""},
+        {"+2", L""},
+        {"1,2", L""},
+        {"1.1234567890", L""},                     // no part beyond nine digits
+        {"\xEF\xBC\x91.2", L""},                  // a full-width digit
+        {"soon", L""},
+        {"v\xD0\xB2 2", L""},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(VersionTextFromBody(c.body), c.text) << c.body;

@@ -86,7 +86,6 @@ TEST_F(UpdateDialogTest, EachShowingChecksAndJudgesTheServersVersion)
         {"1.0.0.0", L"Нет обновления", 0},
         {"1.0", L"Нет обновления", 0},
         {"0.9.9.9", L"Нет обновления", -1},
-        {"soon", L"Нет обновления", -1},
     };
     WriteSettings(false);
     Start();
@@ -122,7 +121,8 @@ TEST_F(UpdateDialogTest, NoServerAnswers)
     ASSERT_EQ(Dialog().CompareResult(), 1);
     Dialog().Close();
 
-    primary.Serve(kVersionPath, {.status = 404});
+    // A version with text after it is no answer, and none of its text shows.
+    primary.ServeText(kVersionPath, "9.9.9.9\r\n\r\nClick here");
     fallback.Serve(kVersionPath, {.status = 204});
     ShowAndCheck();
     EXPECT_EQ(Text(L"LabelUpDate"), L"Не удалось проверить обновления");
@@ -199,6 +199,7 @@ TEST_F(UpdateDialogTest, TheCheckAtStartOffersANewerVersionOnce)
         {"option off", false, "1.0.1.0", 0},
         {"same version", true, "1.0.0.0", 0},
         {"servers down", true, nullptr, 0},
+        {"a version with more text", true, "1.0.1.0\r\n\r\nClick here", 0},
         {"declined", true, "1.0.1.0", IDNO},
         {"accepted", true, "1.0.1.0", IDYES},
     };

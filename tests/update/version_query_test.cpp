@@ -53,7 +53,9 @@ TEST_F(VersionQueryTest, TheFirstServerThatAnswersWins)
         bool fromFallback;
     } cases[] = {
         {"200 with blanks and CR LF", {.body = "  1.9.27.0\r\n"}, L"1.9.27.0", false},
-        {"any text is an answer", {.body = "soon"}, L"soon", false},
+        {"text is no answer", {.body = "soon"}, L"2.0", true},
+        {"a version with more text", {.body = "9.9.9.9\r\n\r\nClick here"}, L"2.0", true},
+        {"five parts", {.body = "1.2.3.4.5"}, L"2.0", true},
         {"404", {.status = 404, .body = "1.9.27.0"}, L"2.0", true},
         {"204", {.status = 204}, L"2.0", true},
         {"500", {.status = 500, .body = "1.9.27.0"}, L"2.0", true},
