@@ -188,7 +188,8 @@ DownloadResult DownloadPackage(const DownloadRequest& what, QueryCancel* cancel,
     }
     const std::vector<std::uint8_t> key = what.publicKey.empty() ? BuiltInUpdatePublicKey() : what.publicKey;
     const SignatureCheck check =
-        VerifyPackageSignature(sig, key, what.fileName, what.offeredVersion, what.runningVersion, what.forced);
+        VerifyPackageSignature(sig, key, what.fileName, what.offeredVersion, what.runningVersion, what.forced,
+                               what.olderConfirmed);
     if (!check.accepted()) {
         return Failed(SignatureRefusal(check.problem));
     }

@@ -36,7 +36,7 @@ enum class DownloadProblem {
     TimedOut,         // a stalled transfer
     SignatureInvalid, // the .sig is missing its form, its size cap or a valid signature
     WrongPackage,     // the .sig describes another file or version
-    NotNewer,         // not newer than the running copy and not forced
+    NotNewer,         // not newer than the running copy, and neither forced nor confirmed
     TooLong,          // more bytes than the .sig's Size
     Incomplete,       // the connection ended before Size bytes
     Damaged,          // the bytes differ from the signed SHA-256
@@ -51,6 +51,8 @@ struct DownloadRequest {
     std::wstring offeredVersion;
     std::wstring runningVersion;
     bool forced = false;
+    // The user said yes to this older version (see ChooseDownload).
+    bool olderConfirmed = false;
     // Empty: the key built into the program.
     std::vector<std::uint8_t> publicKey;
     DWORD connectTimeoutMs = kConnectTimeoutMs;

@@ -234,7 +234,7 @@ std::optional<PackageSignature> ParsePackageSignature(std::string_view bytes)
 
 SignatureCheck VerifyPackageSignature(std::string_view sigBytes, std::span<const std::uint8_t> publicKey,
                                       std::wstring_view expectedFile, std::wstring_view offeredVersion,
-                                      std::wstring_view runningVersion, bool forced)
+                                      std::wstring_view runningVersion, bool forced, bool olderConfirmed)
 {
     auto parsed = ParsePackageSignature(sigBytes);
     if (!parsed) {
@@ -250,7 +250,9 @@ SignatureCheck VerifyPackageSignature(std::string_view sigBytes, std::span<const
     if (!SameVersion(parsed->version, offeredVersion)) {
         return {SignatureProblem::WrongVersion, std::nullopt};
     }
-    if (!forced && !IsVersionNewer(parsed->version, runningVersion)) {
+    const bool newer = IsVersionNewer(parsed->version, runningVersion);
+    const bool same = SameVersion(parsed->version, runningVersion);
+    if (!newer && !(forced && (same || olderConfirmed))) {
         return {SignatureProblem::NotNewer, std::nullopt};
     }
     if (parsed->size > kMaxPackageBytes) {

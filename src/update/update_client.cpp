@@ -236,6 +236,22 @@ int CompareVersions(std::wstring_view a, std::wstring_view b)
     return 0;
 }
 
+DownloadChoice ChooseDownload(std::wstring_view offered, std::wstring_view running, bool forced)
+{
+    const auto candidate = ParseDottedVersion(offered);
+    const auto current = ParseDottedVersion(running);
+    if (!candidate || !current) {
+        return DownloadChoice::Refused;
+    }
+    if (*candidate > *current) {
+        return DownloadChoice::Allowed;
+    }
+    if (!forced) {
+        return DownloadChoice::Refused;
+    }
+    return *candidate == *current ? DownloadChoice::Allowed : DownloadChoice::AskOlder;
+}
+
 std::optional<ProxyAddress> ParseProxyServer(std::wstring_view value, std::wstring_view scheme)
 {
     if (value.find(L'=') == std::wstring_view::npos) {

@@ -67,6 +67,14 @@ std::wstring VersionTextFromBody(std::string_view body);
 // and components that are no 32-bit decimal integer count as 0.
 int CompareVersions(std::wstring_view a, std::wstring_view b);
 
+// What a download may fetch, judged by the offered and the running version.
+enum class DownloadChoice {
+    Allowed,  // newer, or the same version when forced (a reinstall)
+    AskOlder, // older and forced: only once the user said yes to that version
+    Refused,  // not newer and not forced, or either is no dotted version
+};
+DownloadChoice ChooseDownload(std::wstring_view offered, std::wstring_view running, bool forced);
+
 struct ProxyAddress {
     std::wstring host;
     std::uint16_t port = 0;

@@ -296,6 +296,17 @@ void UpdateDialog::StartDownload()
     if (localVersion_.empty() && services_.localVersion) {
         localVersion_ = services_.localVersion();
     }
+    // Forced reinstalls this version; an older one only when the user says
+    // yes to it by name.
+    const bool older = ChooseDownload(serverVersion_, localVersion_, options_.forceUpdate) == DownloadChoice::AskOlder;
+    if (older) {
+        const std::wstring question =
+            Message(L"LangOlderVersion") + L" " + serverVersion_ + L"\r\n" + Message(L"LangInstallOlder");
+        if (AskYesNo(Handle(), question, Message(L"LangYes"), Message(L"LangNo")) != IDYES) {
+            SetStatus(Message(L"LangNoDownload"));
+            return;
+        }
+    }
     // The package's file name is the URL's last part, as the .sig must name it.
     const std::size_t slash = downloadUrl_.rfind(L'/');
     update::DownloadRequest request{
@@ -304,6 +315,7 @@ void UpdateDialog::StartDownload()
         .offeredVersion = serverVersion_,
         .runningVersion = localVersion_,
         .forced = options_.forceUpdate,
+        .olderConfirmed = older,
         .publicKey = downloadSettings_.publicKey,
         .readTimeoutMs = downloadSettings_.readTimeoutMs,
         .tempRoot = downloadSettings_.tempRoot,

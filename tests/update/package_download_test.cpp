@@ -1,5 +1,6 @@
 #include "update/package_download.h"
 
+#include "base/error.h"
 #include "package_fixtures.h"
 #include "support/http_server.h"
 #include "support/message_sink.h"
@@ -150,11 +151,30 @@ TEST_F(PackageDownloadTest, RefusesWhatDoesNotMatchItsSignedDescriptionAndLeaves
     }
 }
 
-TEST_F(PackageDownloadTest, ForcedTakesAnOlderVersion)
+TEST_F(PackageDownloadTest, ForcedReinstallsTheSameVersionAndAnOlderOneOnlyOnceConfirmed)
 {
-    server.ServeText(std::string(kPackagePath) + ".sig", Fixture(L"old.sig"));
-    server.ServeText(kPackagePath, PackageBytes());
-    EXPECT_TRUE(DownloadPackage(Request(L"0.9.0.0", true)).ok());
+    struct Case {
+        const wchar_t* sig;
+        const wchar_t* offered;
+        bool forced;
+        bool olderConfirmed;
+        DownloadProblem expected;
+    } cases[] = {
+        {L"same.sig", L"1.0.0.0", true, false, DownloadProblem::None},
+        {L"old.sig", L"0.9.0.0", true, false, DownloadProblem::NotNewer},
+        {L"old.sig", L"0.9.0.0", true, true, DownloadProblem::None},
+        {L"old.sig", L"0.9.0.0", false, true, DownloadProblem::NotNewer},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.sig) + (c.forced ? " forced" : "") + (c.olderConfirmed ? " confirmed" : ""));
+        test::HttpServer local;
+        local.ServeText(std::string(kPackagePath) + ".sig", Fixture(c.sig));
+        local.ServeText(kPackagePath, PackageBytes());
+        DownloadRequest request = Request(c.offered, c.forced);
+        request.packageUrl = local.Url(kPackagePath);
+        request.olderConfirmed = c.olderConfirmed;
+        EXPECT_EQ(DownloadPackage(request).problem, c.expected);
+    }
 }
 
 // The next progress or result message within 10 s.

@@ -77,6 +77,32 @@ TEST(VersionTextFromBody, OnlyOneDottedVersionIsAnAnswer)
     }
 }
 
+TEST(ChooseDownload, ForcedReinstallsTheSameVersionAndAsksBeforeAnOlderOne)
+{
+    struct Case {
+        const wchar_t* offered;
+        const wchar_t* running;
+        bool forced;
+        DownloadChoice choice;
+    } cases[] = {
+        {L"1.0.1.0", L"1.0.0.0", false, DownloadChoice::Allowed},
+        {L"1.0.1.0", L"1.0.0.0", true, DownloadChoice::Allowed},
+        {L"1.10", L"1.9.9.9", false, DownloadChoice::Allowed},
+        {L"1.0.0.0", L"1.0.0.0", false, DownloadChoice::Refused},
+        {L"1.0", L"1.0.0.0", true, DownloadChoice::Allowed},   // the same version, written shorter
+        {L"0.9.0.0", L"1.0.0.0", false, DownloadChoice::Refused},
+        {L"0.9.0.0", L"1.0.0.0", true, DownloadChoice::AskOlder},
+        {L"1.9", L"1.10", true, DownloadChoice::AskOlder},
+        {L"", L"1.0.0.0", true, DownloadChoice::Refused},      // no answer
+        {L"1.0.1.0", L"", true, DownloadChoice::Refused},      // no version of its own
+        {L"soon", L"1.0.0.0", true, DownloadChoice::Refused},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ChooseDownload(c.offered, c.running, c.forced), c.choice)
+            << ToUtf8(c.offered) << " over " << ToUtf8(c.running) << (c.forced ? ", forced" : "");
+    }
+}
+
 TEST(PackageUrls, FollowTheServerAndThePackageKind)
 {
     EXPECT_EQ(GetSetupFileName(), L"Merovane-setup.exe");

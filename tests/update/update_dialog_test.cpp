@@ -335,6 +335,44 @@ TEST_F(UpdateDialogTest, ADownloadEndsIdleAndSaysHowItWent)
     }
 }
 
+TEST_F(UpdateDialogTest, ForcedReinstallsTheSameVersionAndAsksBeforeAnOlderOne)
+{
+    struct Case {
+        const char* served;
+        const wchar_t* sig;
+        int answer; // 0: no question expected
+        const wchar_t* status;
+    } cases[] = {
+        // Accepted packages that are no program: the start fails, and says so.
+        {"1.0.0.0", L"same.sig", 0, L"Не удалось запустить установку обновления\r\n"},
+        {"0.9.0.0", L"old.sig", IDNO, L"Файлы обновления не загружены!"},
+        {"0.9.0.0", L"old.sig", IDYES, L"Не удалось запустить установку обновления\r\n"},
+    };
+    WriteSettings(false);
+    Start();
+    test::TempDir temp;
+    Dialog().SetDownloadSettings({.publicKey = test::TestPackageKey(), .tempRoot = temp.path().wstring()});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.served) + " " + std::to_string(c.answer));
+        primary.ServeText(kVersionPath, c.served);
+        primary.ServeText(kSigPath, test::PackageFixture(c.sig));
+        primary.ServeText(kPackagePath, test::PackageBytes());
+        const int sigHits = primary.Hits(kSigPath);
+        ShowAndCheck();
+        Forced().SetChecked(true);
+        test::MessageBoxAnswer question(c.answer == 0 ? IDNO : c.answer);
+        ::SendMessageW(Dialog().Get<ui::Button>(L"ButtonDownload").Handle(), BM_CLICK, 0, 0);
+        ASSERT_TRUE(PumpUntil([this] { return !Dialog().Downloading(); }));
+        ASSERT_EQ(question.Answered(0), c.answer != 0);
+        if (c.answer != 0) {
+            EXPECT_EQ(question.Text(), L"На сервере более старая версия 0.9.0.0\r\nУстановить её вместо этой версии?");
+        }
+        EXPECT_TRUE(Text(L"LabelUpDate").starts_with(c.status)) << ToUtf8(Text(L"LabelUpDate"));
+        EXPECT_EQ(primary.Hits(kSigPath) - sigHits, c.answer == IDNO ? 0 : 1);
+        Dialog().Close();
+    }
+}
+
 TEST_F(UpdateDialogTest, WhileDownloadingTheButtonCancelsAndTheRestWaits)
 {
     const std::string package = test::PackageBytes();
