@@ -26,6 +26,12 @@ inline constexpr std::wstring_view kPrivateFolderPrefix = L"Merovane-update-";
 
 // A transfer that stalls this long without a byte ends.
 inline constexpr DWORD kPackageReadTimeoutMs = 30000;
+// The whole .sig, from the request on, as for version.txt: a server that
+// sends a byte now and then stays within each read's timeout, not this.
+inline constexpr DWORD kSignatureBudgetMs = kConnectTimeoutMs + kReadTimeoutMs;
+// The package must arrive at this average rate in every such window.
+inline constexpr std::uint32_t kMinimumBytesPerSecond = 1024;
+inline constexpr DWORD kRateWindowMs = 60000;
 
 // Why a download did not deliver a verified package; the dialog shows one text
 // per reason.
@@ -34,6 +40,7 @@ enum class DownloadProblem {
     Cancelled,
     NoConnection,     // no server, or an answer other than 200
     TimedOut,         // a stalled transfer
+    TooSlow,          // the .sig beyond its budget, or the package below the minimum rate
     SignatureInvalid, // the .sig is missing its form, its size cap or a valid signature
     WrongPackage,     // the .sig describes another file or version
     NotNewer,         // not newer than the running copy, and neither forced nor confirmed
@@ -57,6 +64,9 @@ struct DownloadRequest {
     std::vector<std::uint8_t> publicKey;
     DWORD connectTimeoutMs = kConnectTimeoutMs;
     DWORD readTimeoutMs = kPackageReadTimeoutMs;
+    DWORD signatureBudgetMs = kSignatureBudgetMs;
+    std::uint32_t minimumBytesPerSecond = kMinimumBytesPerSecond;
+    DWORD rateWindowMs = kRateWindowMs;
     // Where the private folder is made; empty: the user's temporary folder.
     std::wstring tempRoot;
 };

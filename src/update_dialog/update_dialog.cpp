@@ -269,6 +269,8 @@ std::wstring UpdateDialog::DownloadProblemText(update::DownloadProblem problem) 
         return Message(L"LangPackageNotServed");
     case DownloadProblem::TimedOut:
         return Message(L"LangPackageStalled");
+    case DownloadProblem::TooSlow:
+        return Message(L"LangPackageTooSlow");
     case DownloadProblem::SignatureInvalid:
         return Message(L"LangPackageBadSignature");
     case DownloadProblem::WrongPackage:
@@ -318,6 +320,7 @@ void UpdateDialog::StartDownload()
         .olderConfirmed = older,
         .publicKey = downloadSettings_.publicKey,
         .readTimeoutMs = downloadSettings_.readTimeoutMs,
+        .signatureBudgetMs = downloadSettings_.signatureBudgetMs,
         .tempRoot = downloadSettings_.tempRoot,
     };
     SetDownloadingState(true);

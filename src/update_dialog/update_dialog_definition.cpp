@@ -50,6 +50,8 @@ static constexpr ui::ComponentDef kComponents[] = {
      .caption = L"Сервер не отдал пакет обновления"},
     {.kind = Kind::MenuItem, .name = L"LangPackageStalled", .parent = L"PopupMenuLanguage",
      .caption = L"Сервер перестал отвечать"},
+    {.kind = Kind::MenuItem, .name = L"LangPackageTooSlow", .parent = L"PopupMenuLanguage",
+     .caption = L"Сервер передаёт слишком медленно"},
     {.kind = Kind::MenuItem, .name = L"LangPackageBadSignature", .parent = L"PopupMenuLanguage",
      .caption = L"Подпись пакета недействительна"},
     {.kind = Kind::MenuItem, .name = L"LangPackageWrongSignature", .parent = L"PopupMenuLanguage",

@@ -177,6 +177,52 @@ TEST_F(PackageDownloadTest, ForcedReinstallsTheSameVersionAndAnOlderOneOnlyOnceC
     }
 }
 
+TEST_F(PackageDownloadTest, ATricklingServerIsCutOff)
+{
+    const std::string package = PackageBytes();
+    const std::string sig = Fixture(L"setup.sig");
+    struct Case {
+        const char* what;
+        HttpReply sig;
+        HttpReply package;
+        DownloadProblem expected;
+        double atMostSeconds;
+    } cases[] = {
+        // A .sig of a byte every 0.4 s keeps within each read's timeout.
+        {"the .sig beyond its budget", {.body = sig, .kind = HttpReply::Kind::Trickle, .trickleMs = 400},
+         {.body = package}, DownloadProblem::TooSlow, 3.0},
+        // 100 bytes per 0.2 s: 500 bytes/s, below the 1000 asked for.
+        {"the package below the minimum rate", {.body = sig},
+         {.body = package, .kind = HttpReply::Kind::Trickle, .trickleBytes = 100, .trickleMs = 200},
+         DownloadProblem::TooSlow, 3.0},
+        // 20000 bytes per 0.2 s stays above it through several windows.
+        {"the package above it", {.body = sig},
+         {.body = package, .kind = HttpReply::Kind::Trickle, .trickleBytes = 20000, .trickleMs = 200},
+         DownloadProblem::None, 5.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::HttpServer local;
+        local.Serve(std::string(kPackagePath) + ".sig", c.sig);
+        local.Serve(kPackagePath, c.package);
+        DownloadRequest request = Request();
+        request.packageUrl = local.Url(kPackagePath);
+        request.readTimeoutMs = 5000;
+        request.signatureBudgetMs = 1500;
+        request.minimumBytesPerSecond = 1000;
+        request.rateWindowMs = 500;
+        const auto start = Clock::now();
+        const DownloadResult result = DownloadPackage(request);
+        EXPECT_EQ(result.problem, c.expected);
+        EXPECT_LT(Clock::now() - start, std::chrono::duration<double>(c.atMostSeconds));
+        if (result.ok()) {
+            EXPECT_EQ(ReadAll(result.file), package);
+        } else {
+            EXPECT_TRUE(IsEmptyFolder(temp.path()));
+        }
+    }
+}
+
 // The next progress or result message within 10 s.
 std::optional<MSG> NextDownloadMessage(const test::MessageSink& sink)
 {

@@ -299,6 +299,7 @@ TEST_F(UpdateDialogTest, ADownloadEndsIdleAndSaysHowItWent)
         const wchar_t* sig; // nullptr: none served
         std::string body;
         const wchar_t* status;
+        HttpReply::Kind sigKind = HttpReply::Kind::Normal;
     } cases[] = {
         // Genuine, but no program: the start fails, and says so.
         {"genuine", L"setup.sig", package, L"Не удалось запустить установку обновления\r\n"},
@@ -306,17 +307,20 @@ TEST_F(UpdateDialogTest, ADownloadEndsIdleAndSaysHowItWent)
         {"signed by another key", L"other-key.sig", package,
          L"Файлы обновления не загружены!\r\nПодпись пакета недействительна"},
         {"no description", nullptr, package, L"Файлы обновления не загружены!\r\nСервер не отдал пакет обновления"},
+        {"a trickling description", L"setup.sig", package,
+         L"Файлы обновления не загружены!\r\nСервер передаёт слишком медленно", HttpReply::Kind::Trickle},
     };
     primary.ServeText(kVersionPath, "1.0.1.0");
     WriteSettings(false);
     Start();
     test::TempDir temp;
-    Dialog().SetDownloadSettings({.publicKey = test::TestPackageKey(), .tempRoot = temp.path().wstring()});
+    Dialog().SetDownloadSettings(
+        {.publicKey = test::TestPackageKey(), .signatureBudgetMs = 1500, .tempRoot = temp.path().wstring()});
     ShowAndCheck();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         if (c.sig != nullptr) {
-            primary.ServeText(kSigPath, test::PackageFixture(c.sig));
+            primary.Serve(kSigPath, {.body = test::PackageFixture(c.sig), .kind = c.sigKind, .trickleMs = 400});
         } else {
             primary.Serve(kSigPath, {.status = 404});
         }
