@@ -85,17 +85,27 @@ struct ProxyAddress {
 // The proxy that a ProxyServer value of Internet Settings names for URLs of
 // `scheme` ("http" or "https"). "host:port" serves every scheme; in a list
 // such as "http=h:80;https=h:443" the entry for the scheme counts, and an
-// entry without "name=" serves the schemes not named. A port that is no
-// number from 1 to 65535 reads as 8080; a value without ":" or with an empty
-// host names no usable proxy.
+// entry without "name=" serves the schemes not named. A host written as a
+// URL ("http://h:80/") counts without its scheme and final "/". A port that
+// is no number from 1 to 65535 reads as 8080; a value without ":" or with an
+// empty host names no usable proxy.
 std::optional<ProxyAddress> ParseProxyServer(std::wstring_view value, std::wstring_view scheme);
 
-// The user's proxy from HKCU\...\Internet Settings: used when ProxyEnable is
-// the DWORD 1 and ProxyServer names one for `scheme`. A missing key or value,
-// or one of another type, means no proxy.
+// True when a ProxyOverride list (entries separated by ";", "," or blanks)
+// sends requests to `host` past the proxy: an entry equal to the host in any
+// letter case, with "*" standing for any run of characters ("*.corp.example",
+// "10.*"), or "<local>", which stands for every host name without a dot. An
+// entry's scheme ("http://") is ignored.
+bool ProxyBypassed(std::wstring_view bypassList, std::wstring_view host);
+
+// The user's explicit proxy from HKCU\...\Internet Settings: used when
+// ProxyEnable is the DWORD 1 and ProxyServer names one for `scheme`, except
+// for the hosts ProxyOverride lists. A missing key or value, or one of
+// another type, means no proxy (and no bypass list).
 struct SystemProxy {
     bool enabled = false;
     std::optional<ProxyAddress> address;
+    std::wstring bypass;
 };
 SystemProxy GetSystemProxy(std::wstring_view scheme = L"http");
 

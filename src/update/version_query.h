@@ -65,10 +65,11 @@ private:
     std::vector<HINTERNET> open_;
 };
 
-// A GET request set up as every request of the update client: the user's
-// proxy when one is enabled, TLS 1.2 or newer, redirects followed (never from
-// HTTPS to HTTP), the servers' User-Agent and these timeouts. Nothing when
-// the URL is no http(s) URL or WinHTTP refuses.
+// A GET request set up as every request of the update client: the proxy the
+// user's Internet settings give for this URL (automatic configuration first,
+// then the explicit proxy and its bypass list), TLS 1.2 or newer, redirects
+// followed (never from HTTPS to HTTP), the servers' User-Agent and these
+// timeouts. Nothing when the URL is no http(s) URL or WinHTTP refuses.
 struct UpdateRequest {
     unique_hinternet session;
     unique_hinternet connection;

@@ -168,9 +168,44 @@ TEST(ParseProxyServer, ReadsTheSingleAndThePerSchemeForms)
         {L"https=s:443", L"http", std::nullopt},           // none for this scheme
         {L"ftp=f:21;p:99", L"http", ProxyAddress{L"p", 99}}, // unnamed entry serves the rest
         {L"http=h", L"http", std::nullopt},
+        // Written as URLs, as some settings tools and users do.
+        {L"http://proxy:3128", L"http", ProxyAddress{L"proxy", 3128}},
+        {L" HTTP://proxy:3128/ ", L"https", ProxyAddress{L"proxy", 3128}},
+        {L"http=http://h:80;https=https://s:443", L"https", ProxyAddress{L"s", 443}},
+        {L"http=http://h:80;https=https://s:443", L"http", ProxyAddress{L"h", 80}},
+        {L"http://", L"http", std::nullopt},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ParseProxyServer(c.value, c.scheme), c.proxy) << ToUtf8(c.value) << " " << ToUtf8(c.scheme);
+    }
+}
+
+TEST(ProxyBypassed, TheOverrideListSendsItsHostsPastTheProxy)
+{
+    struct Case {
+        const wchar_t* list;
+        const wchar_t* host;
+        bool bypassed;
+    } cases[] = {
+        {L"", L"update.merovane.example", false},
+        {L"<local>", L"intranet", true},
+        {L"<local>", L"update.merovane.example", false},
+        {L"<LOCAL>", L"intranet", true},
+        {L"*.corp.example;<local>", L"www.corp.example", true},
+        {L"*.corp.example;<local>", L"corp.example", false},
+        {L"*.corp.example", L"WWW.CORP.EXAMPLE", true},
+        {L"10.*; 192.168.*", L"192.168.1.20", true},
+        {L"10.*", L"110.0.0.1", false},
+        {L"update.merovane.example", L"update.merovane.example", true},
+        {L"update.merovane.example", L"update.merovane.example.evil", false},
+        {L"http://update.merovane.example", L"update.merovane.example", true},
+        {L"a.example, b.example", L"b.example", true},
+        {L"*", L"anything.example", true},
+        {L"*merovane*", L"update.merovane.example", true},
+        {L";;", L"intranet", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ProxyBypassed(c.list, c.host), c.bypassed) << ToUtf8(c.list) << " / " << ToUtf8(c.host);
     }
 }
 
@@ -182,6 +217,7 @@ TEST(GetSystemProxy, AnEnabledProxyIsTheDwordOneWithAServer)
         std::function<void()> setup;
         bool enabled;
         std::optional<ProxyAddress> address;
+        std::wstring bypass = L"";
     } cases[] = {
         {"no key", [] {}, false, std::nullopt},
         {"no ProxyEnable", [&] { test::SetRegString(key, L"ProxyServer", L"proxy:3128"); }, false, std::nullopt},
@@ -210,6 +246,13 @@ TEST(GetSystemProxy, AnEnabledProxyIsTheDwordOneWithAServer)
          },
          true, std::nullopt},
         {"on, no server", [&] { test::SetRegDword(key, L"ProxyEnable", 1); }, true, std::nullopt},
+        {"on, with a bypass list",
+         [&] {
+             test::SetRegDword(key, L"ProxyEnable", 1);
+             test::SetRegString(key, L"ProxyServer", L"http://proxy:3128");
+             test::SetRegString(key, L"ProxyOverride", L"*.corp.example;<local>");
+         },
+         true, ProxyAddress{L"proxy", 3128}, L"*.corp.example;<local>"},
     };
     for (const Case& c : cases) {
         test::RegistrySandbox sandbox;
@@ -217,6 +260,7 @@ TEST(GetSystemProxy, AnEnabledProxyIsTheDwordOneWithAServer)
         const SystemProxy proxy = GetSystemProxy(L"http");
         EXPECT_EQ(proxy.enabled, c.enabled) << c.name;
         EXPECT_EQ(proxy.address, c.address) << c.name;
+        EXPECT_EQ(proxy.bypass, c.bypass) << c.name;
     }
 }
 
