@@ -154,6 +154,13 @@ struct localmem {
     static void close(pointer value) noexcept { ::LocalFree(value); }
 };
 
+// Strings WinHTTP hands over for GlobalFree.
+struct globalmem {
+    using pointer = void*;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { ::GlobalFree(value); }
+};
+
 struct bcrypt_alg {
     using pointer = BCRYPT_ALG_HANDLE;
     static pointer invalid() noexcept { return nullptr; }
@@ -189,6 +196,7 @@ using unique_hdc = unique_any<handle_traits::gdi_dc>;
 using unique_hinternet = unique_any<handle_traits::hinternet>;
 using unique_cotaskmem = unique_any<handle_traits::cotaskmem>;
 using unique_hlocal = unique_any<handle_traits::localmem>;
+using unique_hglobal = unique_any<handle_traits::globalmem>;
 using unique_bcrypt_alg = unique_any<handle_traits::bcrypt_alg>;
 using unique_bcrypt_key = unique_any<handle_traits::bcrypt_key>;
 using unique_bcrypt_hash = unique_any<handle_traits::bcrypt_hash>;

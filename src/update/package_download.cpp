@@ -74,11 +74,43 @@ DownloadProblem TransferFailure(QueryCancel* cancel, DownloadProblem otherwise)
     return otherwise;
 }
 
+// The package's pace, checked at each piece: in every window of the request
+// at least the minimum average rate, so a trickle ends in about a window
+// (plus one read timeout when it falls silent) instead of hours.
+class RateFloor {
+public:
+    RateFloor(std::uint32_t bytesPerSecond, DWORD windowMs)
+        : minimumBytes_(std::uint64_t{bytesPerSecond} * windowMs / 1000), window_(windowMs),
+          windowStart_(std::chrono::steady_clock::now())
+    {
+    }
+
+    // False once a whole window brought too little.
+    bool Keeps(std::uint64_t received)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - windowStart_ < window_) {
+            return true;
+        }
+        const bool enough = received - windowBytes_ >= minimumBytes_;
+        windowStart_ = now;
+        windowBytes_ = received;
+        return enough;
+    }
+
+private:
+    std::uint64_t minimumBytes_;
+    std::chrono::milliseconds window_;
+    std::chrono::steady_clock::time_point windowStart_;
+    std::uint64_t windowBytes_ = 0;
+};
+
 // One GET: `sink` takes each piece and returns a problem to stop with.
 template <typename Sink>
-DownloadProblem Fetch(const DownloadRequest& what, const std::wstring& url, QueryCancel* cancel, Sink&& sink)
+DownloadProblem Fetch(const DownloadRequest& what, const std::wstring& url, DWORD readTimeoutMs, QueryCancel* cancel,
+                      Sink&& sink)
 {
-    std::optional<UpdateRequest> opened = OpenUpdateRequest(url, what.connectTimeoutMs, what.readTimeoutMs);
+    std::optional<UpdateRequest> opened = OpenUpdateRequest(url, what.connectTimeoutMs, readTimeoutMs);
     if (!opened) {
         return DownloadProblem::NoConnection;
     }
@@ -110,7 +142,7 @@ DownloadProblem Fetch(const DownloadRequest& what, const std::wstring& url, Quer
             // connection: a silence of the whole read timeout is a stall.
             const DWORD code = ::GetLastError();
             const bool waitedOut = std::chrono::steady_clock::now() - waitStarted >=
-                                   std::chrono::milliseconds(what.readTimeoutMs) * 9 / 10;
+                                   std::chrono::milliseconds(readTimeoutMs) * 9 / 10;
             if (cancel != nullptr && cancel->Cancelled()) {
                 return DownloadProblem::Cancelled;
             }
@@ -211,16 +243,24 @@ DownloadResult DownloadPackage(const DownloadRequest& what, QueryCancel* cancel,
     // The description first: nothing of the package is fetched unless it
     // checks.
     std::string sig;
-    DownloadProblem problem = Fetch(what, what.packageUrl + L".sig", cancel, [&](std::string_view piece) {
+    const auto sigStarted = std::chrono::steady_clock::now();
+    const auto sigBudget = std::chrono::milliseconds(what.signatureBudgetMs);
+    const DWORD sigReadTimeoutMs = std::min(what.readTimeoutMs, what.signatureBudgetMs);
+    DownloadProblem problem = Fetch(what, what.packageUrl + L".sig", sigReadTimeoutMs, cancel, [&](std::string_view piece) {
         sig.append(piece);
-        return sig.size() > kMaxSignatureFileBytes ? DownloadProblem::SignatureInvalid : DownloadProblem::None;
+        if (sig.size() > kMaxSignatureFileBytes) {
+            return DownloadProblem::SignatureInvalid;
+        }
+        return std::chrono::steady_clock::now() - sigStarted > sigBudget ? DownloadProblem::TooSlow
+                                                                         : DownloadProblem::None;
     });
     if (problem != DownloadProblem::None) {
         return Failed(problem);
     }
     const std::vector<std::uint8_t> key = what.publicKey.empty() ? BuiltInUpdatePublicKey() : what.publicKey;
     const SignatureCheck check =
-        VerifyPackageSignature(sig, key, what.fileName, what.offeredVersion, what.runningVersion, what.forced);
+        VerifyPackageSignature(sig, key, what.fileName, what.offeredVersion, what.runningVersion, what.forced,
+                               what.olderConfirmed);
     if (!check.accepted()) {
         return Failed(SignatureRefusal(check.problem));
     }
@@ -246,10 +286,14 @@ DownloadResult DownloadPackage(const DownloadRequest& what, QueryCancel* cancel,
         if (progress) {
             progress(0, signature.size);
         }
-        problem = Fetch(what, what.packageUrl, cancel, [&](std::string_view piece) {
+        RateFloor pace(what.minimumBytesPerSecond, what.rateWindowMs);
+        problem = Fetch(what, what.packageUrl, what.readTimeoutMs, cancel, [&](std::string_view piece) {
             received += piece.size();
             if (received > signature.size) {
                 return DownloadProblem::TooLong;
+            }
+            if (received < signature.size && !pace.Keeps(received)) {
+                return DownloadProblem::TooSlow;
             }
             digest.Add(piece);
             DWORD written = 0;

@@ -27,6 +27,12 @@ inline constexpr std::wstring_view kPrivateFolderPrefix = L"Merovane-update-";
 
 // A transfer that stalls this long without a byte ends.
 inline constexpr DWORD kPackageReadTimeoutMs = 30000;
+// The whole .sig, from the request on, as for version.txt: a server that
+// sends a byte now and then stays within each read's timeout, not this.
+inline constexpr DWORD kSignatureBudgetMs = kConnectTimeoutMs + kReadTimeoutMs;
+// The package must arrive at this average rate in every such window.
+inline constexpr std::uint32_t kMinimumBytesPerSecond = 1024;
+inline constexpr DWORD kRateWindowMs = 60000;
 
 // Why a download did not deliver a verified package; the dialog shows one text
 // per reason.
@@ -35,9 +41,10 @@ enum class DownloadProblem {
     Cancelled,
     NoConnection,     // no server, or an answer other than 200
     TimedOut,         // a stalled transfer
+    TooSlow,          // the .sig beyond its budget, or the package below the minimum rate
     SignatureInvalid, // the .sig is missing its form, its size cap or a valid signature
     WrongPackage,     // the .sig describes another file or version
-    NotNewer,         // not newer than the running copy and not forced
+    NotNewer,         // not newer than the running copy, and neither forced nor confirmed
     TooLong,          // more bytes than the .sig's Size
     Incomplete,       // the connection ended before Size bytes
     Damaged,          // the bytes differ from the signed SHA-256
@@ -52,10 +59,15 @@ struct DownloadRequest {
     std::wstring offeredVersion;
     std::wstring runningVersion;
     bool forced = false;
+    // The user said yes to this older version (see ChooseDownload).
+    bool olderConfirmed = false;
     // Empty: the key built into the program.
     std::vector<std::uint8_t> publicKey;
     DWORD connectTimeoutMs = kConnectTimeoutMs;
     DWORD readTimeoutMs = kPackageReadTimeoutMs;
+    DWORD signatureBudgetMs = kSignatureBudgetMs;
+    std::uint32_t minimumBytesPerSecond = kMinimumBytesPerSecond;
+    DWORD rateWindowMs = kRateWindowMs;
     // Where the private folder is made; empty: the user's temporary folder.
     std::wstring tempRoot;
 };

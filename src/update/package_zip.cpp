@@ -112,6 +112,26 @@ std::wstring Upper(std::wstring_view text)
     return result;
 }
 
+// A part such as "MEROVA~1.EXE" may be another file's short name and land on
+// that file.
+bool MayBeShortName(std::wstring_view part)
+{
+    for (std::size_t tilde = part.find(L'~'); tilde != std::wstring_view::npos; tilde = part.find(L'~', tilde + 1)) {
+        if (tilde + 1 < part.size() && part[tilde + 1] >= L'0' && part[tilde + 1] <= L'9') {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Top-level names the package must leave alone: the user's settings, and
+// the update's own staging, backup and bookkeeping ("Update.*").
+bool IsReservedTopName(std::wstring_view part)
+{
+    const std::wstring upper = Upper(part);
+    return upper == L"CONFIG" || upper.starts_with(L"UPDATE.");
+}
+
 std::wstring FullPath(const std::wstring& path)
 {
     const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
@@ -526,7 +546,7 @@ std::optional<std::wstring> SafeEntryPath(std::wstring_view name)
         const std::wstring_view part = rest.substr(position, end - position);
         // An empty first part is a leading separator: an absolute path.
         if (part.empty() || part == L"." || part == L".." || part.back() == L'.' || part.back() == L' ' ||
-            IsDeviceName(part)) {
+            IsDeviceName(part) || MayBeShortName(part) || (path.empty() && IsReservedTopName(part))) {
             return std::nullopt;
         }
         for (const wchar_t c : part) {

@@ -25,8 +25,11 @@ inline constexpr std::uint64_t kMaxUnpackedBytes = 512ull * 1024 * 1024;
 // or nothing when the name could reach outside the folder it is unpacked into
 // or is not a plain file name: empty, absolute ("/x", "\\server\x"), with a
 // drive or a stream (any ':'), with an empty, "." or ".." part, a part ending
-// in a dot or a blank, a device name (CON, NUL, COM1, ...), or a character
-// file names can't hold. Both '/' and '\' separate parts.
+// in a dot or a blank, a device name (CON, NUL, COM1, ...), a possible short
+// name ('~' and a digit, "MEROVA~1.EXE"), or a character file names can't
+// hold; and at the top, "Config" and any "Update.*" (the user's settings and
+// the update's own folders), in any letter case. Both '/' and '\' separate
+// parts.
 std::optional<std::wstring> SafeEntryPath(std::wstring_view name);
 
 enum class ZipProblem {

@@ -1,6 +1,7 @@
 #include "update/signature.h"
 
 #include "base/error.h"
+#include "update/update_client.h"
 
 #include <winternl.h>
 
@@ -83,36 +84,10 @@ std::optional<std::wstring> DecodeUtf8Strictly(std::string_view text)
     return result;
 }
 
-using VersionParts = std::array<std::uint32_t, 4>;
-
-std::optional<VersionParts> ParseVersion(std::wstring_view text)
-{
-    VersionParts parts{};
-    std::size_t part = 0;
-    std::size_t digits = 0;
-    for (const wchar_t c : text) {
-        if (c == L'.') {
-            if (digits == 0 || ++part == parts.size()) {
-                return std::nullopt;
-            }
-            digits = 0;
-        } else if (c >= L'0' && c <= L'9' && digits < 9) {
-            parts[part] = parts[part] * 10 + static_cast<std::uint32_t>(c - L'0');
-            ++digits;
-        } else {
-            return std::nullopt;
-        }
-    }
-    if (digits == 0) {
-        return std::nullopt;
-    }
-    return parts;
-}
-
 bool SameVersion(std::wstring_view a, std::wstring_view b)
 {
-    const auto first = ParseVersion(a);
-    const auto second = ParseVersion(b);
+    const auto first = ParseDottedVersion(a);
+    const auto second = ParseDottedVersion(b);
     return first && second && *first == *second;
 }
 
@@ -279,8 +254,8 @@ bool IsUsablePublicKey(std::span<const std::uint8_t> publicKey)
 
 bool IsVersionNewer(std::wstring_view candidate, std::wstring_view current)
 {
-    const auto newer = ParseVersion(candidate);
-    const auto older = ParseVersion(current);
+    const auto newer = ParseDottedVersion(candidate);
+    const auto older = ParseDottedVersion(current);
     return newer && older && *newer > *older;
 }
 
@@ -334,7 +309,7 @@ std::optional<PackageSignature> ParsePackageSignature(std::string_view bytes)
     }
     result.file = *file;
     result.version = FromUtf8(values[2]);
-    if (!ParseVersion(result.version)) {
+    if (!ParseDottedVersion(result.version)) {
         return std::nullopt;
     }
     const auto size = ParseSize(values[3]);
@@ -352,7 +327,7 @@ std::optional<PackageSignature> ParsePackageSignature(std::string_view bytes)
 
 SignatureCheck VerifyPackageSignature(std::string_view sigBytes, std::span<const std::uint8_t> publicKey,
                                       std::wstring_view expectedFile, std::wstring_view offeredVersion,
-                                      std::wstring_view runningVersion, bool forced)
+                                      std::wstring_view runningVersion, bool forced, bool olderConfirmed)
 {
     auto parsed = ParsePackageSignature(sigBytes);
     if (!parsed) {
@@ -368,7 +343,9 @@ SignatureCheck VerifyPackageSignature(std::string_view sigBytes, std::span<const
     if (!SameVersion(parsed->version, offeredVersion)) {
         return {SignatureProblem::WrongVersion, std::nullopt};
     }
-    if (!forced && !IsVersionNewer(parsed->version, runningVersion)) {
+    const bool newer = IsVersionNewer(parsed->version, runningVersion);
+    const bool same = SameVersion(parsed->version, runningVersion);
+    if (!newer && !(forced && (same || olderConfirmed))) {
         return {SignatureProblem::NotNewer, std::nullopt};
     }
     if (parsed->size > kMaxPackageBytes) {

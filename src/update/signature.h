@@ -59,7 +59,7 @@ enum class SignatureProblem {
     BadSignature,  // does not check against the public key
     WrongFile,     // signed for another package
     WrongVersion,  // signed for another version than the one offered
-    NotNewer,      // not newer than the running version, and not forced
+    NotNewer,      // not newer than the running version, and not allowed to be
     TooLarge,      // Size above kMaxPackageBytes
 };
 
@@ -73,13 +73,14 @@ struct SignatureCheck {
 
 // Parses and verifies a .sig against `publicKey` (see ParsePublicKey) and
 // checks what it says: the file must be `expectedFile`, the version equal to
-// `offeredVersion` and newer than `runningVersion` (equal or older only when
-// `forced`), the size within kMaxPackageBytes. Refusals are returned; a
-// failure of the system's cryptography, or a public key the system refuses,
-// throws merovane::Error.
+// `offeredVersion` and newer than `runningVersion` (equal only when `forced`,
+// older only when also `olderConfirmed`), the size within kMaxPackageBytes.
+// Refusals are returned; a failure of the system's cryptography, or a public
+// key the system refuses, throws merovane::Error.
 SignatureCheck VerifyPackageSignature(std::string_view sigBytes, std::span<const std::uint8_t> publicKey,
                                       std::wstring_view expectedFile, std::wstring_view offeredVersion,
-                                      std::wstring_view runningVersion, bool forced);
+                                      std::wstring_view runningVersion, bool forced,
+                                      bool olderConfirmed = false);
 
 // Dotted versions of one to four decimal parts compared numerically, missing
 // parts counting as 0 ("1.2" equals "1.2.0.0", "1.10" is newer than "1.9").

@@ -94,10 +94,20 @@ std::int32_t ComponentValue(const std::vector<std::wstring_view>& components, si
     return ParseDecimalInt32(components[index]).value_or(0);
 }
 
+// "http://host" and the like without the scheme.
+std::wstring_view WithoutScheme(std::wstring_view text)
+{
+    const size_t separator = text.find(L"://");
+    return separator == std::wstring_view::npos ? text : text.substr(separator + 3);
+}
+
 // "host:port" as the single form reads it.
 std::optional<ProxyAddress> ParseHostAndPort(std::wstring_view entry)
 {
-    entry = TrimBlanks(entry);
+    entry = WithoutScheme(TrimBlanks(entry));
+    if (!entry.empty() && entry.back() == L'/') {
+        entry.remove_suffix(1);
+    }
     const size_t colon = entry.find(L':');
     if (colon == std::wstring_view::npos || colon == 0) {
         return std::nullopt;
@@ -108,6 +118,34 @@ std::optional<ProxyAddress> ParseHostAndPort(std::wstring_view entry)
         address.port = static_cast<std::uint16_t>(*port);
     }
     return address;
+}
+
+// `text` against a pattern where "*" matches any run of characters, letter
+// case ignored.
+bool MatchesWildcard(std::wstring_view text, std::wstring_view pattern)
+{
+    size_t t = 0;
+    size_t p = 0;
+    size_t star = std::wstring_view::npos;
+    size_t resume = 0;
+    while (t < text.size()) {
+        if (p < pattern.size() && pattern[p] == L'*') {
+            star = p++;
+            resume = t;
+        } else if (p < pattern.size() && FoldAscii(pattern[p]) == FoldAscii(text[t])) {
+            ++p;
+            ++t;
+        } else if (star != std::wstring_view::npos) {
+            p = star + 1;
+            t = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == L'*') {
+        ++p;
+    }
+    return p == pattern.size();
 }
 
 } // namespace
@@ -122,9 +160,14 @@ std::wstring GetSetupFileName()
     return GetPackageBaseName() + L"-setup.exe";
 }
 
+std::wstring ZipFileNameFor(bool sixtyFourBit)
+{
+    return GetPackageBaseName() + (sixtyFourBit ? L".zip" : L"-32-bit.zip");
+}
+
 std::wstring GetZipFileName()
 {
-    return GetPackageBaseName() + L".zip";
+    return ZipFileNameFor(sizeof(void*) == 8);
 }
 
 std::vector<std::wstring> BuiltInUpdateServers()
@@ -183,12 +226,37 @@ std::wstring PackageUrl(std::wstring_view baseUrl, bool portable)
     return PackageDirectoryUrl(baseUrl) + (portable ? GetZipFileName() : GetSetupFileName());
 }
 
+std::optional<VersionParts> ParseDottedVersion(std::wstring_view text)
+{
+    VersionParts parts{};
+    std::size_t part = 0;
+    std::size_t digits = 0;
+    for (const wchar_t c : text) {
+        if (c == L'.') {
+            if (digits == 0 || ++part == parts.size()) {
+                return std::nullopt;
+            }
+            digits = 0;
+        } else if (c >= L'0' && c <= L'9' && digits < 9) {
+            parts[part] = parts[part] * 10 + static_cast<std::uint32_t>(c - L'0');
+            ++digits;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (digits == 0) {
+        return std::nullopt;
+    }
+    return parts;
+}
+
 std::wstring VersionTextFromBody(std::string_view body)
 {
     if (body.starts_with("\xEF\xBB\xBF")) {
         body.remove_prefix(3);
     }
-    return std::wstring(TrimBlanks(FromUtf8(body)));
+    std::wstring text(TrimBlanks(FromUtf8(body)));
+    return ParseDottedVersion(text) ? text : std::wstring();
 }
 
 int CompareVersions(std::wstring_view a, std::wstring_view b)
@@ -204,6 +272,39 @@ int CompareVersions(std::wstring_view a, std::wstring_view b)
         }
     }
     return 0;
+}
+
+DownloadChoice ChooseDownload(std::wstring_view offered, std::wstring_view running, bool forced)
+{
+    const auto candidate = ParseDottedVersion(offered);
+    const auto current = ParseDottedVersion(running);
+    if (!candidate || !current) {
+        return DownloadChoice::Refused;
+    }
+    if (*candidate > *current) {
+        return DownloadChoice::Allowed;
+    }
+    if (!forced) {
+        return DownloadChoice::Refused;
+    }
+    return *candidate == *current ? DownloadChoice::Allowed : DownloadChoice::AskOlder;
+}
+
+bool ProxyBypassed(std::wstring_view bypassList, std::wstring_view host)
+{
+    while (!bypassList.empty()) {
+        const size_t end = bypassList.find_first_of(L"; ,\t\r\n");
+        const std::wstring_view entry = WithoutScheme(bypassList.substr(0, end));
+        bypassList = end == std::wstring_view::npos ? std::wstring_view() : bypassList.substr(end + 1);
+        if (entry.empty()) {
+            continue;
+        }
+        if (EqualsAsciiNoCase(entry, L"<local>") ? host.find(L'.') == std::wstring_view::npos
+                                                  : MatchesWildcard(host, entry)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::optional<ProxyAddress> ParseProxyServer(std::wstring_view value, std::wstring_view scheme)
@@ -243,10 +344,14 @@ SystemProxy GetSystemProxy(std::wstring_view scheme)
             if (auto server = registry.TryReadString(L"ProxyServer")) {
                 proxy.address = ParseProxyServer(*server, scheme);
             }
+            if (auto bypass = registry.TryReadString(L"ProxyOverride")) {
+                proxy.bypass = std::move(*bypass);
+            }
         }
     } catch (const Error&) {
         // An unreadable setting is no proxy: the check goes on without one.
         proxy.address.reset();
+        proxy.bypass.clear();
     }
     return proxy;
 }

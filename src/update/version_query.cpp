@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <mutex>
 #include <string_view>
 
 namespace merovane {
@@ -67,6 +68,93 @@ void RestrictToModernTls(HINTERNET session)
     }
 }
 
+// What is found on the network for "automatically detect settings" (WPAD):
+// looked for once in a while, not for every request, as browsers do, since a
+// network without it may take seconds to say so.
+constexpr auto kDetectionLifetime = std::chrono::minutes(15);
+
+std::wstring DetectedScriptUrl()
+{
+    static std::mutex mutex;
+    static std::optional<std::chrono::steady_clock::time_point> detectedAt;
+    static std::wstring detected;
+    std::lock_guard lock(mutex);
+    const auto now = std::chrono::steady_clock::now();
+    if (!detectedAt || now - *detectedAt > kDetectionLifetime) {
+        detected.clear();
+        unique_hglobal found;
+        LPWSTR text = nullptr;
+        if (::WinHttpDetectAutoProxyConfigUrl(WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A, &text)) {
+            found.reset(text);
+            if (text != nullptr) {
+                detected = text;
+            }
+        }
+        detectedAt = now;
+    }
+    return detected;
+}
+
+// The proxy list the user's automatic configuration (a script, or one found
+// on the network) gives for `url`: "" for a direct connection, nothing when
+// none is configured or it gave no answer.
+std::optional<std::wstring> AutomaticProxy(const std::wstring& url, DWORD connectTimeoutMs, DWORD readTimeoutMs)
+{
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG settings{};
+    if (!::WinHttpGetIEProxyConfigForCurrentUser(&settings)) {
+        return std::nullopt;
+    }
+    // Only the automatic part is read here; the explicit proxy is read from
+    // the registry as the fallback.
+    const unique_hglobal scriptUrl(settings.lpszAutoConfigUrl);
+    const unique_hglobal unusedProxy(settings.lpszProxy);
+    const unique_hglobal unusedBypass(settings.lpszProxyBypass);
+    std::wstring script = settings.lpszAutoConfigUrl != nullptr ? settings.lpszAutoConfigUrl : L"";
+    if (script.empty() && settings.fAutoDetect) {
+        script = DetectedScriptUrl();
+    }
+    if (script.empty()) {
+        return std::nullopt;
+    }
+    const unique_hinternet session(
+        ::WinHttpOpen(kUpdateUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) {
+        return std::nullopt;
+    }
+    // The script's own download keeps to the request's limits.
+    ::WinHttpSetTimeouts(session.get(), static_cast<int>(connectTimeoutMs), static_cast<int>(connectTimeoutMs),
+                         static_cast<int>(readTimeoutMs), static_cast<int>(readTimeoutMs));
+    WINHTTP_AUTOPROXY_OPTIONS options{};
+    options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
+    options.lpszAutoConfigUrl = script.c_str();
+    options.fAutoLogonIfChallenged = TRUE;
+    WINHTTP_PROXY_INFO info{};
+    if (!::WinHttpGetProxyForUrl(session.get(), url.c_str(), &options, &info)) {
+        return std::nullopt;
+    }
+    const unique_hglobal proxyList(info.lpszProxy);
+    const unique_hglobal bypassList(info.lpszProxyBypass);
+    if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy != nullptr) {
+        return std::wstring(info.lpszProxy);
+    }
+    return std::wstring();
+}
+
+// The proxy for one URL as browsers choose it: the automatic configuration
+// when the user's Internet settings ask for one and it answers, else the
+// explicit proxy unless its bypass list names the host; "" for none.
+std::wstring ProxyFor(const std::wstring& url, const UrlParts& parts, DWORD connectTimeoutMs, DWORD readTimeoutMs)
+{
+    if (std::optional<std::wstring> automatic = AutomaticProxy(url, connectTimeoutMs, readTimeoutMs)) {
+        return std::move(*automatic);
+    }
+    const SystemProxy proxy = GetSystemProxy(parts.scheme);
+    if (!proxy.enabled || !proxy.address || ProxyBypassed(proxy.bypass, parts.host)) {
+        return {};
+    }
+    return proxy.address->host + L":" + std::to_wstring(proxy.address->port);
+}
+
 } // namespace
 
 std::optional<UpdateRequest> OpenUpdateRequest(const std::wstring& url, DWORD connectTimeoutMs, DWORD readTimeoutMs)
@@ -75,11 +163,7 @@ std::optional<UpdateRequest> OpenUpdateRequest(const std::wstring& url, DWORD co
     if (!parts) {
         return std::nullopt;
     }
-    const SystemProxy proxy = GetSystemProxy(parts->scheme);
-    std::wstring proxyName;
-    if (proxy.enabled && proxy.address) {
-        proxyName = proxy.address->host + L":" + std::to_wstring(proxy.address->port);
-    }
+    const std::wstring proxyName = ProxyFor(url, *parts, connectTimeoutMs, readTimeoutMs);
 
     UpdateRequest opened;
     opened.session.reset(::WinHttpOpen(kUpdateUserAgent,

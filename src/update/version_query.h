@@ -65,10 +65,11 @@ private:
     std::vector<HINTERNET> open_;
 };
 
-// A GET request set up as every request of the update client: the user's
-// proxy when one is enabled, TLS 1.2 or newer, redirects followed (never from
-// HTTPS to HTTP), the servers' User-Agent and these timeouts. Nothing when
-// the URL is no http(s) URL or WinHTTP refuses.
+// A GET request set up as every request of the update client: the proxy the
+// user's Internet settings give for this URL (automatic configuration first,
+// then the explicit proxy and its bypass list), TLS 1.2 or newer, redirects
+// followed (never from HTTPS to HTTP), the servers' User-Agent and these
+// timeouts. Nothing when the URL is no http(s) URL or WinHTTP refuses.
 struct UpdateRequest {
     unique_hinternet session;
     unique_hinternet connection;
@@ -101,12 +102,13 @@ private:
 };
 
 // Asks each server in order for PackageDirectoryUrl + "version.txt" with a
-// fresh session: status 200 and a non-empty version text is an answer, and
-// the package URL comes from the same server. Anything else (no connection,
-// a timeout, another status, an empty, oversized or endless body, a TLS
-// failure) moves on to the next server. Redirects are followed, to HTTPS
-// too; the user's proxy is used when one is enabled. Nothing when no server
-// answered or the query was cancelled.
+// fresh session: status 200 and a body that VersionTextFromBody reads as a
+// version is an answer, and the package URL comes from the same server.
+// Anything else (no connection, a timeout, another status, any other text,
+// an oversized or endless body, a TLS failure) moves on to the next server.
+// Redirects are followed, to HTTPS too, and the user's proxy settings as
+// OpenUpdateRequest says. Nothing when no server answered or the query was
+// cancelled.
 std::optional<ServerAnswer> GetServerVersion(const VersionQuery& query, QueryCancel* cancel = nullptr);
 
 // One query on a thread of its own. When it ends it posts `message` with

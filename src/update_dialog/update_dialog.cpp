@@ -293,6 +293,8 @@ std::wstring UpdateDialog::DownloadProblemText(update::DownloadProblem problem) 
         return Message(L"LangPackageNotServed");
     case DownloadProblem::TimedOut:
         return Message(L"LangPackageStalled");
+    case DownloadProblem::TooSlow:
+        return Message(L"LangPackageTooSlow");
     case DownloadProblem::SignatureInvalid:
         return Message(L"LangPackageBadSignature");
     case DownloadProblem::WrongPackage:
@@ -320,6 +322,17 @@ void UpdateDialog::StartDownload()
     if (localVersion_.empty() && services_.localVersion) {
         localVersion_ = services_.localVersion();
     }
+    // Forced reinstalls this version; an older one only when the user says
+    // yes to it by name.
+    const bool older = ChooseDownload(serverVersion_, localVersion_, options_.forceUpdate) == DownloadChoice::AskOlder;
+    if (older) {
+        const std::wstring question =
+            Message(L"LangOlderVersion") + L" " + serverVersion_ + L"\r\n" + Message(L"LangInstallOlder");
+        if (AskYesNo(Handle(), question, Message(L"LangYes"), Message(L"LangNo")) != IDYES) {
+            SetStatus(Message(L"LangNoDownload"));
+            return;
+        }
+    }
     // The package's file name is the URL's last part, as the .sig must name it.
     const std::size_t slash = downloadUrl_.rfind(L'/');
     update::DownloadRequest request{
@@ -328,8 +341,10 @@ void UpdateDialog::StartDownload()
         .offeredVersion = serverVersion_,
         .runningVersion = localVersion_,
         .forced = options_.forceUpdate,
+        .olderConfirmed = older,
         .publicKey = downloadSettings_.publicKey,
         .readTimeoutMs = downloadSettings_.readTimeoutMs,
+        .signatureBudgetMs = downloadSettings_.signatureBudgetMs,
         .tempRoot = downloadSettings_.tempRoot,
     };
     SetDownloadingState(true);

@@ -66,11 +66,12 @@ public:
     [[nodiscard]] bool Downloading() const noexcept { return download_ != nullptr; }
 
     // What a download takes from elsewhere than the check: the key packages
-    // are checked against, the read timeout and where the private folder goes.
+    // are checked against, the time limits and where the private folder goes.
     // The program keeps the defaults; the tests use their own key.
     struct DownloadSettings {
         std::vector<std::uint8_t> publicKey; // empty: the built-in key
         DWORD readTimeoutMs = update::kPackageReadTimeoutMs;
+        DWORD signatureBudgetMs = update::kSignatureBudgetMs;
         std::wstring tempRoot; // empty: the user's temporary folder
         // A portable copy (ZIP) or an installed one (installer); nothing:
         // as the program was started.

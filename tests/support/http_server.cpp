@@ -247,8 +247,8 @@ void HttpServer::Handle(SOCKET client)
         if (!SendAll(client, statusLine + "Content-Type: text/plain\r\nConnection: close\r\n\r\n")) {
             return;
         }
-        for (char c : reply.body) {
-            if (!SendAll(client, std::string(1, c)) || !Wait(2000)) {
+        for (std::size_t sent = 0; sent < reply.body.size(); sent += reply.trickleBytes) {
+            if (!SendAll(client, reply.body.substr(sent, reply.trickleBytes)) || !Wait(reply.trickleMs)) {
                 return;
             }
         }

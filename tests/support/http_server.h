@@ -25,7 +25,7 @@ struct HttpReply {
         Endless,     // status 200 and a body that never ends
         CloseMidway, // announces 100 bytes, sends the body, then hangs up
         Silent,      // reads the request and never answers
-        Trickle,     // status 200, then one byte of the body every 2 s
+        Trickle,     // status 200, then trickleBytes of the body every trickleMs
         Stall,       // status 200 and the body, then the connection stays open and silent
     };
     int status = 200;
@@ -33,6 +33,8 @@ struct HttpReply {
     std::string location{}; // a Location header, for redirects
     unsigned delayMs = 0; // before the answer
     Kind kind = Kind::Normal;
+    std::size_t trickleBytes = 1;
+    unsigned trickleMs = 2000;
 };
 
 class HttpServer {

@@ -1,5 +1,6 @@
 #include "update/package_download.h"
 
+#include "base/error.h"
 #include "package_fixtures.h"
 #include "support/http_server.h"
 #include "support/message_sink.h"
@@ -150,11 +151,76 @@ TEST_F(PackageDownloadTest, RefusesWhatDoesNotMatchItsSignedDescriptionAndLeaves
     }
 }
 
-TEST_F(PackageDownloadTest, ForcedTakesAnOlderVersion)
+TEST_F(PackageDownloadTest, ForcedReinstallsTheSameVersionAndAnOlderOneOnlyOnceConfirmed)
 {
-    server.ServeText(std::string(kPackagePath) + ".sig", Fixture(L"old.sig"));
-    server.ServeText(kPackagePath, PackageBytes());
-    EXPECT_TRUE(DownloadPackage(Request(L"0.9.0.0", true)).ok());
+    struct Case {
+        const wchar_t* sig;
+        const wchar_t* offered;
+        bool forced;
+        bool olderConfirmed;
+        DownloadProblem expected;
+    } cases[] = {
+        {L"same.sig", L"1.0.0.0", true, false, DownloadProblem::None},
+        {L"old.sig", L"0.9.0.0", true, false, DownloadProblem::NotNewer},
+        {L"old.sig", L"0.9.0.0", true, true, DownloadProblem::None},
+        {L"old.sig", L"0.9.0.0", false, true, DownloadProblem::NotNewer},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.sig) + (c.forced ? " forced" : "") + (c.olderConfirmed ? " confirmed" : ""));
+        test::HttpServer local;
+        local.ServeText(std::string(kPackagePath) + ".sig", Fixture(c.sig));
+        local.ServeText(kPackagePath, PackageBytes());
+        DownloadRequest request = Request(c.offered, c.forced);
+        request.packageUrl = local.Url(kPackagePath);
+        request.olderConfirmed = c.olderConfirmed;
+        EXPECT_EQ(DownloadPackage(request).problem, c.expected);
+    }
+}
+
+TEST_F(PackageDownloadTest, ATricklingServerIsCutOff)
+{
+    const std::string package = PackageBytes();
+    const std::string sig = Fixture(L"setup.sig");
+    struct Case {
+        const char* what;
+        HttpReply sig;
+        HttpReply package;
+        DownloadProblem expected;
+        double atMostSeconds;
+    } cases[] = {
+        // A .sig of a byte every 0.4 s keeps within each read's timeout.
+        {"the .sig beyond its budget", {.body = sig, .kind = HttpReply::Kind::Trickle, .trickleMs = 400},
+         {.body = package}, DownloadProblem::TooSlow, 3.0},
+        // 100 bytes per 0.2 s: 500 bytes/s, below the 1000 asked for.
+        {"the package below the minimum rate", {.body = sig},
+         {.body = package, .kind = HttpReply::Kind::Trickle, .trickleBytes = 100, .trickleMs = 200},
+         DownloadProblem::TooSlow, 3.0},
+        // 20000 bytes per 0.2 s stays above it through several windows.
+        {"the package above it", {.body = sig},
+         {.body = package, .kind = HttpReply::Kind::Trickle, .trickleBytes = 20000, .trickleMs = 200},
+         DownloadProblem::None, 5.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::HttpServer local;
+        local.Serve(std::string(kPackagePath) + ".sig", c.sig);
+        local.Serve(kPackagePath, c.package);
+        DownloadRequest request = Request();
+        request.packageUrl = local.Url(kPackagePath);
+        request.readTimeoutMs = 5000;
+        request.signatureBudgetMs = 1500;
+        request.minimumBytesPerSecond = 1000;
+        request.rateWindowMs = 500;
+        const auto start = Clock::now();
+        const DownloadResult result = DownloadPackage(request);
+        EXPECT_EQ(result.problem, c.expected);
+        EXPECT_LT(Clock::now() - start, std::chrono::duration<double>(c.atMostSeconds));
+        if (result.ok()) {
+            EXPECT_EQ(ReadAll(result.file), package);
+        } else {
+            EXPECT_TRUE(IsEmptyFolder(temp.path()));
+        }
+    }
 }
 
 // The next progress or result message within 10 s.

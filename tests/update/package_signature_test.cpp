@@ -306,7 +306,7 @@ TEST(VerifyPackageSignature, AcceptsOnlyAGenuineSignatureForTheOfferedNewerPacka
         {"older", Fixture(L"old.sig"), &testKey, L"Merovane-setup.exe", L"0.9.0.0", false,
          SignatureProblem::NotNewer},
         {"older, forced", Fixture(L"old.sig"), &testKey, L"Merovane-setup.exe", L"0.9.0.0", true,
-         SignatureProblem::None},
+         SignatureProblem::NotNewer},
         {"same", Fixture(L"same.sig"), &testKey, L"Merovane-setup.exe", L"1.0.0.0", false,
          SignatureProblem::NotNewer},
         {"same, forced", Fixture(L"same.sig"), &testKey, L"Merovane-setup.exe", L"1.0.0.0", true,
@@ -324,6 +324,15 @@ TEST(VerifyPackageSignature, AcceptsOnlyAGenuineSignatureForTheOfferedNewerPacka
         EXPECT_EQ(check.problem, c.problem) << c.what;
         EXPECT_EQ(check.accepted(), check.signature.has_value()) << c.what;
     }
+
+    // An older version passes only forced and confirmed by the user.
+    EXPECT_TRUE(VerifyPackageSignature(Fixture(L"old.sig"), testKey, L"Merovane-setup.exe", L"0.9.0.0", L"1.0.0.0",
+                                       true, true)
+                    .accepted());
+    EXPECT_EQ(VerifyPackageSignature(Fixture(L"old.sig"), testKey, L"Merovane-setup.exe", L"0.9.0.0", L"1.0.0.0",
+                                     false, true)
+                  .problem,
+              SignatureProblem::NotNewer);
 
     const SignatureCheck good = VerifyPackageSignature(setup, testKey, L"Merovane-setup.exe", L"1.0.1.0",
                                                        L"1.0.0.0", false);

@@ -79,6 +79,24 @@ TEST(SafeEntryPath, KeepsRelativeNamesAndRefusesWhatCouldLeaveTheFolder)
         {L"a<b>", nullptr},
         {L"a|b", nullptr},
         {L"a\tb", nullptr},
+        // The user's settings and the update's own folders are never a
+        // package's to write, nor are short names that may alias any file.
+        {L"Config/Option.ini", nullptr},
+        {L"config\\Rules.ini", nullptr},
+        {L"CONFIG/", nullptr},
+        {L"Config", nullptr},
+        {L"Update.staging/Merovane.exe", nullptr},
+        {L"update.BACKUP\\Merovane.exe", nullptr},
+        {L"Update.journal", nullptr},
+        {L"MEROVA~1.EXE", nullptr},
+        {L"Language/ENGLIS~12.INI", nullptr},
+        {L"CONFIG~1/Option.ini", nullptr},
+        {L"Language/Config/x.ini", L"Language\\Config\\x.ini"},
+        {L"Language/Update.staging", L"Language\\Update.staging"},
+        {L"Updater.exe", L"Updater.exe"},
+        {L"Configuration.txt", L"Configuration.txt"},
+        {L"a~b.txt", L"a~b.txt"},
+        {L"notes~", L"notes~"},
     };
     for (const Case& c : cases) {
         const auto path = SafeEntryPath(c.name);

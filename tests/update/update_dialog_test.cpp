@@ -95,7 +95,6 @@ TEST_F(UpdateDialogTest, EachShowingChecksAndJudgesTheServersVersion)
         {"1.0.0.0", L"Нет обновления", 0},
         {"1.0", L"Нет обновления", 0},
         {"0.9.9.9", L"Нет обновления", -1},
-        {"soon", L"Нет обновления", -1},
     };
     WriteSettings(false);
     Start();
@@ -131,7 +130,8 @@ TEST_F(UpdateDialogTest, NoServerAnswers)
     ASSERT_EQ(Dialog().CompareResult(), 1);
     Dialog().Close();
 
-    primary.Serve(kVersionPath, {.status = 404});
+    // A version with text after it is no answer, and none of its text shows.
+    primary.ServeText(kVersionPath, "9.9.9.9\r\n\r\nClick here");
     fallback.Serve(kVersionPath, {.status = 204});
     ShowAndCheck();
     EXPECT_EQ(Text(L"LabelUpDate"), L"Не удалось проверить обновления");
@@ -259,6 +259,7 @@ TEST_F(UpdateDialogTest, TheCheckAtStartOffersANewerVersionOnce)
         {"option off", false, "1.0.1.0", 0},
         {"same version", true, "1.0.0.0", 0},
         {"servers down", true, nullptr, 0},
+        {"a version with more text", true, "1.0.1.0\r\n\r\nClick here", 0},
         {"declined", true, "1.0.1.0", IDNO},
         {"accepted", true, "1.0.1.0", IDYES},
     };
@@ -358,6 +359,7 @@ TEST_F(UpdateDialogTest, ADownloadEndsIdleAndSaysHowItWent)
         const wchar_t* sig; // nullptr: none served
         std::string body;
         const wchar_t* status;
+        HttpReply::Kind sigKind = HttpReply::Kind::Normal;
     } cases[] = {
         // Genuine, but no program: the start fails, and says so.
         {"genuine", L"setup.sig", package, L"Не удалось запустить установку обновления\r\n"},
@@ -365,17 +367,20 @@ TEST_F(UpdateDialogTest, ADownloadEndsIdleAndSaysHowItWent)
         {"signed by another key", L"other-key.sig", package,
          L"Файлы обновления не загружены!\r\nПодпись пакета недействительна"},
         {"no description", nullptr, package, L"Файлы обновления не загружены!\r\nСервер не отдал пакет обновления"},
+        {"a trickling description", L"setup.sig", package,
+         L"Файлы обновления не загружены!\r\nСервер передаёт слишком медленно", HttpReply::Kind::Trickle},
     };
     primary.ServeText(kVersionPath, "1.0.1.0");
     WriteSettings(false);
     Start();
     test::TempDir temp;
-    Dialog().SetDownloadSettings({.publicKey = test::TestPackageKey(), .tempRoot = temp.path().wstring()});
+    Dialog().SetDownloadSettings(
+        {.publicKey = test::TestPackageKey(), .signatureBudgetMs = 1500, .tempRoot = temp.path().wstring()});
     ShowAndCheck();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         if (c.sig != nullptr) {
-            primary.ServeText(kSigPath, test::PackageFixture(c.sig));
+            primary.Serve(kSigPath, {.body = test::PackageFixture(c.sig), .kind = c.sigKind, .trickleMs = 400});
         } else {
             primary.Serve(kSigPath, {.status = 404});
         }
@@ -391,6 +396,44 @@ TEST_F(UpdateDialogTest, ADownloadEndsIdleAndSaysHowItWent)
         // Nothing stays of a package that was refused or could not start.
         EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
         EXPECT_TRUE(::IsWindow(program->Main().Handle()));
+    }
+}
+
+TEST_F(UpdateDialogTest, ForcedReinstallsTheSameVersionAndAsksBeforeAnOlderOne)
+{
+    struct Case {
+        const char* served;
+        const wchar_t* sig;
+        int answer; // 0: no question expected
+        const wchar_t* status;
+    } cases[] = {
+        // Accepted packages that are no program: the start fails, and says so.
+        {"1.0.0.0", L"same.sig", 0, L"Не удалось запустить установку обновления\r\n"},
+        {"0.9.0.0", L"old.sig", IDNO, L"Файлы обновления не загружены!"},
+        {"0.9.0.0", L"old.sig", IDYES, L"Не удалось запустить установку обновления\r\n"},
+    };
+    WriteSettings(false);
+    Start();
+    test::TempDir temp;
+    Dialog().SetDownloadSettings({.publicKey = test::TestPackageKey(), .tempRoot = temp.path().wstring()});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.served) + " " + std::to_string(c.answer));
+        primary.ServeText(kVersionPath, c.served);
+        primary.ServeText(kSigPath, test::PackageFixture(c.sig));
+        primary.ServeText(kPackagePath, test::PackageBytes());
+        const int sigHits = primary.Hits(kSigPath);
+        ShowAndCheck();
+        Forced().SetChecked(true);
+        test::MessageBoxAnswer question(c.answer == 0 ? IDNO : c.answer);
+        ::SendMessageW(Dialog().Get<ui::Button>(L"ButtonDownload").Handle(), BM_CLICK, 0, 0);
+        ASSERT_TRUE(PumpUntil([this] { return !Dialog().Downloading(); }));
+        ASSERT_EQ(question.Answered(0), c.answer != 0);
+        if (c.answer != 0) {
+            EXPECT_EQ(question.Text(), L"На сервере более старая версия 0.9.0.0\r\nУстановить её вместо этой версии?");
+        }
+        EXPECT_TRUE(Text(L"LabelUpDate").starts_with(c.status)) << ToUtf8(Text(L"LabelUpDate"));
+        EXPECT_EQ(primary.Hits(kSigPath) - sigHits, c.answer == IDNO ? 0 : 1);
+        Dialog().Close();
     }
 }
 

@@ -53,7 +53,9 @@ TEST_F(VersionQueryTest, TheFirstServerThatAnswersWins)
         bool fromFallback;
     } cases[] = {
         {"200 with blanks and CR LF", {.body = "  1.9.27.0\r\n"}, L"1.9.27.0", false},
-        {"any text is an answer", {.body = "soon"}, L"soon", false},
+        {"text is no answer", {.body = "soon"}, L"2.0", true},
+        {"a version with more text", {.body = "9.9.9.9\r\n\r\nClick here"}, L"2.0", true},
+        {"five parts", {.body = "1.2.3.4.5"}, L"2.0", true},
         {"404", {.status = 404, .body = "1.9.27.0"}, L"2.0", true},
         {"204", {.status = 204}, L"2.0", true},
         {"500", {.status = 500, .body = "1.9.27.0"}, L"2.0", true},
@@ -128,18 +130,25 @@ TEST_F(VersionQueryTest, TheUsersProxyCarriesTheRequest)
         std::wstring proxyServer;
         DWORD enabled;
         bool viaProxy;
+        std::wstring bypass = L"";
     } cases[] = {
         {proxyAddress, 1, true},
         {L"http=" + proxyAddress + L";https=127.0.0.1:1", 1, true},
+        {L"http://" + proxyAddress, 1, true},
+        {L"http=http://" + proxyAddress + L"/", 1, true},
         {L"127.0.0.1", 1, false}, // no port: no proxy
         {proxyAddress, 0, false},
+        {proxyAddress, 1, false, L"<local>;127.0.0.*"},
+        {proxyAddress, 1, true, L"<local>;*.corp.example"},
     };
     for (const Case& c : cases) {
         test::SetRegDword(kInternetSettings, L"ProxyEnable", c.enabled);
         test::SetRegString(kInternetSettings, L"ProxyServer", c.proxyServer);
+        test::SetRegString(kInternetSettings, L"ProxyOverride", c.bypass);
         const size_t before = proxy.Requests().size();
         // Through the proxy the server's name is never looked up: the proxy
-        // gets the whole URL.
+        // gets the whole URL. The direct cases ask the loopback server, which
+        // a bypass entry may name.
         const std::wstring server = c.viaProxy ? L"http://update.merovane.example/download/" : primary.BaseUrl();
         const auto answer = GetServerVersion({.servers = {server}});
         ASSERT_TRUE(answer) << ToUtf8(c.proxyServer);
@@ -156,6 +165,61 @@ TEST_F(VersionQueryTest, TheUsersProxyCarriesTheRequest)
             EXPECT_EQ(proxy.Requests().size(), before);
         }
     }
+}
+
+// The user's Internet settings as the system stores them, asking for an
+// automatic configuration script at `scriptUrl`.
+void SetAutomaticConfigurationScript(const std::wstring& scriptUrl)
+{
+    std::vector<BYTE> value;
+    const auto add = [&value](DWORD number) {
+        for (int shift = 0; shift < 32; shift += 8) {
+            value.push_back(static_cast<BYTE>(number >> shift));
+        }
+    };
+    const std::string url = ToUtf8(scriptUrl);
+    add(0x46); // the format's version
+    add(0);    // a change counter
+    add(1 | 4); // direct, unless the script says otherwise
+    add(0);    // no explicit proxy here
+    add(0);    // nor a bypass list
+    add(static_cast<DWORD>(url.size()));
+    value.insert(value.end(), url.begin(), url.end());
+    for (int i = 0; i < 8; ++i) {
+        add(0);
+    }
+    test::SetRegRaw(kInternetSettings + L"\\Connections", L"DefaultConnectionSettings", REG_BINARY, value);
+}
+
+TEST_F(VersionQueryTest, AnAutomaticConfigurationScriptChoosesTheProxyPerUrl)
+{
+    HttpServer proxy;
+    proxy.ServeText(kVersionPath, "3.0");
+    primary.ServeText(kVersionPath, "1.1");
+    // An explicit proxy that would fail: the script's answer comes first.
+    test::SetRegDword(kInternetSettings, L"ProxyEnable", 1);
+    test::SetRegString(kInternetSettings, L"ProxyServer", L"127.0.0.1:" + std::to_wstring(ClosedPort()));
+    HttpServer scripts;
+    scripts.ServeText("/proxy.pac", "function FindProxyForURL(url, host) {\n"
+                                    "  if (host == \"127.0.0.1\") return \"DIRECT\";\n"
+                                    "  return \"PROXY 127.0.0.1:" + std::to_string(proxy.Port()) + "\";\n}\n");
+    SetAutomaticConfigurationScript(scripts.Url("/proxy.pac"));
+
+    auto answer = GetServerVersion({.servers = {L"http://update.merovane.example/download/"}});
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->version, L"3.0");
+    answer = GetServerVersion({.servers = {primary.BaseUrl()}});
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->version, L"1.1");
+    EXPECT_EQ(proxy.Requests().size(), 1u);
+
+    // A script that can't be had leaves the explicit proxy and its bypass list.
+    SetAutomaticConfigurationScript(scripts.Url("/missing.pac"));
+    test::SetRegString(kInternetSettings, L"ProxyServer", L"127.0.0.1:" + std::to_wstring(proxy.Port()));
+    answer = GetServerVersion({.servers = {L"http://update.merovane.example/download/"}});
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->version, L"3.0");
+    EXPECT_EQ(proxy.Requests().size(), 2u);
 }
 
 TEST_F(VersionQueryTest, AServerThatNeverAnswersCostsOneReadTimeout)
