@@ -1,6 +1,7 @@
 #include "base/error.h"
 #include "base/settings_file.h"
 #include "base/startup.h"
+#include "base/text_file.h"
 #include "cli/command_line.h"
 #include "shell/program.h"
 #include "ui/application.h"
@@ -59,6 +60,8 @@ std::wstring ProgramFolder()
 std::jthread RemoveUpdateLeftovers(std::optional<DWORD> helper)
 {
     merovane::update::RecoverInterruptedUpdate(ProgramFolder());
+    // A journal whose writing was cut off leaves only its temporary file.
+    merovane::RemoveStaleTemporaryFiles(ProgramFolder() + L"\\" + std::wstring(merovane::update::kJournalFileName));
     return std::jthread([helper, folders = merovane::update::FindUpdateLeftovers(ProgramFolder())] {
         if (helper) {
             if (HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, *helper)) {
