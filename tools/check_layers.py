@@ -4,6 +4,8 @@ same folder or a lower layer, and no window includes another window's files.
 
     base <- core, ui <- i18n <- windows, update, cli <- shell
 
+The update client and the command line work without windows: they include
+neither ui/ nor i18n/.
 Prints each include that breaks the rule and exits 1 when there is one."""
 
 import pathlib
@@ -24,6 +26,7 @@ LAYERS = {
     "shell": 4,
 }
 WINDOWS = {"about_window", "main_window", "settings_dialog", "update_dialog"}
+WINDOWLESS = {"update", "cli"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/[^"]+"', re.MULTILINE)
 
 
@@ -43,7 +46,8 @@ def main() -> int:
             if target == folder:
                 continue
             same_rank_windows = folder in WINDOWS and target in WINDOWS
-            if LAYERS[target] > LAYERS[folder] or same_rank_windows or (
+            windowless = folder in WINDOWLESS and target in ("ui", "i18n")
+            if LAYERS[target] > LAYERS[folder] or same_rank_windows or windowless or (
                 LAYERS[target] == LAYERS[folder] and {folder, target} == {"core", "ui"}
             ):
                 faults.append(f"{path}: includes {target}/, which is not below {folder}/")

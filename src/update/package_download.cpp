@@ -4,7 +4,6 @@
 #include "base/file_tree.h"
 #include "base/handles.h"
 #include "update/worker.h"
-#include "ui/messages.h"
 
 #include <bcrypt.h>
 #include <sddl.h>
@@ -348,14 +347,15 @@ struct PackageDownload::State : WorkerState {
     DownloadResult result;
 };
 
-PackageDownload::PackageDownload(DownloadRequest request, HWND window) : state_(std::make_shared<State>())
+PackageDownload::PackageDownload(DownloadRequest request, HWND window, DownloadMessages messages)
+    : state_(std::make_shared<State>())
 {
     state_->window = window;
-    thread_ = std::thread([state = state_, request = std::move(request)] {
-        const auto report = [&state](std::uint64_t received, std::uint64_t total) {
+    thread_ = std::thread([state = state_, request = std::move(request), messages] {
+        const auto report = [&state, messages](std::uint64_t received, std::uint64_t total) {
             std::lock_guard lock(state->mutex);
             if (state->window != nullptr) {
-                ::PostMessageW(state->window, ui::WM_APP_DOWNLOADPROGRESS, static_cast<WPARAM>(received),
+                ::PostMessageW(state->window, messages.progress, static_cast<WPARAM>(received),
                                static_cast<LPARAM>(total));
             }
         };
@@ -369,7 +369,7 @@ PackageDownload::PackageDownload(DownloadRequest request, HWND window) : state_(
         std::lock_guard lock(state->mutex);
         if (state->window != nullptr) {
             state->result = std::move(result);
-            ::PostMessageW(state->window, ui::WM_APP_DOWNLOADDONE, 0, 0);
+            ::PostMessageW(state->window, messages.done, 0, 0);
         } else if (result.ok()) {
             // Cancelled after the last byte: the package is nobody's.
             result.package.reset();

@@ -102,14 +102,21 @@ DownloadResult DownloadPackage(const DownloadRequest& request, QueryCancel* canc
 // can't be made.
 std::wstring MakePrivateFolder(const std::wstring& root = {});
 
-// One download on a thread of its own, reporting to `window`:
-// ui::WM_APP_DOWNLOADPROGRESS (wParam bytes, lParam total) as it goes, not
-// more often than each per mille, and ui::WM_APP_DOWNLOADDONE once at the end,
-// after which Result() holds the result. After Cancel, or once this object is
-// gone, nothing more is posted; a cancelled download deletes its files.
+// The window messages a download posts: `progress` (wParam bytes, lParam
+// total) as it goes, not more often than each per mille, and `done` once at
+// the end.
+struct DownloadMessages {
+    UINT progress = 0;
+    UINT done = 0;
+};
+
+// One download on a thread of its own, reporting to `window` with
+// `messages`; after `done`, Result() holds the result. After Cancel, or once
+// this object is gone, nothing more is posted; a cancelled download deletes
+// its files.
 class PackageDownload {
 public:
-    PackageDownload(DownloadRequest request, HWND window);
+    PackageDownload(DownloadRequest request, HWND window, DownloadMessages messages);
     ~PackageDownload();
     PackageDownload(const PackageDownload&) = delete;
     PackageDownload& operator=(const PackageDownload&) = delete;

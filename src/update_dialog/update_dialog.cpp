@@ -348,7 +348,8 @@ void UpdateDialog::StartDownload()
         .tempRoot = downloadSettings_.tempRoot,
     };
     SetDownloadingState(true);
-    download_ = std::make_unique<update::PackageDownload>(std::move(request), Handle());
+    download_ = std::make_unique<update::PackageDownload>(
+        std::move(request), Handle(), update::DownloadMessages{ui::WM_APP_DOWNLOADPROGRESS, ui::WM_APP_DOWNLOADDONE});
 }
 
 void UpdateDialog::CancelDownload()

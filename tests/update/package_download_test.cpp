@@ -15,6 +15,8 @@
 namespace merovane::update {
 namespace {
 
+constexpr DownloadMessages kMessages{ui::WM_APP_DOWNLOADPROGRESS, ui::WM_APP_DOWNLOADDONE};
+
 using test::HttpReply;
 using Clock = std::chrono::steady_clock;
 
@@ -235,7 +237,7 @@ TEST_F(PackageDownloadTest, ABackgroundDownloadPostsProgressThenItsResult)
     server.ServeText(std::string(kPackagePath) + ".sig", Fixture(L"setup.sig"));
     server.ServeText(kPackagePath, package);
     test::MessageSink sink;
-    PackageDownload download(Request(), sink.Handle());
+    PackageDownload download(Request(), sink.Handle(), kMessages);
     WPARAM lastProgress = 0;
     std::optional<MSG> message;
     while ((message = NextDownloadMessage(sink)) && message->message == ui::WM_APP_DOWNLOADPROGRESS) {
@@ -261,7 +263,7 @@ TEST_F(PackageDownloadTest, CancelMidwayStopsAtOnceAndLeavesNoFile)
     request.readTimeoutMs = 3000;
     Clock::time_point start;
     {
-        PackageDownload download(request, sink.Handle());
+        PackageDownload download(request, sink.Handle(), kMessages);
         WPARAM received = 0;
         while (received < package.size() * 4 / 10) {
             const std::optional<MSG> message = NextDownloadMessage(sink);
