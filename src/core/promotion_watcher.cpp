@@ -151,6 +151,17 @@ void PromotionWatcher::Pass(bool full)
     ++passes_;
 }
 
+void PromotionWatcher::ReportStop(const Error& error) noexcept
+{
+    try {
+        if (onPassFailed && !stopping_) {
+            onPassFailed(error);
+        }
+    } catch (...) {
+        // The window is going: nobody is left to tell.
+    }
+}
+
 void PromotionWatcher::Run() noexcept
 {
     unique_handle parentChanged;
@@ -158,7 +169,8 @@ void PromotionWatcher::Run() noexcept
     try {
         parentChanged = NewEvent(false);
         entriesChanged = NewEvent(false);
-    } catch (...) {
+    } catch (const Error& error) {
+        ReportStop(error);
         return;
     }
     const std::wstring path(kNotifyIconSettingsKey);
@@ -213,8 +225,14 @@ void PromotionWatcher::Run() noexcept
                 }
                 Pass(false);
                 break;
+            case WAIT_OBJECT_0:
+                stopping_ = true;
+                break;
             default:
-                stopping_ = true; // the stop event, or waiting failed
+                // Nothing would keep the entries at the policy any more: say so
+                // rather than stop unnoticed.
+                ReportStop(Error(signalled == WAIT_FAILED ? ::GetLastError() : ERROR_INVALID_HANDLE));
+                stopping_ = true;
                 break;
             }
         }

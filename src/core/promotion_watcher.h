@@ -38,8 +38,9 @@ public:
     void Stop();
     [[nodiscard]] bool Running() const noexcept { return worker_.joinable(); }
 
-    // Called on the worker when a pass failed (a write the system refused);
-    // the next change runs a pass again. Set it before Start.
+    // Called on the worker when a pass failed (a write the system refused;
+    // the next change runs a pass again), and when the worker itself cannot
+    // go on (it then ends). Set it before Start.
     std::function<void(const Error&)> onPassFailed;
 
     // Passes run since the worker started, for tests and the benchmark.
@@ -67,6 +68,9 @@ public:
 
 private:
     void Run() noexcept;
+    // The worker cannot go on (its events or its wait failed): onPassFailed
+    // hears it once.
+    void ReportStop(const Error& error) noexcept;
     // Runs one pass with the current rule; a full one forgets what earlier
     // passes found.
     void Pass(bool full);
