@@ -172,4 +172,83 @@ Policies ReadPolicies(HKEY machine, HKEY user)
     return policies;
 }
 
+PolicyWatch::PolicyWatch() : stopEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+PolicyWatch::~PolicyWatch()
+{
+    Stop();
+}
+
+void PolicyWatch::Start(std::function<void()> onChange)
+{
+    if (Running() || !stopEvent_) {
+        return;
+    }
+    onChange_ = std::move(onChange);
+    stopping_ = false;
+    ::ResetEvent(stopEvent_.get());
+    thread_ = std::thread([this] { Run(); });
+}
+
+void PolicyWatch::Stop()
+{
+    if (!thread_.joinable()) {
+        return;
+    }
+    stopping_ = true;
+    ::SetEvent(stopEvent_.get());
+    thread_.join();
+}
+
+void PolicyWatch::Run() noexcept
+{
+    // The deepest key there is: the policy key and what is below it, or the
+    // folders it would be made in.
+    struct Watched {
+        std::wstring_view path;
+        BOOL subtree;
+    };
+    constexpr Watched kCandidates[] = {
+        {kPolicyKey, TRUE}, {L"Software\\Policies", TRUE}, {L"Software", FALSE}};
+    unique_handle changed[2] = {unique_handle(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+                                unique_handle(::CreateEventW(nullptr, FALSE, FALSE, nullptr))};
+    if (!changed[0] || !changed[1]) {
+        return;
+    }
+    const HKEY roots[2] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER};
+    while (!stopping_) {
+        unique_hkey keys[2];
+        for (int index = 0; index < 2; ++index) {
+            for (const Watched& candidate : kCandidates) {
+                if (::RegOpenKeyExW(roots[index], std::wstring(candidate.path).c_str(), 0, KEY_NOTIFY,
+                                    keys[index].put()) == ERROR_SUCCESS) {
+                    if (::RegNotifyChangeKeyValue(keys[index].get(), candidate.subtree,
+                                                  REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                                  changed[index].get(), TRUE) != ERROR_SUCCESS) {
+                        keys[index].reset();
+                    }
+                    break;
+                }
+            }
+        }
+        const HANDLE events[3] = {stopEvent_.get(), changed[0].get(), changed[1].get()};
+        // Neither root could be watched: look again now and then.
+        const DWORD timeout = keys[0] || keys[1] ? INFINITE : 5'000;
+        const DWORD woken = ::WaitForMultipleObjects(3, events, FALSE, timeout);
+        if (stopping_ || woken == WAIT_OBJECT_0 || woken == WAIT_FAILED) {
+            return;
+        }
+        if (woken == WAIT_TIMEOUT) {
+            continue;
+        }
+        // A policy refresh writes several values: one callback for the lot.
+        if (::WaitForSingleObject(stopEvent_.get(), 50) == WAIT_OBJECT_0) {
+            return;
+        }
+        if (onChange_) {
+            onChange_();
+        }
+    }
+}
+
 } // namespace merovane

@@ -14,7 +14,12 @@
 
 #include <windows.h>
 
+#include "base/handles.h"
+
+#include <atomic>
+#include <functional>
 #include <optional>
+#include <thread>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,5 +73,30 @@ std::optional<NewIconPolicy> NewIconPolicyFromPolicyValue(DWORD value) noexcept;
 
 // Reads both keys now. `machine` and `user` are the roots to read them from.
 Policies ReadPolicies(HKEY machine = HKEY_LOCAL_MACHINE, HKEY user = HKEY_CURRENT_USER);
+
+// Tells when a policy may have changed, without polling: a thread sleeps on
+// the registry's change notification for both policy keys (or, while one is
+// missing, for the folder it would be made in) and calls back after a change.
+class PolicyWatch {
+public:
+    PolicyWatch();
+    ~PolicyWatch(); // stops the thread
+    PolicyWatch(const PolicyWatch&) = delete;
+    PolicyWatch& operator=(const PolicyWatch&) = delete;
+
+    // `onChange` runs on the watch's thread; it must be quick and must not
+    // throw. Does nothing while the watch runs.
+    void Start(std::function<void()> onChange);
+    void Stop();
+    [[nodiscard]] bool Running() const noexcept { return thread_.joinable(); }
+
+private:
+    void Run() noexcept;
+
+    std::function<void()> onChange_;
+    unique_handle stopEvent_;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
 
 } // namespace merovane
