@@ -202,14 +202,14 @@ void PolicyWatch::Stop()
 
 void PolicyWatch::Run() noexcept
 {
-    // The deepest key there is: the policy key and what is below it, or the
-    // folders it would be made in.
+    // The folder of the policy key with what is below it, so the key's
+    // creation and deletion count too; or, while that is missing, the
+    // folder it would be made in.
     struct Watched {
         std::wstring_view path;
         BOOL subtree;
     };
-    constexpr Watched kCandidates[] = {
-        {kPolicyKey, TRUE}, {L"Software\\Policies", TRUE}, {L"Software", FALSE}};
+    constexpr Watched kCandidates[] = {{L"Software\\Policies", TRUE}, {L"Software", FALSE}};
     unique_handle changed[2] = {unique_handle(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
                                 unique_handle(::CreateEventW(nullptr, FALSE, FALSE, nullptr))};
     if (!changed[0] || !changed[1]) {

@@ -466,17 +466,11 @@ void MainWindow::FollowRulesFile()
 bool MainWindow::RefreshPolicies()
 {
     Policies read = ReadPolicies();
-    auto organisation = std::make_shared<OrganisationPolicy>(OrganisationPolicyFrom(read));
-    // A value or line that can't be used is said once, on the status line.
-    if (!organisation->problems.empty() && organisation->problems != policyProblems_ && status_ != nullptr) {
-        status_->SetStatusText(organisation->problems.front());
-    }
-    policyProblems_ = organisation->problems;
-    if (read.SameEffect(policies_)) {
+    if (read.SameEffect(policies_) && read.problems == policies_.problems) {
         return false;
     }
+    organisation_ = std::make_shared<OrganisationPolicy>(OrganisationPolicyFrom(read));
     policies_ = std::move(read);
-    organisation_ = std::move(organisation);
     return true;
 }
 

@@ -199,7 +199,6 @@ private:
     RulesFileFollower rules_{L""}; // the user-interface thread's
     Policies policies_;
     std::shared_ptr<const OrganisationPolicy> organisation_ = std::make_shared<OrganisationPolicy>();
-    std::vector<std::wstring> policyProblems_; // said once
     UINT rulesRetryMs_ = 0; // while Rules.ini can't be read
     bool reloadPosted_ = false;
     bool menuMarked_ = false;

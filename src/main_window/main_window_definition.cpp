@@ -59,6 +59,8 @@ static constexpr ui::ComponentDef kComponents[] = {
      .caption = L"%s (правило: показывать)"},
     {.kind = Kind::MenuItem, .name = L"LangRuleHideMark", .parent = L"PopupMenuLanguage",
      .caption = L"%s (правило: скрывать)"},
+    {.kind = Kind::MenuItem, .name = L"LangPolicyIgnored", .parent = L"PopupMenuLanguage",
+     .caption = L"Merovane не учитывает часть политики вашей организации:"},
     // A row under the organisation's rule (Group Policy).
     {.kind = Kind::MenuItem, .name = L"LangPolicyShowMark", .parent = L"PopupMenuLanguage",
      .caption = L"%s (организация: показывать)"},

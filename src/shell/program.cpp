@@ -8,8 +8,11 @@
 #include "base/startup.h"
 #include "base/text_file.h"
 #include "core/app_rules.h"
+#include "core/organisation_rules.h"
 #include "ui/application.h"
 #include "update/update_client.h"
+
+#include <algorithm>
 
 namespace merovane {
 
@@ -61,6 +64,17 @@ void Program::ApplyPolicies()
 {
     const Policies& policies = main_.CurrentPolicies();
     settings_.ShowPolicies(policies);
+    // A value or line that can't be used is told once, not at every pass.
+    std::wstring untold;
+    for (const std::wstring& problem : OrganisationPolicyFrom(policies).problems) {
+        if (std::find(policyProblemsTold_.begin(), policyProblemsTold_.end(), problem) == policyProblemsTold_.end()) {
+            policyProblemsTold_.push_back(problem);
+            untold += L"\r\n" + problem;
+        }
+    }
+    if (!untold.empty()) {
+        ui::application::ShowError(main_.Message(L"LangPolicyIgnored") + untold);
+    }
     if (policies.startWithWindows) {
         ui::application::ReportingErrors([&] {
             const std::wstring executable = OwnExecutablePath();

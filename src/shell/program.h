@@ -61,6 +61,7 @@ private:
     Options savedOptions_;
     bool optionsRead_ = false;
     std::optional<Error> settingsReadFailure_;
+    std::vector<std::wstring> policyProblemsTold_;
     MainWindow main_;
     AboutWindow about_;
     SettingsDialog settings_;
