@@ -142,6 +142,10 @@ TEST_F(PoliciesTest, MachinePoliciesOverrideTheDialogWithoutEnteringTheSettingsF
     EXPECT_TRUE(Box(L"CheckBoxAutostart").Checked());
     EXPECT_FALSE(Enabled(Box(L"CheckBoxAutostart")));
 
+    auto& updateItem = p.Main().Get<ui::MenuItem>(L"CheckUpdateMenu");
+    test::SendTrayEvent(p, WM_MOUSEMOVE); // the general menu is made ready as the tray's
+    EXPECT_FALSE(updateItem.Enabled());
+
     p.SaveOptions(OptionGroup::All);
     Options saved = ReadOptions(LoadSettings(paths.settingsFile));
     EXPECT_FALSE(saved.refreshList);
@@ -157,6 +161,8 @@ TEST_F(PoliciesTest, MachinePoliciesOverrideTheDialogWithoutEnteringTheSettingsF
     EXPECT_FALSE(::GetWindowLongW(p.Settings().Get<ui::Label>(L"LabelSetByOrganisation").Handle(), GWL_STYLE) &
                  WS_VISIBLE);
     EXPECT_FALSE(p.Main().Refresh().Running()); // the user's refresh option is off
+    test::SendTrayEvent(p, WM_MOUSEMOVE);
+    EXPECT_TRUE(updateItem.Enabled());
     p.SaveOptions(OptionGroup::All);
     saved = ReadOptions(LoadSettings(paths.settingsFile));
     EXPECT_FALSE(saved.refreshList);
