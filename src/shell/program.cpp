@@ -13,6 +13,7 @@
 #include "update/update_client.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace merovane {
 
