@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds a release into dist/: the installer, the portable ZIP (64-bit, and a
-# 32-bit one), version.txt, a .sig beside each package, SHA256SUMS and the
-# winget manifests in dist/winget/.
+# 32-bit one), version.txt, a .sig beside each package, SHA256SUMS, the
+# winget manifests in dist/winget/ and the Group Policy templates
+# (Merovane-policies.zip: Merovane.admx and <culture>\Merovane.adml).
 #
 #   scripts/release.sh --key release-key.pem \
 #       --primary-server https://updates.example.org/download/ \
@@ -205,6 +206,16 @@ makensis -V2 -DVERSION="$version" -DSOURCE_DIR="$bin64" -DICON="$root/resources/
   installer/merovane.nsi
 
 printf '%s' "$version" > "$dist/version.txt"
+
+# Group Policy templates, laid out as PolicyDefinitions wants them.
+python3 - "$root/installer/policies" "$dist/Merovane-policies.zip" <<'EOF_ZIP'
+import pathlib, sys, zipfile
+folder, target = pathlib.Path(sys.argv[1]), sys.argv[2]
+with zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED) as archive:
+    archive.write(folder / "Merovane.admx", "Merovane.admx")
+    for adml in sorted(folder.glob("*/Merovane.adml")):
+        archive.write(adml, adml.parent.name + "/Merovane.adml")
+EOF_ZIP
 
 packages=("$dist/Merovane-setup.exe" "$dist/Merovane.zip" "$dist/Merovane-32-bit.zip")
 python3 tools/sign_package.py --key "$key" --version "$version" "${packages[@]}" >/dev/null

@@ -5,6 +5,8 @@
 #include "base/handles.h"
 #include "base/ini_file.h"
 #include "base/locale_paths.h"
+#include "base/options.h"
+#include "base/policies.h"
 #include "base/settings_file.h"
 #include "base/text_case.h"
 #include "core/app_rules.h"
@@ -14,6 +16,8 @@
 #include "core/icon_list.h"
 #include "core/icon_order.h"
 #include "core/icon_store.h"
+#include "core/organisation_rules.h"
+#include "core/promotion_pass.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -44,11 +48,14 @@ constexpr std::wstring_view kUsage =
     L"  --order-undo                  put the order back as it was before the last change\r\n"
     L"  --restart-explorer            restart Explorer, which shows deletions and a new\r\n"
     L"                                order only once it has restarted\r\n"
+    L"  --check                       list the entries that do not follow the rules and the\r\n"
+    L"                                new-icon policy in force; exit code 1 when there are any\r\n"
+    L"  --policies                    print what your organisation sets (Group Policy)\r\n"
     L"  --export FILE                 write the options and the rules to FILE\r\n"
     L"  --import FILE                 read the options and the rules from FILE\r\n"
     L"  --help                        this text\r\n"
     L"PATTERN: * any characters, ? one character, letter case ignored.\r\n"
-    L"Exit codes: 0 done, 1 error, 2 bad usage.\r\n";
+    L"Exit codes: 0 done, 1 error (for --check: entries to change), 2 bad usage.\r\n";
 
 constexpr std::wstring_view kExportSection = L"Merovane export";
 constexpr std::wstring_view kExportFormatKey = L"Format";
@@ -185,17 +192,80 @@ Error NoMatch(std::wstring_view pattern)
     return Error(ERROR_NOT_FOUND, L"No notification-area entry matches \"" + std::wstring(pattern) + L"\".");
 }
 
-// Writes IsPromoted where it differs and prints each entry that changed. An
-// entry deleted meanwhile is skipped.
-void SetPromoted(const std::vector<IconEntry>& entries, bool promoted, TextSink& out)
+std::optional<AppIdentity> IdentityOf(const IconEntry& entry)
 {
+    return IdentifyApp(entry.executablePath, entry.company, entry.iconGuid);
+}
+
+// The organisation's policy, its problems said once on standard error.
+OrganisationPolicy ReadOrganisationPolicy(TextSink& err)
+{
+    OrganisationPolicy organisation = OrganisationPolicyFrom(ReadPolicies());
+    for (const std::wstring& problem : organisation.problems) {
+        err.Write(problem + L"\r\n");
+    }
+    return organisation;
+}
+
+AppRules LoadRulesNamed(const std::wstring& path)
+{
+    try {
+        return LoadRules(path);
+    } catch (const Error& error) {
+        throw InContext(L"Could not read \"" + path + L"\".", error);
+    }
+}
+
+// The value the organisation holds an entry at, when it decides: its rule
+// for the entry's app, or else, where the user has no rule for the app, its
+// policy of showing or hiding every icon.
+std::optional<bool> OrganisationTarget(const OrganisationPolicy& organisation, const AppRules& userRules,
+                                       const IconEntry& entry)
+{
+    const std::optional<AppIdentity> app = IdentityOf(entry);
+    if (app) {
+        if (const std::optional<RuleAction> action = organisation.ActionFor(*app)) {
+            return *action == RuleAction::Show;
+        }
+        if (userRules.ActionFor(*app)) {
+            return std::nullopt;
+        }
+    }
+    if (organisation.newIconPolicy == NewIconPolicy::ShowAll || organisation.newIconPolicy == NewIconPolicy::HideAll) {
+        return organisation.newIconPolicy == NewIconPolicy::ShowAll;
+    }
+    return std::nullopt;
+}
+
+// Writes IsPromoted where it differs and prints each entry that changed. An
+// entry deleted meanwhile is skipped. Entries the organisation holds at the
+// other value are left and named; the command then fails.
+void SetPromoted(const Files& files, const std::vector<IconEntry>& entries, bool promoted, TextSink& out,
+                 TextSink& err)
+{
+    const OrganisationPolicy organisation = ReadOrganisationPolicy(err);
+    const AppRules userRules = organisation.Empty() ? AppRules() : LoadRulesNamed(files.rulesFile);
+    int refused = 0;
     for (const IconEntry& entry : entries) {
         if (entry.promoted == promoted) {
             continue;
         }
+        if (!organisation.Empty()) {
+            if (const std::optional<bool> held = OrganisationTarget(organisation, userRules, entry);
+                held && *held != promoted) {
+                err.Write(EntryLine(L"set by your organisation", entry));
+                ++refused;
+                continue;
+            }
+        }
         if (WriteIsPromoted(entry.keyName, promoted)) {
             out.Write(EntryLine(StateName(promoted), entry));
         }
+    }
+    if (refused > 0) {
+        throw Error(ERROR_ACCESS_DENIED, std::to_wstring(refused) + L" entries are " +
+                                             std::wstring(promoted ? L"hidden" : L"shown") +
+                                             L" by your organisation's policy and were not changed.");
     }
 }
 
@@ -225,18 +295,13 @@ void List(const Files& files, bool json, TextSink& out)
     }
 }
 
-void ShowOrHide(const Files& files, std::wstring_view pattern, bool promoted, TextSink& out)
+void ShowOrHide(const Files& files, std::wstring_view pattern, bool promoted, TextSink& out, TextSink& err)
 {
     const std::vector<IconEntry> matching = MatchingEntries(pattern, ReadEntries(files));
     if (matching.empty()) {
         throw NoMatch(pattern);
     }
-    SetPromoted(matching, promoted, out);
-}
-
-std::optional<AppIdentity> IdentityOf(const IconEntry& entry)
-{
-    return IdentifyApp(entry.executablePath, entry.company, entry.iconGuid);
+    SetPromoted(files, matching, promoted, out, err);
 }
 
 std::wstring RuleLine(std::wstring_view action, const AppIdentity& app)
@@ -244,16 +309,8 @@ std::wstring RuleLine(std::wstring_view action, const AppIdentity& app)
     return Line({L"rule", action, app.fileName.empty() ? app.iconGuid : app.fileName, app.company, app.folder});
 }
 
-AppRules LoadRulesNamed(const std::wstring& path)
-{
-    try {
-        return LoadRules(path);
-    } catch (const Error& error) {
-        throw InContext(L"Could not read \"" + path + L"\".", error);
-    }
-}
-
-void SetRule(const Files& files, std::wstring_view actionText, std::wstring_view pattern, TextSink& out)
+void SetRule(const Files& files, std::wstring_view actionText, std::wstring_view pattern, TextSink& out,
+             TextSink& err)
 {
     std::optional<RuleAction> action;
     if (EqualIgnoringCase(actionText, L"show")) {
@@ -298,6 +355,16 @@ void SetRule(const Files& files, std::wstring_view actionText, std::wstring_view
                                          L"\" name no program and no icon GUID: there is no app to make a rule for.");
     }
 
+    // An organisation's rule is not the user's to change: nothing is.
+    const OrganisationPolicy organisation = ReadOrganisationPolicy(err);
+    for (const AppIdentity& app : apps) {
+        if (const OrganisationRule* rule = organisation.RuleFor(app)) {
+            throw Error(ERROR_ACCESS_DENIED, L"The rule for " + (app.fileName.empty() ? app.iconGuid : app.fileName) +
+                                                 L" is set by your organisation (" + OrganisationRuleLine(*rule) +
+                                                 L"); no rule was changed.");
+        }
+    }
+
     std::vector<AppIdentity> changed;
     for (const AppIdentity& app : apps) {
         if (rules.Set(app, action)) {
@@ -328,6 +395,82 @@ void SetRule(const Files& files, std::wstring_view actionText, std::wstring_view
                 out.Write(EntryLine(StateName(*target), entry));
             }
         }
+    }
+}
+
+IniFile LoadSettingsNamed(const std::wstring& path)
+{
+    try {
+        return LoadSettings(path);
+    } catch (const Error& error) {
+        throw InContext(L"Could not read \"" + path + L"\".", error);
+    }
+}
+
+// The entries that do not follow the rules and the new-icon policy in
+// force, decided as the running program's passes decide. True when all do.
+bool Check(const Files& files, TextSink& out, TextSink& err)
+{
+    auto organisation = std::make_shared<OrganisationPolicy>(ReadOrganisationPolicy(err));
+    auto rules = std::make_shared<RulesFileFollower>(files.rulesFile);
+    rules->Refresh();
+    if (rules->ReadFailed()) {
+        (void)LoadRulesNamed(files.rulesFile); // says why
+    }
+    const Options options = ReadOptions(LoadSettingsNamed(files.settingsFile));
+    const NewIconPolicy userPolicy = options.refreshList ? options.newIconPolicy : NewIconPolicy::None;
+    const std::vector<std::wstring> off =
+        EntriesOffRule(RuleForPolicyAndAppRules(userPolicy, rules, organisation));
+    if (off.empty()) {
+        return true;
+    }
+    const std::set<std::wstring, std::less<>> keys(off.begin(), off.end());
+    for (const IconEntry& entry : ReadEntries(files)) {
+        if (keys.contains(entry.keyName)) {
+            out.Write(EntryLine(StateName(entry.promoted), entry));
+        }
+    }
+    err.Write(std::to_wstring(off.size()) + L" entries do not follow the rules and the policy in force.\r\n");
+    return false;
+}
+
+std::wstring_view NewIconPolicyName(NewIconPolicy policy)
+{
+    switch (policy) {
+    case NewIconPolicy::LeaveToSystem: return L"leave as the system set it";
+    case NewIconPolicy::ShowAll: return L"show all";
+    case NewIconPolicy::HideAll: return L"hide all";
+    case NewIconPolicy::ShowNew: return L"show new icons";
+    case NewIconPolicy::None: break;
+    }
+    return L"";
+}
+
+// What the organisation sets, one value a line: name, then what it says.
+void PrintPolicies(TextSink& out, TextSink& err)
+{
+    const Policies policies = ReadPolicies();
+    const OrganisationPolicy organisation = OrganisationPolicyFrom(policies);
+    for (const std::wstring& problem : organisation.problems) {
+        err.Write(problem + L"\r\n");
+    }
+    if (policies.newIconPolicy) {
+        out.Write(Line({L"NewIconPolicy", NewIconPolicyName(*policies.newIconPolicy)}));
+    }
+    for (const OrganisationRule& rule : organisation.rules) {
+        out.Write(Line({L"Rules", OrganisationRuleLine(rule)}));
+    }
+    if (policies.disableSelfUpdate) {
+        out.Write(Line({L"DisableSelfUpdate", L"updates disabled"}));
+    }
+    if (policies.primaryUpdateServer) {
+        out.Write(Line({L"PrimaryUpdateServer", *policies.primaryUpdateServer}));
+    }
+    if (policies.fallbackUpdateServer) {
+        out.Write(Line({L"FallbackUpdateServer", *policies.fallbackUpdateServer}));
+    }
+    if (policies.startWithWindows) {
+        out.Write(Line({L"StartWithWindows", *policies.startWithWindows ? L"on" : L"off"}));
     }
 }
 
@@ -588,7 +731,7 @@ void Import(const Files& files, const std::wstring& source, TextSink& out, TextS
     }
 }
 
-void Dispatch(const std::vector<std::wstring>& arguments, const Files& files, TextSink& out, TextSink& err)
+int Dispatch(const std::vector<std::wstring>& arguments, const Files& files, TextSink& out, TextSink& err)
 {
     std::vector<std::wstring> rest;
     bool json = false;
@@ -624,13 +767,19 @@ void Dispatch(const std::vector<std::wstring>& arguments, const Files& files, Te
     } else if (command == L"--SHOW" || command == L"--HIDE") {
         expect(1);
         CheckPattern(rest[1]);
-        ShowOrHide(files, rest[1], command == L"--SHOW", out);
+        ShowOrHide(files, rest[1], command == L"--SHOW", out, err);
     } else if (command == L"--SHOW-ALL" || command == L"--HIDE-ALL") {
         expect(0);
-        SetPromoted(ReadEntries(files), command == L"--SHOW-ALL", out);
+        SetPromoted(files, ReadEntries(files), command == L"--SHOW-ALL", out, err);
     } else if (command == L"--RULE") {
         expect(2);
-        SetRule(files, rest[1], rest[2], out);
+        SetRule(files, rest[1], rest[2], out, err);
+    } else if (command == L"--CHECK") {
+        expect(0);
+        return Check(files, out, err) ? kExitDone : kExitError;
+    } else if (command == L"--POLICIES") {
+        expect(0);
+        PrintPolicies(out, err);
     } else if (command == L"--CLEANUP") {
         expect(1);
         Cleanup(files, rest[1], out, err);
@@ -661,6 +810,7 @@ void Dispatch(const std::vector<std::wstring>& arguments, const Files& files, Te
     } else {
         throw UsageError{L"Unknown command \"" + rest[0] + L"\"."};
     }
+    return kExitDone;
 }
 
 // Output for a process without a window: the handle it inherited when that
@@ -759,8 +909,7 @@ bool WildcardMatch(std::wstring_view pattern, std::wstring_view text)
 int Run(const std::vector<std::wstring>& arguments, const Files& files, TextSink& out, TextSink& err)
 {
     try {
-        Dispatch(arguments, files, out, err);
-        return kExitDone;
+        return Dispatch(arguments, files, out, err);
     } catch (const UsageError& usage) {
         err.Write(usage.message + L"\r\nRun Merovane.exe --help for the commands.\r\n");
         return kExitUsage;

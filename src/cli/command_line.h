@@ -29,6 +29,13 @@
 //   --order-undo               puts the kept value back
 //   --restart-explorer         restarts the shell, which shows deletions and
 //                              a new order only then
+//   --check                    the entries that do not follow the rules and
+//                              the new-icon policy in force (the
+//                              organisation's rule, the user's rule, the
+//                              organisation's policy, the user's), as --list
+//                              prints them; exit code 1 when there are any
+//   --policies                 what the organisation sets (base/policies.h):
+//                              value name and what it says, one a line
 //   --export FILE              the options (Option.ini) and the rules
 //   --import FILE              (Rules.ini) to or from one file
 //   --help                     usage
@@ -36,7 +43,9 @@
 // Patterns: "*" any run of characters, "?" one character, without regard to
 // case, matched against the whole text. Exit codes: 0 done, 1 an error (the
 // message on standard error; what was printed before it did happen), 2 bad
-// usage (nothing changed).
+// usage (nothing changed). What the organisation sets is refused with exit
+// code 1: a rule of an app it has a rule for, an entry it holds shown or
+// hidden.
 
 #include <optional>
 #include <string>

@@ -5,6 +5,7 @@
 #include "base/file_info.h"
 #include "core/app_rules.h"
 #include "core/icon_list.h"
+#include "core/organisation_rules.h"
 #include "core/icon_store.h"
 
 #include <unordered_map>
@@ -54,6 +55,12 @@ std::vector<Subkey> Subkeys(HKEY base)
     return subkeys;
 }
 
+// A missing value counts as 0; a value of another type is replaced.
+bool NeedsWrite(bool exists, bool isDword, DWORD value, bool target) noexcept
+{
+    return isDword ? value != (target ? 1U : 0U) : (exists || target);
+}
+
 } // namespace
 
 const std::wstring& PromotionCandidate::Text(const wchar_t* name, std::optional<std::wstring>& cache) const
@@ -90,8 +97,12 @@ const std::wstring& PromotionCandidate::Publisher() const
     return Text(L"Publisher", publisher_);
 }
 
-PromotionRule RuleForPolicyAndAppRules(NewIconPolicy policy, std::shared_ptr<const RulesFileFollower> rules)
+PromotionRule RuleForPolicyAndAppRules(NewIconPolicy policy, std::shared_ptr<const RulesFileFollower> rules,
+                                       std::shared_ptr<const OrganisationPolicy> organisation)
 {
+    if (organisation && organisation->newIconPolicy) {
+        policy = *organisation->newIconPolicy;
+    }
     // What a stored path stands for: the normalised path and the
     // executable's company. Kept for the rule's life; only its own worker
     // calls it.
@@ -101,9 +112,10 @@ PromotionRule RuleForPolicyAndAppRules(NewIconPolicy policy, std::shared_ptr<con
     };
     auto executables = std::make_shared<std::unordered_map<std::wstring, Executable>>();
     return [policyRule = RuleForNewIconPolicy(policy), rules = std::move(rules),
+            organisation = std::move(organisation),
             executables = std::move(executables)](const PromotionCandidate& entry) -> std::optional<bool> {
         std::optional<RuleAction> action;
-        if (rules && !rules->Rules().Empty()) {
+        if ((rules && !rules->Rules().Empty()) || (organisation && !organisation->rules.empty())) {
             const std::wstring& stored = entry.ExecutablePath();
             const Executable* executable = nullptr;
             if (!stored.empty()) {
@@ -127,7 +139,12 @@ PromotionRule RuleForPolicyAndAppRules(NewIconPolicy policy, std::shared_ptr<con
                                 !publisher.empty() || executable == nullptr ? std::wstring_view(publisher)
                                                                             : std::wstring_view(executable->company),
                                 entry.IconGuid())) {
-                action = rules->Rules().ActionFor(*app);
+                if (organisation) {
+                    action = organisation->ActionFor(*app);
+                }
+                if (!action && rules) {
+                    action = rules->Rules().ActionFor(*app);
+                }
             }
         }
         // The pass writes only what differs, so the rule's value goes as it is.
@@ -204,8 +221,7 @@ PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemor
         bool write = false;
         if (target) {
             const DWORD wanted = *target ? 1 : 0;
-            // A missing value counts as 0; a value of another type is replaced.
-            write = isDword ? value != wanted : (exists || *target);
+            write = NeedsWrite(exists, isDword, value, *target);
             if (write) {
                 unique_hkey writable;
                 if (::RegOpenKeyExW(base.get(), subkey.name.c_str(), 0, KEY_SET_VALUE, writable.put()) !=
@@ -226,6 +242,35 @@ PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemor
         *memory = std::move(remembered);
     }
     return result;
+}
+
+std::vector<std::wstring> EntriesOffRule(const PromotionRule& rule)
+{
+    std::vector<std::wstring> off;
+    unique_hkey base;
+    if (!rule || ::RegOpenKeyExW(HKEY_CURRENT_USER, std::wstring(kNotifyIconSettingsKey).c_str(), 0, KEY_READ,
+                                 base.put()) != ERROR_SUCCESS) {
+        return off;
+    }
+    for (const Subkey& subkey : Subkeys(base.get())) {
+        unique_hkey entry;
+        if (::RegOpenKeyExW(base.get(), subkey.name.c_str(), 0, KEY_QUERY_VALUE, entry.put()) != ERROR_SUCCESS) {
+            continue;
+        }
+        DWORD value = 0;
+        DWORD size = sizeof(value);
+        DWORD type = REG_NONE;
+        const LSTATUS read = ::RegQueryValueExW(entry.get(), kIsPromotedValue.data(), nullptr, &type,
+                                                reinterpret_cast<BYTE*>(&value), &size);
+        const bool exists = read == ERROR_SUCCESS || read == ERROR_MORE_DATA;
+        const bool isDword = read == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(DWORD);
+        const std::optional<bool> target =
+            rule(PromotionCandidate(entry.get(), subkey.name, exists, isDword && value != 0));
+        if (target && NeedsWrite(exists, isDword, value, *target)) {
+            off.push_back(subkey.name);
+        }
+    }
+    return off;
 }
 
 } // namespace merovane

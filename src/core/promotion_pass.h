@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace merovane {
 
@@ -64,6 +65,7 @@ using PromotionRule = std::function<std::optional<bool>(const PromotionCandidate
 PromotionRule RuleForNewIconPolicy(NewIconPolicy policy);
 
 class RulesFileFollower;
+struct OrganisationPolicy;
 // The per-app rules first, then the policy: an entry of an app with a rule
 // is shown or hidden as the rule says, every other one as
 // RuleForNewIconPolicy(policy) says (as TargetIsPromoted decides). The rules are looked up at every call; the follower is
@@ -71,7 +73,10 @@ class RulesFileFollower;
 // are known as the list knows them (path normalised, Publisher or the
 // executable's CompanyName, IconGuid); an executable's company is read once.
 // While there are no rules no entry's app is looked up.
-PromotionRule RuleForPolicyAndAppRules(NewIconPolicy policy, std::shared_ptr<const RulesFileFollower> rules);
+// With `organisation`, its rule for an app comes before the user's and its
+// new-icon policy, when it sets one, replaces `policy`.
+PromotionRule RuleForPolicyAndAppRules(NewIconPolicy policy, std::shared_ptr<const RulesFileFollower> rules,
+                                       std::shared_ptr<const OrganisationPolicy> organisation = nullptr);
 
 // What a pass remembers of the entries it found at their target: their
 // last-write times. A later pass skips an entry whose time has not moved.
@@ -93,5 +98,9 @@ struct PromotionPassResult {
 // each entry; false ends the pass there (it may also wait a while).
 PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemory* memory = nullptr,
                                        const std::function<bool()>& proceed = nullptr);
+
+// The key names of the entries a pass with `rule` would change, in the
+// registry's order; reads only.
+std::vector<std::wstring> EntriesOffRule(const PromotionRule& rule);
 
 } // namespace merovane

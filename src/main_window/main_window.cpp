@@ -300,7 +300,7 @@ void MainWindow::ReloadList()
     }
     // Rules made by the command line while nothing was watched start the
     // worker now.
-    if (!refresh_.Running() && !rules_.Rules().Empty()) {
+    if (!refresh_.Running() && (!rules_.Rules().Empty() || !organisation_->rules.empty())) {
         ApplyRefreshPolicy();
     }
 }
@@ -352,6 +352,14 @@ void MainWindow::OnEntryChecked(int row)
     }
     const std::wstring caption = list_->Row(row).caption;
     const bool checked = list_->Row(row).checked;
+    // The organisation's rule is not the user's to change: the tick goes back.
+    if (const std::optional<RuleAction> held = OrganisationRuleOfRow(row);
+        !applyingRules_ && held && checked != (*held == RuleAction::Show)) {
+        applyingRules_ = true;
+        list_->SetChecked(row, !checked);
+        applyingRules_ = false;
+        return;
+    }
     if (!applyingRules_) {
         FollowTickWithRule(row, checked);
     }
@@ -441,17 +449,46 @@ bool MainWindow::RefreshRules()
 void MainWindow::FollowRulesFile()
 {
     rulesChangePosted_ = false;
-    if (!RefreshRules()) {
+    const bool rulesChanged = RefreshRules();
+    const bool policiesChanged = RefreshPolicies();
+    if (!rulesChanged && !policiesChanged) {
         return;
     }
     ApplyRefreshPolicy();
-    if (::IsWindowVisible(Handle())) {
+    if (::IsWindowVisible(Handle()) || policiesChanged) {
         ShowRules();
     }
+    if (policiesChanged && services_.policiesChanged) {
+        services_.policiesChanged();
+    }
+}
+
+bool MainWindow::RefreshPolicies()
+{
+    Policies read = ReadPolicies();
+    if (read.SameEffect(policies_) && read.problems == policies_.problems) {
+        return false;
+    }
+    organisation_ = std::make_shared<OrganisationPolicy>(OrganisationPolicyFrom(read));
+    policies_ = std::move(read);
+    return true;
+}
+
+std::optional<RuleAction> MainWindow::OrganisationRuleOfRow(int row) const
+{
+    const IconEntry* entry = EntryOf(list_->Row(row));
+    if (entry == nullptr || organisation_->rules.empty()) {
+        return std::nullopt;
+    }
+    const std::optional<AppIdentity> app = AppOf(*entry);
+    return app ? organisation_->ActionFor(*app) : std::nullopt;
 }
 
 std::optional<RuleAction> MainWindow::RuleOfRow(int row) const
 {
+    if (const std::optional<RuleAction> organisations = OrganisationRuleOfRow(row)) {
+        return organisations;
+    }
     const IconEntry* entry = EntryOf(list_->Row(row));
     if (entry == nullptr || rules_.Rules().Empty()) {
         return std::nullopt;
@@ -471,8 +508,9 @@ void MainWindow::PrepareRuleItems(bool generalMenu)
     const IconEntry* entry = row >= 0 ? EntryOf(list_->Row(row)) : nullptr;
     const bool hasApp = entry != nullptr && AppOf(*entry).has_value();
     const std::optional<RuleAction> rule = hasApp ? RuleOfRow(row) : std::nullopt;
+    const bool organisations = hasApp && OrganisationRuleOfRow(row).has_value();
     for (ui::MenuItem* item : {&show, &hide, &none}) {
-        item->SetEnabled(hasApp);
+        item->SetEnabled(hasApp && !organisations);
     }
     show.SetChecked(hasApp && rule == RuleAction::Show);
     hide.SetChecked(hasApp && rule == RuleAction::Hide);
@@ -523,7 +561,10 @@ void MainWindow::ShowRules()
             }
             const std::optional<RuleAction> rule = RuleOfRow(row);
             std::wstring caption = entry->displayName;
-            if (rule) {
+            if (OrganisationRuleOfRow(row)) {
+                caption = FormatText(
+                    Message(*rule == RuleAction::Show ? L"LangPolicyShowMark" : L"LangPolicyHideMark"), caption);
+            } else if (rule) {
                 caption = FormatText(Message(*rule == RuleAction::Show ? L"LangRuleShowMark" : L"LangRuleHideMark"),
                                      caption);
             }
@@ -559,6 +600,7 @@ void MainWindow::SetGeneralMenuOpening(bool fromButton)
     for (const std::wstring_view item : kTrayOnlyItems) {
         Get<ui::MenuItem>(item).SetVisible(!fromButton);
     }
+    Get<ui::MenuItem>(L"CheckUpdateMenu").SetEnabled(!policies_.disableSelfUpdate);
 }
 
 void MainWindow::OpenGeneralMenuFromButton()
@@ -810,14 +852,22 @@ void MainWindow::ApplyRefreshPolicy()
             }
         });
     }
-    const NewIconPolicy policy = options_.refreshList ? options_.newIconPolicy : NewIconPolicy::None;
+    // The organisation's policies count whatever the refresh option says; a
+    // change to them comes in as a change of the rules folder does.
+    RefreshPolicies();
+    policyWatch_.Start([this] {
+        if (!rulesChangePosted_.exchange(true)) {
+            ::PostMessageW(Handle(), ui::WM_APP_RULESFOLDERCHANGED, 0, 0);
+        }
+    });
+    const NewIconPolicy policy = NewIconPolicyInForce(*organisation_, options_.newIconPolicy, options_.refreshList);
     // Neither a policy nor a rule to follow stops the worker: nothing is
     // watched in vain.
-    if (!RuleForNewIconPolicy(policy) && rules->Rules().Empty()) {
+    if (!RuleForNewIconPolicy(policy) && rules->Rules().Empty() && organisation_->rules.empty()) {
         refresh_.Start(PromotionRule());
         return;
     }
-    refresh_.Start(RuleForPolicyAndAppRules(policy, rules), [rules] { return rules->Refresh(); });
+    refresh_.Start(RuleForPolicyAndAppRules(policy, rules, organisation_), [rules] { return rules->Refresh(); });
 }
 
 void MainWindow::ReportRefreshFailure()
@@ -871,6 +921,7 @@ void MainWindow::SaveOptionsReporting()
 void MainWindow::Terminate()
 {
     rulesFolder_.Stop();
+    policyWatch_.Stop();
     ::KillTimer(Handle(), kRulesRetryTimer);
     refresh_.Stop();
     tray_->Remove();

@@ -11,7 +11,9 @@
 #include "i18n/language.h"
 #include "base/locale_paths.h"
 #include "base/options.h"
+#include "base/policies.h"
 #include "core/app_rules.h"
+#include "core/organisation_rules.h"
 #include "core/icon_images.h"
 #include "core/promotion_watcher.h"
 #include "ui/form.h"
@@ -44,6 +46,8 @@ public:
         // A start of the program by an update's helper that gave up found
         // this copy still running: it tells the user (the system's code).
         std::function<void(DWORD)> reportFailedUpdate{};
+        // The organisation's policies changed (CurrentPolicies()).
+        std::function<void()> policiesChanged{};
     };
 
     // `paths` names the language folder, the settings file and the log; the
@@ -67,6 +71,8 @@ public:
     // the new-icon policy, as Rules.ini, the refresh option and the policy in
     // the options now say. The rules count whatever the refresh option says.
     void ApplyRefreshPolicy();
+    // The organisation's policies as last read (Group Policy, Intune).
+    [[nodiscard]] const Policies& CurrentPolicies() const noexcept { return policies_; }
     // The worker that keeps the entries at the policy.
     [[nodiscard]] PromotionWatcher& Refresh() noexcept { return refresh_; }
     // Picks the icon image from the colour option and the taskbar's light or
@@ -131,8 +137,13 @@ private:
     // Rules.ini's folder changed, or a read that failed is due again: a
     // changed file counts at once, in the rows' marks and for the entries.
     void FollowRulesFile();
-    // The rule of a row's app as Rules.ini said at the last look.
+    // The rule of a row's app: the organisation's, else Rules.ini's at the
+    // last look.
     [[nodiscard]] std::optional<RuleAction> RuleOfRow(int row) const;
+    // The organisation's rule of a row's app.
+    [[nodiscard]] std::optional<RuleAction> OrganisationRuleOfRow(int row) const;
+    // Reads the policy keys again; true when what they say changed.
+    bool RefreshPolicies();
     // Checks the rule items (the list's or the general menu's) for the
     // selected row; without a row or an app they are disabled.
     void PrepareRuleItems(bool generalMenu);
@@ -186,6 +197,8 @@ private:
     bool loading_ = false;
     bool applyingRules_ = false; // ticks made by a rule change no rule
     RulesFileFollower rules_{L""}; // the user-interface thread's
+    Policies policies_;
+    std::shared_ptr<const OrganisationPolicy> organisation_ = std::make_shared<OrganisationPolicy>();
     UINT rulesRetryMs_ = 0; // while Rules.ini can't be read
     bool reloadPosted_ = false;
     bool menuMarked_ = false;
@@ -202,6 +215,7 @@ private:
     // Rules written by the command line or by hand count at once, whether
     // or not the refresh worker runs.
     FolderWatch rulesFolder_;
+    PolicyWatch policyWatch_;
     IconImageCache icons_;
     PromotionWatcher refresh_;
 };

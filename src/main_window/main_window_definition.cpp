@@ -59,6 +59,13 @@ static constexpr ui::ComponentDef kComponents[] = {
      .caption = L"%s (правило: показывать)"},
     {.kind = Kind::MenuItem, .name = L"LangRuleHideMark", .parent = L"PopupMenuLanguage",
      .caption = L"%s (правило: скрывать)"},
+    {.kind = Kind::MenuItem, .name = L"LangPolicyIgnored", .parent = L"PopupMenuLanguage",
+     .caption = L"Merovane не учитывает часть политики вашей организации:"},
+    // A row under the organisation's rule (Group Policy).
+    {.kind = Kind::MenuItem, .name = L"LangPolicyShowMark", .parent = L"PopupMenuLanguage",
+     .caption = L"%s (организация: показывать)"},
+    {.kind = Kind::MenuItem, .name = L"LangPolicyHideMark", .parent = L"PopupMenuLanguage",
+     .caption = L"%s (организация: скрывать)"},
     // The status line after a tick changed a row's rule.
     {.kind = Kind::MenuItem, .name = L"LangRuleNowShow", .parent = L"PopupMenuLanguage",
      .caption = L"Правило для «%s» изменено: всегда показывать."},

@@ -47,6 +47,9 @@ void SettingsDialog::Initialize()
     };
     for (const PolicyButton& button : kPolicyButtons) {
         Get<ui::RadioButton>(button.name).onClick = [this, policy = button.policy] {
+            if (showingPolicy_ || forcedNewIconPolicy_) {
+                return;
+            }
             options_.newIconPolicy = policy;
             if (services_.applyRefreshPolicy) {
                 services_.applyRefreshPolicy();
@@ -86,6 +89,49 @@ void SettingsDialog::ApplyOptions()
     ColourTrayIconChanged();
 }
 
+void SettingsDialog::ShowPolicies(const Policies& policies)
+{
+    const bool hadPolicy = forcedNewIconPolicy_.has_value();
+    const bool hadAutostart = forcedAutostart_.has_value();
+    forcedNewIconPolicy_ = policies.newIconPolicy;
+    forcedAutostart_ = policies.startWithWindows;
+    showingPolicy_ = true;
+    try {
+        // A forced policy applies whether or not the box is ticked, so it
+        // shows ticked.
+        auto& refresh = Get<ui::CheckBox>(L"CheckBoxAutoUpdateList");
+        if (forcedNewIconPolicy_) {
+            refresh.SetChecked(true);
+        } else if (hadPolicy) {
+            refresh.SetChecked(options_.refreshList);
+        }
+        const bool showChoice = forcedNewIconPolicy_.has_value() || hadPolicy;
+        const NewIconPolicy shown = forcedNewIconPolicy_.value_or(options_.newIconPolicy);
+        for (const PolicyButton& button : kPolicyButtons) {
+            auto& radio = Get<ui::RadioButton>(button.name);
+            if (showChoice) {
+                radio.SetChecked(shown == button.policy);
+            }
+            ::EnableWindow(radio.Handle(), !forcedNewIconPolicy_);
+        }
+        ::EnableWindow(refresh.Handle(), !forcedNewIconPolicy_);
+
+        auto& autostart = Get<ui::CheckBox>(L"CheckBoxAutostart");
+        if (forcedAutostart_) {
+            autostart.SetChecked(*forcedAutostart_);
+        } else if (hadAutostart) {
+            ui::application::ReportingErrors([&] { autostart.SetChecked(CheckAutoStart(OwnExecutablePath())); });
+        }
+        ::EnableWindow(autostart.Handle(), !forcedAutostart_);
+        ::ShowWindow(Get<ui::Label>(L"LabelSetByOrganisation").Handle(),
+                     forcedNewIconPolicy_ || forcedAutostart_ ? SW_SHOWNA : SW_HIDE);
+    } catch (...) {
+        showingPolicy_ = false;
+        throw;
+    }
+    showingPolicy_ = false;
+}
+
 void SettingsDialog::ColourTrayIconChanged()
 {
     options_.colourTrayIcon = Get<ui::CheckBox>(L"CheckBoxColorTrayIcon").Checked();
@@ -105,6 +151,9 @@ void SettingsDialog::HiddenIconsChanged()
 
 void SettingsDialog::RefreshListChanged()
 {
+    if (showingPolicy_ || forcedNewIconPolicy_) {
+        return;
+    }
     options_.refreshList = Get<ui::CheckBox>(L"CheckBoxAutoUpdateList").Checked();
     if (services_.applyRefreshPolicy) {
         services_.applyRefreshPolicy();
@@ -113,6 +162,9 @@ void SettingsDialog::RefreshListChanged()
 
 void SettingsDialog::AutostartChanged()
 {
+    if (showingPolicy_ || forcedAutostart_) {
+        return;
+    }
     const std::wstring executable = OwnExecutablePath();
     try {
         ApplyAutoStart(Get<ui::CheckBox>(L"CheckBoxAutostart").Checked(), executable, GetFileDescription(executable));

@@ -5,6 +5,7 @@
 // knows no other window: what an option changes elsewhere comes in as Services.
 
 #include "base/options.h"
+#include "base/policies.h"
 #include "ui/form.h"
 
 #include <functional>
@@ -33,6 +34,11 @@ public:
     // that can't be written then (a Run value an administrator locked) is
     // reported and the start-up goes on.
     void ApplyOptions();
+    // Shows what the organisation sets in place of the user's choice, the
+    // controls disabled, and gives the user's choice back where a policy
+    // went. The options keep the user's choice throughout, so a save never
+    // writes the organisation's values.
+    void ShowPolicies(const Policies& policies);
 
 private:
     void ColourTrayIconChanged();
@@ -44,6 +50,10 @@ private:
 
     Options& options_;
     Services services_;
+    // While the dialog shows a policy, the controls' handlers change nothing.
+    bool showingPolicy_ = false;
+    std::optional<NewIconPolicy> forcedNewIconPolicy_;
+    std::optional<bool> forcedAutostart_;
 };
 
 } // namespace merovane

@@ -22,6 +22,9 @@ static constexpr ui::ComponentDef kComponents[] = {
      .caption = L"Цветная иконка", .bounds = {16, 60, 305, 17}, .flags = HandCursor},
     {.kind = Kind::CheckBox, .name = L"CheckBoxHiddenIcons", .parent = L"GroupBoxGeneral",
      .caption = L"Меню скрытых значков", .bounds = {16, 80, 305, 17}, .flags = HandCursor},
+    // Shown while a policy sets some of these controls (Group Policy).
+    {.kind = Kind::Label, .name = L"LabelSetByOrganisation", .parent = L"GroupBoxGeneral",
+     .caption = L"Задано вашей организацией (серые)", .bounds = {16, 100, 305, 17}, .flags = Hidden},
     {.kind = Kind::CheckBox, .name = L"CheckBoxAutoUpdateList", .parent = L"GroupBoxGeneral",
      .caption = L"Обновлять список автоматически", .bounds = {16, 120, 305, 17},
      .flags = HandCursor},

@@ -1,12 +1,19 @@
 #include "shell/program.h"
 
+#include "base/autostart.h"
+#include "base/file_info.h"
 #include "base/ini_file.h"
+#include "base/policies.h"
 #include "base/settings_file.h"
 #include "base/startup.h"
 #include "base/text_file.h"
 #include "core/app_rules.h"
+#include "core/organisation_rules.h"
 #include "ui/application.h"
 #include "update/update_client.h"
+
+#include <algorithm>
+#include <iterator>
 
 namespace merovane {
 
@@ -14,10 +21,16 @@ Program::Program(std::function<LocalePaths()> paths)
     : paths_(paths),
       main_(paths, options_,
             {.openSettings = [this] { settings_.ShowModal(); },
-             .openUpdate = [this] { update_.ShowModal(); },
+             .openUpdate =
+                 [this] {
+                     if (!main_.CurrentPolicies().disableSelfUpdate) {
+                         update_.ShowModal();
+                     }
+                 },
              .openAbout = [this] { about_.ShowModal(); },
              .saveOptions = [this] { SaveOptions(kSaveOnClose); },
-             .reportFailedUpdate = [this](DWORD code) { update_.ReportFailedUpdate(code); }}),
+             .reportFailedUpdate = [this](DWORD code) { update_.ReportFailedUpdate(code); },
+             .policiesChanged = [this] { ApplyPolicies(); }}),
       about_([this] { return main_.Caption(); }),
       settings_(options_, {.applyLanguage = [this] { main_.Languages().ApplyToAllWindows(); },
                            .applyRefreshPolicy = [this] { main_.ApplyRefreshPolicy(); },
@@ -34,9 +47,43 @@ Program::Program(std::function<LocalePaths()> paths)
 VersionQuery Program::UpdateQuery() const
 {
     // Read at every check, so a mirror entered in the settings file counts
-    // from the next check on.
-    return {.servers = UpdateServerList(ReadSettings(paths_().settingsFile), BuiltInUpdateServers()),
-            .portable = PortableMode()};
+    // from the next check on; the organisation's servers come before both.
+    std::vector<std::wstring> servers = UpdateServerList(ReadSettings(paths_().settingsFile), BuiltInUpdateServers());
+    const Policies policies = ReadPolicies();
+    const std::optional<std::wstring>* forced[] = {&policies.primaryUpdateServer, &policies.fallbackUpdateServer};
+    for (size_t index = 0; index < std::size(forced) && index < servers.size(); ++index) {
+        if (*forced[index]) {
+            if (std::optional<std::wstring> url = NormalizeServerUrl(**forced[index])) {
+                servers[index] = std::move(*url);
+            }
+        }
+    }
+    return {.servers = std::move(servers), .portable = PortableMode()};
+}
+
+void Program::ApplyPolicies()
+{
+    const Policies& policies = main_.CurrentPolicies();
+    settings_.ShowPolicies(policies);
+    // A value or line that can't be used is told once, not at every pass.
+    std::wstring untold;
+    for (const std::wstring& problem : OrganisationPolicyFrom(policies).problems) {
+        if (std::find(policyProblemsTold_.begin(), policyProblemsTold_.end(), problem) == policyProblemsTold_.end()) {
+            policyProblemsTold_.push_back(problem);
+            untold += L"\r\n" + problem;
+        }
+    }
+    if (!untold.empty()) {
+        ui::application::ShowError(main_.Message(L"LangPolicyIgnored") + untold);
+    }
+    if (policies.startWithWindows) {
+        ui::application::ReportingErrors([&] {
+            const std::wstring executable = OwnExecutablePath();
+            if (CheckAutoStart(executable) != *policies.startWithWindows) {
+                CreateAutoStart(*policies.startWithWindows, executable);
+            }
+        });
+    }
 }
 
 void Program::ReadOptionsAtStart()
@@ -78,6 +125,7 @@ void Program::Start()
     main_.Languages().CleanLanguageFiles();
     main_.Languages().ApplyToAllWindows();
     settings_.ApplyOptions();
+    ApplyPolicies();
     // Told once, in the chosen language.
     if (settingsReadFailure_) {
         const std::wstring path = paths_().settingsFile;
@@ -85,7 +133,9 @@ void Program::Start()
             InContext(FormatText(main_.Message(L"LangSettingsNotRead"), path), *settingsReadFailure_).message());
     }
     // Last, so that an offer it makes speaks the chosen language.
-    update_.StartCheckAtStart();
+    if (!main_.CurrentPolicies().disableSelfUpdate) {
+        update_.StartCheckAtStart();
+    }
 }
 
 int Program::Run()

@@ -47,6 +47,9 @@ public:
 
 private:
     void ReadOptionsAtStart();
+    // Shows and applies what the organisation's policies set: the settings
+    // dialog's controls, starting with Windows.
+    void ApplyPolicies();
     // The update servers (built in, or a mirror from the settings file) and
     // the package kind of this copy.
     [[nodiscard]] VersionQuery UpdateQuery() const;
@@ -58,6 +61,7 @@ private:
     Options savedOptions_;
     bool optionsRead_ = false;
     std::optional<Error> settingsReadFailure_;
+    std::vector<std::wstring> policyProblemsTold_;
     MainWindow main_;
     AboutWindow about_;
     SettingsDialog settings_;

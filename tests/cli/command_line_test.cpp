@@ -8,6 +8,7 @@
 #include "core/app_rules.h"
 #include "core/icon_order.h"
 #include "core/icon_store.h"
+#include "support/machine_policies.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
@@ -466,6 +467,130 @@ TEST_F(CommandLineTest, AnImportThatCannotWriteBothFilesChangesNeither)
         }
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2) << "no temporary file left";
     }
+}
+
+// --check decides as the running program's passes do: the organisation's
+// rule, the user's rule, the organisation's policy, the user's policy (only
+// while the user's refresh option is on).
+TEST_F(CommandLineTest, CheckListsTheEntriesOffTheRulesAndPoliciesInForce)
+{
+    struct Case {
+        const char* what;
+        NewIconPolicy userPolicy = NewIconPolicy::None;
+        bool userRefresh = false;
+        const char* userRule = nullptr; // Rules.ini's Action for slack.exe
+        std::optional<DWORD> userKeyPolicy{};
+        std::optional<DWORD> machinePolicy{};
+        std::vector<std::wstring> machineRules{};
+        std::vector<std::wstring> off{}; // keys, sorted
+    };
+    const std::vector<Case> cases = {
+        {.what = "nothing to follow"},
+        {.what = "user policy", .userPolicy = NewIconPolicy::ShowAll, .userRefresh = true, .off = {L"slack1", L"slack2"}},
+        {.what = "user policy while refresh is off", .userPolicy = NewIconPolicy::ShowAll},
+        {.what = "organisation policy whatever the refresh option", .userKeyPolicy = 1, .off = {L"slack1", L"slack2"}},
+        {.what = "organisation policy over the user's", .userPolicy = NewIconPolicy::ShowAll, .userRefresh = true,
+         .machinePolicy = 2, .off = {L"tool"}},
+        {.what = "machine value over the user key's", .userKeyPolicy = 1, .machinePolicy = 2, .off = {L"tool"}},
+        {.what = "user rule over organisation policy", .userRule = "Hide", .machinePolicy = 1, .off = {}},
+        {.what = "organisation rule over user rule", .userRule = "Hide",
+         .machineRules = {L"Show|SLACK.EXE|Slack Technologies|"}, .off = {L"slack1", L"slack2"}},
+        {.what = "organisation rule over user policy", .userPolicy = NewIconPolicy::ShowAll, .userRefresh = true,
+         .machineRules = {L"Hide|slack.exe||Q:\\Apps\\slack\\app-1.0"}, .off = {}},
+        {.what = "organisation rule for another folder", .userPolicy = NewIconPolicy::ShowAll, .userRefresh = true,
+         .machineRules = {L"Hide|slack.exe||Q:\\Other\\slack\\app-1.0"}, .off = {L"slack1", L"slack2"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::MachineKeySandbox machine;
+        test::RemovePolicies(HKEY_CURRENT_USER);
+        IniFile settings;
+        Options options;
+        options.newIconPolicy = c.userPolicy;
+        options.refreshList = c.userRefresh;
+        WriteOptions(settings, options);
+        settings.Save(files.settingsFile);
+        std::filesystem::remove(std::filesystem::path(files.rulesFile));
+        if (c.userRule != nullptr) {
+            test::WriteFileBytes(files.rulesFile, std::string("[Rule1]\r\nFile=slack.exe\r\nFolder=Q:\\Apps\\slack\\app-1\r\nAction=") +
+                                                      c.userRule + "\r\n");
+        }
+        if (c.userKeyPolicy) {
+            test::SetPolicyDword(HKEY_CURRENT_USER, L"NewIconPolicy", *c.userKeyPolicy);
+        }
+        if (c.machinePolicy) {
+            test::SetPolicyDword(HKEY_LOCAL_MACHINE, L"NewIconPolicy", *c.machinePolicy);
+        }
+        if (!c.machineRules.empty()) {
+            test::SetPolicyLines(HKEY_LOCAL_MACHINE, L"Rules", c.machineRules);
+        }
+        const auto before = Promoted();
+        const int code = Run({L"--check"});
+        std::vector<std::wstring> keys;
+        for (const std::wstring& line : Lines(out.text)) {
+            keys.push_back(line.substr(line.rfind(L'\t') + 1));
+        }
+        EXPECT_EQ(keys, c.off) << ToUtf8(out.text);
+        EXPECT_EQ(code, c.off.empty() ? cli::kExitDone : cli::kExitError) << ToUtf8(err.text);
+        EXPECT_EQ(Promoted(), before); // detection only
+    }
+    test::RemovePolicies(HKEY_CURRENT_USER);
+
+    // What it lists reads as --list does.
+    test::SetPolicyDword(HKEY_CURRENT_USER, L"NewIconPolicy", 2);
+    EXPECT_EQ(Run({L"--check"}), cli::kExitError);
+    const std::wstring checked = out.text;
+    Run({L"--list"});
+    const std::vector<std::wstring> listed = Lines(out.text);
+    EXPECT_EQ(Lines(checked), std::vector<std::wstring>(listed.end() - 1, listed.end())); // "shown ... tool"
+}
+
+// What the organisation sets is reported and not the user's to change: the
+// command fails with code 1 and says why; what it may change, it changes.
+TEST_F(CommandLineTest, CommandsReportAndRefuseWhatTheOrganisationSets)
+{
+    test::SetPolicyLines(HKEY_CURRENT_USER, L"Rules",
+                         {L"Hide|slack.exe|Slack Technologies|", L"not a rule", L"Keep|x.exe||", L""});
+    test::SetPolicyString(HKEY_CURRENT_USER, L"NewIconPolicy", L"1"); // a string: ignored
+    test::SetPolicyDword(HKEY_CURRENT_USER, L"StartWithWindows", 1);
+
+    EXPECT_EQ(Run({L"--policies"}), cli::kExitDone);
+    EXPECT_EQ(Lines(out.text), (std::vector<std::wstring>{L"Rules\tHide|slack.exe|Slack Technologies|",
+                                                          L"StartWithWindows\ton"}));
+    const std::vector<std::wstring> problems = Lines(err.text);
+    ASSERT_EQ(problems.size(), 3u) << ToUtf8(err.text);
+    EXPECT_NE(problems[0].find(L"NewIconPolicy is REG_SZ, not REG_DWORD"), std::wstring::npos);
+    EXPECT_NE(err.text.find(L"\"not a rule\""), std::wstring::npos);
+    EXPECT_NE(err.text.find(L"\"Keep|x.exe||\""), std::wstring::npos);
+
+    const auto before = Promoted();
+    EXPECT_EQ(Run({L"--rule", L"show", L"slack*"}), cli::kExitError);
+    EXPECT_NE(err.text.find(L"set by your organisation (Hide|slack.exe|Slack Technologies|)"), std::wstring::npos)
+        << ToUtf8(err.text);
+    EXPECT_FALSE(std::filesystem::exists(files.rulesFile));
+    EXPECT_EQ(Run({L"--show", L"slack1"}), cli::kExitError);
+    EXPECT_NE(err.text.find(L"by your organisation's policy"), std::wstring::npos) << ToUtf8(err.text);
+    EXPECT_EQ(Promoted(), before);
+
+    // The others still do as asked.
+    EXPECT_EQ(Run({L"--hide-all"}), cli::kExitDone) << ToUtf8(err.text);
+    EXPECT_EQ(test::GetRegDword(Entry(L"tool"), L"IsPromoted"), 0);
+    EXPECT_EQ(Run({L"--show-all"}), cli::kExitError);
+    EXPECT_EQ(test::GetRegDword(Entry(L"tool"), L"IsPromoted"), 1);
+    EXPECT_EQ(test::GetRegDword(Entry(L"slack1"), L"IsPromoted"), 0);
+
+    // An organisation's "hide all" holds every app the user has no rule for.
+    test::RemovePolicies(HKEY_CURRENT_USER);
+    test::SetPolicyDword(HKEY_CURRENT_USER, L"NewIconPolicy", 2);
+    EXPECT_EQ(Run({L"--rule", L"show", L"slack1"}), cli::kExitDone) << ToUtf8(err.text);
+    EXPECT_EQ(test::GetRegDword(Entry(L"slack2"), L"IsPromoted"), 1);
+    EXPECT_EQ(Run({L"--show", L"tool"}), cli::kExitDone); // shown already
+    EXPECT_EQ(Run({L"--hide", L"slack2"}), cli::kExitDone);
+    EXPECT_EQ(test::GetRegDword(Entry(L"slack2"), L"IsPromoted"), 0);
+    test::SetRegDword(Entry(L"tool"), L"IsPromoted", 0);
+    EXPECT_EQ(Run({L"--show", L"tool"}), cli::kExitError);
+    EXPECT_EQ(test::GetRegDword(Entry(L"tool"), L"IsPromoted"), 0);
+    test::RemovePolicies(HKEY_CURRENT_USER);
 }
 
 TEST(CommandLine, WildcardsMatchTheWholeTextWithoutRegardToCase)

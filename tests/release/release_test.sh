@@ -111,6 +111,14 @@ rm -rf "$target_unix"
 check "installed" test -f "$target_unix/Merovane.exe"
 check "the uninstaller inside the installer is signed" verify "$target_unix/Uninstall.exe"
 check "the installed program is the signed one" verify "$target_unix/Merovane.exe"
+check "the policy templates are packed" python3 - "$dist/Merovane-policies.zip" "$src/installer/policies" <<'EOF'
+import pathlib, sys, zipfile
+names = set(zipfile.ZipFile(sys.argv[1]).namelist())
+folder = pathlib.Path(sys.argv[2])
+# Zip names use "/": every extractor makes <culture>\Merovane.adml of them.
+wanted = {"Merovane.admx"} | {p.parent.name + "/Merovane.adml" for p in folder.glob("*/Merovane.adml")}
+sys.exit(0 if names == wanted and "en-US/Merovane.adml" in names else f"{sorted(names)} != {sorted(wanted)}")
+EOF
 winget="$dist/winget"
 identifier=MerovaneDevelopers.Merovane
 product_code=$(python3 -c 'import sys, yaml; print(yaml.safe_load(open(sys.argv[1]))["ProductCode"])' \

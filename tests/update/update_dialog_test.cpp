@@ -4,6 +4,7 @@
 #include "package_fixtures.h"
 #include "support/dialogs.h"
 #include "support/http_server.h"
+#include "support/machine_policies.h"
 #include "support/package_signer.h"
 #include "support/zip_writer.h"
 #include "update/version_query.h"
@@ -119,6 +120,32 @@ TEST_F(UpdateDialogTest, EachShowingChecksAndJudgesTheServersVersion)
         Forced().SetChecked(true);
     }
     EXPECT_EQ(fallback.Hits(kVersionPath), 0);
+}
+
+// The organisation's servers are asked in place of the settings' and the
+// built-in ones; its switch turns the check at start off.
+TEST_F(UpdateDialogTest, TheOrganisationsServersComeFirstAndItsSwitchTurnsTheCheckOff)
+{
+    HttpServer corporate;
+    corporate.ServeText(kVersionPath, "1.0.1.0");
+    primary.ServeText(kVersionPath, "1.0.2.0");
+    WriteSettings(false);
+    test::SetPolicyString(HKEY_CURRENT_USER, L"PrimaryUpdateServer", corporate.BaseUrl());
+    Start();
+    ShowAndCheck();
+    EXPECT_EQ(Dialog().ServerVersion(), L"1.0.1.0");
+    EXPECT_EQ(Dialog().DownloadUrl(), corporate.Url("/download/Merovane/Merovane-setup.exe"));
+    EXPECT_EQ(primary.Hits(kVersionPath), 0);
+    Dialog().Close();
+    program.reset();
+
+    test::SetPolicyDword(HKEY_CURRENT_USER, L"DisableSelfUpdate", 1);
+    WriteSettings(true);
+    Start();
+    PumpFor(500);
+    EXPECT_EQ(corporate.Hits(kVersionPath), 1); // the one showing above
+    EXPECT_EQ(primary.Hits(kVersionPath), 0);
+    test::RemovePolicies(HKEY_CURRENT_USER);
 }
 
 TEST_F(UpdateDialogTest, NoServerAnswers)
