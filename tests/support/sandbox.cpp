@@ -104,9 +104,14 @@ TempDir::TempDir()
     if (length == 0 || length > MAX_PATH) {
         throw std::runtime_error("GetTempPathW failed");
     }
+    // Process ids come back soon under Wine, and a folder an earlier test
+    // could not remove whole (a link Wine cannot unlink) must not be met
+    // again: the start time makes the name new.
+    LARGE_INTEGER now{};
+    ::QueryPerformanceCounter(&now);
     path_ = std::filesystem::path(std::wstring(temp, length)) /
-            (L"merovane-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter));
-    std::filesystem::remove_all(path_);
+            (L"merovane-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) + L"-" +
+             std::to_wstring(now.QuadPart));
     std::filesystem::create_directories(path_);
 }
 
