@@ -5,6 +5,7 @@
 #include "base/file_info.h"
 #include "core/icon_list.h"
 #include "core/icon_store.h"
+#include "core/show_every_icon.h"
 #include "main_window/main_window_definition.h"
 #include "base/ini_file.h"
 #include "base/settings_file.h"
@@ -30,6 +31,24 @@ namespace {
 constexpr int kMinimumColumnWidth = 200;
 // Outside the range of the form's own command and timer ids.
 constexpr UINT_PTR kRulesRetryTimer = 0x7E01;
+constexpr int kShowEveryIconHotKeyId = 1;
+
+// The hot-key control's value as RegisterHotKey's modifiers and key.
+UINT HotKeyModifiers(WORD value)
+{
+    const BYTE flags = HIBYTE(value);
+    UINT modifiers = MOD_NOREPEAT;
+    if ((flags & HOTKEYF_ALT) != 0) {
+        modifiers |= MOD_ALT;
+    }
+    if ((flags & HOTKEYF_CONTROL) != 0) {
+        modifiers |= MOD_CONTROL;
+    }
+    if ((flags & HOTKEYF_SHIFT) != 0) {
+        modifiers |= MOD_SHIFT;
+    }
+    return modifiers;
+}
 
 // Items shown only when the general menu opens from the button, and only
 // when it opens from the notification-area icon.
@@ -161,6 +180,9 @@ void MainWindow::Initialize()
     MarkAsMainWindow(Handle());
     SetStatusCount(list_->RowCount());
     LowerProcessPriority();
+    // A run that ended while every icon was shown left the values behind.
+    PutBackEveryIconReporting(false);
+    RegisterShowEveryIconHotKey();
 }
 
 void MainWindow::WireHandlers()
@@ -174,6 +196,7 @@ void MainWindow::WireHandlers()
     on(L"DelOldIconMenu", [this] { DeleteDuplicateEntries(); });
     on(L"DelNonExistentFilesMenu", [this] { DeleteEntriesOfMissingPrograms(); });
     on(L"RestartExplorerMenu", [this] { RestartExplorer(); });
+    on(L"ShowEveryIconMenu", [this] { ToggleShowEveryIcon(); });
     on(L"OptionMenu", [this] { OpenDialog(services_.openSettings); });
     on(L"CheckUpdateMenu", [this] { OpenDialog(services_.openUpdate); });
     on(L"AboutMenu", [this] { OpenDialog(services_.openAbout); });
@@ -553,6 +576,7 @@ void MainWindow::ReleaseMenuButton()
 
 void MainWindow::SetGeneralMenuOpening(bool fromButton)
 {
+    Get<ui::MenuItem>(L"ShowEveryIconMenu").SetChecked(ShowingEveryIcon(ShowEveryIconStatePath()));
     for (const std::wstring_view item : kButtonOnlyItems) {
         Get<ui::MenuItem>(item).SetVisible(fromButton);
     }
@@ -683,6 +707,72 @@ void MainWindow::RestartExplorer()
         throw InContext(Message(L"LangExplorerNotRestarted"), Error(restart.error));
     }
     status_->SetStatusText(Message(L"LangExplorerRestarted"));
+}
+
+std::wstring MainWindow::ShowEveryIconStatePath() const
+{
+    const std::wstring settings = paths_().settingsFile;
+    const size_t separator = settings.find_last_of(L"\\/");
+    return (separator == std::wstring::npos ? std::wstring() : settings.substr(0, separator + 1)) +
+           std::wstring(kShowEveryIconStateName);
+}
+
+void MainWindow::ToggleShowEveryIcon()
+{
+    ReleaseMenuButton();
+    const std::wstring state = ShowEveryIconStatePath();
+    const bool showing = ShowingEveryIcon(state);
+    {
+        // No pass writes between the reading and the writing.
+        const PromotionWatcher::Hold hold(refresh_);
+        try {
+            if (showing) {
+                PutBackEveryIcon(state);
+            } else {
+                ShowEveryIcon(state);
+            }
+        } catch (const Error& error) {
+            throw InContext(Message(L"LangEveryIconNotChanged"), error);
+        }
+    }
+    if (Visible()) {
+        ReloadList();
+    }
+    status_->SetStatusText(Message(showing ? L"LangEveryIconPutBack" : L"LangEveryIconShown"));
+}
+
+void MainWindow::PutBackEveryIconReporting(bool quietly)
+{
+    const std::wstring state = ShowEveryIconStatePath();
+    if (!ShowingEveryIcon(state)) {
+        return;
+    }
+    try {
+        const PromotionWatcher::Hold hold(refresh_);
+        PutBackEveryIcon(state);
+    } catch (const Error& error) {
+        if (!quietly) {
+            ui::application::ShowError(InContext(Message(L"LangEveryIconNotChanged"), error).message());
+        }
+    }
+}
+
+bool MainWindow::RegisterShowEveryIconHotKey()
+{
+    if (hotKeyRegistered_) {
+        ::UnregisterHotKey(Handle(), kShowEveryIconHotKeyId);
+        hotKeyRegistered_ = false;
+    }
+    const WORD value = options_.showEveryIconHotKey;
+    if (value == 0 || LOBYTE(value) == 0) {
+        return true;
+    }
+    if (!::RegisterHotKey(Handle(), kShowEveryIconHotKeyId, HotKeyModifiers(value), LOBYTE(value))) {
+        status_->SetStatusText(FormatText(Message(L"LangHotKeyTaken"), ui::HotKeyText(value)));
+        return false;
+    }
+    hotKeyRegistered_ = true;
+    return true;
 }
 
 void MainWindow::OpenDialog(const std::function<void()>& open)
@@ -870,6 +960,13 @@ void MainWindow::SaveOptionsReporting()
 
 void MainWindow::Terminate()
 {
+    if (hotKeyRegistered_) {
+        ::UnregisterHotKey(Handle(), kShowEveryIconHotKeyId);
+        hotKeyRegistered_ = false;
+    }
+    // Whatever ends the program, the icons go back as they were; a failure
+    // leaves the file for the next start.
+    PutBackEveryIconReporting(true);
     rulesFolder_.Stop();
     ::KillTimer(Handle(), kRulesRetryTimer);
     refresh_.Stop();
@@ -920,6 +1017,13 @@ bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
         return true;
     case ui::WM_APP_EXITPROGRAM:
         Exit();
+        result = 0;
+        return true;
+    case WM_HOTKEY:
+        if (wParam != kShowEveryIconHotKeyId) {
+            return false;
+        }
+        ui::application::ReportingErrors([this] { ToggleShowEveryIcon(); });
         result = 0;
         return true;
     case WM_SYSCOMMAND:

@@ -71,6 +71,15 @@ static constexpr ui::ComponentDef kComponents[] = {
      .caption = L"Не удалось перезапустить Проводник."},
     {.kind = Kind::MenuItem, .name = L"LangExplorerRestarted", .parent = L"PopupMenuLanguage",
      .caption = L"Проводник перезапущен."},
+    {.kind = Kind::MenuItem, .name = L"LangEveryIconShown", .parent = L"PopupMenuLanguage",
+     .caption = L"Все значки показаны на время. Повторите команду, чтобы вернуть всё как было."},
+    {.kind = Kind::MenuItem, .name = L"LangEveryIconPutBack", .parent = L"PopupMenuLanguage",
+     .caption = L"Значки возвращены как было."},
+    {.kind = Kind::MenuItem, .name = L"LangEveryIconNotChanged", .parent = L"PopupMenuLanguage",
+     .caption = L"Не удалось показать все значки или вернуть их как было."},
+    // "%s" is the key combination.
+    {.kind = Kind::MenuItem, .name = L"LangHotKeyTaken", .parent = L"PopupMenuLanguage",
+     .caption = L"Сочетание клавиш «%s» уже занято другой программой."},
 
     // Opened from the "≡" button and from the tray icon; each opening shows
     // its own subset of the items.
@@ -109,6 +118,8 @@ static constexpr ui::ComponentDef kComponents[] = {
      .caption = L"Удалить старые значки в реестре"},
     {.kind = Kind::MenuItem, .name = L"DelNonExistentFilesMenu", .parent = L"PopupMenu_General",
      .caption = L"Удалить несуществующие файлы"},
+    {.kind = Kind::MenuItem, .name = L"ShowEveryIconMenu", .parent = L"PopupMenu_General",
+     .caption = L"Показать все значки на время"},
     {.kind = Kind::MenuItem, .name = L"RestartExplorerMenu", .parent = L"PopupMenu_General",
      .caption = L"Перезапустить Проводник"},
     {.kind = Kind::MenuItem, .name = L"N5", .parent = L"PopupMenu_General", .caption = L"-"},

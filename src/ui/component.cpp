@@ -10,6 +10,9 @@
 #include <oleacc.h>
 #include <uxtheme.h>
 
+#include <cwchar>
+#include <iterator>
+
 namespace merovane::ui {
 
 namespace {
@@ -464,6 +467,62 @@ bool ComboBox::SetText(std::wstring_view property, std::wstring_view value)
 void ComboBox::CreateWindowIn(HWND parent)
 {
     CreateChild(parent, WC_COMBOBOXW, CBS_DROPDOWNLIST | WS_TABSTOP | WS_VSCROLL, 0, text_);
+}
+
+// HotKey
+
+WORD HotKey::Value() const noexcept
+{
+    return hwnd_ != nullptr ? LOWORD(::SendMessageW(hwnd_, HKM_GETHOTKEY, 0, 0)) : 0;
+}
+
+void HotKey::SetValue(WORD value)
+{
+    if (hwnd_ != nullptr) {
+        ::SendMessageW(hwnd_, HKM_SETHOTKEY, value, 0);
+    }
+}
+
+void HotKey::OnCommand(WORD code)
+{
+    if (code == EN_CHANGE && onChange) {
+        onChange();
+    }
+}
+
+void HotKey::CreateWindowIn(HWND parent)
+{
+    CreateChild(parent, HOTKEY_CLASSW, WS_TABSTOP, WS_EX_CLIENTEDGE);
+}
+
+std::wstring HotKeyText(WORD value)
+{
+    const BYTE key = LOBYTE(value);
+    const BYTE flags = HIBYTE(value);
+    if (key == 0) {
+        return {};
+    }
+    std::wstring text;
+    if ((flags & HOTKEYF_CONTROL) != 0) {
+        text += L"Ctrl+";
+    }
+    if ((flags & HOTKEYF_ALT) != 0) {
+        text += L"Alt+";
+    }
+    if ((flags & HOTKEYF_SHIFT) != 0) {
+        text += L"Shift+";
+    }
+    LONG scan = static_cast<LONG>(::MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
+    if ((flags & HOTKEYF_EXT) != 0) {
+        scan |= 1L << 24;
+    }
+    wchar_t name[64] = {};
+    if (scan != 0 && ::GetKeyNameTextW(scan, name, static_cast<int>(std::size(name))) > 0) {
+        return text + name;
+    }
+    wchar_t code[8];
+    ::swprintf(code, std::size(code), L"0x%02X", key);
+    return text + code;
 }
 
 // ProgressBar

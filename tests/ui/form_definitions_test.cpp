@@ -160,7 +160,7 @@ TEST(MainWindowMenus, KeepTheirOrder)
         {L"PopupMenu_General",
          {L"Name", L"Version", L"-", L"ShowMainFormTrayMenu", L"-", L"ThemeMenu", L"LanguageMenu", L"-",
           L"ViewMenu", L"-", L"AlwaysShowAppGeneralMenu", L"AlwaysHideAppGeneralMenu", L"NoRuleGeneralMenu", L"-",
-          L"DelOldIconMenu", L"DelNonExistentFilesMenu", L"RestartExplorerMenu", L"-", L"OptionMenu", L"-",
+          L"DelOldIconMenu", L"DelNonExistentFilesMenu", L"ShowEveryIconMenu", L"RestartExplorerMenu", L"-", L"OptionMenu", L"-",
           L"CheckUpdateMenu", L"AboutMenu", L"-", L"CloseTrayMenu"}},
         {L"ThemeMenu", {L"ThemeAuto", L"ThemeLight", L"ThemeDark"}},
         {L"LanguageMenu", {}}, // filled from the language folder at run time
