@@ -4,6 +4,7 @@
 #include "base/error.h"
 #include "base/file_info.h"
 #include "core/icon_list.h"
+#include "core/icon_order.h"
 #include "core/icon_store.h"
 #include "core/show_every_icon.h"
 #include "main_window/main_window_definition.h"
@@ -55,7 +56,7 @@ UINT HotKeyModifiers(WORD value)
 constexpr std::wstring_view kButtonOnlyItems[] = {L"DelOldIconMenu",           L"DelNonExistentFilesMenu",
                                                    L"ViewMenu",                 L"AlwaysShowAppGeneralMenu",
                                                    L"AlwaysHideAppGeneralMenu", L"NoRuleGeneralMenu",
-                                                   L"N10"};
+                                                   L"N10",                      L"RefreshListMenu"};
 
 // The rule items of the list's menu and of the general menu.
 struct RuleItems {
@@ -197,6 +198,12 @@ void MainWindow::WireHandlers()
     on(L"DelNonExistentFilesMenu", [this] { DeleteEntriesOfMissingPrograms(); });
     on(L"RestartExplorerMenu", [this] { RestartExplorer(); });
     on(L"ShowEveryIconMenu", [this] { ToggleShowEveryIcon(); });
+    on(L"RefreshListMenu", [this] {
+        ReleaseMenuButton();
+        ReloadList();
+    });
+    on(L"MoveUpMenu", [this] { MoveSelectedInOrder(-1); });
+    on(L"MoveDownMenu", [this] { MoveSelectedInOrder(+1); });
     on(L"OptionMenu", [this] { OpenDialog(services_.openSettings); });
     on(L"CheckUpdateMenu", [this] { OpenDialog(services_.openUpdate); });
     on(L"AboutMenu", [this] { OpenDialog(services_.openAbout); });
@@ -242,6 +249,12 @@ void MainWindow::WireHandlers()
     list_->onKeyDown = [this](WORD key, bool& handled) {
         if (key == VK_DELETE && list_->Selected() >= 0) {
             DeleteSelectedEntry();
+            handled = true;
+        }
+    };
+    list_->onAltKeyDown = [this](WORD key, bool& handled) {
+        if ((key == VK_UP || key == VK_DOWN) && list_->Selected() >= 0) {
+            ui::application::ReportingErrors([this, key] { MoveSelectedInOrder(key == VK_UP ? -1 : +1); });
             handled = true;
         }
     };
@@ -612,6 +625,20 @@ void MainWindow::OpenGeneralMenuFromButton()
 void MainWindow::PrepareEntryMenu()
 {
     Get<ui::MenuItem>(L"DeleteIconMenu").SetEnabled(list_->Selected() >= 0);
+    // Movable when the taskbar's order holds the row's icon.
+    bool movable = false;
+    if (const int row = list_->Selected(); row >= 0) {
+        try {
+            const std::optional<IconId> id = IconIdFromKeyName(RowKey(row));
+            const StoredIconOrder stored = ReadIconOrder();
+            movable = id && stored.binary && stored.ids &&
+                      std::find(stored.ids->begin(), stored.ids->end(), *id) != stored.ids->end();
+        } catch (const Error&) {
+            movable = false;
+        }
+    }
+    Get<ui::MenuItem>(L"MoveUpMenu").SetEnabled(movable);
+    Get<ui::MenuItem>(L"MoveDownMenu").SetEnabled(movable);
     PrepareRuleItems(false);
 }
 
@@ -709,12 +736,44 @@ void MainWindow::RestartExplorer()
     status_->SetStatusText(Message(L"LangExplorerRestarted"));
 }
 
-std::wstring MainWindow::ShowEveryIconStatePath() const
+std::wstring MainWindow::FileBesideSettings(std::wstring_view name) const
 {
     const std::wstring settings = paths_().settingsFile;
     const size_t separator = settings.find_last_of(L"\\/");
-    return (separator == std::wstring::npos ? std::wstring() : settings.substr(0, separator + 1)) +
-           std::wstring(kShowEveryIconStateName);
+    return (separator == std::wstring::npos ? std::wstring() : settings.substr(0, separator + 1)) + std::wstring(name);
+}
+
+std::wstring MainWindow::ShowEveryIconStatePath() const
+{
+    return FileBesideSettings(kShowEveryIconStateName);
+}
+
+void MainWindow::MoveSelectedInOrder(int delta)
+{
+    const int row = list_->Selected();
+    if (row < 0) {
+        return;
+    }
+    const std::optional<IconId> id = IconIdFromKeyName(RowKey(row));
+    try {
+        const StoredIconOrder stored = ReadIconOrder();
+        const std::vector<IconId>* ids = stored.binary && stored.ids ? &*stored.ids : nullptr;
+        if (!id || ids == nullptr || std::find(ids->begin(), ids->end(), *id) == ids->end()) {
+            status_->SetStatusText(Message(L"LangOrderNotKept"));
+            return;
+        }
+        std::vector<IconId> order = *ids;
+        // At either end it stays where it is.
+        if (std::optional<std::vector<IconId>> moved = MoveIcon(order, *id, delta)) {
+            ChangeIconOrder(*moved, FileBesideSettings(kIconOrderBackupName));
+            order = std::move(*moved);
+        }
+        const auto place = std::find(order.begin(), order.end(), *id) - order.begin() + 1;
+        status_->SetStatusText(FormatText(Message(L"LangOrderPosition"),
+                                          std::to_wstring(place) + L"/" + std::to_wstring(order.size())));
+    } catch (const Error& error) {
+        throw InContext(Message(L"LangOrderNotChanged"), error);
+    }
 }
 
 void MainWindow::ToggleShowEveryIcon()
@@ -1030,6 +1089,12 @@ bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
         // The whole value, as the system sends it for the minimise box.
         if (wParam == SC_MINIMIZE) {
             HideToTray();
+            result = 0;
+            return true;
+        }
+        // Alt alone or F10 opens a window's menu: here the general menu.
+        if ((wParam & 0xFFF0) == SC_KEYMENU && lParam == 0) {
+            OpenGeneralMenuFromButton();
             result = 0;
             return true;
         }

@@ -163,6 +163,10 @@ private:
     // Explorer restarts, which the status line says.
     void SayDeletedUntilExplorerRestarts();
     void RestartExplorer();
+    // Moves the selected row's icon one place towards the front (-1) or the
+    // back (+1) of the taskbar's order and says where it is now.
+    void MoveSelectedInOrder(int delta);
+    [[nodiscard]] std::wstring FileBesideSettings(std::wstring_view name) const;
     void OpenDialog(const std::function<void()>& open);
     void SetTheme(ThemeChoice theme);
     void ApplyTheme();

@@ -114,6 +114,27 @@ LRESULT CALLBACK ListView::HeaderNotifications(HWND hwnd, UINT message, WPARAM w
             self->settingCheck_ = false;
             return result;
         }
+    } else if (message == WM_CONTEXTMENU && lParam == -1 && self->onContextMenu) {
+        // Shift+F10 or the menu key: the menu opens under the focused row.
+        POINT point{};
+        RECT bounds{};
+        const int row = ListView_GetNextItem(hwnd, -1, LVNI_FOCUSED);
+        if (row >= 0 && ListView_GetItemRect(hwnd, row, &bounds, LVIR_LABEL)) {
+            point = {bounds.left, bounds.bottom};
+        }
+        ::ClientToScreen(hwnd, &point);
+        try {
+            self->onContextMenu(point);
+        } catch (...) {
+            // The menu's own handlers report their errors; nothing leaves here.
+        }
+        return 0;
+    } else if (message == WM_SYSKEYDOWN && self->onAltKeyDown) {
+        bool handled = false;
+        self->onAltKeyDown(static_cast<WORD>(wParam), handled);
+        if (handled) {
+            return 0;
+        }
     } else if (message == WM_KEYDOWN && wParam == VK_SPACE && (self->Definition().flags & CheckBoxes) != 0) {
         const int row = ListView_GetNextItem(hwnd, -1, LVNI_FOCUSED);
         if (row >= 0) {

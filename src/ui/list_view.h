@@ -82,6 +82,8 @@ public:
     // Redraws the rows on screen, for images that have arrived.
     void RedrawVisibleRows();
     std::function<void(WORD key, bool& handled)> onKeyDown;
+    // A key pressed with Alt held (Alt+Up); it must not throw.
+    std::function<void(WORD key, bool& handled)> onAltKeyDown;
     std::function<void(POINT screenPoint)> onContextMenu;
 
 protected:

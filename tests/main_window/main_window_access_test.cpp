@@ -2,6 +2,8 @@
 
 #include "base/ini_file.h"
 #include "base/settings_file.h"
+#include "base/text_file.h"
+#include "core/icon_order.h"
 #include "core/show_every_icon.h"
 #include "support/dialogs.h"
 #include "support/sandbox.h"
@@ -13,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
+
+#include <thread>
 
 namespace merovane {
 namespace {
@@ -126,6 +130,138 @@ TEST_F(MainWindowAccessTest, AHotKeyTakenByAnotherProgramIsReported)
     ::UnregisterHotKey(other, 7);
     ::UnregisterHotKey(other, 8);
     ::DestroyWindow(other);
+}
+
+void StoreOrder(const std::vector<IconId>& ids)
+{
+    const std::string bytes = SerializeIconOrder(ids);
+    test::SetRegRaw(test::kBase, kIconOrderValue, REG_BINARY, std::vector<BYTE>(bytes.begin(), bytes.end()));
+}
+
+std::vector<IconId> StoredOrder()
+{
+    const test::RawValue raw = test::GetRegRaw(test::kBase, kIconOrderValue);
+    return ParseIconOrder(std::string(raw.data.begin(), raw.data.end())).value_or(std::vector<IconId>{99});
+}
+
+void Select(ui::ListView& list, int row)
+{
+    ListView_SetItemState(list.Handle(), row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+}
+
+TEST_F(MainWindowAccessTest, MoveUpAndDownReorderTheTaskbarAndSayWhereTheIconIsNow)
+{
+    for (const wchar_t* key : {L"100", L"200", L"300", L"400"}) {
+        test::CreateRegKey(Entry(key));
+    }
+    StoreOrder({300, 100, 200}); // 400 is not placed yet
+    Program& p = Start();
+    p.Main().Show();
+    ui::PopupMenu& menu = p.Main().Get<ui::PopupMenu>(L"PopupMenuIcon");
+    ui::MenuItem& up = p.Main().Get<ui::MenuItem>(L"MoveUpMenu");
+    ui::MenuItem& down = p.Main().Get<ui::MenuItem>(L"MoveDownMenu");
+
+    Select(*list, RowOf(L"100"));
+    menu.onPopup();
+    EXPECT_TRUE(up.Enabled() && down.Enabled());
+    up.Click();
+    EXPECT_EQ(StoredOrder(), (std::vector<IconId>{100, 300, 200}));
+    EXPECT_NE(StatusText().find(L"1/3"), std::wstring::npos) << ToUtf8(StatusText());
+    EXPECT_NE(StatusText().find(L"Перезапустить Проводник"), std::wstring::npos);
+    // The value before the change is kept for the command line's undo.
+    EXPECT_EQ(ParseIconOrder(ReadFileIfExists(temp / kIconOrderBackupName).value_or("")), (std::vector<IconId>{300, 100, 200}));
+
+    // Alt+Up at the front keeps it there; Alt+Down twice takes it to the end.
+    ::SendMessageW(list->Handle(), WM_SYSKEYDOWN, VK_UP, 1 << 29);
+    EXPECT_EQ(StoredOrder(), (std::vector<IconId>{100, 300, 200}));
+    ::SendMessageW(list->Handle(), WM_SYSKEYDOWN, VK_DOWN, 1 << 29);
+    ::SendMessageW(list->Handle(), WM_SYSKEYDOWN, VK_DOWN, 1 << 29);
+    EXPECT_EQ(StoredOrder(), (std::vector<IconId>{300, 200, 100}));
+    EXPECT_NE(StatusText().find(L"3/3"), std::wstring::npos) << ToUtf8(StatusText());
+
+    // An icon the order does not hold: the items are off, the keys say why.
+    Select(*list, RowOf(L"400"));
+    menu.onPopup();
+    EXPECT_FALSE(up.Enabled() || down.Enabled());
+    ::SendMessageW(list->Handle(), WM_SYSKEYDOWN, VK_UP, 1 << 29);
+    EXPECT_EQ(StoredOrder(), (std::vector<IconId>{300, 200, 100}));
+    EXPECT_NE(StatusText().find(L"нет в порядке"), std::wstring::npos) << ToUtf8(StatusText());
+
+    // A value that is no whole number of ids is left alone.
+    test::SetRegRaw(test::kBase, kIconOrderValue, REG_BINARY, {1, 2, 3});
+    Select(*list, RowOf(L"100"));
+    up.Click();
+    EXPECT_EQ(test::GetRegRaw(test::kBase, kIconOrderValue).data, (std::vector<BYTE>{1, 2, 3}));
+}
+
+// Presses keys as the user does, through the program's message loop.
+void PressKeys(std::initializer_list<WORD> keys)
+{
+    std::vector<INPUT> input;
+    for (const WORD key : keys) {
+        INPUT down{};
+        down.type = INPUT_KEYBOARD;
+        down.ki.wVk = key;
+        input.push_back(down);
+    }
+    for (auto key = std::rbegin(keys); key != std::rend(keys); ++key) {
+        INPUT up{};
+        up.type = INPUT_KEYBOARD;
+        up.ki.wVk = *key;
+        up.ki.dwFlags = KEYEVENTF_KEYUP;
+        input.push_back(up);
+    }
+    ::SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
+}
+
+std::thread PressEscapeSoon()
+{
+    return std::thread([] {
+        ::Sleep(300);
+        PressKeys({VK_ESCAPE});
+    });
+}
+
+TEST_F(MainWindowAccessTest, TheKeyboardReachesTheMenusAndReloads)
+{
+    test::CreateRegKey(Entry(L"100"));
+    Program& p = Start();
+    p.Main().Show();
+    ::SetForegroundWindow(p.Main().Handle());
+    ::SetFocus(list->Handle());
+    Select(*list, 0);
+
+    // F5 reads the entries again.
+    test::CreateRegKey(Entry(L"200"));
+    ::PostMessageW(list->Handle(), WM_KEYDOWN, VK_F5, 0);
+    ui::application::ProcessMessages();
+    EXPECT_EQ(list->RowCount(), 2);
+
+    // What the system sends for Shift+F10 and the menu key, and for Alt alone
+    // and F10, opens the list's menu and the general menu; the message a
+    // right click sends after its own menu opens no second one.
+    int entryMenus = 0;
+    int generalMenus = 0;
+    ui::PopupMenu& entryMenu = p.Main().Get<ui::PopupMenu>(L"PopupMenuIcon");
+    const auto prepare = entryMenu.onPopup;
+    entryMenu.onPopup = [&] {
+        ++entryMenus;
+        prepare();
+    };
+    p.Main().Get<ui::PopupMenu>(L"PopupMenu_General").onPopup = [&] { ++generalMenus; };
+    const auto opening = [](auto&& open) {
+        std::thread escape = PressEscapeSoon();
+        open();
+        escape.join();
+        ui::application::ProcessMessages();
+    };
+    opening([&] { ::SendMessageW(list->Handle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list->Handle()), -1); });
+    EXPECT_EQ(entryMenus, 1);
+    ::SendMessageW(list->Handle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list->Handle()), MAKELPARAM(10, 10));
+    EXPECT_EQ(entryMenus, 1);
+    opening([&] { ::SendMessageW(p.Main().Handle(), WM_SYSCOMMAND, SC_KEYMENU, 0); });
+    EXPECT_EQ(generalMenus, 1);
+    EXPECT_TRUE(p.Main().Get<ui::MenuItem>(L"RefreshListMenu").Visible()); // the button's items
 }
 
 } // namespace
