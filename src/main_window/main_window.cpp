@@ -252,6 +252,9 @@ void MainWindow::WireHandlers()
             handled = true;
         }
     };
+    list_->describeRowState = [this](int row) {
+        return Message(list_->Row(row).checked ? L"LangRowShown" : L"LangRowHidden");
+    };
     list_->onAltKeyDown = [this](WORD key, bool& handled) {
         if ((key == VK_UP || key == VK_DOWN) && list_->Selected() >= 0) {
             ui::application::ReportingErrors([this, key] { MoveSelectedInOrder(key == VK_UP ? -1 : +1); });

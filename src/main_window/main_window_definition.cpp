@@ -71,6 +71,9 @@ static constexpr ui::ComponentDef kComponents[] = {
      .caption = L"Не удалось перезапустить Проводник."},
     {.kind = Kind::MenuItem, .name = L"LangExplorerRestarted", .parent = L"PopupMenuLanguage",
      .caption = L"Проводник перезапущен."},
+    // A row's state as a screen reader says it.
+    {.kind = Kind::MenuItem, .name = L"LangRowShown", .parent = L"PopupMenuLanguage", .caption = L"показан"},
+    {.kind = Kind::MenuItem, .name = L"LangRowHidden", .parent = L"PopupMenuLanguage", .caption = L"скрыт"},
     // "%s" is the row's place and the number of icons, "2/5".
     {.kind = Kind::MenuItem, .name = L"LangOrderPosition", .parent = L"PopupMenuLanguage",
      .caption = L"Место в порядке значков на панели задач: %s. Windows покажет новый порядок после перезапуска "

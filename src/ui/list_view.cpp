@@ -1,5 +1,7 @@
 #include "ui/list_view.h"
 
+#include "ui/list_accessible.h"
+
 #include "ui/application.h"
 #include "base/error.h"
 #include "ui/dpi.h"
@@ -113,6 +115,24 @@ LRESULT CALLBACK ListView::HeaderNotifications(HWND hwnd, UINT message, WPARAM w
             const LRESULT result = ::DefSubclassProc(hwnd, message, wParam, lParam);
             self->settingCheck_ = false;
             return result;
+        }
+    } else if (message == WM_GETOBJECT && static_cast<LONG>(lParam) == OBJID_CLIENT &&
+               (self->Definition().flags & CheckBoxes) != 0) {
+        // A window that is going away answers nothing more.
+        const auto alive = [hwnd] { return ::IsWindow(hwnd) != FALSE; };
+        const AccessibleRows rows{
+            .count = [self, alive] { return alive() ? self->RowCount() : 0; },
+            .name = [self](int row) { return self->Row(row).caption; },
+            .checked = [self](int row) { return self->Row(row).checked; },
+            .stateText = [self](int row) {
+                return self->describeRowState ? self->describeRowState(row) : std::wstring();
+            },
+            .toggle = [self](int row) {
+                application::ShowingErrors([&] { self->SetChecked(row, !self->Row(row).checked); });
+            },
+        };
+        if (const LRESULT answer = AnswerListAccessible(hwnd, wParam, rows); answer != 0) {
+            return answer;
         }
     } else if (message == WM_CONTEXTMENU && lParam == -1 && self->onContextMenu) {
         // Shift+F10 or the menu key: the menu opens under the focused row.

@@ -8,6 +8,7 @@
 #include "support/dialogs.h"
 #include "support/sandbox.h"
 #include "ui/application.h"
+#include "ui/com_ptr.h"
 #include "ui/component.h"
 #include "ui/list_view.h"
 #include "ui/menu.h"
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <thread>
 
@@ -262,6 +264,61 @@ TEST_F(MainWindowAccessTest, TheKeyboardReachesTheMenusAndReloads)
     opening([&] { ::SendMessageW(p.Main().Handle(), WM_SYSCOMMAND, SC_KEYMENU, 0); });
     EXPECT_EQ(generalMenus, 1);
     EXPECT_TRUE(p.Main().Get<ui::MenuItem>(L"RefreshListMenu").Visible()); // the button's items
+}
+
+TEST_F(MainWindowAccessTest, AScreenReaderHearsEachRowsNameAndState)
+{
+    ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    test::SetRegDword(Entry(L"100"), L"IsPromoted", 1);
+    test::SetRegDword(Entry(L"200"), L"IsPromoted", 0);
+    Program& p = Start();
+    p.Main().Show();
+    {
+        ui::com_ptr<IAccessible> accessible;
+        ASSERT_EQ(::AccessibleObjectFromWindow(list->Handle(), OBJID_CLIENT, IID_IAccessible, accessible.put_void()),
+                  S_OK);
+        long count = 0;
+        ASSERT_EQ(accessible->get_accChildCount(&count), S_OK);
+        EXPECT_EQ(count, 2);
+        struct Case {
+            std::wstring key;
+            bool checked;
+            std::wstring state;
+        } cases[] = {{L"100", true, L"показан"}, {L"200", false, L"скрыт"}};
+        for (const Case& c : cases) {
+            SCOPED_TRACE(ToUtf8(c.key));
+            VARIANT child{};
+            child.vt = VT_I4;
+            child.lVal = RowOf(c.key) + 1;
+            BSTR name = nullptr;
+            ASSERT_EQ(accessible->get_accName(child, &name), S_OK);
+            EXPECT_EQ(std::wstring(name), list->Row(RowOf(c.key)).caption);
+            ::SysFreeString(name);
+            BSTR value = nullptr;
+            ASSERT_EQ(accessible->get_accValue(child, &value), S_OK);
+            EXPECT_EQ(std::wstring(value), c.state);
+            ::SysFreeString(value);
+            VARIANT role{};
+            ASSERT_EQ(accessible->get_accRole(child, &role), S_OK);
+            EXPECT_EQ(role.lVal, ROLE_SYSTEM_CHECKBUTTON);
+            VARIANT state{};
+            ASSERT_EQ(accessible->get_accState(child, &state), S_OK);
+            EXPECT_EQ((state.lVal & STATE_SYSTEM_CHECKED) != 0, c.checked);
+        }
+        // The default action ticks, as the space bar does, and writes the entry.
+        VARIANT hidden{};
+        hidden.vt = VT_I4;
+        hidden.lVal = RowOf(L"200") + 1;
+        ASSERT_EQ(accessible->accDoDefaultAction(hidden), S_OK);
+        EXPECT_EQ(test::GetRegDword(Entry(L"200"), L"IsPromoted"), 1);
+        VARIANT outOfRange{};
+        outOfRange.vt = VT_I4;
+        outOfRange.lVal = 3;
+        BSTR none = nullptr;
+        EXPECT_EQ(accessible->get_accName(outOfRange, &none), E_INVALIDARG);
+    }
+    program.reset();
+    ::CoUninitialize();
 }
 
 } // namespace
