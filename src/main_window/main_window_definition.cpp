@@ -20,7 +20,7 @@ static constexpr ui::ComponentDef kComponents[] = {
      .align = Align::Top, .flags = Framed},
     {.kind = Kind::SpeedButton, .name = L"SpeedButton_GeneralMenu", .parent = L"TabControlBody",
      .caption = L"≡", .bounds = {657, 5, 22, 22}, .anchors = AnchorRight | AnchorTop,
-     .flags = HandCursor, .fontFace = L"Tahoma", .fontHeight = -21},
+     .flags = HandCursor, .hint = L"Меню", .fontFace = L"Tahoma", .fontHeight = -21},
     {.kind = Kind::StatusBar, .name = L"StatusBar1", .bounds = {0, 492, 684, 19},
      .align = Align::Bottom},
     {.kind = Kind::TabControl, .name = L"TabControlTitle", .bounds = {0, 32, 684, 460},

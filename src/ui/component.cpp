@@ -3,6 +3,7 @@
 #include "ui/com_ptr.h"
 #include "ui/form.h"
 #include "ui/gdi.h"
+#include "ui/list_accessible.h"
 #include "ui/style.h"
 
 #include <commctrl.h>
@@ -205,6 +206,12 @@ LRESULT CALLBACK SpeedButton::PressWithoutFocus(HWND hwnd, UINT message, WPARAM 
                                                 DWORD_PTR data) noexcept
 {
     auto* self = reinterpret_cast<SpeedButton*>(data);
+    // It shows a symbol; screen readers say its hint instead.
+    if (message == WM_GETOBJECT && static_cast<LONG>(lParam) == OBJID_CLIENT && !self->hint_.empty()) {
+        if (const LRESULT answer = AnswerListAccessible(hwnd, wParam, {.selfName = self->hint_, .selfRole = ROLE_SYSTEM_PUSHBUTTON}); answer != 0) {
+            return answer;
+        }
+    }
     const auto inside = [&] {
         RECT client;
         ::GetClientRect(hwnd, &client);

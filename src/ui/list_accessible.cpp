@@ -29,7 +29,7 @@ public:
         if (object == nullptr) {
             return E_POINTER;
         }
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IAccessible) {
+        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == __uuidof(IAccessible)) {
             *object = static_cast<IAccessible*>(this);
             AddRef();
             return S_OK;
@@ -70,7 +70,7 @@ public:
         if (count == nullptr) {
             return E_POINTER;
         }
-        *count = rows_.count();
+        *count = Count();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accChild(VARIANT child, IDispatch** dispatch) override
@@ -84,7 +84,11 @@ public:
     HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override
     {
         if (!IsRowChild(child)) {
-            return standard_->get_accName(child, name);
+            if (rows_.selfName.empty() || name == nullptr) {
+                return standard_->get_accName(child, name);
+            }
+            *name = ::SysAllocStringLen(rows_.selfName.data(), static_cast<UINT>(rows_.selfName.size()));
+            return *name != nullptr ? S_OK : E_OUTOFMEMORY;
         }
         return Text(Row(child), rows_.name, name);
     }
@@ -109,7 +113,12 @@ public:
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override
     {
         if (!IsRowChild(child)) {
-            return standard_->get_accRole(child, role);
+            if (rows_.selfRole == 0 || role == nullptr) {
+                return standard_->get_accRole(child, role);
+            }
+            role->vt = VT_I4;
+            role->lVal = rows_.selfRole;
+            return S_OK;
         }
         if (role == nullptr) {
             return E_POINTER;
@@ -250,7 +259,7 @@ public:
         if (end == nullptr) {
             return E_POINTER;
         }
-        const int count = rows_.count();
+        const int count = Count();
         long target = 0;
         if (start.vt == VT_I4 && start.lVal == CHILDID_SELF) {
             if (direction == NAVDIR_FIRSTCHILD) {
@@ -313,10 +322,12 @@ public:
 private:
     ~ListAccessible() = default;
 
+    int Count() const { return rows_.count ? rows_.count() : 0; }
+
     // The row a child id names, -1 for none.
     int Row(const VARIANT& child) const
     {
-        if (child.vt != VT_I4 || child.lVal < 1 || child.lVal > rows_.count()) {
+        if (child.vt != VT_I4 || child.lVal < 1 || child.lVal > Count()) {
             return -1;
         }
         return child.lVal - 1;
@@ -350,14 +361,14 @@ private:
 LRESULT AnswerListAccessible(HWND list, WPARAM wParam, const AccessibleRows& rows)
 {
     com_ptr<IAccessible> standard;
-    if (FAILED(::CreateStdAccessibleObject(list, OBJID_CLIENT, IID_IAccessible, standard.put_void()))) {
+    if (FAILED(::CreateStdAccessibleObject(list, OBJID_CLIENT, __uuidof(IAccessible), standard.put_void()))) {
         return 0;
     }
     auto* object = new (std::nothrow) ListAccessible(list, std::move(standard), rows);
     if (object == nullptr) {
         return 0;
     }
-    const LRESULT result = ::LresultFromObject(IID_IAccessible, wParam, object);
+    const LRESULT result = ::LresultFromObject(__uuidof(IAccessible), wParam, object);
     object->Release();
     return result > 0 ? result : 0;
 }

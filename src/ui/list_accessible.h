@@ -18,13 +18,18 @@
 namespace merovane::ui {
 
 struct AccessibleRows {
-    std::function<int()> count;
-    std::function<std::wstring(int row)> name;
-    std::function<bool(int row)> checked;
+    // The control's own name instead of its text ("" keeps the text): for a
+    // button that shows a symbol.
+    std::wstring selfName{};
+    // Its role, 0 to keep the system's.
+    long selfRole = 0;
+    std::function<int()> count{};
+    std::function<std::wstring(int row)> name{};
+    std::function<bool(int row)> checked{};
     // The state in words, "" for none.
-    std::function<std::wstring(int row)> stateText;
+    std::function<std::wstring(int row)> stateText{};
     // Ticks or unticks, as the space bar does.
-    std::function<void(int row)> toggle;
+    std::function<void(int row)> toggle{};
 };
 
 // The answer to WM_GETOBJECT for OBJID_CLIENT (LresultFromObject), 0 when

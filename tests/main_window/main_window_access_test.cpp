@@ -275,7 +275,7 @@ TEST_F(MainWindowAccessTest, AScreenReaderHearsEachRowsNameAndState)
     p.Main().Show();
     {
         ui::com_ptr<IAccessible> accessible;
-        ASSERT_EQ(::AccessibleObjectFromWindow(list->Handle(), OBJID_CLIENT, IID_IAccessible, accessible.put_void()),
+        ASSERT_EQ(::AccessibleObjectFromWindow(list->Handle(), OBJID_CLIENT, __uuidof(IAccessible), accessible.put_void()),
                   S_OK);
         long count = 0;
         ASSERT_EQ(accessible->get_accChildCount(&count), S_OK);
@@ -316,6 +316,23 @@ TEST_F(MainWindowAccessTest, AScreenReaderHearsEachRowsNameAndState)
         outOfRange.lVal = 3;
         BSTR none = nullptr;
         EXPECT_EQ(accessible->get_accName(outOfRange, &none), E_INVALIDARG);
+    }
+    {
+        // The menu button shows "≡" and is called by its hint.
+        ui::com_ptr<IAccessible> button;
+        ASSERT_EQ(::AccessibleObjectFromWindow(p.Main().Get<ui::SpeedButton>(L"SpeedButton_GeneralMenu").Handle(),
+                                               OBJID_CLIENT, __uuidof(IAccessible), button.put_void()),
+                  S_OK);
+        VARIANT self{};
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        BSTR name = nullptr;
+        ASSERT_EQ(button->get_accName(self, &name), S_OK);
+        EXPECT_EQ(std::wstring(name), L"Меню");
+        ::SysFreeString(name);
+        VARIANT role{};
+        ASSERT_EQ(button->get_accRole(self, &role), S_OK);
+        EXPECT_EQ(role.lVal, ROLE_SYSTEM_PUSHBUTTON);
     }
     program.reset();
     ::CoUninitialize();
