@@ -1132,7 +1132,8 @@ bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
         return true;
     case WM_SETTINGCHANGE:
         // Any setting may be the light or dark preference; it is not examined.
-        if (options_.theme == ThemeChoice::System) {
+        // A high-contrast theme turned on or off repaints in its colours.
+        if (options_.theme == ThemeChoice::System || wParam == SPI_SETHIGHCONTRAST) {
             try {
                 ApplyTheme();
             } catch (...) {
