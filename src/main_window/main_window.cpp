@@ -571,7 +571,8 @@ void MainWindow::ShowRules()
             }
             // The entry follows its rule now, not at the worker's next pass
             // (which may not run at all while nothing changes).
-            if (rule && list_->Row(row).checked != (*rule == RuleAction::Show)) {
+            // Not while every icon is shown for now: that wins until it ends.
+            if (rule && !ShowEveryIconActive() && list_->Row(row).checked != (*rule == RuleAction::Show)) {
                 list_->SetChecked(row, *rule == RuleAction::Show);
             }
         }

@@ -30,6 +30,11 @@ protected:
     std::wstring StatePath() const { return temp / kShowEveryIconStateName; }
 };
 
+void Select(ui::ListView& list, int row)
+{
+    ListView_SetItemState(list.Handle(), row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+}
+
 void WriteMixedEntries()
 {
     test::SetRegDword(Entry(L"100"), L"IsPromoted", 1);
@@ -76,6 +81,24 @@ TEST_F(MainWindowAccessTest, ShowEveryIconTogglesFromTheMenuAndTheHotKeyAndEndsW
     EXPECT_FALSE(test::GetRegRaw(Entry(L"300"), L"IsPromoted").exists);
     EXPECT_EQ(test::GetRegRaw(Entry(L"400"), L"IsPromoted").type, DWORD{REG_SZ});
     EXPECT_FALSE(std::filesystem::exists(StatePath()));
+}
+
+TEST_F(MainWindowAccessTest, ARuleDoesNotHideAnIconWhileEveryIconIsShown)
+{
+    test::SetRegString(Entry(L"200"), L"ExecutablePath", test::FixturePath(L"full.exe"));
+    test::SetRegDword(Entry(L"200"), L"IsPromoted", 0);
+    test::WriteFileBytes(paths.settingsFile, "[Option]\r\nCheckBoxAutoUpdateList=1\r\nRadioButtonHideNew=1\r\n");
+    Program& p = Start();
+    p.Main().Show();
+    Select(*list, RowOf(L"200"));
+    p.Main().Get<ui::MenuItem>(L"AlwaysHideAppMenu").Click();
+
+    p.Main().Get<ui::MenuItem>(L"ShowEveryIconMenu").Click(); // reloads the list, rules and all
+    EXPECT_EQ(test::GetRegDword(Entry(L"200"), L"IsPromoted"), 1);
+    ASSERT_TRUE(p.Main().Refresh().WaitUntilQuiet());
+    EXPECT_EQ(test::GetRegDword(Entry(L"200"), L"IsPromoted"), 1);
+    p.Main().Get<ui::MenuItem>(L"ShowEveryIconMenu").Click();
+    EXPECT_EQ(test::GetRegDword(Entry(L"200"), L"IsPromoted"), 0);
 }
 
 TEST_F(MainWindowAccessTest, TheEndOfTheSessionPutsTheIconsBack)
@@ -144,11 +167,6 @@ std::vector<IconId> StoredOrder()
 {
     const test::RawValue raw = test::GetRegRaw(test::kBase, kIconOrderValue);
     return ParseIconOrder(std::string(raw.data.begin(), raw.data.end())).value_or(std::vector<IconId>{99});
-}
-
-void Select(ui::ListView& list, int row)
-{
-    ListView_SetItemState(list.Handle(), row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
 }
 
 TEST_F(MainWindowAccessTest, MoveUpAndDownReorderTheTaskbarAndSayWhereTheIconIsNow)
