@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Screenshots of the main window, of the settings dialog and of the update
-# dialog (after a check against a server on 127.0.0.1 that offers 1.0.1.0) in
-# the light and in the dark style, taken under Xvfb in the demonstration prefix:
-#   build/screenshots/{main,settings,update}-{light,dark}.png
+# Screenshots of the main window, of the settings dialog, of the update
+# dialog (after a check against a server on 127.0.0.1 that offers 1.0.1.0), of
+# the general menu and of the list's menu in the light and in the dark style,
+# taken under Xvfb in the demonstration prefix:
+#   build/screenshots/{main,settings,update,menu,entrymenu}-{light,dark}.png
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -43,7 +44,7 @@ for _ in $(seq 1 50); do [ -s "$site/port" ] && break; sleep 0.1; done
 update_url="http://127.0.0.1:$(cat "$site/port")/download/"
 
 for style in light dark; do
-  for window in main settings update; do
+  for window in main settings update menu entrymenu; do
     "$WINE" build/x86_64/tools/showcase.exe "$style" "$window" "$update_url" &
     showcase=$!
     class=TForm1

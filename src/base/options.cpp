@@ -57,6 +57,10 @@ Options ReadOptions(const IniFile& settings)
     options.startToTray = ReadOption(settings, option_key::CheckBoxAutostartToTray);
     options.colourTrayIcon = ReadOption(settings, option_key::CheckBoxColorTrayIcon);
     options.refreshList = ReadOption(settings, option_key::CheckBoxAutoUpdateList);
+    if (const auto hotKey = ReadOptionInteger(settings, option_key::HotKeyShowEveryIcon);
+        hotKey && *hotKey > 0 && *hotKey <= 0xFFFF) {
+        options.showEveryIconHotKey = static_cast<std::uint16_t>(*hotKey);
+    }
     options.checkForUpdatesAtStart = ReadOption(settings, option_key::CheckBoxAutoCheck);
     options.window.maximized = ReadWindowMaximized(settings);
     options.window.width = ReadOptionInteger(settings, option_key::Width);
@@ -75,6 +79,7 @@ Options MergeChangedOptions(const Options& ours, const Options& base, const Opti
     take(&Options::startToTray);
     take(&Options::colourTrayIcon);
     take(&Options::refreshList);
+    take(&Options::showEveryIconHotKey);
     take(&Options::quickUpdate);
     take(&Options::forceUpdate);
     take(&Options::checkForUpdatesAtStart);
@@ -102,6 +107,7 @@ void CopyOptionGroups(Options& to, const Options& from, OptionGroup groups)
         to.startToTray = from.startToTray;
         to.colourTrayIcon = from.colourTrayIcon;
         to.refreshList = from.refreshList;
+        to.showEveryIconHotKey = from.showEveryIconHotKey;
     }
     if (Contains(groups, OptionGroup::UpdateFlags)) {
         to.quickUpdate = from.quickUpdate;
@@ -145,6 +151,10 @@ void WriteOptions(IniFile& settings, const Options& options, OptionGroup groups)
     }
     if (Contains(groups, OptionGroup::UpdateCheck)) {
         WriteOption(settings, option_key::CheckBoxAutoCheck, options.checkForUpdatesAtStart);
+    }
+    // Newer than the keys above, so after them.
+    if (Contains(groups, OptionGroup::SettingsDialog)) {
+        settings.WriteInteger(kOptionSection, option_key::HotKeyShowEveryIcon, options.showEveryIconHotKey);
     }
 }
 

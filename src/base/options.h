@@ -36,6 +36,9 @@ struct Options {
     bool startToTray = false;
     bool colourTrayIcon = false;
     bool refreshList = false;      // the refresh timer applies the policy
+    // The key that shows every icon for now, as the hot-key control gives it
+    // (virtual key in the low byte, HOTKEYF_* in the high byte); 0 for none.
+    std::uint16_t showEveryIconHotKey = 0;
     // The update dialog's options. Quick and Forced start every run as
     // designed; they are written but not read back.
     bool quickUpdate = true;

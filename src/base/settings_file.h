@@ -83,6 +83,7 @@ inline constexpr std::wstring_view Window = L"Window";
 inline constexpr std::wstring_view Height = L"Height";
 inline constexpr std::wstring_view Width = L"Width";
 inline constexpr std::wstring_view CheckBoxAutoCheck = L"CheckBoxAutoCheck";
+inline constexpr std::wstring_view HotKeyShowEveryIcon = L"HotKeyShowEveryIcon";
 } // namespace option_key
 
 // Key of section "Language": the base name of the chosen language file.
@@ -92,13 +93,13 @@ inline constexpr std::wstring_view Language = L"Language";
 
 // In the order the main window writes them (new keys are appended in this
 // order), then the update dialog's key.
-inline constexpr std::array<std::wstring_view, 19> kOptionKeys = {
+inline constexpr std::array<std::wstring_view, 20> kOptionKeys = {
     option_key::CheckBoxQuickUpdate, option_key::CheckBoxForceUpdate, option_key::ThemeAuto,
     option_key::ThemeLight, option_key::ThemeDark, option_key::IconSmallMenu,
     option_key::IconBigMenu, option_key::CheckBoxColorTrayIcon, option_key::CheckBoxAutoUpdateList,
     option_key::RadioButtonSystem, option_key::RadioButtonViewNew, option_key::RadioButtonHideNew,
     option_key::RadioButtonViewNewOnly, option_key::CheckBoxToTray, option_key::CheckBoxAutostartToTray, option_key::Window,
-    option_key::Height, option_key::Width, option_key::CheckBoxAutoCheck,
+    option_key::Height, option_key::Width, option_key::CheckBoxAutoCheck, option_key::HotKeyShowEveryIcon,
 };
 
 // Values of key "Window".

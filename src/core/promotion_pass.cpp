@@ -1,5 +1,7 @@
 #include "core/promotion_pass.h"
 
+#include "core/show_every_icon.h"
+
 #include "base/error.h"
 #include "base/handles.h"
 #include "base/file_info.h"
@@ -194,7 +196,8 @@ PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemor
     result.entries = static_cast<int>(subkeys.size());
     PromotionMemory remembered;
     for (const Subkey& subkey : subkeys) {
-        if (proceed && !proceed()) {
+        // While every icon is shown for now, neither rules nor policy undo it.
+        if ((proceed && !proceed()) || ShowEveryIconActive()) {
             return result;
         }
         if (memory != nullptr) {

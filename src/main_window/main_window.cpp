@@ -4,7 +4,9 @@
 #include "base/error.h"
 #include "base/file_info.h"
 #include "core/icon_list.h"
+#include "core/icon_order.h"
 #include "core/icon_store.h"
+#include "core/show_every_icon.h"
 #include "main_window/main_window_definition.h"
 #include "base/ini_file.h"
 #include "base/settings_file.h"
@@ -30,13 +32,31 @@ namespace {
 constexpr int kMinimumColumnWidth = 200;
 // Outside the range of the form's own command and timer ids.
 constexpr UINT_PTR kRulesRetryTimer = 0x7E01;
+constexpr int kShowEveryIconHotKeyId = 1;
+
+// The hot-key control's value as RegisterHotKey's modifiers and key.
+UINT HotKeyModifiers(WORD value)
+{
+    const BYTE flags = HIBYTE(value);
+    UINT modifiers = MOD_NOREPEAT;
+    if ((flags & HOTKEYF_ALT) != 0) {
+        modifiers |= MOD_ALT;
+    }
+    if ((flags & HOTKEYF_CONTROL) != 0) {
+        modifiers |= MOD_CONTROL;
+    }
+    if ((flags & HOTKEYF_SHIFT) != 0) {
+        modifiers |= MOD_SHIFT;
+    }
+    return modifiers;
+}
 
 // Items shown only when the general menu opens from the button, and only
 // when it opens from the notification-area icon.
 constexpr std::wstring_view kButtonOnlyItems[] = {L"DelOldIconMenu",           L"DelNonExistentFilesMenu",
                                                    L"ViewMenu",                 L"AlwaysShowAppGeneralMenu",
                                                    L"AlwaysHideAppGeneralMenu", L"NoRuleGeneralMenu",
-                                                   L"N10"};
+                                                   L"N10",                      L"RefreshListMenu"};
 
 // The rule items of the list's menu and of the general menu.
 struct RuleItems {
@@ -161,6 +181,9 @@ void MainWindow::Initialize()
     MarkAsMainWindow(Handle());
     SetStatusCount(list_->RowCount());
     LowerProcessPriority();
+    // A run that ended while every icon was shown left the values behind.
+    PutBackEveryIconReporting(false);
+    RegisterShowEveryIconHotKey();
 }
 
 void MainWindow::WireHandlers()
@@ -174,6 +197,13 @@ void MainWindow::WireHandlers()
     on(L"DelOldIconMenu", [this] { DeleteDuplicateEntries(); });
     on(L"DelNonExistentFilesMenu", [this] { DeleteEntriesOfMissingPrograms(); });
     on(L"RestartExplorerMenu", [this] { RestartExplorer(); });
+    on(L"ShowEveryIconMenu", [this] { ToggleShowEveryIcon(); });
+    on(L"RefreshListMenu", [this] {
+        ReleaseMenuButton();
+        ReloadList();
+    });
+    on(L"MoveUpMenu", [this] { MoveSelectedInOrder(-1); });
+    on(L"MoveDownMenu", [this] { MoveSelectedInOrder(+1); });
     on(L"OptionMenu", [this] { OpenDialog(services_.openSettings); });
     on(L"CheckUpdateMenu", [this] { OpenDialog(services_.openUpdate); });
     on(L"AboutMenu", [this] { OpenDialog(services_.openAbout); });
@@ -219,6 +249,15 @@ void MainWindow::WireHandlers()
     list_->onKeyDown = [this](WORD key, bool& handled) {
         if (key == VK_DELETE && list_->Selected() >= 0) {
             DeleteSelectedEntry();
+            handled = true;
+        }
+    };
+    list_->describeRowState = [this](int row) {
+        return Message(list_->Row(row).checked ? L"LangRowShown" : L"LangRowHidden");
+    };
+    list_->onAltKeyDown = [this](WORD key, bool& handled) {
+        if ((key == VK_UP || key == VK_DOWN) && list_->Selected() >= 0) {
+            ui::application::ReportingErrors([this, key] { MoveSelectedInOrder(key == VK_UP ? -1 : +1); });
             handled = true;
         }
     };
@@ -573,7 +612,8 @@ void MainWindow::ShowRules()
             }
             // The entry follows its rule now, not at the worker's next pass
             // (which may not run at all while nothing changes).
-            if (rule && list_->Row(row).checked != (*rule == RuleAction::Show)) {
+            // Not while every icon is shown for now: that wins until it ends.
+            if (rule && !ShowEveryIconActive() && list_->Row(row).checked != (*rule == RuleAction::Show)) {
                 list_->SetChecked(row, *rule == RuleAction::Show);
             }
         }
@@ -594,6 +634,7 @@ void MainWindow::ReleaseMenuButton()
 
 void MainWindow::SetGeneralMenuOpening(bool fromButton)
 {
+    Get<ui::MenuItem>(L"ShowEveryIconMenu").SetChecked(ShowingEveryIcon(ShowEveryIconStatePath()));
     for (const std::wstring_view item : kButtonOnlyItems) {
         Get<ui::MenuItem>(item).SetVisible(fromButton);
     }
@@ -630,6 +671,20 @@ void MainWindow::OpenGeneralMenuFromButton()
 void MainWindow::PrepareEntryMenu()
 {
     Get<ui::MenuItem>(L"DeleteIconMenu").SetEnabled(list_->Selected() >= 0);
+    // Movable when the taskbar's order holds the row's icon.
+    bool movable = false;
+    if (const int row = list_->Selected(); row >= 0) {
+        try {
+            const std::optional<IconId> id = IconIdFromKeyName(RowKey(row));
+            const StoredIconOrder stored = ReadIconOrder();
+            movable = id && stored.binary && stored.ids &&
+                      std::find(stored.ids->begin(), stored.ids->end(), *id) != stored.ids->end();
+        } catch (const Error&) {
+            movable = false;
+        }
+    }
+    Get<ui::MenuItem>(L"MoveUpMenu").SetEnabled(movable);
+    Get<ui::MenuItem>(L"MoveDownMenu").SetEnabled(movable);
     PrepareRuleItems(false);
 }
 
@@ -725,6 +780,104 @@ void MainWindow::RestartExplorer()
         throw InContext(Message(L"LangExplorerNotRestarted"), Error(restart.error));
     }
     status_->SetStatusText(Message(L"LangExplorerRestarted"));
+}
+
+std::wstring MainWindow::FileBesideSettings(std::wstring_view name) const
+{
+    const std::wstring settings = paths_().settingsFile;
+    const size_t separator = settings.find_last_of(L"\\/");
+    return (separator == std::wstring::npos ? std::wstring() : settings.substr(0, separator + 1)) + std::wstring(name);
+}
+
+std::wstring MainWindow::ShowEveryIconStatePath() const
+{
+    return FileBesideSettings(kShowEveryIconStateName);
+}
+
+void MainWindow::MoveSelectedInOrder(int delta)
+{
+    const int row = list_->Selected();
+    if (row < 0) {
+        return;
+    }
+    const std::optional<IconId> id = IconIdFromKeyName(RowKey(row));
+    try {
+        const StoredIconOrder stored = ReadIconOrder();
+        const std::vector<IconId>* ids = stored.binary && stored.ids ? &*stored.ids : nullptr;
+        if (!id || ids == nullptr || std::find(ids->begin(), ids->end(), *id) == ids->end()) {
+            status_->SetStatusText(Message(L"LangOrderNotKept"));
+            return;
+        }
+        std::vector<IconId> order = *ids;
+        // At either end it stays where it is.
+        if (std::optional<std::vector<IconId>> moved = MoveIcon(order, *id, delta)) {
+            ChangeIconOrder(*moved, FileBesideSettings(kIconOrderBackupName));
+            order = std::move(*moved);
+        }
+        const auto place = std::find(order.begin(), order.end(), *id) - order.begin() + 1;
+        status_->SetStatusText(FormatText(Message(L"LangOrderPosition"),
+                                          std::to_wstring(place) + L"/" + std::to_wstring(order.size())));
+    } catch (const Error& error) {
+        throw InContext(Message(L"LangOrderNotChanged"), error);
+    }
+}
+
+void MainWindow::ToggleShowEveryIcon()
+{
+    ReleaseMenuButton();
+    const std::wstring state = ShowEveryIconStatePath();
+    const bool showing = ShowingEveryIcon(state);
+    {
+        // No pass writes between the reading and the writing.
+        const PromotionWatcher::Hold hold(refresh_);
+        try {
+            if (showing) {
+                PutBackEveryIcon(state);
+            } else {
+                ShowEveryIcon(state);
+            }
+        } catch (const Error& error) {
+            throw InContext(Message(L"LangEveryIconNotChanged"), error);
+        }
+    }
+    if (Visible()) {
+        ReloadList();
+    }
+    status_->SetStatusText(Message(showing ? L"LangEveryIconPutBack" : L"LangEveryIconShown"));
+}
+
+void MainWindow::PutBackEveryIconReporting(bool quietly)
+{
+    const std::wstring state = ShowEveryIconStatePath();
+    if (!ShowingEveryIcon(state)) {
+        return;
+    }
+    try {
+        const PromotionWatcher::Hold hold(refresh_);
+        PutBackEveryIcon(state);
+    } catch (const Error& error) {
+        if (!quietly) {
+            ui::application::ShowError(InContext(Message(L"LangEveryIconNotChanged"), error).message());
+        }
+    }
+}
+
+bool MainWindow::RegisterShowEveryIconHotKey()
+{
+    if (hotKeyRegistered_) {
+        ::UnregisterHotKey(Handle(), kShowEveryIconHotKeyId);
+        hotKeyRegistered_ = false;
+    }
+    const WORD value = options_.showEveryIconHotKey;
+    if (value == 0 || LOBYTE(value) == 0) {
+        return true;
+    }
+    if (!::RegisterHotKey(Handle(), kShowEveryIconHotKeyId, HotKeyModifiers(value), LOBYTE(value))) {
+        status_->SetStatusText(FormatText(Message(L"LangHotKeyTaken"), ui::HotKeyText(value)));
+        return false;
+    }
+    hotKeyRegistered_ = true;
+    return true;
 }
 
 void MainWindow::OpenDialog(const std::function<void()>& open)
@@ -920,6 +1073,13 @@ void MainWindow::SaveOptionsReporting()
 
 void MainWindow::Terminate()
 {
+    if (hotKeyRegistered_) {
+        ::UnregisterHotKey(Handle(), kShowEveryIconHotKeyId);
+        hotKeyRegistered_ = false;
+    }
+    // Whatever ends the program, the icons go back as they were; a failure
+    // leaves the file for the next start.
+    PutBackEveryIconReporting(true);
     rulesFolder_.Stop();
     policyWatch_.Stop();
     ::KillTimer(Handle(), kRulesRetryTimer);
@@ -973,10 +1133,23 @@ bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
         Exit();
         result = 0;
         return true;
+    case WM_HOTKEY:
+        if (wParam != kShowEveryIconHotKeyId) {
+            return false;
+        }
+        ui::application::ReportingErrors([this] { ToggleShowEveryIcon(); });
+        result = 0;
+        return true;
     case WM_SYSCOMMAND:
         // The whole value, as the system sends it for the minimise box.
         if (wParam == SC_MINIMIZE) {
             HideToTray();
+            result = 0;
+            return true;
+        }
+        // Alt alone or F10 opens a window's menu: here the general menu.
+        if ((wParam & 0xFFF0) == SC_KEYMENU && lParam == 0) {
+            OpenGeneralMenuFromButton();
             result = 0;
             return true;
         }
@@ -1011,7 +1184,8 @@ bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
         return true;
     case WM_SETTINGCHANGE:
         // Any setting may be the light or dark preference; it is not examined.
-        if (options_.theme == ThemeChoice::System) {
+        // A high-contrast theme turned on or off repaints in its colours.
+        if (options_.theme == ThemeChoice::System || wParam == SPI_SETHIGHCONTRAST) {
             try {
                 ApplyTheme();
             } catch (...) {

@@ -81,6 +81,14 @@ public:
     // The image shown: 0 dark grey, 1 light grey, 2 colour.
     [[nodiscard]] int TrayImage() const noexcept { return trayImage_; }
 
+    // Registers the options' key for showing every icon for now (none: the
+    // key is let go). False when another program holds the combination; the
+    // status line says so.
+    bool RegisterShowEveryIconHotKey();
+    // Shows every icon for now, or puts them back as they were.
+    void ToggleShowEveryIcon();
+    [[nodiscard]] std::wstring ShowEveryIconStatePath() const;
+
     // The window's size and state, for the options to save.
     [[nodiscard]] WindowPlacement Placement() const;
 
@@ -166,9 +174,17 @@ private:
     // Explorer restarts, which the status line says.
     void SayDeletedUntilExplorerRestarts();
     void RestartExplorer();
+    // Moves the selected row's icon one place towards the front (-1) or the
+    // back (+1) of the taskbar's order and says where it is now.
+    void MoveSelectedInOrder(int delta);
+    [[nodiscard]] std::wstring FileBesideSettings(std::wstring_view name) const;
     void OpenDialog(const std::function<void()>& open);
     void SetTheme(ThemeChoice theme);
     void ApplyTheme();
+
+    // Puts the icons back as they were before "show every icon": at exit
+    // and at the start after a run that could not.
+    void PutBackEveryIconReporting(bool quietly);
 
     // The notification-area icon.
     void UpdateTrayHint();
@@ -205,6 +221,7 @@ private:
     // Started in the tray with a maximised window that was never shown yet.
     bool pendingMaximize_ = false;
     bool prioritySet_ = false;
+    bool hotKeyRegistered_ = false;
     unique_hicon trayImages_[3];
     int trayImage_ = 0;
     std::mutex refreshErrorMutex_;

@@ -20,7 +20,7 @@ static constexpr ui::ComponentDef kComponents[] = {
      .align = Align::Top, .flags = Framed},
     {.kind = Kind::SpeedButton, .name = L"SpeedButton_GeneralMenu", .parent = L"TabControlBody",
      .caption = L"≡", .bounds = {657, 5, 22, 22}, .anchors = AnchorRight | AnchorTop,
-     .flags = HandCursor, .fontFace = L"Tahoma", .fontHeight = -21},
+     .flags = HandCursor, .hint = L"Меню", .fontFace = L"Tahoma", .fontHeight = -21},
     {.kind = Kind::StatusBar, .name = L"StatusBar1", .bounds = {0, 492, 684, 19},
      .align = Align::Bottom},
     {.kind = Kind::TabControl, .name = L"TabControlTitle", .bounds = {0, 32, 684, 460},
@@ -78,6 +78,26 @@ static constexpr ui::ComponentDef kComponents[] = {
      .caption = L"Не удалось перезапустить Проводник."},
     {.kind = Kind::MenuItem, .name = L"LangExplorerRestarted", .parent = L"PopupMenuLanguage",
      .caption = L"Проводник перезапущен."},
+    // A row's state as a screen reader says it.
+    {.kind = Kind::MenuItem, .name = L"LangRowShown", .parent = L"PopupMenuLanguage", .caption = L"показан"},
+    {.kind = Kind::MenuItem, .name = L"LangRowHidden", .parent = L"PopupMenuLanguage", .caption = L"скрыт"},
+    // "%s" is the row's place and the number of icons, "2/5".
+    {.kind = Kind::MenuItem, .name = L"LangOrderPosition", .parent = L"PopupMenuLanguage",
+     .caption = L"Место в порядке значков на панели задач: %s. Windows покажет новый порядок после перезапуска "
+                L"Проводника (меню: «Перезапустить Проводник»)."},
+    {.kind = Kind::MenuItem, .name = L"LangOrderNotKept", .parent = L"PopupMenuLanguage",
+     .caption = L"Этого значка нет в порядке значков панели задач: Windows ещё не расставила его."},
+    {.kind = Kind::MenuItem, .name = L"LangOrderNotChanged", .parent = L"PopupMenuLanguage",
+     .caption = L"Не удалось изменить порядок значков."},
+    {.kind = Kind::MenuItem, .name = L"LangEveryIconShown", .parent = L"PopupMenuLanguage",
+     .caption = L"Все значки показаны на время. Повторите команду, чтобы вернуть всё как было."},
+    {.kind = Kind::MenuItem, .name = L"LangEveryIconPutBack", .parent = L"PopupMenuLanguage",
+     .caption = L"Значки возвращены как было."},
+    {.kind = Kind::MenuItem, .name = L"LangEveryIconNotChanged", .parent = L"PopupMenuLanguage",
+     .caption = L"Не удалось показать все значки или вернуть их как было."},
+    // "%s" is the key combination.
+    {.kind = Kind::MenuItem, .name = L"LangHotKeyTaken", .parent = L"PopupMenuLanguage",
+     .caption = L"Сочетание клавиш «%s» уже занято другой программой."},
 
     // Opened from the "≡" button and from the tray icon; each opening shows
     // its own subset of the items.
@@ -104,6 +124,8 @@ static constexpr ui::ComponentDef kComponents[] = {
      .caption = L"Маленькие  значки", .flags = RadioItem | AutoCheck, .value = kViewGroup},
     {.kind = Kind::MenuItem, .name = L"IconBigMenu", .parent = L"ViewMenu",
      .caption = L"Большие значки", .flags = RadioItem | AutoCheck, .value = kViewGroup},
+    {.kind = Kind::MenuItem, .name = L"RefreshListMenu", .parent = L"PopupMenu_General",
+     .caption = L"Обновить список", .shortcut = L"F5"},
     {.kind = Kind::MenuItem, .name = L"N4", .parent = L"PopupMenu_General", .caption = L"-"},
     {.kind = Kind::MenuItem, .name = L"AlwaysShowAppGeneralMenu", .parent = L"PopupMenu_General",
      .caption = L"Всегда показывать это приложение", .flags = RadioItem, .value = kGeneralRuleGroup},
@@ -116,6 +138,8 @@ static constexpr ui::ComponentDef kComponents[] = {
      .caption = L"Удалить старые значки в реестре"},
     {.kind = Kind::MenuItem, .name = L"DelNonExistentFilesMenu", .parent = L"PopupMenu_General",
      .caption = L"Удалить несуществующие файлы"},
+    {.kind = Kind::MenuItem, .name = L"ShowEveryIconMenu", .parent = L"PopupMenu_General",
+     .caption = L"Показать все значки на время"},
     {.kind = Kind::MenuItem, .name = L"RestartExplorerMenu", .parent = L"PopupMenu_General",
      .caption = L"Перезапустить Проводник"},
     {.kind = Kind::MenuItem, .name = L"N5", .parent = L"PopupMenu_General", .caption = L"-"},
@@ -134,6 +158,11 @@ static constexpr ui::ComponentDef kComponents[] = {
     {.kind = Kind::PopupMenu, .name = L"PopupMenuIcon"},
     {.kind = Kind::MenuItem, .name = L"OpenFolderMenu", .parent = L"PopupMenuIcon",
      .caption = L"Открыть папку"},
+    {.kind = Kind::MenuItem, .name = L"N12", .parent = L"PopupMenuIcon", .caption = L"-"},
+    {.kind = Kind::MenuItem, .name = L"MoveUpMenu", .parent = L"PopupMenuIcon",
+     .caption = L"Переместить выше на панели задач", .shortcut = L"Alt+Up"},
+    {.kind = Kind::MenuItem, .name = L"MoveDownMenu", .parent = L"PopupMenuIcon",
+     .caption = L"Переместить ниже на панели задач", .shortcut = L"Alt+Down"},
     {.kind = Kind::MenuItem, .name = L"N8", .parent = L"PopupMenuIcon", .caption = L"-"},
     {.kind = Kind::MenuItem, .name = L"AlwaysShowAppMenu", .parent = L"PopupMenuIcon",
      .caption = L"Всегда показывать это приложение", .flags = RadioItem, .value = kEntryRuleGroup},
@@ -148,7 +177,7 @@ static constexpr ui::ComponentDef kComponents[] = {
      .caption = L"Скрыть все"},
     {.kind = Kind::MenuItem, .name = L"N9", .parent = L"PopupMenuIcon", .caption = L"-"},
     {.kind = Kind::MenuItem, .name = L"DeleteIconMenu", .parent = L"PopupMenuIcon",
-     .caption = L"Удалить иконку"},
+     .caption = L"Удалить иконку", .shortcut = L"Del"},
 
     {.kind = Kind::TrayIcon, .name = L"TrayIcon1", .hint = L"Merovane"},
     // Switched on by the settings once they are read, never before.

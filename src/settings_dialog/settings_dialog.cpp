@@ -56,6 +56,7 @@ void SettingsDialog::Initialize()
             }
         };
     }
+    Get<ui::HotKey>(L"HotKeyShowEveryIcon").onChange = [this] { HotKeyChanged(); };
     Get<ui::Button>(L"ButtonSave").onClick = [this] { SaveAndClose(); };
     onClose = [this](bool&) { SaveOptionsReporting(); };
 
@@ -87,6 +88,7 @@ void SettingsDialog::ApplyOptions()
     Get<ui::CheckBox>(L"CheckBoxAutostartToTray").SetChecked(options.startToTray);
     Get<ui::CheckBox>(L"CheckBoxColorTrayIcon").SetChecked(options.colourTrayIcon);
     ColourTrayIconChanged();
+    Get<ui::HotKey>(L"HotKeyShowEveryIcon").SetValue(options.showEveryIconHotKey);
 }
 
 void SettingsDialog::ShowPolicies(const Policies& policies)
@@ -170,6 +172,25 @@ void SettingsDialog::AutostartChanged()
         ApplyAutoStart(Get<ui::CheckBox>(L"CheckBoxAutostart").Checked(), executable, GetFileDescription(executable));
     } catch (const Error& error) {
         throw InContext(Message(L"LangAutostartNotChanged"), error);
+    }
+}
+
+void SettingsDialog::HotKeyChanged()
+{
+    ui::HotKey& control = Get<ui::HotKey>(L"HotKeyShowEveryIcon");
+    const WORD value = control.Value();
+    // Modifiers alone are no combination yet.
+    if (value != 0 && LOBYTE(value) == 0) {
+        return;
+    }
+    options_.showEveryIconHotKey = value;
+    if (services_.applyHotKey && !services_.applyHotKey()) {
+        const std::wstring text = FormatText(Message(L"LangHotKeyTaken"), ui::HotKeyText(value));
+        // Off again, so the options never keep a key that does nothing.
+        options_.showEveryIconHotKey = 0;
+        control.SetValue(0);
+        services_.applyHotKey();
+        ui::application::ShowError(text);
     }
 }
 

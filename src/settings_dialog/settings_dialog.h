@@ -24,6 +24,9 @@ public:
         std::function<void()> updateTrayImage;
         // Saves the options; throws merovane::Error naming the file.
         std::function<void()> saveOptions;
+        // Registers the key for showing every icon as the options now hold
+        // it; false when another program holds the combination.
+        std::function<bool()> applyHotKey{};
     };
 
     SettingsDialog(Options& options, Services services);
@@ -45,6 +48,7 @@ private:
     void HiddenIconsChanged();
     void RefreshListChanged();
     void AutostartChanged();
+    void HotKeyChanged();
     void SaveAndClose();
     void SaveOptionsReporting();
 

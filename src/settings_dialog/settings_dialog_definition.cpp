@@ -9,7 +9,7 @@ using namespace ui;
 // The body is not docked: it comes first so that the tab order ends on the
 // button, and keeps its size by its anchors instead.
 static constexpr ui::ComponentDef kComponents[] = {
-    {.kind = Kind::TabControl, .name = L"TabControlBody", .bounds = {0, 0, 334, 296},
+    {.kind = Kind::TabControl, .name = L"TabControlBody", .bounds = {0, 0, 334, 344},
      .anchors = AnchorLeft | AnchorTop | AnchorRight | AnchorBottom, .flags = Framed},
     {.kind = Kind::GroupBox, .name = L"GroupBoxGeneral", .parent = L"TabControlBody",
      .caption = L"Основные", .bounds = {0, 0, 334, 231}, .align = Align::Top},
@@ -46,7 +46,14 @@ static constexpr ui::ComponentDef kComponents[] = {
     {.kind = Kind::CheckBox, .name = L"CheckBoxAutostart", .parent = L"GroupBoxAutostart",
      .caption = L"Автозагрузка при старте Windows", .bounds = {16, 20, 305, 17},
      .flags = HandCursor},
-    {.kind = Kind::TabControl, .name = L"TabControlButtons", .bounds = {0, 296, 334, 35},
+    // The label comes first: it names the control for screen readers.
+    {.kind = Kind::GroupBox, .name = L"GroupBoxHotKey", .parent = L"TabControlBody",
+     .caption = L"Сочетание клавиш", .bounds = {0, 279, 334, 48}, .align = Align::Top},
+    {.kind = Kind::Label, .name = L"LabelHotKeyShowEveryIcon", .parent = L"GroupBoxHotKey",
+     .caption = L"Показать все значки на время:", .bounds = {16, 22, 170, 17}},
+    {.kind = Kind::HotKey, .name = L"HotKeyShowEveryIcon", .parent = L"GroupBoxHotKey",
+     .bounds = {190, 19, 131, 21}},
+    {.kind = Kind::TabControl, .name = L"TabControlButtons", .bounds = {0, 344, 334, 35},
      .align = Align::Bottom, .flags = Framed},
     {.kind = Kind::Button, .name = L"ButtonSave", .parent = L"TabControlButtons", .caption = L"Ok",
      .bounds = {0, 0, 334, 35}, .align = Align::Client, .flags = Bold | HandCursor},
@@ -57,6 +64,9 @@ static constexpr ui::ComponentDef kComponents[] = {
      .caption = L"Не удалось изменить автозагрузку при старте Windows."},
     {.kind = Kind::MenuItem, .name = L"LangChevronNotChanged", .parent = L"PopupMenuLanguage",
      .caption = L"Не удалось изменить меню скрытых значков на панели задач."},
+    // "%s" is the key combination.
+    {.kind = Kind::MenuItem, .name = L"LangHotKeyTaken", .parent = L"PopupMenuLanguage",
+     .caption = L"Сочетание клавиш «%s» уже занято другой программой. Выберите другое."},
 };
 
 } // namespace
@@ -68,9 +78,9 @@ const ui::FormDef& SettingsDialogDefinition()
         .className = L"TForm2",
         .caption = L"Настройки",
         .clientWidth = 334,
-        .clientHeight = 331,
+        .clientHeight = 379,
         .minWidth = 350,
-        .minHeight = 370,
+        .minHeight = 418,
         .border = ui::Border::Dialog,
         .fontFace = L"Segoe UI",
         .fontHeight = -12,

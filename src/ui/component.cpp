@@ -3,12 +3,16 @@
 #include "ui/com_ptr.h"
 #include "ui/form.h"
 #include "ui/gdi.h"
+#include "ui/list_accessible.h"
 #include "ui/style.h"
 
 #include <commctrl.h>
 #include <initguid.h>
 #include <oleacc.h>
 #include <uxtheme.h>
+
+#include <cwchar>
+#include <iterator>
 
 namespace merovane::ui {
 
@@ -202,6 +206,12 @@ LRESULT CALLBACK SpeedButton::PressWithoutFocus(HWND hwnd, UINT message, WPARAM 
                                                 DWORD_PTR data) noexcept
 {
     auto* self = reinterpret_cast<SpeedButton*>(data);
+    // It shows a symbol; screen readers say its hint instead.
+    if (message == WM_GETOBJECT && static_cast<LONG>(lParam) == OBJID_CLIENT && !self->hint_.empty()) {
+        if (const LRESULT answer = AnswerListAccessible(hwnd, wParam, {.selfName = self->hint_, .selfRole = ROLE_SYSTEM_PUSHBUTTON}); answer != 0) {
+            return answer;
+        }
+    }
     const auto inside = [&] {
         RECT client;
         ::GetClientRect(hwnd, &client);
@@ -464,6 +474,62 @@ bool ComboBox::SetText(std::wstring_view property, std::wstring_view value)
 void ComboBox::CreateWindowIn(HWND parent)
 {
     CreateChild(parent, WC_COMBOBOXW, CBS_DROPDOWNLIST | WS_TABSTOP | WS_VSCROLL, 0, text_);
+}
+
+// HotKey
+
+WORD HotKey::Value() const noexcept
+{
+    return hwnd_ != nullptr ? LOWORD(::SendMessageW(hwnd_, HKM_GETHOTKEY, 0, 0)) : 0;
+}
+
+void HotKey::SetValue(WORD value)
+{
+    if (hwnd_ != nullptr) {
+        ::SendMessageW(hwnd_, HKM_SETHOTKEY, value, 0);
+    }
+}
+
+void HotKey::OnCommand(WORD code)
+{
+    if (code == EN_CHANGE && onChange) {
+        onChange();
+    }
+}
+
+void HotKey::CreateWindowIn(HWND parent)
+{
+    CreateChild(parent, HOTKEY_CLASSW, WS_TABSTOP, WS_EX_CLIENTEDGE);
+}
+
+std::wstring HotKeyText(WORD value)
+{
+    const BYTE key = LOBYTE(value);
+    const BYTE flags = HIBYTE(value);
+    if (key == 0) {
+        return {};
+    }
+    std::wstring text;
+    if ((flags & HOTKEYF_CONTROL) != 0) {
+        text += L"Ctrl+";
+    }
+    if ((flags & HOTKEYF_ALT) != 0) {
+        text += L"Alt+";
+    }
+    if ((flags & HOTKEYF_SHIFT) != 0) {
+        text += L"Shift+";
+    }
+    LONG scan = static_cast<LONG>(::MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
+    if ((flags & HOTKEYF_EXT) != 0) {
+        scan |= 1L << 24;
+    }
+    wchar_t name[64] = {};
+    if (scan != 0 && ::GetKeyNameTextW(scan, name, static_cast<int>(std::size(name))) > 0) {
+        return text + name;
+    }
+    wchar_t code[8];
+    ::swprintf(code, std::size(code), L"0x%02X", key);
+    return text + code;
 }
 
 // ProgressBar

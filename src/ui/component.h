@@ -246,6 +246,26 @@ private:
     std::wstring textHint_;
 };
 
+// The system's hot-key control: the value is HKM_GETHOTKEY's (virtual key in
+// the low byte, HOTKEYF_* in the high byte), 0 for none.
+class HotKey : public Control {
+public:
+    using Control::Control;
+    [[nodiscard]] bool HasCaption() const override { return false; }
+    [[nodiscard]] WORD Value() const noexcept;
+    void SetValue(WORD value);
+    void OnCommand(WORD code) override;
+
+    // The user changed the combination (not run by SetValue).
+    std::function<void()> onChange;
+
+protected:
+    void CreateWindowIn(HWND parent) override;
+};
+
+// A hot-key value as the keyboard names it, "Ctrl+Alt+H"; "" for none.
+std::wstring HotKeyText(WORD value);
+
 class ProgressBar : public Control {
 public:
     using Control::Control;

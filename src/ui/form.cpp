@@ -179,6 +179,9 @@ void Form::CreateComponents()
         case Kind::Timer:
             component = std::make_unique<Timer>(*this, def, NextCommandId());
             break;
+        case Kind::HotKey:
+            component = std::make_unique<HotKey>(*this, def);
+            break;
         }
         Component* parent = component->Parent();
         if (auto* item = dynamic_cast<MenuItem*>(component.get())) {

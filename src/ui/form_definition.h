@@ -28,6 +28,7 @@ enum class Kind {
     MenuItem,
     TrayIcon,
     Timer,
+    HotKey, // a key combination chosen by pressing it
 };
 
 // Sides a component keeps its distance to when its parent is resized.

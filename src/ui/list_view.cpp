@@ -1,5 +1,7 @@
 #include "ui/list_view.h"
 
+#include "ui/list_accessible.h"
+
 #include "ui/application.h"
 #include "base/error.h"
 #include "ui/dpi.h"
@@ -113,6 +115,45 @@ LRESULT CALLBACK ListView::HeaderNotifications(HWND hwnd, UINT message, WPARAM w
             const LRESULT result = ::DefSubclassProc(hwnd, message, wParam, lParam);
             self->settingCheck_ = false;
             return result;
+        }
+    } else if (message == WM_GETOBJECT && static_cast<LONG>(lParam) == OBJID_CLIENT &&
+               (self->Definition().flags & CheckBoxes) != 0) {
+        // A window that is going away answers nothing more.
+        const auto alive = [hwnd] { return ::IsWindow(hwnd) != FALSE; };
+        const AccessibleRows rows{
+            .count = [self, alive] { return alive() ? self->RowCount() : 0; },
+            .name = [self](int row) { return self->Row(row).caption; },
+            .checked = [self](int row) { return self->Row(row).checked; },
+            .stateText = [self](int row) {
+                return self->describeRowState ? self->describeRowState(row) : std::wstring();
+            },
+            .toggle = [self](int row) {
+                application::ShowingErrors([&] { self->SetChecked(row, !self->Row(row).checked); });
+            },
+        };
+        if (const LRESULT answer = AnswerListAccessible(hwnd, wParam, rows); answer != 0) {
+            return answer;
+        }
+    } else if (message == WM_CONTEXTMENU && lParam == -1 && self->onContextMenu) {
+        // Shift+F10 or the menu key: the menu opens under the focused row.
+        POINT point{};
+        RECT bounds{};
+        const int row = ListView_GetNextItem(hwnd, -1, LVNI_FOCUSED);
+        if (row >= 0 && ListView_GetItemRect(hwnd, row, &bounds, LVIR_LABEL)) {
+            point = {bounds.left, bounds.bottom};
+        }
+        ::ClientToScreen(hwnd, &point);
+        try {
+            self->onContextMenu(point);
+        } catch (...) {
+            // The menu's own handlers report their errors; nothing leaves here.
+        }
+        return 0;
+    } else if (message == WM_SYSKEYDOWN && self->onAltKeyDown) {
+        bool handled = false;
+        self->onAltKeyDown(static_cast<WORD>(wParam), handled);
+        if (handled) {
+            return 0;
         }
     } else if (message == WM_KEYDOWN && wParam == VK_SPACE && (self->Definition().flags & CheckBoxes) != 0) {
         const int row = ListView_GetNextItem(hwnd, -1, LVNI_FOCUSED);

@@ -82,7 +82,11 @@ public:
     // Redraws the rows on screen, for images that have arrived.
     void RedrawVisibleRows();
     std::function<void(WORD key, bool& handled)> onKeyDown;
+    // A key pressed with Alt held (Alt+Up); it must not throw.
+    std::function<void(WORD key, bool& handled)> onAltKeyDown;
     std::function<void(POINT screenPoint)> onContextMenu;
+    // A row's state in words for screen readers ("shown"); none without it.
+    std::function<std::wstring(int row)> describeRowState;
 
 protected:
     void CreateWindowIn(HWND parent) override;

@@ -252,8 +252,49 @@ void DrawCheckGlyph(HDC dc, const RECT& glyph, Kind kind, bool checked, bool dis
     }
 }
 
+bool HighContrastOn() noexcept
+{
+    HIGHCONTRASTW contrast{};
+    contrast.cbSize = sizeof(contrast);
+    return ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) != FALSE &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
+
+Palette SystemColourPalette()
+{
+    const COLORREF window = ::GetSysColor(COLOR_WINDOW);
+    const int luminance = (GetRValue(window) * 299 + GetGValue(window) * 587 + GetBValue(window) * 114) / 1000;
+    return Palette{
+        .custom = true,
+        .dark = luminance < 128,
+        .window = ::GetSysColor(COLOR_BTNFACE),
+        .text = ::GetSysColor(COLOR_BTNTEXT),
+        .face = ::GetSysColor(COLOR_BTNFACE),
+        .faceHot = ::GetSysColor(COLOR_HIGHLIGHT),
+        .facePressed = ::GetSysColor(COLOR_HIGHLIGHT),
+        .border = ::GetSysColor(COLOR_BTNTEXT),
+        .accent = ::GetSysColor(COLOR_HIGHLIGHT),
+        .accentText = ::GetSysColor(COLOR_HIGHLIGHTTEXT),
+        .disabledText = ::GetSysColor(COLOR_GRAYTEXT),
+        .link = ::GetSysColor(COLOR_HOTLIGHT),
+        .listBack = window,
+    };
+}
+
 const Palette& PaletteFor(Style style)
 {
+    return PaletteFor(style, HighContrastOn());
+}
+
+const Palette& PaletteFor(Style style, bool highContrast)
+{
+    if (highContrast && style != Style::System) {
+        // Read afresh each time: the user may switch themes while it runs.
+        // Windows draw on the user-interface thread only.
+        static Palette contrast;
+        contrast = SystemColourPalette();
+        return contrast;
+    }
     switch (style) {
     case Style::Light:
         return kLight;

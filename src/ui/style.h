@@ -36,7 +36,15 @@ struct Palette {
     COLORREF listBack = 0; // list views
 };
 
+// The palette of a style. With a high-contrast theme on, the two styles
+// draw in the system's colours instead of their own; the system look draws
+// as the system does anyway.
 const Palette& PaletteFor(Style style);
+const Palette& PaletteFor(Style style, bool highContrast);
+// True while Windows runs a high-contrast theme.
+bool HighContrastOn() noexcept;
+// The styles' palette under a high-contrast theme: the system's colours.
+Palette SystemColourPalette();
 
 // Draws a check box's or radio button's box alone, in the palette or as the
 // system draws it (then `themeSource` names the window whose theme is used).

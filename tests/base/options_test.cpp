@@ -64,6 +64,7 @@ TEST(Options, WriteKeepsTheKeyOrderAndTheGroupsAskedFor)
     options.colourTrayIcon = true;
     options.window = {.maximized = false, .width = 900, .height = 700};
     options.checkForUpdatesAtStart = false;
+    options.showEveryIconHotKey = 0x0648; // Alt+H
 
     struct Case {
         const char* name;
@@ -76,7 +77,7 @@ TEST(Options, WriteKeepsTheKeyOrderAndTheGroupsAskedFor)
          L"ThemeDark=0\r\nIconSmallMenu=0\r\nIconBigMenu=1\r\nCheckBoxColorTrayIcon=1\r\n"
          L"CheckBoxAutoUpdateList=0\r\nRadioButtonSystem=0\r\nRadioButtonViewNew=1\r\nRadioButtonHideNew=0\r\n"
          L"RadioButtonViewNewOnly=0\r\nCheckBoxToTray=1\r\nCheckBoxAutostartToTray=0\r\nWindow=wsNormal\r\nWidth=900\r\n"
-         L"CheckBoxAutoCheck=0\r\n\r\n"},
+         L"CheckBoxAutoCheck=0\r\nHotKeyShowEveryIcon=1608\r\n\r\n"},
         {"maximised", OptionGroup::MainWindow, true,
          L"[Option]\r\nHeight=1\r\nThemeAuto=0\r\nThemeLight=1\r\nThemeDark=0\r\nIconSmallMenu=0\r\n"
          L"IconBigMenu=1\r\nWindow=wsMaximized\r\n\r\n"},

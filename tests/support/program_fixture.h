@@ -99,9 +99,10 @@ protected:
 
     std::wstring StatusText() const
     {
-        wchar_t text[128]{};
-        ::SendMessageW(program->Main().Get<ui::StatusBar>(L"StatusBar1").Handle(), SB_GETTEXTW, 0,
-                       reinterpret_cast<LPARAM>(text));
+        HWND bar = program->Main().Get<ui::StatusBar>(L"StatusBar1").Handle();
+        std::wstring text(LOWORD(::SendMessageW(bar, SB_GETTEXTLENGTHW, 0, 0)) + 1, L'\0');
+        ::SendMessageW(bar, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text.data()));
+        text.resize(text.find(L'\0'));
         return text;
     }
 

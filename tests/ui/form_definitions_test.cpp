@@ -159,14 +159,14 @@ TEST(MainWindowMenus, KeepTheirOrder)
     const MenuCase cases[] = {
         {L"PopupMenu_General",
          {L"Name", L"Version", L"-", L"ShowMainFormTrayMenu", L"-", L"ThemeMenu", L"LanguageMenu", L"-",
-          L"ViewMenu", L"-", L"AlwaysShowAppGeneralMenu", L"AlwaysHideAppGeneralMenu", L"NoRuleGeneralMenu", L"-",
-          L"DelOldIconMenu", L"DelNonExistentFilesMenu", L"RestartExplorerMenu", L"-", L"OptionMenu", L"-",
+          L"ViewMenu", L"RefreshListMenu", L"-", L"AlwaysShowAppGeneralMenu", L"AlwaysHideAppGeneralMenu", L"NoRuleGeneralMenu", L"-",
+          L"DelOldIconMenu", L"DelNonExistentFilesMenu", L"ShowEveryIconMenu", L"RestartExplorerMenu", L"-", L"OptionMenu", L"-",
           L"CheckUpdateMenu", L"AboutMenu", L"-", L"CloseTrayMenu"}},
         {L"ThemeMenu", {L"ThemeAuto", L"ThemeLight", L"ThemeDark"}},
         {L"LanguageMenu", {}}, // filled from the language folder at run time
         {L"ViewMenu", {L"IconSmallMenu", L"IconBigMenu"}},
         {L"PopupMenuIcon",
-         {L"OpenFolderMenu", L"-", L"AlwaysShowAppMenu", L"AlwaysHideAppMenu", L"NoRuleMenu", L"-", L"ShowAllMenu",
+         {L"OpenFolderMenu", L"-", L"MoveUpMenu", L"MoveDownMenu", L"-", L"AlwaysShowAppMenu", L"AlwaysHideAppMenu", L"NoRuleMenu", L"-", L"ShowAllMenu",
           L"HideAllMenu", L"-", L"DeleteIconMenu"}},
     };
     const auto joined = [](const std::vector<std::wstring_view>& names) {

@@ -1,16 +1,19 @@
 // Shows the program's windows in a chosen style, for screenshots:
-//   showcase.exe light|dark main|settings
+//   showcase.exe light|dark main|settings|menu|entrymenu
 //   showcase.exe light|dark update <update server base URL>
 // It runs the real start-up with a settings file of its own (the style and
 // the English language file beside Merovane.exe), shows the main window and,
 // for "settings", the settings dialog beside it, for "update" the update
-// dialog checking the server given, and runs until closed.
+// dialog checking the server given, for "menu" the general menu opened as
+// Alt opens it, for "entrymenu" the list's menu as Shift+F10 opens it on the
+// second row, and runs until closed.
 
 #include "shell/program.h"
 #include "base/settings_file.h"
 #include "base/error.h"
 #include "base/startup.h"
 #include "ui/application.h"
+#include "ui/list_view.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -42,6 +45,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     const std::wstring style = argv[1];
     const bool settings = std::wstring(argv[2]) == L"settings";
     const bool update = std::wstring(argv[2]) == L"update" && argc == 4;
+    const bool generalMenu = std::wstring(argv[2]) == L"menu";
+    const bool entryMenu = std::wstring(argv[2]) == L"entrymenu";
     const std::string updateServer = update ? merovane::ToUtf8(argv[3]) : std::string();
     ::LocalFree(argv);
 
@@ -63,6 +68,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         std::ofstream out(folder / L"Option.ini", std::ios::binary | std::ios::trunc);
         out << "[Option]\r\n" << (style == L"dark" ? "ThemeDark=1\r\n" : "ThemeLight=1\r\n")
             << "CheckBoxAutoCheck=0\r\nRadioButtonViewNew=1\r\nCheckBoxColorTrayIcon=1\r\n"
+            << "HotKeyShowEveryIcon=" << MAKEWORD('S', HOTKEYF_CONTROL | HOTKEYF_ALT) << "\r\n"
             << "[Language]\r\nLanguage=English\r\n";
         if (update) {
             out << "[Update]\r\nPrimaryServer=" << updateServer << "\r\nFallbackServer=" << updateServer << "\r\n";
@@ -89,6 +95,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
                                             : static_cast<merovane::ui::Form&>(program.Settings());
         ::SetWindowPos(second.Handle(), HWND_TOP, main.right + 10, main.top, 0, 0, SWP_NOSIZE);
         second.Show();
+    }
+    if (generalMenu) {
+        ::PostMessageW(program.Main().Handle(), WM_SYSCOMMAND, SC_KEYMENU, 0);
+    }
+    if (entryMenu) {
+        HWND list = program.Main().Get<merovane::ui::ListView>(L"ListView1").Handle();
+        ListView_SetItemState(list, 1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        ::PostMessageW(list, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list), -1);
     }
     merovane::ui::application::Run();
     ::CoUninitialize();
