@@ -33,6 +33,9 @@ public:
     // that can't be written then (a Run value an administrator locked) is
     // reported and the start-up goes on.
     void ApplyOptions();
+    // Sets the controls from the options, which are in effect already: for
+    // a dialog made after the start.
+    void ShowOptions();
 
 private:
     void ColourTrayIconChanged();

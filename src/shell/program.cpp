@@ -1,5 +1,7 @@
 #include "shell/program.h"
 
+#include "base/autostart.h"
+#include "base/file_info.h"
 #include "base/ini_file.h"
 #include "base/settings_file.h"
 #include "base/startup.h"
@@ -13,13 +15,13 @@ namespace merovane {
 Program::Program(std::function<LocalePaths()> paths)
     : paths_(paths),
       main_(paths, options_,
-            {.openSettings = [this] { settings_.ShowModal(); },
-             .openUpdate = [this] { update_.ShowModal(); },
-             .openAbout = [this] { about_.ShowModal(); },
+            {.openSettings = [this] { Settings().ShowModal(); },
+             .openUpdate = [this] { Update().ShowModal(); },
+             .openAbout = [this] { About().ShowModal(); },
              .saveOptions = [this] { SaveOptions(kSaveOnClose); },
-             .reportFailedUpdate = [this](DWORD code) { update_.ReportFailedUpdate(code); }}),
+             .reportFailedUpdate = [this](DWORD code) { Update().ReportFailedUpdate(code); }}),
       about_([this] { return main_.Caption(); }),
-      settings_(options_, {.applyLanguage = [this] { main_.Languages().ApplyToAllWindows(); },
+      settings_(options_, {.applyLanguage = [this] { main_.Languages().ApplyToWindow(settings_); },
                            .applyRefreshPolicy = [this] { main_.ApplyRefreshPolicy(); },
                            .updateTrayImage = [this] { main_.UpdateTrayImage(); },
                            .saveOptions = [this] { SaveOptions(kSaveOnClose); }}),
@@ -67,25 +69,58 @@ void Program::Start()
     const WindowPlacement applied = main_.Placement();
     savedOptions_.window.width = applied.width;
     savedOptions_.window.height = applied.height;
-    about_.Create(main_.Handle());
-    about_.Initialize();
-    settings_.Create(main_.Handle());
-    settings_.Initialize();
-    update_.Create(main_.Handle());
-    update_.Initialize();
-
-    main_.Languages().RebuildMenu();
+    // The other windows are made when first shown; what the settings
+    // dialog's options change elsewhere takes effect now.
+    main_.ApplyRefreshPolicy();
+    main_.UpdateTrayImage();
     main_.Languages().CleanLanguageFiles();
-    main_.Languages().ApplyToAllWindows();
-    settings_.ApplyOptions();
+    // A Run value that starts this program is written again (quoted, any
+    // scheduled task removed) by the settings dialog, which tells a failure
+    // in its own words: then it is made now.
+    if (CheckAutoStart(OwnExecutablePath())) {
+        static_cast<void>(Settings());
+    }
     // Told once, in the chosen language.
     if (settingsReadFailure_) {
         const std::wstring path = paths_().settingsFile;
         ui::application::ShowError(
             InContext(FormatText(main_.Message(L"LangSettingsNotRead"), path), *settingsReadFailure_).message());
     }
-    // Last, so that an offer it makes speaks the chosen language.
-    update_.StartCheckAtStart();
+    // Last, so that an offer it makes speaks the chosen language. The check
+    // answers to the update dialog's window: made only when it runs.
+    if (options_.checkForUpdatesAtStart) {
+        Update().StartCheckAtStart();
+    }
+}
+
+AboutWindow& Program::About()
+{
+    if (about_.Handle() == nullptr) {
+        about_.Create(main_.Handle());
+        about_.Initialize();
+        main_.Languages().ApplyToWindow(about_);
+    }
+    return about_;
+}
+
+SettingsDialog& Program::Settings()
+{
+    if (settings_.Handle() == nullptr) {
+        settings_.Create(main_.Handle());
+        settings_.Initialize(); // translates it
+        settings_.ShowOptions();
+    }
+    return settings_;
+}
+
+UpdateDialog& Program::Update()
+{
+    if (update_.Handle() == nullptr) {
+        update_.Create(main_.Handle());
+        update_.Initialize();
+        main_.Languages().ApplyToWindow(update_);
+    }
+    return update_;
 }
 
 int Program::Run()
