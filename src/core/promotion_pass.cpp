@@ -54,6 +54,18 @@ std::vector<Subkey> Subkeys(HKEY base)
     return subkeys;
 }
 
+// Whether the entry's time has not moved since the memory saw it; then it
+// goes over into `remembered` without a copy.
+bool Unchanged(PromotionMemory& memory, PromotionMemory& remembered, const Subkey& subkey)
+{
+    const auto known = memory.find(subkey.name);
+    if (known == memory.end() || known->second != subkey.lastWrite) {
+        return false;
+    }
+    remembered.insert(memory.extract(known));
+    return true;
+}
+
 } // namespace
 
 const std::wstring& PromotionCandidate::Text(const wchar_t* name, std::optional<std::wstring>& cache) const
@@ -177,15 +189,16 @@ PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemor
     result.entries = static_cast<int>(subkeys.size());
     PromotionMemory remembered;
     for (const Subkey& subkey : subkeys) {
-        if (proceed && !proceed()) {
-            return result;
+        if (memory != nullptr && Unchanged(*memory, remembered, subkey)) {
+            continue;
         }
-        if (memory != nullptr) {
-            if (const auto known = memory->find(subkey.name);
-                known != memory->end() && known->second == subkey.lastWrite) {
-                remembered.insert(*known);
-                continue;
+        // Asked only before the entries that are read: one change among
+        // thousands of entries costs their enumeration and little more.
+        if (proceed && !proceed()) {
+            if (memory != nullptr) {
+                memory->merge(remembered); // what this pass saw stays known
             }
+            return result;
         }
         unique_hkey entry;
         if (::RegOpenKeyExW(base.get(), subkey.name.c_str(), 0, KEY_QUERY_VALUE, entry.put()) != ERROR_SUCCESS) {
