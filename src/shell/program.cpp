@@ -87,10 +87,18 @@ void Program::Start()
             InContext(FormatText(main_.Message(L"LangSettingsNotRead"), path), *settingsReadFailure_).message());
     }
     // Last, so that an offer it makes speaks the chosen language. The check
-    // answers to the update dialog's window: made only when it runs.
+    // answers to the update dialog's window, made only when it runs: once the
+    // main window has painted (a timer comes after the painting).
     if (options_.checkForUpdatesAtStart) {
-        Update().StartCheckAtStart();
+        ::SetTimer(main_.Handle(), reinterpret_cast<UINT_PTR>(this), 0, &Program::CheckAtStartTimer);
     }
+}
+
+void CALLBACK Program::CheckAtStartTimer(HWND window, UINT, UINT_PTR id, DWORD) noexcept
+{
+    // The timer goes with the main window, so the program is still there.
+    ::KillTimer(window, id);
+    ui::application::ShowingErrors([id] { reinterpret_cast<Program*>(id)->Update().StartCheckAtStart(); });
 }
 
 AboutWindow& Program::About()

@@ -51,6 +51,7 @@ public:
 
 private:
     void ReadOptionsAtStart();
+    static void CALLBACK CheckAtStartTimer(HWND window, UINT message, UINT_PTR id, DWORD time) noexcept;
     // The update servers (built in, or a mirror from the settings file) and
     // the package kind of this copy.
     [[nodiscard]] VersionQuery UpdateQuery() const;
