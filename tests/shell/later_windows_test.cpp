@@ -72,6 +72,26 @@ TEST_F(LaterWindowsTest, AreMadeWhenFirstAskedForWithTheLanguageAndTheOptions)
     EXPECT_EQ(p.Update().Caption().rfind(L"German update", 0), 0u) << ToUtf8(p.Update().Caption());
 }
 
+// The check at start needs the update window: it is made, and the check
+// started, once the main window has painted, not before it shows.
+TEST_F(LaterWindowsTest, TheCheckAtStartWaitsUntilTheMainWindowHasPainted)
+{
+    // Servers that refuse at once: the check fails silently.
+    test::WriteFileBytes(paths.settingsFile, "[Option]\r\nCheckBoxAutoCheck=1\r\n[Update]\r\n"
+                                             "PrimaryServer=http://127.0.0.1:1/\r\nFallbackServer=http://127.0.0.1:1/\r\n");
+    Program& p = Start();
+    EXPECT_FALSE(Made(L"Form10"));
+    p.Main().Show();
+    ::UpdateWindow(p.Main().Handle());
+    EXPECT_FALSE(Made(L"Form10"));
+    for (int i = 0; i < 200 && !Made(L"Form10"); ++i) {
+        ui::application::ProcessMessages();
+        ::Sleep(5);
+    }
+    EXPECT_TRUE(Made(L"Form10"));
+    EXPECT_FALSE(::IsWindowVisible(p.Update().Handle()));
+}
+
 // The options are in effect from the start; the dialog made later shows them
 // and applies nothing again (a policy applied again would run a full pass).
 TEST_F(LaterWindowsTest, TheSettingsDialogMadeLaterShowsThePolicyWithoutApplyingItAgain)
