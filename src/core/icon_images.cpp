@@ -46,13 +46,6 @@ HIMAGELIST SystemImageList(bool large)
     return reinterpret_cast<HIMAGELIST>(::SHGetFileInfoW(L"", 0, &info, sizeof(info), flags));
 }
 
-int SideOf(HIMAGELIST list, int fallback)
-{
-    int cx = 0;
-    int cy = 0;
-    return list != nullptr && ::ImageList_GetIconSize(list, &cx, &cy) && cx > 0 ? cx : fallback;
-}
-
 // A picture of width x height BGRA pixels (alpha not premultiplied) drawn
 // into side x side: each pixel is the mean of the picture's pixels its square
 // covers, weighted by their alpha, so that transparent edges do not darken.
@@ -303,8 +296,11 @@ IconImageCache::~IconImageCache()
 HIMAGELIST IconImageCache::Images(bool large)
 {
     if (!small_) {
-        smallSide_ = SideOf(SystemImageList(false), ::GetSystemMetrics(SM_CXSMICON));
-        largeSide_ = SideOf(SystemImageList(true), ::GetSystemMetrics(SM_CXICON));
+        // The system's icon sizes, as the shell's lists have them: asking
+        // those lists would load the shell's icon cache (megabytes, and a
+        // tenth of a second) before any row needs an icon.
+        smallSide_ = ::GetSystemMetrics(SM_CXSMICON);
+        largeSide_ = ::GetSystemMetrics(SM_CXICON);
         small_.reset(::ImageList_Create(smallSide_, smallSide_, ILC_COLOR32 | ILC_MASK, 16, 16));
         large_.reset(::ImageList_Create(largeSide_, largeSide_, ILC_COLOR32 | ILC_MASK, 16, 16));
     }

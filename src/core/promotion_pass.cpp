@@ -63,6 +63,18 @@ bool NeedsWrite(bool exists, bool isDword, DWORD value, bool target) noexcept
     return isDword ? value != (target ? 1U : 0U) : (exists || target);
 }
 
+// Whether the entry's time has not moved since the memory saw it; then it
+// goes over into `remembered` without a copy.
+bool Unchanged(PromotionMemory& memory, PromotionMemory& remembered, const Subkey& subkey)
+{
+    const auto known = memory.find(subkey.name);
+    if (known == memory.end() || known->second != subkey.lastWrite) {
+        return false;
+    }
+    remembered.insert(memory.extract(known));
+    return true;
+}
+
 } // namespace
 
 const std::wstring& PromotionCandidate::Text(const wchar_t* name, std::optional<std::wstring>& cache) const
@@ -196,16 +208,17 @@ PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemor
     result.entries = static_cast<int>(subkeys.size());
     PromotionMemory remembered;
     for (const Subkey& subkey : subkeys) {
+        if (memory != nullptr && Unchanged(*memory, remembered, subkey)) {
+            continue;
+        }
+        // Asked only before the entries that are read: one change among
+        // thousands of entries costs their enumeration and little more.
         // While every icon is shown for now, neither rules nor policy undo it.
         if ((proceed && !proceed()) || ShowEveryIconActive()) {
-            return result;
-        }
-        if (memory != nullptr) {
-            if (const auto known = memory->find(subkey.name);
-                known != memory->end() && known->second == subkey.lastWrite) {
-                remembered.insert(*known);
-                continue;
+            if (memory != nullptr) {
+                memory->merge(remembered); // what this pass saw stays known
             }
+            return result;
         }
         unique_hkey entry;
         if (::RegOpenKeyExW(base.get(), subkey.name.c_str(), 0, KEY_QUERY_VALUE, entry.put()) != ERROR_SUCCESS) {

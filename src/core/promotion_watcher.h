@@ -63,8 +63,10 @@ public:
     // on the notification; false when that takes longer than the timeout.
     bool WaitUntilQuiet(DWORD timeoutMs = 10'000);
 
-    // How long a notification waits for more changes before its pass.
-    static constexpr DWORD kSettleMs = 15;
+    // How long a notification waits for more changes before its pass. Short:
+    // it is part of every new entry's wait, and a pass that finds nothing
+    // changed costs one enumeration.
+    static constexpr DWORD kSettleMs = 5;
 
 private:
     void Run() noexcept;

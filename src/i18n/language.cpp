@@ -31,7 +31,8 @@ bool FileExists(const std::wstring& path)
 }
 
 // A key addresses a window ("Form2.Caption") or one of its components
-// ("Form2.CheckBoxToTray.Caption") of a window that exists.
+// ("Form2.CheckBoxToTray.Caption") of a window the program has; one not made
+// yet answers by its definition.
 bool KeyNamesExistingComponent(std::wstring_view key, const std::vector<ui::Form*>& forms)
 {
     const size_t dot = key.find(L'.');
@@ -48,7 +49,13 @@ bool KeyNamesExistingComponent(std::wstring_view key, const std::vector<ui::Form
         if (next == std::wstring_view::npos) {
             return true;
         }
-        return form->FindComponent(rest.substr(0, next)) != nullptr;
+        const std::wstring_view component = rest.substr(0, next);
+        if (form->FindComponent(component) != nullptr) {
+            return true;
+        }
+        return form->Handle() == nullptr &&
+               std::any_of(form->Definition().components.begin(), form->Definition().components.end(),
+                           [&](const ui::ComponentDef& def) { return IniNamesEqual(def.name, component); });
     }
     return false;
 }
@@ -257,33 +264,48 @@ void LanguageMenu::ApplyToAllWindows()
             if (std::find(current.begin(), current.end(), form) == current.end() || form->Handle() == nullptr) {
                 continue;
             }
-            try {
-                const LocalePaths paths = paths_();
-                const std::wstring baseName = paths.ActiveLanguage();
-                if (baseName.empty()) {
-                    continue;
-                }
-                if (IniFile::Load(paths.LanguageFile(baseName)).SectionExists(kApplicationTitle)) {
-                    engine_.TranslateForm(*form, kApplicationTitle, paths);
-                    ui::application::ProcessMessages();
-                }
-            } catch (...) {
-                // Translating is optional: the window keeps the texts it has.
-            }
+            TranslateWindow(*form);
         }
     } while (applyAgain_);
     applyingLanguage_ = false;
 }
 
+void LanguageMenu::ApplyToWindow(ui::Form& form)
+{
+    if (applyingLanguage_) {
+        applyAgain_ = true; // the running pass takes it in its next round
+        return;
+    }
+    applyingLanguage_ = true;
+    applyAgain_ = false;
+    TranslateWindow(form);
+    applyingLanguage_ = false;
+    if (applyAgain_) {
+        ApplyToAllWindows();
+    }
+}
+
+void LanguageMenu::TranslateWindow(ui::Form& form)
+{
+    try {
+        const LocalePaths paths = paths_();
+        const std::wstring baseName = paths.ActiveLanguage();
+        if (baseName.empty()) {
+            return;
+        }
+        if (IniFile::Load(paths.LanguageFile(baseName)).SectionExists(kApplicationTitle)) {
+            engine_.TranslateForm(form, kApplicationTitle, paths);
+            ui::application::ProcessMessages();
+        }
+    } catch (...) {
+        // Translating is optional: the window keeps the texts it has.
+    }
+}
+
 void LanguageMenu::CleanLanguageFiles()
 {
     const LocalePaths paths = paths_();
-    std::vector<ui::Form*> forms;
-    for (ui::Form* form : ui::application::Forms()) {
-        if (form->Handle() != nullptr) {
-            forms.push_back(form);
-        }
-    }
+    const std::vector<ui::Form*> forms = ui::application::Forms();
     for (const std::wstring& name : ListLanguageFiles(paths.languageDirectory)) {
         try {
             CleanLanguageFile(paths.languageDirectory + name, forms);

@@ -35,7 +35,8 @@ std::wstring BaseNameFromMenuCaption(std::wstring_view caption);
 bool IsActiveLanguage(std::wstring_view baseName, std::wstring_view active);
 // Whether the file can be opened for writing with nobody else sharing it.
 bool CanOpenForWrite(const std::wstring& file);
-// Deletes keys that name no window or component of `forms`, keys without a
+// Deletes keys that name no window or component of `forms` (of a window not
+// made yet: of its definition), keys without a
 // ".", and repeats of a key (the translation takes the first), in every
 // section but "Language information", "DestDir" and "GUID"; erases sections
 // left empty. Rewrites the file only when something changed, it decoded
@@ -58,7 +59,10 @@ public:
     // while a pass runs (from a handler run between its steps) is carried out
     // after that pass, not interleaved with it.
     void ApplyToAllWindows();
-    // Tidies every language file against the windows that exist now.
+    // Applies the active language to one window, made after the others.
+    void ApplyToWindow(ui::Form& form);
+    // Tidies every language file against the program's windows, those not
+    // made yet by their definitions.
     void CleanLanguageFiles();
 
     [[nodiscard]] const std::wstring& ActiveLanguage() const noexcept { return active_; }
@@ -70,6 +74,8 @@ public:
     std::function<std::wstring(const std::wstring& settingsFile)> describeSaveFailure;
 
 private:
+    void TranslateWindow(ui::Form& form);
+
     ui::MenuItem& menu_;
     std::function<LocalePaths()> paths_;
     std::wstring active_;

@@ -134,6 +134,20 @@ void SettingsDialog::ShowPolicies(const Policies& policies)
     showingPolicy_ = false;
 }
 
+void SettingsDialog::ShowOptions()
+{
+    const Services services = services_;
+    services_.applyRefreshPolicy = nullptr;
+    services_.updateTrayImage = nullptr;
+    try {
+        ApplyOptions();
+    } catch (...) {
+        services_ = services;
+        throw;
+    }
+    services_ = services;
+}
+
 void SettingsDialog::ColourTrayIconChanged()
 {
     options_.colourTrayIcon = Get<ui::CheckBox>(L"CheckBoxColorTrayIcon").Checked();

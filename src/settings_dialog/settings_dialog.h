@@ -42,6 +42,9 @@ public:
     // went. The options keep the user's choice throughout, so a save never
     // writes the organisation's values.
     void ShowPolicies(const Policies& policies);
+    // Sets the controls from the options, which are in effect already: for
+    // a dialog made after the start.
+    void ShowOptions();
 
 private:
     void ColourTrayIconChanged();

@@ -20,19 +20,19 @@ namespace merovane {
 Program::Program(std::function<LocalePaths()> paths)
     : paths_(paths),
       main_(paths, options_,
-            {.openSettings = [this] { settings_.ShowModal(); },
+            {.openSettings = [this] { Settings().ShowModal(); },
              .openUpdate =
                  [this] {
                      if (!main_.CurrentPolicies().disableSelfUpdate) {
-                         update_.ShowModal();
+                         Update().ShowModal();
                      }
                  },
-             .openAbout = [this] { about_.ShowModal(); },
+             .openAbout = [this] { About().ShowModal(); },
              .saveOptions = [this] { SaveOptions(kSaveOnClose); },
-             .reportFailedUpdate = [this](DWORD code) { update_.ReportFailedUpdate(code); },
+             .reportFailedUpdate = [this](DWORD code) { Update().ReportFailedUpdate(code); },
              .policiesChanged = [this] { ApplyPolicies(); }}),
       about_([this] { return main_.Caption(); }),
-      settings_(options_, {.applyLanguage = [this] { main_.Languages().ApplyToAllWindows(); },
+      settings_(options_, {.applyLanguage = [this] { main_.Languages().ApplyToWindow(settings_); },
                            .applyRefreshPolicy = [this] { main_.ApplyRefreshPolicy(); },
                            .updateTrayImage = [this] { main_.UpdateTrayImage(); },
                            .saveOptions = [this] { SaveOptions(kSaveOnClose); },
@@ -65,7 +65,9 @@ VersionQuery Program::UpdateQuery() const
 void Program::ApplyPolicies()
 {
     const Policies& policies = main_.CurrentPolicies();
-    settings_.ShowPolicies(policies);
+    if (settings_.Handle() != nullptr) {
+        settings_.ShowPolicies(policies);
+    }
     // A value or line that can't be used is told once, not at every pass.
     std::wstring untold;
     for (const std::wstring& problem : OrganisationPolicyFrom(policies).problems) {
@@ -115,17 +117,17 @@ void Program::Start()
     const WindowPlacement applied = main_.Placement();
     savedOptions_.window.width = applied.width;
     savedOptions_.window.height = applied.height;
-    about_.Create(main_.Handle());
-    about_.Initialize();
-    settings_.Create(main_.Handle());
-    settings_.Initialize();
-    update_.Create(main_.Handle());
-    update_.Initialize();
-
-    main_.Languages().RebuildMenu();
+    // The other windows are made when first shown; what the settings
+    // dialog's options change elsewhere takes effect now.
+    main_.ApplyRefreshPolicy();
+    main_.UpdateTrayImage();
     main_.Languages().CleanLanguageFiles();
-    main_.Languages().ApplyToAllWindows();
-    settings_.ApplyOptions();
+    // A Run value that starts this program is written again (quoted, any
+    // scheduled task removed) by the settings dialog, which tells a failure
+    // in its own words: then it is made now.
+    if (CheckAutoStart(OwnExecutablePath())) {
+        static_cast<void>(Settings());
+    }
     ApplyPolicies();
     // Told once, in the chosen language.
     if (settingsReadFailure_) {
@@ -133,10 +135,50 @@ void Program::Start()
         ui::application::ShowError(
             InContext(FormatText(main_.Message(L"LangSettingsNotRead"), path), *settingsReadFailure_).message());
     }
-    // Last, so that an offer it makes speaks the chosen language.
-    if (!main_.CurrentPolicies().disableSelfUpdate) {
-        update_.StartCheckAtStart();
+    // Last, so that an offer it makes speaks the chosen language. The check
+    // answers to the update dialog's window, made only when it runs: once the
+    // main window has painted (a timer comes after the painting).
+    if (options_.checkForUpdatesAtStart && !main_.CurrentPolicies().disableSelfUpdate) {
+        ::SetTimer(main_.Handle(), reinterpret_cast<UINT_PTR>(this), 0, &Program::CheckAtStartTimer);
     }
+}
+
+void CALLBACK Program::CheckAtStartTimer(HWND window, UINT, UINT_PTR id, DWORD) noexcept
+{
+    // The timer goes with the main window, so the program is still there.
+    ::KillTimer(window, id);
+    ui::application::ShowingErrors([id] { reinterpret_cast<Program*>(id)->Update().StartCheckAtStart(); });
+}
+
+AboutWindow& Program::About()
+{
+    if (about_.Handle() == nullptr) {
+        about_.Create(main_.Handle());
+        about_.Initialize();
+        main_.Languages().ApplyToWindow(about_);
+    }
+    return about_;
+}
+
+SettingsDialog& Program::Settings()
+{
+    if (settings_.Handle() == nullptr) {
+        settings_.Create(main_.Handle());
+        settings_.Initialize(); // translates it
+        settings_.ShowOptions();
+        settings_.ShowPolicies(main_.CurrentPolicies());
+    }
+    return settings_;
+}
+
+UpdateDialog& Program::Update()
+{
+    if (update_.Handle() == nullptr) {
+        update_.Create(main_.Handle());
+        update_.Initialize();
+        main_.Languages().ApplyToWindow(update_);
+    }
+    return update_;
 }
 
 int Program::Run()

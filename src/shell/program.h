@@ -1,7 +1,8 @@
 #pragma once
 
-// The program: its options, its four windows created in their order with the
-// language and the options applied, and the message loop. The windows meet
+// The program: its options, its four windows (the main one at start, the
+// others when first needed) with the language and the options applied, and
+// the message loop. The windows meet
 // only here: each gets the options and the few services it needs.
 
 #include "about_window/about_window.h"
@@ -41,15 +42,19 @@ public:
     [[nodiscard]] const Options& CurrentOptions() const noexcept { return options_; }
 
     [[nodiscard]] MainWindow& Main() noexcept { return main_; }
-    [[nodiscard]] AboutWindow& About() noexcept { return about_; }
-    [[nodiscard]] SettingsDialog& Settings() noexcept { return settings_; }
-    [[nodiscard]] UpdateDialog& Update() noexcept { return update_; }
+    // The other windows, made (translated, with the options set) the first
+    // time they are asked for, so the main window shows without waiting for
+    // them.
+    [[nodiscard]] AboutWindow& About();
+    [[nodiscard]] SettingsDialog& Settings();
+    [[nodiscard]] UpdateDialog& Update();
 
 private:
     void ReadOptionsAtStart();
     // Shows and applies what the organisation's policies set: the settings
-    // dialog's controls, starting with Windows.
+    // dialog's controls (once it is made), starting with Windows.
     void ApplyPolicies();
+    static void CALLBACK CheckAtStartTimer(HWND window, UINT message, UINT_PTR id, DWORD time) noexcept;
     // The update servers (built in, or a mirror from the settings file) and
     // the package kind of this copy.
     [[nodiscard]] VersionQuery UpdateQuery() const;

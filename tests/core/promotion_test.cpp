@@ -191,6 +191,31 @@ TEST_F(PromotionTest, ARememberingPassLooksOnlyAtEntriesChangedSince)
     EXPECT_EQ(test::GetRegDword(Entry(L"d"), L"IsPromoted"), 1);
 }
 
+// The watcher's check between entries is made only before an entry that is
+// read; a pass it ends keeps the memory of what it found unchanged.
+TEST_F(PromotionTest, ARememberingPassAsksOnlyBeforeChangedEntriesAndKeepsItsMemoryWhenEnded)
+{
+    for (const wchar_t* key : {L"a", L"b", L"c", L"d"}) {
+        test::SetRegDword(Entry(key), L"IsPromoted", 1);
+    }
+    const PromotionRule show = RuleForNewIconPolicy(NewIconPolicy::ShowAll);
+    PromotionMemory memory;
+    ApplyPromotionPass(show, &memory);
+    ASSERT_EQ(memory.size(), 4u);
+
+    ::Sleep(30);
+    test::SetRegDword(Entry(L"b"), L"IsPromoted", 0);
+    test::SetRegDword(Entry(L"c"), L"IsPromoted", 0);
+    int asked = 0;
+    const PromotionPassResult ended = ApplyPromotionPass(show, &memory, [&] { return ++asked < 2; });
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(ended.examined, 1);
+    // b was written, c never reached: both are looked at again, a and d not.
+    const PromotionPassResult next = ApplyPromotionPass(show, &memory);
+    EXPECT_EQ(next.examined, 2);
+    EXPECT_EQ(test::GetRegDword(Entry(L"c"), L"IsPromoted"), 1);
+}
+
 TEST_F(PromotionTest, NoPolicyIsNoRule)
 {
     EXPECT_FALSE(RuleForNewIconPolicy(NewIconPolicy::None));

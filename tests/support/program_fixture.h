@@ -1,7 +1,8 @@
 #pragma once
 
-// The program's four windows, created as the start-up creates them, in a
-// registry sandbox with a settings file and language folder of their own.
+// The program, started as the start-up starts it (its dialogs are made when
+// first asked for), in a registry sandbox with a settings file and language
+// folder of their own.
 
 #include "core/icon_list.h"
 #include "core/icon_store.h"
