@@ -106,7 +106,7 @@ MainWindow::MainWindow(std::function<LocalePaths()> paths, Options& options, Ser
     : ui::Form(MainWindowDefinition()), paths_(std::move(paths)), options_(options), services_(std::move(services)),
       icons_([this] {
           if (!iconsPosted_.exchange(true)) {
-              ::PostMessageW(Handle(), ui::WM_APP_ICONSREADY, 0, 0);
+              PostFromWorker(ui::WM_APP_ICONSREADY);
           }
       })
 {
@@ -142,8 +142,16 @@ void MainWindow::SetStatusCount(int count)
     status_->SetStatusText(Message(L"LangElements") + L" " + std::to_wstring(count));
 }
 
+void MainWindow::PostFromWorker(UINT message) const noexcept
+{
+    if (HWND window = workerTarget_.load()) {
+        ::PostMessageW(window, message, 0, 0);
+    }
+}
+
 void MainWindow::Initialize()
 {
+    workerTarget_ = Handle();
     list_ = &Get<ui::ListView>(L"ListView1");
     status_ = &Get<ui::StatusBar>(L"StatusBar1");
     menuButton_ = &Get<ui::SpeedButton>(L"SpeedButton_GeneralMenu");
@@ -225,7 +233,7 @@ void MainWindow::WireHandlers()
             const std::lock_guard lock(refreshErrorMutex_);
             refreshError_ = error;
         }
-        ::PostMessageW(Handle(), ui::WM_APP_REFRESHFAILED, 0, 0);
+        PostFromWorker(ui::WM_APP_REFRESHFAILED);
     };
     Get<ui::PopupMenu>(L"PopupMenuIcon").onPopup = [this] { PrepareEntryMenu(); };
 
@@ -1001,7 +1009,7 @@ void MainWindow::ApplyRefreshPolicy()
     if (!rulesFolder_.Running() || rulesFolder_.Folder() != folder) {
         rulesFolder_.Start(folder, [this] {
             if (!rulesChangePosted_.exchange(true)) {
-                ::PostMessageW(Handle(), ui::WM_APP_RULESFOLDERCHANGED, 0, 0);
+                PostFromWorker(ui::WM_APP_RULESFOLDERCHANGED);
             }
         });
     }
@@ -1010,7 +1018,7 @@ void MainWindow::ApplyRefreshPolicy()
     RefreshPolicies();
     policyWatch_.Start([this] {
         if (!rulesChangePosted_.exchange(true)) {
-            ::PostMessageW(Handle(), ui::WM_APP_RULESFOLDERCHANGED, 0, 0);
+            PostFromWorker(ui::WM_APP_RULESFOLDERCHANGED);
         }
     });
     const NewIconPolicy policy = NewIconPolicyInForce(*organisation_, options_.newIconPolicy, options_.refreshList);
@@ -1103,6 +1111,9 @@ bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
         return true;
     }
     switch (message) {
+    case WM_DESTROY:
+        workerTarget_ = nullptr; // what a worker reports from now on has nobody to go to
+        return false;
     case ui::WM_APP_ICONSREADY:
         iconsPosted_ = false;
         list_->RedrawVisibleRows();

@@ -107,6 +107,8 @@ protected:
 
 private:
     void WireHandlers();
+    // For the workers' threads: posts to the window while it exists.
+    void PostFromWorker(UINT message) const noexcept;
     void ApplyOptions();
     void LowerProcessPriority();
     void SetStatusCount(int count);
@@ -227,6 +229,9 @@ private:
     std::mutex refreshErrorMutex_;
     std::optional<Error> refreshError_; // guarded by refreshErrorMutex_
     // Last, so the workers end before anything they report to goes.
+    // The window the workers post to, from Initialize until WM_DESTROY: read
+    // on their threads, so never through Handle().
+    std::atomic<HWND> workerTarget_{nullptr};
     std::atomic<bool> iconsPosted_{false};
     std::atomic<bool> rulesChangePosted_{false};
     // Rules written by the command line or by hand count at once, whether
