@@ -30,6 +30,22 @@ std::wstring FromUtf8(std::string_view text)
     return result;
 }
 
+std::optional<std::wstring> FromUtf8Strictly(std::string_view text)
+{
+    if (text.empty()) {
+        return std::wstring();
+    }
+    const int size = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0);
+    if (size <= 0) {
+        return std::nullopt;
+    }
+    std::wstring result(static_cast<size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), result.data(),
+                          size);
+    return result;
+}
+
 Error InContext(std::wstring_view context, const Error& cause)
 {
     std::wstring message(context);

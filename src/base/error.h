@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <exception>
+#include <optional>
 #include <string>
 
 namespace merovane {
@@ -51,5 +52,7 @@ inline void CheckWin32(LSTATUS status)
 
 std::string ToUtf8(std::wstring_view text);
 std::wstring FromUtf8(std::string_view text);
+// The text, or nothing when the bytes are not valid UTF-8 (nothing replaced).
+std::optional<std::wstring> FromUtf8Strictly(std::string_view text);
 
 } // namespace merovane

@@ -57,10 +57,31 @@ std::vector<Subkey> Subkeys(HKEY base)
     return subkeys;
 }
 
-// A missing value counts as 0; a value of another type is replaced.
-bool NeedsWrite(bool exists, bool isDword, DWORD value, bool target) noexcept
+// An entry's IsPromoted as stored: there at all, and its DWORD when it is one.
+struct StoredPromotion {
+    bool exists = false;
+    bool isDword = false;
+    DWORD value = 0;
+
+    [[nodiscard]] bool promoted() const noexcept { return isDword && value != 0; }
+};
+
+StoredPromotion ReadStoredPromotion(HKEY entry) noexcept
 {
-    return isDword ? value != (target ? 1U : 0U) : (exists || target);
+    StoredPromotion stored;
+    DWORD size = sizeof(stored.value);
+    DWORD type = REG_NONE;
+    const LSTATUS read = ::RegQueryValueExW(entry, kIsPromotedValue.data(), nullptr, &type,
+                                            reinterpret_cast<BYTE*>(&stored.value), &size);
+    stored.exists = read == ERROR_SUCCESS || read == ERROR_MORE_DATA;
+    stored.isDword = read == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(DWORD);
+    return stored;
+}
+
+// A missing value counts as 0; a value of another type is replaced.
+bool NeedsWrite(const StoredPromotion& stored, bool target) noexcept
+{
+    return stored.isDword ? stored.value != (target ? 1U : 0U) : (stored.exists || target);
 }
 
 // Whether the entry's time has not moved since the memory saw it; then it
@@ -224,20 +245,14 @@ PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemor
         if (::RegOpenKeyExW(base.get(), subkey.name.c_str(), 0, KEY_QUERY_VALUE, entry.put()) != ERROR_SUCCESS) {
             continue; // deleted since the enumeration, or not ours to read
         }
-        DWORD value = 0;
-        DWORD size = sizeof(value);
-        DWORD type = REG_NONE;
-        const LSTATUS read = ::RegQueryValueExW(entry.get(), kIsPromotedValue.data(), nullptr, &type,
-                                                reinterpret_cast<BYTE*>(&value), &size);
-        const bool exists = read == ERROR_SUCCESS || read == ERROR_MORE_DATA;
-        const bool isDword = read == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(DWORD);
+        const StoredPromotion stored = ReadStoredPromotion(entry.get());
         ++result.examined;
         const std::optional<bool> target =
-            rule(PromotionCandidate(entry.get(), subkey.name, exists, isDword && value != 0));
+            rule(PromotionCandidate(entry.get(), subkey.name, stored.exists, stored.promoted()));
         bool write = false;
         if (target) {
             const DWORD wanted = *target ? 1 : 0;
-            write = NeedsWrite(exists, isDword, value, *target);
+            write = NeedsWrite(stored, *target);
             if (write) {
                 unique_hkey writable;
                 if (::RegOpenKeyExW(base.get(), subkey.name.c_str(), 0, KEY_SET_VALUE, writable.put()) !=
@@ -273,16 +288,10 @@ std::vector<std::wstring> EntriesOffRule(const PromotionRule& rule)
         if (::RegOpenKeyExW(base.get(), subkey.name.c_str(), 0, KEY_QUERY_VALUE, entry.put()) != ERROR_SUCCESS) {
             continue;
         }
-        DWORD value = 0;
-        DWORD size = sizeof(value);
-        DWORD type = REG_NONE;
-        const LSTATUS read = ::RegQueryValueExW(entry.get(), kIsPromotedValue.data(), nullptr, &type,
-                                                reinterpret_cast<BYTE*>(&value), &size);
-        const bool exists = read == ERROR_SUCCESS || read == ERROR_MORE_DATA;
-        const bool isDword = read == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(DWORD);
+        const StoredPromotion stored = ReadStoredPromotion(entry.get());
         const std::optional<bool> target =
-            rule(PromotionCandidate(entry.get(), subkey.name, exists, isDword && value != 0));
-        if (target && NeedsWrite(exists, isDword, value, *target)) {
+            rule(PromotionCandidate(entry.get(), subkey.name, stored.exists, stored.promoted()));
+        if (target && NeedsWrite(stored, *target)) {
             off.push_back(subkey.name);
         }
     }

@@ -19,22 +19,6 @@ constexpr DWORD kShown = 1;
 
 std::atomic<bool> g_active{false};
 
-std::optional<std::wstring> DecodeUtf8Strictly(std::string_view bytes)
-{
-    if (bytes.empty()) {
-        return std::wstring();
-    }
-    const int size = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
-                                           nullptr, 0);
-    if (size <= 0) {
-        return std::nullopt;
-    }
-    std::wstring text(static_cast<size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), text.data(),
-                          size);
-    return text;
-}
-
 // A name the file's lines can carry: no control characters.
 bool StorableName(std::wstring_view name)
 {
@@ -165,7 +149,7 @@ std::optional<std::vector<RememberedPromotion>> ParseRememberedPromotions(std::s
             continue;
         }
         const std::vector<std::string_view> fields = Split(line, '\t');
-        std::optional<std::wstring> name = DecodeUtf8Strictly(fields[0]);
+        std::optional<std::wstring> name = FromUtf8Strictly(fields[0]);
         if (!name || !StorableName(*name)) {
             return std::nullopt;
         }

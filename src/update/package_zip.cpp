@@ -59,22 +59,6 @@ std::wstring FromCp437(std::string_view bytes)
     return text;
 }
 
-std::optional<std::wstring> FromUtf8Strictly(std::string_view bytes)
-{
-    if (bytes.empty()) {
-        return std::wstring();
-    }
-    const int size = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
-                                           nullptr, 0);
-    if (size <= 0) {
-        return std::nullopt;
-    }
-    std::wstring text(static_cast<std::size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), text.data(),
-                          size);
-    return text;
-}
-
 std::uint16_t Read16(const std::uint8_t* p)
 {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);

@@ -68,22 +68,6 @@ std::optional<std::vector<std::uint8_t>> DecodeBase64(std::string_view text)
     return bytes;
 }
 
-std::optional<std::wstring> DecodeUtf8Strictly(std::string_view text)
-{
-    if (text.empty()) {
-        return std::wstring();
-    }
-    const int size = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0);
-    if (size <= 0) {
-        return std::nullopt;
-    }
-    std::wstring result(static_cast<std::size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), result.data(),
-                          size);
-    return result;
-}
-
 bool SameVersion(std::wstring_view a, std::wstring_view b)
 {
     const auto first = ParseDottedVersion(a);
@@ -303,7 +287,7 @@ std::optional<PackageSignature> ParsePackageSignature(std::string_view bytes)
         return std::nullopt;
     }
     PackageSignature result;
-    const auto file = DecodeUtf8Strictly(values[1]);
+    const auto file = FromUtf8Strictly(values[1]);
     if (!file || file->find_first_of(L"\\/:") != std::wstring::npos) {
         return std::nullopt;
     }
