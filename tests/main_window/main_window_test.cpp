@@ -278,20 +278,6 @@ TEST_F(MainWindowTest, RulesWrittenMeanwhileCountFromTheNextShowingAndForNewEntr
     EXPECT_EQ(test::GetRegDword(Entry(L"220"), L"IsPromoted"), 0);
 }
 
-// The window's thread handles its messages meanwhile, as it does in the
-// tray; false when the condition still fails after `limit`.
-bool HandleMessagesUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        ui::application::ProcessMessages();
-        ::Sleep(5);
-    }
-    return true;
-}
 
 // A rule that the command line or a hand edit writes counts within a second,
 // also when the window started with neither a rule nor a policy: for the
@@ -312,7 +298,7 @@ TEST_F(MainWindowTest, ARuleWrittenWhileTheWindowRunsCountsAtOnce)
     SaveRules(rules, rulesFile);
     test::SetRegString(Entry(L"220"), L"ExecutablePath", test::FixturePath(L"full.exe"));
     test::SetRegDword(Entry(L"220"), L"IsPromoted", 1); // the app's update
-    EXPECT_TRUE(HandleMessagesUntil(
+    EXPECT_TRUE(test::HandleMessagesUntil(
         [&] { return isPromoted(L"200") == 0 && isPromoted(L"210") == 0 && isPromoted(L"220") == 0; },
         std::chrono::seconds(1)));
 
@@ -321,7 +307,7 @@ TEST_F(MainWindowTest, ARuleWrittenWhileTheWindowRunsCountsAtOnce)
     EXPECT_EQ(list->Row(RowOf(L"220")).caption, L"Fixture Tool (правило: скрывать)");
     test::WriteFileBytes(rulesFile, "[Rule1]\r\nFile=full.exe\r\nFolder=" + ToUtf8(tool.folder) +
                                         "\r\nAction=Show\r\n");
-    EXPECT_TRUE(HandleMessagesUntil(
+    EXPECT_TRUE(test::HandleMessagesUntil(
         [&] {
             return isPromoted(L"220") == 1 && list->Row(RowOf(L"220")).caption == L"Fixture Tool (правило: показывать)";
         },
@@ -357,14 +343,14 @@ TEST_F(MainWindowTest, ARulesFileHeldOpenByAnotherProgramKeepsTheRulesUntilItCan
         test::SetRegString(Entry(L"220"), L"ExecutablePath", test::FixturePath(L"full.exe"));
         test::SetRegDword(Entry(L"220"), L"IsPromoted", 1);
         test::SetRegDword(Entry(L"210"), L"IsPromoted", 1);
-        EXPECT_TRUE(HandleMessagesUntil([&] { return isPromoted(L"220") == 0 && isPromoted(L"210") == 0; },
+        EXPECT_TRUE(test::HandleMessagesUntil([&] { return isPromoted(L"220") == 0 && isPromoted(L"210") == 0; },
                                         std::chrono::seconds(2)));
-        HandleMessagesUntil([] { return false; }, std::chrono::milliseconds(300));
+        test::HandleMessagesUntil([] { return false; }, std::chrono::milliseconds(300));
         ASSERT_TRUE(p.Main().Refresh().WaitUntilQuiet());
         EXPECT_EQ(isPromoted(L"220"), 0);
         EXPECT_EQ(list->Row(RowOf(L"200")).caption, L"Fixture Tool (правило: скрывать)");
     }
-    EXPECT_TRUE(HandleMessagesUntil(
+    EXPECT_TRUE(test::HandleMessagesUntil(
         [&] {
             return isPromoted(L"200") == 1 && isPromoted(L"210") == 1 && isPromoted(L"220") == 1 &&
                    list->Row(RowOf(L"200")).caption == L"Fixture Tool (правило: показывать)";

@@ -20,18 +20,6 @@ namespace {
 
 using test::Entry;
 
-bool HandleMessagesUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(3))
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        ui::application::ProcessMessages();
-        ::Sleep(5);
-    }
-    return true;
-}
 
 std::int64_t IsPromoted(std::wstring_view key)
 {
@@ -87,13 +75,13 @@ TEST_F(PoliciesTest, AnOrganisationsRuleIsFollowedMarkedAndHeldUntilItGoes)
     // A changed policy reaches the running program; the user's rule is back
     // once the organisation's goes.
     test::SetPolicyLines(HKEY_CURRENT_USER, L"Rules", {L"Show|full.exe||"});
-    EXPECT_TRUE(HandleMessagesUntil([&] {
+    EXPECT_TRUE(test::HandleMessagesUntil([&] {
         return IsPromoted(L"200") == 1 && list->Row(RowOf(L"210")).caption == L"Fixture Tool (организация: показывать)";
     }));
     test::SetPolicyLines(HKEY_CURRENT_USER, L"Rules", {L"Hide|full.exe||"});
-    EXPECT_TRUE(HandleMessagesUntil([&] { return IsPromoted(L"200") == 0; }));
+    EXPECT_TRUE(test::HandleMessagesUntil([&] { return IsPromoted(L"200") == 0; }));
     test::RemovePolicies(HKEY_CURRENT_USER);
-    EXPECT_TRUE(HandleMessagesUntil([&] {
+    EXPECT_TRUE(test::HandleMessagesUntil([&] {
         return IsPromoted(L"200") == 1 && IsPromoted(L"210") == 1 &&
                list->Row(RowOf(L"200")).caption == L"Fixture Tool (правило: показывать)";
     })) << IsPromoted(L"200") << IsPromoted(L"210") << ToUtf8(list->Row(RowOf(L"200")).caption);
@@ -153,7 +141,7 @@ TEST_F(PoliciesTest, MachinePoliciesOverrideTheDialogWithoutEnteringTheSettingsF
 
     test::RemovePolicies(HKEY_LOCAL_MACHINE);
     test::RemovePolicies(HKEY_CURRENT_USER);
-    EXPECT_TRUE(HandleMessagesUntil([&] { return Enabled(Box(L"CheckBoxAutoUpdateList")); }));
+    EXPECT_TRUE(test::HandleMessagesUntil([&] { return Enabled(Box(L"CheckBoxAutoUpdateList")); }));
     EXPECT_FALSE(Box(L"CheckBoxAutoUpdateList").Checked());
     EXPECT_TRUE(Radio(L"RadioButtonHideNew").Checked());
     EXPECT_TRUE(Enabled(Radio(L"RadioButtonHideNew")));

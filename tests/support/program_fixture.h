@@ -17,13 +17,32 @@
 
 #include <commctrl.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
 
 namespace merovane::test {
+
+// The window's thread handles its messages meanwhile, as it does in the
+// tray; false when the condition still fails after `limit`.
+inline bool HandleMessagesUntil(const std::function<bool()>& condition,
+                                std::chrono::milliseconds limit = std::chrono::seconds(3))
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        ui::application::ProcessMessages();
+        ::Sleep(5);
+    }
+    return true;
+}
+
 
 inline const std::wstring kBase(kNotifyIconSettingsKey);
 
