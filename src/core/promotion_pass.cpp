@@ -10,8 +10,8 @@
 #include "core/organisation_rules.h"
 #include "core/icon_store.h"
 
+#include <algorithm>
 #include <unordered_map>
-
 #include <vector>
 
 namespace merovane {
@@ -84,9 +84,11 @@ bool NeedsWrite(const StoredPromotion& stored, bool target) noexcept
     return stored.isDword ? stored.value != (target ? 1U : 0U) : (stored.exists || target);
 }
 
+using TimesAtTarget = std::map<std::wstring, std::uint64_t, std::less<>>;
+
 // Whether the entry's time has not moved since the memory saw it; then it
 // goes over into `remembered` without a copy.
-bool Unchanged(PromotionMemory& memory, PromotionMemory& remembered, const Subkey& subkey)
+bool Unchanged(TimesAtTarget& memory, TimesAtTarget& remembered, const Subkey& subkey)
 {
     const auto known = memory.find(subkey.name);
     if (known == memory.end() || known->second != subkey.lastWrite) {
@@ -94,6 +96,108 @@ bool Unchanged(PromotionMemory& memory, PromotionMemory& remembered, const Subke
     }
     remembered.insert(memory.extract(known));
     return true;
+}
+
+// The name at `index` in the registry's list, "" when there is none.
+std::wstring SubkeyName(HKEY base, DWORD index)
+{
+    std::wstring name(256, L'\0');
+    for (;;) {
+        DWORD length = static_cast<DWORD>(name.size());
+        const LSTATUS status = ::RegEnumKeyExW(base, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA) {
+            name.resize(name.size() * 2);
+            continue;
+        }
+        name.resize(status == ERROR_SUCCESS ? length : 0);
+        return name;
+    }
+}
+
+// The entries added since `listed` was taken, when that is all that changed
+// in the list: an added name moves the ones after it by one place, so each is
+// found by bisection, a few dozen lookups instead of one per entry. Any other
+// change (a deletion, a name listed before) ends the search with what it
+// found; every name returned is one that `listed` does not hold.
+std::vector<std::wstring> AddedSince(HKEY base, const std::vector<std::wstring>& listed)
+{
+    std::vector<std::wstring> added;
+    DWORD count = 0;
+    if (listed.empty() || ::RegQueryInfoKeyW(base, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                                             nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+        count <= listed.size()) {
+        return added;
+    }
+    const size_t more = count - listed.size();
+    size_t lookups = 2;
+    for (size_t size = count; size > 1; size /= 2) {
+        ++lookups;
+    }
+    if (more * lookups >= count) {
+        return added; // listing them all costs less
+    }
+    // Before the first added name, and between two, the names stand where
+    // they stood, moved by the number added before them.
+    size_t from = 0;
+    while (added.size() < more) {
+        size_t low = from;
+        size_t high = count;
+        std::wstring found;
+        while (low < high) {
+            const size_t middle = low + (high - low) / 2;
+            std::wstring name = SubkeyName(base, static_cast<DWORD>(middle));
+            if (name.empty()) {
+                return added; // deleted meanwhile
+            }
+            const size_t before = middle - added.size();
+            if (before < listed.size() && name == listed[before]) {
+                low = middle + 1;
+            } else {
+                high = middle;
+                found = std::move(name);
+            }
+        }
+        if (low == count || found.empty() ||
+            std::find(listed.begin(), listed.end(), found) != listed.end()) {
+            return added;
+        }
+        added.push_back(std::move(found));
+        from = low + 1;
+    }
+    return added;
+}
+
+// What became of one entry: read, and then written, or left alone because
+// it is at its target (then a pass may remember it).
+struct EntryOutcome {
+    bool read = false;
+    bool written = false;
+    bool atTarget = false;
+};
+
+EntryOutcome ApplyToEntry(const PromotionRule& rule, HKEY base, const std::wstring& name)
+{
+    EntryOutcome outcome;
+    unique_hkey entry;
+    if (::RegOpenKeyExW(base, name.c_str(), 0, KEY_QUERY_VALUE, entry.put()) != ERROR_SUCCESS) {
+        return outcome; // deleted since the enumeration, or not ours to read
+    }
+    const StoredPromotion stored = ReadStoredPromotion(entry.get());
+    outcome.read = true;
+    const std::optional<bool> target = rule(PromotionCandidate(entry.get(), name, stored.exists, stored.promoted()));
+    if (!target || !NeedsWrite(stored, *target)) {
+        outcome.atTarget = true;
+        return outcome;
+    }
+    unique_hkey writable;
+    if (::RegOpenKeyExW(base, name.c_str(), 0, KEY_SET_VALUE, writable.put()) != ERROR_SUCCESS) {
+        return outcome; // deleted meanwhile, or not ours to change: never re-created
+    }
+    const DWORD wanted = *target ? 1 : 0;
+    CheckWin32(::RegSetValueExW(writable.get(), kIsPromotedValue.data(), 0, REG_DWORD,
+                                reinterpret_cast<const BYTE*>(&wanted), sizeof(wanted)));
+    outcome.written = true;
+    return outcome;
 }
 
 } // namespace
@@ -225,52 +329,55 @@ PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemor
         }
         return result;
     }
+    // Asked only before the entries that are read: one change among
+    // thousands of entries costs their enumeration and little more.
+    // While every icon is shown for now, neither rules nor policy undo it.
+    const auto goOn = [&proceed] { return (!proceed || proceed()) && !ShowEveryIconActive(); };
+    // A new entry waits for a few lookups, not for the whole list. It is
+    // not remembered by this pass: the next one reads it again.
+    std::vector<std::wstring> added;
+    if (memory != nullptr) {
+        added = AddedSince(base.get(), memory->listed);
+    }
+    for (const std::wstring& name : added) {
+        if (!goOn()) {
+            return result;
+        }
+        const EntryOutcome outcome = ApplyToEntry(rule, base.get(), name);
+        result.examined += outcome.read ? 1 : 0;
+        result.written += outcome.written ? 1 : 0;
+    }
     const std::vector<Subkey> subkeys = Subkeys(base.get());
     result.entries = static_cast<int>(subkeys.size());
-    PromotionMemory remembered;
+    TimesAtTarget remembered;
     for (const Subkey& subkey : subkeys) {
-        if (memory != nullptr && Unchanged(*memory, remembered, subkey)) {
+        if (memory != nullptr && Unchanged(memory->atTarget, remembered, subkey)) {
             continue;
         }
-        // Asked only before the entries that are read: one change among
-        // thousands of entries costs their enumeration and little more.
-        // While every icon is shown for now, neither rules nor policy undo it.
-        if ((proceed && !proceed()) || ShowEveryIconActive()) {
+        if (std::find(added.begin(), added.end(), subkey.name) != added.end()) {
+            continue;
+        }
+        if (!goOn()) {
             if (memory != nullptr) {
-                memory->merge(remembered); // what this pass saw stays known
+                memory->atTarget.merge(remembered); // what this pass saw stays known
             }
             return result;
         }
-        unique_hkey entry;
-        if (::RegOpenKeyExW(base.get(), subkey.name.c_str(), 0, KEY_QUERY_VALUE, entry.put()) != ERROR_SUCCESS) {
-            continue; // deleted since the enumeration, or not ours to read
-        }
-        const StoredPromotion stored = ReadStoredPromotion(entry.get());
-        ++result.examined;
-        const std::optional<bool> target =
-            rule(PromotionCandidate(entry.get(), subkey.name, stored.exists, stored.promoted()));
-        bool write = false;
-        if (target) {
-            const DWORD wanted = *target ? 1 : 0;
-            write = NeedsWrite(stored, *target);
-            if (write) {
-                unique_hkey writable;
-                if (::RegOpenKeyExW(base.get(), subkey.name.c_str(), 0, KEY_SET_VALUE, writable.put()) !=
-                    ERROR_SUCCESS) {
-                    continue; // deleted meanwhile, or not ours to change: never re-created
-                }
-                CheckWin32(::RegSetValueExW(writable.get(), kIsPromotedValue.data(), 0, REG_DWORD,
-                                            reinterpret_cast<const BYTE*>(&wanted), sizeof(wanted)));
-                ++result.written;
-            }
-        }
+        const EntryOutcome outcome = ApplyToEntry(rule, base.get(), subkey.name);
+        result.examined += outcome.read ? 1 : 0;
+        result.written += outcome.written ? 1 : 0;
         // A written entry has a new time: the next pass looks at it once more.
-        if (!write) {
+        if (outcome.atTarget) {
             remembered.emplace(subkey.name, subkey.lastWrite);
         }
     }
     if (memory != nullptr) {
-        *memory = std::move(remembered);
+        memory->atTarget = std::move(remembered);
+        memory->listed.clear();
+        memory->listed.reserve(subkeys.size());
+        for (const Subkey& subkey : subkeys) {
+            memory->listed.push_back(subkey.name);
+        }
     }
     return result;
 }

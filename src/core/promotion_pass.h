@@ -78,9 +78,20 @@ struct OrganisationPolicy;
 PromotionRule RuleForPolicyAndAppRules(NewIconPolicy policy, std::shared_ptr<const RulesFileFollower> rules,
                                        std::shared_ptr<const OrganisationPolicy> organisation = nullptr);
 
-// What a pass remembers of the entries it found at their target: their
-// last-write times. A later pass skips an entry whose time has not moved.
-using PromotionMemory = std::map<std::wstring, std::uint64_t, std::less<>>;
+// What a pass remembers: the last-write times of the entries it found at
+// their target (a later pass skips an entry whose time has not moved), and
+// the entries' names in the order the registry listed them, so that a few
+// added entries are found without listing them all.
+struct PromotionMemory {
+    std::map<std::wstring, std::uint64_t, std::less<>> atTarget;
+    std::vector<std::wstring> listed;
+
+    void clear() noexcept
+    {
+        atTarget.clear();
+        listed.clear();
+    }
+};
 
 struct PromotionPassResult {
     int entries = 0;  // subkeys found
@@ -93,7 +104,8 @@ struct PromotionPassResult {
 // for reading; an entry is opened for writing, existing keys only, when its
 // value must change, and one that vanished or refuses writing is skipped.
 // With `memory`, entries unchanged since the pass that filled it are skipped
-// and the memory is brought up to date. A failed write throws
+// and the memory is brought up to date; entries added since are found and
+// set first, before the others are listed. A failed write throws
 // merovane::Error and ends the pass. `proceed`, when given, is asked before
 // each entry; false ends the pass there (it may also wait a while).
 PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemory* memory = nullptr,

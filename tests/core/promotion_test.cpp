@@ -201,7 +201,7 @@ TEST_F(PromotionTest, ARememberingPassAsksOnlyBeforeChangedEntriesAndKeepsItsMem
     const PromotionRule show = RuleForNewIconPolicy(NewIconPolicy::ShowAll);
     PromotionMemory memory;
     ApplyPromotionPass(show, &memory);
-    ASSERT_EQ(memory.size(), 4u);
+    ASSERT_EQ(memory.atTarget.size(), 4u);
 
     ::Sleep(30);
     test::SetRegDword(Entry(L"b"), L"IsPromoted", 0);
@@ -214,6 +214,56 @@ TEST_F(PromotionTest, ARememberingPassAsksOnlyBeforeChangedEntriesAndKeepsItsMem
     const PromotionPassResult next = ApplyPromotionPass(show, &memory);
     EXPECT_EQ(next.examined, 2);
     EXPECT_EQ(test::GetRegDword(Entry(L"c"), L"IsPromoted"), 1);
+}
+
+// Entries added since the last pass are found by bisecting the list that
+// pass saw; whatever else changed in the same burst, one pass leaves every
+// entry at its target and reads only what changed.
+TEST_F(PromotionTest, ARememberingPassMissesNothingThatCameWithAnAddedEntry)
+{
+    const auto add = [](const wchar_t* key) { test::SetRegDword(Entry(key), L"IsPromoted", 0); };
+    const auto remove = [](const wchar_t* key) {
+        ASSERT_EQ(::RegDeleteTreeW(HKEY_CURRENT_USER, Entry(key).c_str()), ERROR_SUCCESS);
+    };
+    const auto fill = [] {
+        for (int i = 10; i < 50; ++i) {
+            test::SetRegDword(Entry(L"e" + std::to_wstring(i)), L"IsPromoted", 0);
+        }
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        int examined;
+    } cases[] = {
+        {"one added", [&] { add(L"e205"); }, 1},
+        {"added first and last", [&] { add(L"a"); add(L"z"); }, 2},
+        {"one added, another deleted", [&] { add(L"e305"); remove(L"e40"); }, 1},
+        {"deleted and made again with its name", [&] { remove(L"e20"); add(L"e20"); }, 1},
+        {"one added, another changed", [&] { add(L"e405"); add(L"e30"); }, 2},
+        {"two added, one deleted between them", [&] { add(L"e115"); remove(L"e25"); add(L"e455"); }, 2},
+        {"the whole key made again",
+         [&] {
+             ::RegDeleteTreeW(HKEY_CURRENT_USER, kBase.c_str());
+             fill();
+             add(L"e125");
+         },
+         41},
+    };
+    const PromotionRule show = RuleForNewIconPolicy(NewIconPolicy::ShowAll);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, kBase.c_str());
+        fill();
+        PromotionMemory memory;
+        ApplyPromotionPass(show, &memory);
+        ASSERT_EQ(ApplyPromotionPass(show, &memory).written, 0);
+        ::Sleep(30); // the registry clock moves on
+        c.change();
+        EXPECT_EQ(ApplyPromotionPass(show, &memory).examined, c.examined);
+        for (const std::wstring& key : test::RegSubkeys(kBase)) {
+            EXPECT_EQ(test::GetRegDword(Entry(key), L"IsPromoted"), 1) << ToUtf8(key);
+        }
+    }
 }
 
 TEST_F(PromotionTest, NoPolicyIsNoRule)
