@@ -8,13 +8,6 @@ namespace merovane {
 
 namespace {
 
-struct ChangeNotificationTraits {
-    using pointer = HANDLE;
-    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(pointer value) noexcept { ::FindCloseChangeNotification(value); }
-};
-using unique_change_notification = unique_any<ChangeNotificationTraits>;
-
 // A save replaces the file by renaming a temporary one over it; a hand edit
 // writes in place.
 constexpr DWORD kFileChanges = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE;
@@ -31,12 +24,7 @@ std::wstring ParentFolder(const std::wstring& folder)
 
 } // namespace
 
-FolderWatch::FolderWatch() : stopEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
-{
-    if (!stopEvent_) {
-        ThrowLastError();
-    }
-}
+FolderWatch::FolderWatch() = default;
 
 FolderWatch::~FolderWatch()
 {
@@ -48,64 +36,64 @@ void FolderWatch::Start(std::wstring folder, std::function<void()> onChange)
     Stop();
     folder_ = std::move(folder);
     onChange_ = std::move(onChange);
-    stopping_ = false;
-    ::ResetEvent(stopEvent_.get());
-    thread_ = std::thread([this] { Run(); });
+    cameLater_ = false;
+    running_ = SharedWait::Add(*this);
 }
 
 void FolderWatch::Stop()
 {
-    if (!Running()) {
+    if (!running_) {
         return;
     }
-    stopping_ = true;
-    ::SetEvent(stopEvent_.get());
-    thread_.join();
+    SharedWait::Remove(*this);
+    running_ = false;
+    change_.reset();
 }
 
-void FolderWatch::Run() noexcept
+SharedWait::Wanted FolderWatch::Arm() noexcept
 {
-    bool cameLater = false;
-    while (!stopping_) {
-        unique_change_notification change(::FindFirstChangeNotificationW(folder_.c_str(), FALSE, kFileChanges));
-        const bool waitingForFolder = !change;
-        if (waitingForFolder) {
-            const DWORD error = ::GetLastError();
-            const std::wstring parent =
-                error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ParentFolder(folder_) : L"";
-            if (!parent.empty()) {
-                change.reset(::FindFirstChangeNotificationW(parent.c_str(), FALSE, FILE_NOTIFY_CHANGE_DIR_NAME));
-            }
-            if (!change) {
-                ::WaitForSingleObject(stopEvent_.get(), INFINITE); // nothing to watch here
-                return;
-            }
-            cameLater = true;
-            // Created between the two calls: the watch above would not see it.
-            if (::GetFileAttributesW(folder_.c_str()) != INVALID_FILE_ATTRIBUTES) {
-                continue;
-            }
-        } else if (cameLater) {
-            cameLater = false;
-            onChange_();
-        }
-        for (;;) {
-            const HANDLE events[] = {stopEvent_.get(), change.get()};
-            const DWORD signalled = ::WaitForMultipleObjects(2, events, FALSE, INFINITE);
-            if (signalled != WAIT_OBJECT_0 + 1) {
-                return; // stopped, or waiting failed
-            }
-            if (waitingForFolder) {
-                break; // a folder came or went above: try the folder again
-            }
-            // Armed again before the callback, so no change goes unseen.
-            if (!::FindNextChangeNotification(change.get())) {
+    while (!change_) {
+        change_.reset(::FindFirstChangeNotificationW(folder_.c_str(), FALSE, kFileChanges));
+        if (change_) {
+            waitingForFolder_ = false;
+            if (cameLater_) {
+                cameLater_ = false;
                 onChange_();
-                break; // the folder is gone
             }
-            onChange_();
+            break;
         }
+        const DWORD error = ::GetLastError();
+        const std::wstring parent =
+            error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ParentFolder(folder_) : L"";
+        if (!parent.empty()) {
+            change_.reset(::FindFirstChangeNotificationW(parent.c_str(), FALSE, FILE_NOTIFY_CHANGE_DIR_NAME));
+        }
+        if (!change_) {
+            return {}; // nothing to watch here
+        }
+        waitingForFolder_ = true;
+        cameLater_ = true;
+        // Created between the two calls: the watch above would not see it.
+        if (::GetFileAttributesW(folder_.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            change_.reset();
+            continue;
+        }
+        break;
     }
+    return {{change_.get()}, INFINITE};
+}
+
+void FolderWatch::Signalled(int) noexcept
+{
+    if (waitingForFolder_) {
+        change_.reset(); // a folder came or went above: try the folder again
+        return;
+    }
+    // Armed again before the callback, so no change goes unseen.
+    if (!::FindNextChangeNotification(change_.get())) {
+        change_.reset(); // the folder is gone
+    }
+    onChange_();
 }
 
 } // namespace merovane

@@ -172,7 +172,11 @@ Policies ReadPolicies(HKEY machine, HKEY user)
     return policies;
 }
 
-PolicyWatch::PolicyWatch() : stopEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+PolicyWatch::PolicyWatch()
+    : changed_{unique_handle(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+               unique_handle(::CreateEventW(nullptr, FALSE, FALSE, nullptr))}
+{
+}
 
 PolicyWatch::~PolicyWatch()
 {
@@ -181,70 +185,72 @@ PolicyWatch::~PolicyWatch()
 
 void PolicyWatch::Start(std::function<void()> onChange)
 {
-    if (Running() || !stopEvent_) {
+    if (running_ || !changed_[0] || !changed_[1]) {
         return;
     }
     onChange_ = std::move(onChange);
-    stopping_ = false;
-    ::ResetEvent(stopEvent_.get());
-    thread_ = std::thread([this] { Run(); });
+    armed_ = false;
+    settling_ = false;
+    running_ = SharedWait::Add(*this);
 }
 
 void PolicyWatch::Stop()
 {
-    if (!thread_.joinable()) {
+    if (!running_) {
         return;
     }
-    stopping_ = true;
-    ::SetEvent(stopEvent_.get());
-    thread_.join();
+    SharedWait::Remove(*this);
+    running_ = false;
+    keys_[0].reset();
+    keys_[1].reset();
 }
 
-void PolicyWatch::Run() noexcept
+SharedWait::Wanted PolicyWatch::Arm() noexcept
 {
-    // The folder of the policy key with what is below it, so the key's
-    // creation and deletion count too; or, while that is missing, the
-    // folder it would be made in.
-    struct Watched {
-        std::wstring_view path;
-        BOOL subtree;
-    };
-    constexpr Watched kCandidates[] = {{L"Software\\Policies", TRUE}, {L"Software", FALSE}};
-    unique_handle changed[2] = {unique_handle(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-                                unique_handle(::CreateEventW(nullptr, FALSE, FALSE, nullptr))};
-    if (!changed[0] || !changed[1]) {
-        return;
+    // A policy refresh writes several values: one callback for the lot.
+    constexpr DWORD kSettleMs = 50;
+    if (settling_) {
+        return {{}, kSettleMs};
     }
-    const HKEY roots[2] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER};
-    while (!stopping_) {
-        unique_hkey keys[2];
+    if (!armed_) {
+        // The folder of the policy key with what is below it, so the key's
+        // creation and deletion count too; or, while that is missing, the
+        // folder it would be made in.
+        struct Watched {
+            const wchar_t* path;
+            BOOL subtree;
+        };
+        constexpr Watched kCandidates[] = {{L"Software\\Policies", TRUE}, {L"Software", FALSE}};
+        const HKEY roots[2] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER};
         for (int index = 0; index < 2; ++index) {
+            keys_[index].reset();
             for (const Watched& candidate : kCandidates) {
-                if (::RegOpenKeyExW(roots[index], std::wstring(candidate.path).c_str(), 0, KEY_NOTIFY,
-                                    keys[index].put()) == ERROR_SUCCESS) {
-                    if (::RegNotifyChangeKeyValue(keys[index].get(), candidate.subtree,
+                if (::RegOpenKeyExW(roots[index], candidate.path, 0, KEY_NOTIFY, keys_[index].put()) ==
+                    ERROR_SUCCESS) {
+                    if (::RegNotifyChangeKeyValue(keys_[index].get(), candidate.subtree,
                                                   REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
-                                                  changed[index].get(), TRUE) != ERROR_SUCCESS) {
-                        keys[index].reset();
+                                                  changed_[index].get(), TRUE) != ERROR_SUCCESS) {
+                        keys_[index].reset();
                     }
                     break;
                 }
             }
         }
-        const HANDLE events[3] = {stopEvent_.get(), changed[0].get(), changed[1].get()};
-        // Neither root could be watched: look again now and then.
-        const DWORD timeout = keys[0] || keys[1] ? INFINITE : 5'000;
-        const DWORD woken = ::WaitForMultipleObjects(3, events, FALSE, timeout);
-        if (stopping_ || woken == WAIT_OBJECT_0 || woken == WAIT_FAILED) {
-            return;
-        }
-        if (woken == WAIT_TIMEOUT) {
-            continue;
-        }
-        // A policy refresh writes several values: one callback for the lot.
-        if (::WaitForSingleObject(stopEvent_.get(), 50) == WAIT_OBJECT_0) {
-            return;
-        }
+        armed_ = true;
+    }
+    // Neither root could be watched: look again now and then.
+    return {{changed_[0].get(), changed_[1].get()}, keys_[0] || keys_[1] ? INFINITE : 5'000};
+}
+
+void PolicyWatch::Signalled(int index) noexcept
+{
+    armed_ = false; // asked for again after each change
+    if (index >= 0) {
+        settling_ = true;
+        return;
+    }
+    if (settling_) {
+        settling_ = false;
         if (onChange_) {
             onChange_();
         }

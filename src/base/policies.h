@@ -15,11 +15,10 @@
 #include <windows.h>
 
 #include "base/handles.h"
+#include "base/shared_wait.h"
 
-#include <atomic>
 #include <functional>
 #include <optional>
-#include <thread>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,29 +73,34 @@ std::optional<NewIconPolicy> NewIconPolicyFromPolicyValue(DWORD value) noexcept;
 // Reads both keys now. `machine` and `user` are the roots to read them from.
 Policies ReadPolicies(HKEY machine = HKEY_LOCAL_MACHINE, HKEY user = HKEY_CURRENT_USER);
 
-// Tells when a policy may have changed, without polling: a thread sleeps on
-// the registry's change notification for both policy keys (or, while one is
-// missing, for the folder it would be made in) and calls back after a change.
-class PolicyWatch {
+// Tells when a policy may have changed, without polling: the program's
+// waiting thread (base/shared_wait.h) sleeps on the registry's change
+// notification for both policy keys (or, while one is missing, for the
+// folder it would be made in) and calls back after a change.
+class PolicyWatch : private SharedWait::Client {
 public:
     PolicyWatch();
-    ~PolicyWatch(); // stops the thread
+    ~PolicyWatch() override; // stops watching
     PolicyWatch(const PolicyWatch&) = delete;
     PolicyWatch& operator=(const PolicyWatch&) = delete;
 
-    // `onChange` runs on the watch's thread; it must be quick and must not
+    // `onChange` runs on the waiting thread; it must be quick and must not
     // throw. Does nothing while the watch runs.
     void Start(std::function<void()> onChange);
     void Stop();
-    [[nodiscard]] bool Running() const noexcept { return thread_.joinable(); }
+    [[nodiscard]] bool Running() const noexcept { return running_; }
 
 private:
-    void Run() noexcept;
+    SharedWait::Wanted Arm() noexcept override;
+    void Signalled(int index) noexcept override;
 
     std::function<void()> onChange_;
-    unique_handle stopEvent_;
-    std::atomic<bool> stopping_{false};
-    std::thread thread_;
+    bool running_ = false;
+    unique_handle changed_[2];
+    // The waiting thread's own from Start to Stop:
+    unique_hkey keys_[2];
+    bool armed_ = false;    // keys_ opened and their notifications asked for
+    bool settling_ = false; // a change came: the rest of the burst joins it
 };
 
 } // namespace merovane

@@ -73,5 +73,36 @@ TEST(FolderWatch, TellsOfFilesWrittenRenamedAndRemovedInTheFolder)
     }
 }
 
+// The watches share one waiting thread: each hears only of its own folder,
+// and one stopped, or started again elsewhere, leaves the other watching.
+TEST(FolderWatch, WatchesSharingTheirThreadKeepToTheirOwnFolders)
+{
+    test::TempDir temp;
+    const std::filesystem::path first = temp.path() / L"first";
+    const std::filesystem::path second = temp.path() / L"second";
+    const std::filesystem::path third = temp.path() / L"third";
+    for (const auto& folder : {first, second, third}) {
+        std::filesystem::create_directory(folder);
+    }
+    std::atomic<int> toldFirst{0};
+    std::atomic<int> toldSecond{0};
+    FolderWatch watchFirst;
+    FolderWatch watchSecond;
+    watchFirst.Start(first.wstring(), [&] { ++toldFirst; });
+    watchSecond.Start(second.wstring(), [&] { ++toldSecond; });
+
+    test::WriteFileBytes((second / L"a.ini").wstring(), "x");
+    EXPECT_TRUE(Within(std::chrono::seconds(1), [&] { return toldSecond > 0; }));
+    EXPECT_EQ(toldFirst, 0);
+
+    watchSecond.Start(third.wstring(), [&] { ++toldSecond; });
+    watchFirst.Stop();
+    const int before = toldSecond;
+    test::WriteFileBytes((first / L"b.ini").wstring(), "x");
+    test::WriteFileBytes((third / L"c.ini").wstring(), "x");
+    EXPECT_TRUE(Within(std::chrono::seconds(1), [&] { return toldSecond > before; }));
+    EXPECT_EQ(toldFirst, 0);
+}
+
 } // namespace
 } // namespace merovane
