@@ -37,6 +37,9 @@ public:
             }
         }
         ::SetEvent(wake_.get());
+        // Armed before Add returns: a change made right after it is seen.
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return adding_.empty() && arming_ == 0; });
         return true;
     }
 
@@ -92,13 +95,21 @@ private:
             }
             removing_.clear();
             added.swap(adding_);
+            arming_ = added.size();
             clients_ = watched.size() + added.size();
             stop = stopping_;
         }
         changed_.notify_all();
-        for (SharedWait::Client* client : added) {
-            watched.push_back({client, {}, 0});
-            Arm(watched.back());
+        if (!added.empty()) {
+            for (SharedWait::Client* client : added) {
+                watched.push_back({client, {}, 0});
+                Arm(watched.back());
+            }
+            {
+                const std::lock_guard lock(mutex_);
+                arming_ = 0;
+            }
+            changed_.notify_all();
         }
         return !stop;
     }
@@ -155,15 +166,18 @@ private:
     std::vector<SharedWait::Client*> adding_;   // guarded by mutex_
     std::vector<SharedWait::Client*> removing_; // guarded by mutex_
     size_t clients_ = 0;                        // guarded by mutex_
+    size_t arming_ = 0;                         // guarded by mutex_
     bool stopping_ = false;                     // guarded by mutex_
     unique_handle wake_;
     std::thread thread_;
 };
 
+// Never destroyed: a watch that outlives main must still find it, and the
+// process's end takes the thread.
 WaitThread& TheWaitThread()
 {
-    static WaitThread thread;
-    return thread;
+    static WaitThread* const thread = new WaitThread;
+    return *thread;
 }
 
 } // namespace

@@ -31,10 +31,11 @@ public:
         virtual void Signalled(int index) noexcept = 0;
     };
 
-    // Starts the thread with the first client; Remove returns once the
-    // client's calls are over for good, and ends the thread with the last.
-    // Neither may be called from a client's own call. False when the thread
-    // could not start (the watch then does without).
+    // Starts the thread with the first client and returns once the client
+    // is armed; Remove returns once the client's calls are over for good,
+    // and ends the thread with the last. Neither may be called from a
+    // client's own call. False when the thread could not start (the watch
+    // then does without).
     static bool Add(Client& client);
     static void Remove(Client& client);
 };
