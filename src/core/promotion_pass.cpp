@@ -347,7 +347,7 @@ PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemor
         result.examined += outcome.read ? 1 : 0;
         result.written += outcome.written ? 1 : 0;
     }
-    const std::vector<Subkey> subkeys = Subkeys(base.get());
+    std::vector<Subkey> subkeys = Subkeys(base.get());
     result.entries = static_cast<int>(subkeys.size());
     TimesAtTarget remembered;
     for (const Subkey& subkey : subkeys) {
@@ -375,8 +375,8 @@ PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemor
         memory->atTarget = std::move(remembered);
         memory->listed.clear();
         memory->listed.reserve(subkeys.size());
-        for (const Subkey& subkey : subkeys) {
-            memory->listed.push_back(subkey.name);
+        for (Subkey& subkey : subkeys) {
+            memory->listed.push_back(std::move(subkey.name));
         }
     }
     return result;
