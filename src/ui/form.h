@@ -58,6 +58,11 @@ public:
         }
         throw std::logic_error("component missing from the window definition");
     }
+    template <typename T>
+    [[nodiscard]] T& Get(Named<T> component) const
+    {
+        return Get<T>(component.name);
+    }
 
     void Show();
     void Hide();
