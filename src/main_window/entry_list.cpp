@@ -9,6 +9,7 @@
 #include "core/icon_order.h"
 #include "core/icon_store.h"
 #include "core/show_every_icon.h"
+#include "main_window/main_window_definition.h"
 #include "ui/application.h"
 #include "ui/component.h"
 #include "ui/list_view.h"
@@ -20,6 +21,8 @@
 #include <algorithm>
 
 namespace merovane {
+
+using namespace main_window;
 
 namespace {
 
@@ -88,7 +91,7 @@ void EntryList::WireHandlers()
         }
     };
     list_.describeRowState = [this](int row) {
-        return Message(list_.Row(row).checked ? L"LangRowShown" : L"LangRowHidden");
+        return Message(list_.Row(row).checked ? kLangRowShown : kLangRowHidden);
     };
     list_.onAltKeyDown = [this](WORD key, bool& handled) {
         if ((key == VK_UP || key == VK_DOWN) && list_.Selected() >= 0) {
@@ -133,7 +136,7 @@ void EntryList::AttachIconImages(bool large)
 
 void EntryList::SetStatusCount(int count)
 {
-    status_.SetStatusText(Message(L"LangElements") + L" " + std::to_wstring(count));
+    status_.SetStatusText(Message(kLangElements) + L" " + std::to_wstring(count));
 }
 
 void EntryList::LoadEntries()
@@ -261,7 +264,7 @@ void EntryList::OnEntryChecked(int row)
     try {
         written = WriteIsPromoted(key, checked);
     } catch (const Error& error) {
-        throw InContext(FormatText(Message(L"LangIconNotChanged"), caption), error);
+        throw InContext(FormatText(Message(kLangIconNotChanged), caption), error);
     }
     if (!written) {
         // Explorer or the user removed the entry: nothing is written, and the
@@ -302,7 +305,7 @@ void EntryList::FollowTickWithRule(int row, bool checked)
         applyingRules_ = false;
         throw;
     }
-    status_.SetStatusText(FormatText(Message(checked ? L"LangRuleNowShow" : L"LangRuleNowHide"), name));
+    status_.SetStatusText(FormatText(Message(checked ? kLangRuleNowShow : kLangRuleNowHide), name));
 }
 
 void EntryList::CheckAll(bool checked)
@@ -404,7 +407,7 @@ void EntryList::SetAppRule(const AppIdentity& app, std::optional<RuleAction> act
             SaveRules(rules, path);
         }
     } catch (const Error& error) {
-        throw InContext(FormatText(Message(L"LangRulesNotSaved"), path), error);
+        throw InContext(FormatText(Message(kLangRulesNotSaved), path), error);
     }
     RefreshRules();
     ShowRules();
@@ -426,9 +429,9 @@ void EntryList::ShowRules()
             std::wstring caption = entry->displayName;
             if (OrganisationRuleOfRow(row)) {
                 caption = FormatText(
-                    Message(*rule == RuleAction::Show ? L"LangPolicyShowMark" : L"LangPolicyHideMark"), caption);
+                    Message(*rule == RuleAction::Show ? kLangPolicyShowMark : kLangPolicyHideMark), caption);
             } else if (rule) {
-                caption = FormatText(Message(*rule == RuleAction::Show ? L"LangRuleShowMark" : L"LangRuleHideMark"),
+                caption = FormatText(Message(*rule == RuleAction::Show ? kLangRuleShowMark : kLangRuleHideMark),
                                      caption);
             }
             if (caption != list_.Row(row).caption) {
@@ -478,7 +481,7 @@ void EntryList::DeleteSelectedEntry()
     // what names the entry, not the row.
     const std::wstring caption = list_.Row(row).caption;
     const std::wstring key = RowKey(row);
-    const std::wstring question = Message(L"LangDeleteRegistryKey") + L"\r\n\"" + caption + L"\"?";
+    const std::wstring question = Message(kLangDeleteRegistryKey) + L"\r\n\"" + caption + L"\"?";
     if (ui::application::MessageBoxOnScreenCentre(window_, question, kApplicationTitle, MB_YESNO | MB_ICONWARNING) !=
         IDYES) {
         return;
@@ -489,7 +492,7 @@ void EntryList::DeleteSelectedEntry()
     try {
         DeleteRegistryKey(key);
     } catch (const Error& error) {
-        throw InContext(FormatText(Message(L"LangEntryNotDeleted"), caption), error);
+        throw InContext(FormatText(Message(kLangEntryNotDeleted), caption), error);
     }
     if (const int current = FindRowByKey(key); current >= 0) {
         list_.DeleteRow(current);
@@ -534,8 +537,8 @@ void EntryList::DeleteEntriesOfMissingPrograms()
 
 void EntryList::SayDeletedUntilExplorerRestarts()
 {
-    status_.SetStatusText(Message(L"LangElements") + L" " + std::to_wstring(list_.RowCount()) + L". " +
-                           Message(L"LangAfterExplorerRestart"));
+    status_.SetStatusText(Message(kLangElements) + L" " + std::to_wstring(list_.RowCount()) + L". " +
+                           Message(kLangAfterExplorerRestart));
 }
 
 void EntryList::MoveSelectedInOrder(int delta)
@@ -549,7 +552,7 @@ void EntryList::MoveSelectedInOrder(int delta)
         const StoredIconOrder stored = ReadIconOrder();
         const std::vector<IconId>* ids = stored.binary && stored.ids ? &*stored.ids : nullptr;
         if (!id || ids == nullptr || std::find(ids->begin(), ids->end(), *id) == ids->end()) {
-            status_.SetStatusText(Message(L"LangOrderNotKept"));
+            status_.SetStatusText(Message(kLangOrderNotKept));
             return;
         }
         std::vector<IconId> order = *ids;
@@ -559,10 +562,10 @@ void EntryList::MoveSelectedInOrder(int delta)
             order = std::move(*moved);
         }
         const auto place = std::find(order.begin(), order.end(), *id) - order.begin() + 1;
-        status_.SetStatusText(FormatText(Message(L"LangOrderPosition"),
+        status_.SetStatusText(FormatText(Message(kLangOrderPosition),
                                           std::to_wstring(place) + L"/" + std::to_wstring(order.size())));
     } catch (const Error& error) {
-        throw InContext(Message(L"LangOrderNotChanged"), error);
+        throw InContext(Message(kLangOrderNotChanged), error);
     }
 }
 

@@ -10,6 +10,7 @@
 #include "core/icon_images.h"
 #include "core/organisation_rules.h"
 #include "core/promotion_watcher.h"
+#include "ui/form_definition.h"
 
 #include <windows.h>
 
@@ -36,7 +37,7 @@ public:
     // What the list needs of the window around it.
     struct Host {
         // A message text of the window's language (a Lang* item).
-        std::function<std::wstring(std::wstring_view)> message;
+        std::function<std::wstring(ui::Named<ui::MenuItem>)> message;
         std::function<LocalePaths()> paths;
         // A rule was saved, or rules turned up while nothing kept to them:
         // the refresh worker follows.
@@ -65,7 +66,7 @@ public:
     static constexpr UINT_PTR kRulesRetryTimer = 0x7E01;
 
     // `window` carries the timers and owns the boxes; `organisation` is the
-    // window's copy of the organisation's rules, replaced when they change;
+    // keeper's copy of the organisation's rules, replaced when they change;
     // `refresh` is held while rows are read or every icon is shown.
     EntryList(HWND window, Controls controls, Host host, PromotionWatcher& refresh,
               const std::shared_ptr<const OrganisationPolicy>& organisation);
@@ -134,7 +135,7 @@ private:
     // After entries were deleted: Windows' own settings list them until
     // Explorer restarts, which the status line says.
     void SayDeletedUntilExplorerRestarts();
-    [[nodiscard]] std::wstring Message(std::wstring_view item) const { return host_.message(item); }
+    [[nodiscard]] std::wstring Message(ui::Named<ui::MenuItem> item) const { return host_.message(item); }
     void WireHandlers();
 
     HWND window_;

@@ -17,8 +17,6 @@
 #include "ui/screen.h"
 #include "ui/tray_icon.h"
 
-#include <commctrl.h>
-
 #include <algorithm>
 #include <array>
 
@@ -27,25 +25,6 @@ namespace merovane {
 using namespace main_window;
 
 namespace {
-
-constexpr int kShowEveryIconHotKeyId = 1;
-
-// The hot-key control's value as RegisterHotKey's modifiers and key.
-UINT HotKeyModifiers(WORD value)
-{
-    const BYTE flags = HIBYTE(value);
-    UINT modifiers = MOD_NOREPEAT;
-    if ((flags & HOTKEYF_ALT) != 0) {
-        modifiers |= MOD_ALT;
-    }
-    if ((flags & HOTKEYF_CONTROL) != 0) {
-        modifiers |= MOD_CONTROL;
-    }
-    if ((flags & HOTKEYF_SHIFT) != 0) {
-        modifiers |= MOD_SHIFT;
-    }
-    return modifiers;
-}
 
 // Items shown only when the general menu opens from the button, and only
 // when it opens from the notification-area icon.
@@ -89,7 +68,8 @@ struct MainWindow::Bound {
 };
 
 MainWindow::MainWindow(std::function<LocalePaths()> paths, Options& options, Services services)
-    : ui::Form(MainWindowDefinition()), paths_(std::move(paths)), options_(options), services_(std::move(services))
+    : ui::Form(MainWindowDefinition()), paths_(std::move(paths)), options_(options), services_(std::move(services)),
+      keeper_(options_, [this](UINT message) { PostFromWorker(message); })
 {
 }
 
@@ -118,11 +98,21 @@ void MainWindow::Initialize()
                             .entryRules = {Get(kShowAppItem), Get(kHideAppItem), Get(kNoRuleItem)},
                             .generalRules = {Get(kShowAppGeneralItem), Get(kHideAppGeneralItem),
                                              Get(kNoRuleGeneralItem)}},
-        EntryList::Host{.message = [this](std::wstring_view item) { return Message(item); },
+        EntryList::Host{.message = [this](ui::Named<ui::MenuItem> item) { return Message(item); },
                         .paths = paths_,
                         .rulesChanged = [this] { ApplyRefreshPolicy(); },
                         .postFromWorker = [this](UINT message) { PostFromWorker(message); }},
-        refresh_, organisation_);
+        keeper_.Worker(), keeper_.Organisation());
+    everyIcon_ = std::make_unique<EveryIconToggle>(
+        Handle(), keeper_.Worker(), [this] { return ShowEveryIconStatePath(); },
+        EveryIconToggle::Host{.message = [this](ui::Named<ui::MenuItem> item) { return Message(item); },
+                              .say = [this](const std::wstring& text) { status_->SetStatusText(text); },
+                              .iconsChanged =
+                                  [this] {
+                                      if (Visible()) {
+                                          entries_->ReloadList();
+                                      }
+                                  }});
     tray_ = std::make_unique<TrayPresence>(Handle(), Dpi(), Get(kTrayIcon), bound_->generalMenu,
                                            [this] { SetGeneralMenuOpening(false); });
     WireHandlers();
@@ -146,7 +136,7 @@ void MainWindow::Initialize()
     entries_->SetStatusCount(Get(kList).RowCount());
     LowerProcessPriority();
     // A run that ended while every icon was shown left the values behind.
-    PutBackEveryIconReporting(false);
+    everyIcon_->PutBackReporting(false);
     RegisterShowEveryIconHotKey();
 }
 
@@ -155,7 +145,7 @@ void MainWindow::WireHandlers()
     auto on = [this](ui::Named<ui::MenuItem> item, std::function<void()> handler) {
         Get(item).onClick = [handler = std::move(handler)](ui::MenuItem&) { handler(); };
     };
-    // The commands of the general menu release the "≡" button first.
+    // Commands that release the "≡" button first, should it be marked.
     auto released = [this](std::function<void()> command) {
         return [this, command = std::move(command)] {
             ReleaseMenuButton();
@@ -195,13 +185,6 @@ void MainWindow::WireHandlers()
             SetTheme(theme);
         };
     }
-    refresh_.onPassFailed = [this](const Error& error) {
-        {
-            const std::lock_guard lock(refreshErrorMutex_);
-            refreshError_ = error;
-        }
-        PostFromWorker(ui::WM_APP_REFRESHFAILED);
-    };
     auto& entryMenu = Get(kEntryMenu);
     entryMenu.onPopup = [&entries] { entries.PrepareEntryMenu(); };
 
@@ -211,7 +194,7 @@ void MainWindow::WireHandlers()
     // Names in the list come from the language too.
     languages_->onLanguageChosen = [&entries] { entries.ReloadList(); };
     languages_->describeSaveFailure = [this](const std::wstring& file) {
-        return FormatText(Message(L"LangSettingsNotSaved"), file);
+        return FormatText(Message(kLangSettingsNotSaved), file);
     };
 }
 
@@ -241,7 +224,7 @@ void MainWindow::SetGeneralMenuOpening(bool fromButton)
     for (ui::MenuItem* item : bound_->trayOnly) {
         item->SetVisible(!fromButton);
     }
-    bound_->checkUpdate.SetEnabled(!policies_.disableSelfUpdate);
+    bound_->checkUpdate.SetEnabled(!keeper_.CurrentPolicies().disableSelfUpdate);
 }
 
 void MainWindow::OpenGeneralMenuFromButton()
@@ -288,9 +271,9 @@ void MainWindow::RestartExplorer()
     const ShellRestart restart = shell ? RestartShell(*shell) : ShellRestart{ShellRestartOutcome::Failed, ERROR_NOT_FOUND};
     ::SetCursor(previous);
     if (restart.outcome == ShellRestartOutcome::Failed) {
-        throw InContext(Message(L"LangExplorerNotRestarted"), Error(restart.error));
+        throw InContext(Message(kLangExplorerNotRestarted), Error(restart.error));
     }
-    status_->SetStatusText(Message(L"LangExplorerRestarted"));
+    status_->SetStatusText(Message(kLangExplorerRestarted));
 }
 
 std::wstring MainWindow::ShowEveryIconStatePath() const
@@ -301,59 +284,12 @@ std::wstring MainWindow::ShowEveryIconStatePath() const
 void MainWindow::ToggleShowEveryIcon()
 {
     ReleaseMenuButton();
-    const std::wstring state = ShowEveryIconStatePath();
-    const bool showing = ShowingEveryIcon(state);
-    {
-        // No pass writes between the reading and the writing.
-        const PromotionWatcher::Hold hold(refresh_);
-        try {
-            if (showing) {
-                PutBackEveryIcon(state);
-            } else {
-                ShowEveryIcon(state);
-            }
-        } catch (const Error& error) {
-            throw InContext(Message(L"LangEveryIconNotChanged"), error);
-        }
-    }
-    if (Visible()) {
-        entries_->ReloadList();
-    }
-    status_->SetStatusText(Message(showing ? L"LangEveryIconPutBack" : L"LangEveryIconShown"));
-}
-
-void MainWindow::PutBackEveryIconReporting(bool quietly)
-{
-    const std::wstring state = ShowEveryIconStatePath();
-    if (!ShowingEveryIcon(state)) {
-        return;
-    }
-    try {
-        const PromotionWatcher::Hold hold(refresh_);
-        PutBackEveryIcon(state);
-    } catch (const Error& error) {
-        if (!quietly) {
-            ui::application::ShowError(InContext(Message(L"LangEveryIconNotChanged"), error).message());
-        }
-    }
+    everyIcon_->Toggle();
 }
 
 bool MainWindow::RegisterShowEveryIconHotKey()
 {
-    if (hotKeyRegistered_) {
-        ::UnregisterHotKey(Handle(), kShowEveryIconHotKeyId);
-        hotKeyRegistered_ = false;
-    }
-    const WORD value = options_.showEveryIconHotKey;
-    if (value == 0 || LOBYTE(value) == 0) {
-        return true;
-    }
-    if (!::RegisterHotKey(Handle(), kShowEveryIconHotKeyId, HotKeyModifiers(value), LOBYTE(value))) {
-        status_->SetStatusText(FormatText(Message(L"LangHotKeyTaken"), ui::HotKeyText(value)));
-        return false;
-    }
-    hotKeyRegistered_ = true;
-    return true;
+    return everyIcon_->RegisterHotKey(options_.showEveryIconHotKey);
 }
 
 void MainWindow::OpenDialog(const std::function<void()>& open)
@@ -374,6 +310,38 @@ void MainWindow::UpdateTrayImage()
 void MainWindow::ShowFromTray()
 {
     tray_->ShowFromTray();
+}
+
+// Rules and policies
+
+void MainWindow::FollowRulesFile()
+{
+    keeper_.ChangeSeen();
+    const bool rulesChanged = entries_->RefreshRules();
+    const bool policiesChanged = keeper_.RefreshPolicies();
+    if (!rulesChanged && !policiesChanged) {
+        return;
+    }
+    ApplyRefreshPolicy();
+    if (::IsWindowVisible(Handle()) || policiesChanged) {
+        entries_->ShowRules();
+    }
+    if (policiesChanged && services_.policiesChanged) {
+        services_.policiesChanged();
+    }
+}
+
+void MainWindow::ApplyRefreshPolicy()
+{
+    entries_->RefreshRules();
+    keeper_.Apply(entries_->Rules(), entries_->RulesPath());
+}
+
+void MainWindow::ReportRefreshFailure()
+{
+    if (const std::optional<Error> error = keeper_.TakeFailure()) {
+        ui::application::ShowError(InContext(Message(kLangPolicyNotApplied), *error).message());
+    }
 }
 
 // Themes
@@ -442,17 +410,12 @@ void MainWindow::SaveOptionsReporting()
 
 void MainWindow::Terminate()
 {
-    if (hotKeyRegistered_) {
-        ::UnregisterHotKey(Handle(), kShowEveryIconHotKeyId);
-        hotKeyRegistered_ = false;
-    }
+    everyIcon_->UnregisterHotKey();
     // Whatever ends the program, the icons go back as they were; a failure
     // leaves the file for the next start.
-    PutBackEveryIconReporting(true);
-    rulesFolder_.Stop();
-    policyWatch_.Stop();
+    everyIcon_->PutBackReporting(true);
+    keeper_.Stop();
     ::KillTimer(Handle(), EntryList::kRulesRetryTimer);
-    refresh_.Stop();
     tray_->Remove();
     ::DestroyWindow(Handle());
     ui::application::Terminate(0);
@@ -504,7 +467,7 @@ bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
         result = 0;
         return true;
     case WM_HOTKEY:
-        if (wParam != kShowEveryIconHotKeyId) {
+        if (wParam != EveryIconToggle::kHotKeyId) {
             return false;
         }
         ui::application::ReportingErrors([this] { ToggleShowEveryIcon(); });

@@ -1,32 +1,29 @@
 #pragma once
 
 // The main window: the general menu behind the "≡" button, themes, the
-// organisation's policies and the refresh worker, the show-every-icon key, and
-// what minimising, closing and the end of the session mean for a program that
-// lives in the notification area. The list of entries (EntryList) and the
-// notification-area icon (TrayPresence) are parts of it, each given only the
-// controls and callbacks it needs. It knows no other window: what it needs of
-// the rest of the program comes in as Services.
+// show-every-icon key, Restart Explorer, and what minimising, closing and the
+// end of the session mean for a program that lives in the notification area.
+// Its parts are the list of entries (EntryList), the notification-area icon
+// (TrayPresence), what keeps the entries at the rules and policies
+// (RuleKeeper) and "show every icon for now" with its key (EveryIconToggle);
+// each is given only the controls and callbacks it needs. It
+// knows no other window: what it needs of the rest of the program comes in as
+// Services.
 
-#include "base/folder_watch.h"
-#include "base/handles.h"
 #include "i18n/language.h"
 #include "base/locale_paths.h"
 #include "base/options.h"
 #include "base/policies.h"
-#include "core/app_rules.h"
-#include "core/organisation_rules.h"
-#include "core/icon_images.h"
 #include "core/promotion_watcher.h"
 #include "main_window/entry_list.h"
+#include "main_window/every_icon_toggle.h"
+#include "main_window/rule_keeper.h"
 #include "main_window/tray_presence.h"
 #include "ui/form.h"
 
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 
 namespace merovane::ui {
@@ -73,9 +70,9 @@ public:
     // the options now say. The rules count whatever the refresh option says.
     void ApplyRefreshPolicy();
     // The organisation's policies as last read (Group Policy, Intune).
-    [[nodiscard]] const Policies& CurrentPolicies() const noexcept { return policies_; }
+    [[nodiscard]] const Policies& CurrentPolicies() const noexcept { return keeper_.CurrentPolicies(); }
     // The worker that keeps the entries at the policy.
-    [[nodiscard]] PromotionWatcher& Refresh() noexcept { return refresh_; }
+    [[nodiscard]] PromotionWatcher& Refresh() noexcept { return keeper_.Worker(); }
     // Picks the icon image from the colour option and the taskbar's light or
     // dark setting; errors leave the image as it is.
     void UpdateTrayImage();
@@ -130,14 +127,8 @@ private:
     // Rules.ini's folder changed, or a read that failed is due again: a
     // changed file counts at once, in the rows' marks and for the entries.
     void FollowRulesFile();
-    // Reads the policy keys again; true when what they say changed.
-    bool RefreshPolicies();
 
-    // Puts the icons back as they were before "show every icon": at exit
-    // and at the start after a run that could not.
-    void PutBackEveryIconReporting(bool quietly);
-
-    // A pass of the refresh worker failed; its error waits in refreshError_.
+    // A pass of the refresh worker failed; the keeper holds its error.
     void ReportRefreshFailure();
 
     // Closing and exiting.
@@ -155,24 +146,15 @@ private:
     // Found once the window is created.
     std::unique_ptr<Bound> bound_;
     ui::StatusBar* status_ = nullptr;
-    Policies policies_;
-    std::shared_ptr<const OrganisationPolicy> organisation_ = std::make_shared<OrganisationPolicy>();
     bool menuMarked_ = false;
     bool prioritySet_ = false;
-    bool hotKeyRegistered_ = false;
-    std::mutex refreshErrorMutex_;
-    std::optional<Error> refreshError_; // guarded by refreshErrorMutex_
     // Last, so the workers end before anything they report to goes.
     // The window the workers post to, from Initialize until WM_DESTROY: read
     // on their threads, so never through Handle().
     std::atomic<HWND> workerTarget_{nullptr};
-    std::atomic<bool> rulesChangePosted_{false};
-    // Rules written by the command line or by hand count at once, whether
-    // or not the refresh worker runs.
-    FolderWatch rulesFolder_;
-    PolicyWatch policyWatch_;
-    PromotionWatcher refresh_;
+    RuleKeeper keeper_;
     std::unique_ptr<TrayPresence> tray_;
+    std::unique_ptr<EveryIconToggle> everyIcon_;
     // The icon worker within ends first.
     std::unique_ptr<EntryList> entries_;
 };

@@ -60,6 +60,37 @@ inline constexpr Named<ui::MenuItem> kNoRuleItem{L"NoRuleMenu"};
 inline constexpr Named<ui::MenuItem> kShowAllItem{L"ShowAllMenu"};
 inline constexpr Named<ui::MenuItem> kHideAllItem{L"HideAllMenu"};
 inline constexpr Named<ui::MenuItem> kDeleteItem{L"DeleteIconMenu"};
+
+// Message texts: hidden items the language files translate.
+inline constexpr Named<ui::MenuItem> kLangElements{L"LangElements"};
+inline constexpr Named<ui::MenuItem> kLangDeleteRegistryKey{L"LangDeleteRegistryKey"};
+inline constexpr Named<ui::MenuItem> kLangError{L"LangError"};
+inline constexpr Named<ui::MenuItem> kLangOnlyWindows{L"LangOnlyWindows"};
+inline constexpr Named<ui::MenuItem> kLangSettingsNotRead{L"LangSettingsNotRead"};
+inline constexpr Named<ui::MenuItem> kLangSettingsNotSaved{L"LangSettingsNotSaved"};
+inline constexpr Named<ui::MenuItem> kLangIconNotChanged{L"LangIconNotChanged"};
+inline constexpr Named<ui::MenuItem> kLangPolicyNotApplied{L"LangPolicyNotApplied"};
+inline constexpr Named<ui::MenuItem> kLangEntryNotDeleted{L"LangEntryNotDeleted"};
+inline constexpr Named<ui::MenuItem> kLangRulesNotSaved{L"LangRulesNotSaved"};
+inline constexpr Named<ui::MenuItem> kLangRuleShowMark{L"LangRuleShowMark"};
+inline constexpr Named<ui::MenuItem> kLangRuleHideMark{L"LangRuleHideMark"};
+inline constexpr Named<ui::MenuItem> kLangPolicyIgnored{L"LangPolicyIgnored"};
+inline constexpr Named<ui::MenuItem> kLangPolicyShowMark{L"LangPolicyShowMark"};
+inline constexpr Named<ui::MenuItem> kLangPolicyHideMark{L"LangPolicyHideMark"};
+inline constexpr Named<ui::MenuItem> kLangRuleNowShow{L"LangRuleNowShow"};
+inline constexpr Named<ui::MenuItem> kLangRuleNowHide{L"LangRuleNowHide"};
+inline constexpr Named<ui::MenuItem> kLangAfterExplorerRestart{L"LangAfterExplorerRestart"};
+inline constexpr Named<ui::MenuItem> kLangExplorerNotRestarted{L"LangExplorerNotRestarted"};
+inline constexpr Named<ui::MenuItem> kLangExplorerRestarted{L"LangExplorerRestarted"};
+inline constexpr Named<ui::MenuItem> kLangRowShown{L"LangRowShown"};
+inline constexpr Named<ui::MenuItem> kLangRowHidden{L"LangRowHidden"};
+inline constexpr Named<ui::MenuItem> kLangOrderPosition{L"LangOrderPosition"};
+inline constexpr Named<ui::MenuItem> kLangOrderNotKept{L"LangOrderNotKept"};
+inline constexpr Named<ui::MenuItem> kLangOrderNotChanged{L"LangOrderNotChanged"};
+inline constexpr Named<ui::MenuItem> kLangEveryIconShown{L"LangEveryIconShown"};
+inline constexpr Named<ui::MenuItem> kLangEveryIconPutBack{L"LangEveryIconPutBack"};
+inline constexpr Named<ui::MenuItem> kLangEveryIconNotChanged{L"LangEveryIconNotChanged"};
+inline constexpr Named<ui::MenuItem> kLangHotKeyTaken{L"LangHotKeyTaken"};
 } // namespace main_window
 
 } // namespace merovane
