@@ -28,16 +28,4 @@ inline constexpr std::pair<std::wstring_view, NewIconPolicy> kNewIconPolicies[] 
     {option_key::RadioButtonViewNewOnly, NewIconPolicy::ShowNew},
 };
 
-// The name of a choice ("" for None).
-template <typename Choice, size_t N>
-constexpr std::wstring_view NameOf(const std::pair<std::wstring_view, Choice> (&names)[N], Choice choice)
-{
-    for (const auto& [name, value] : names) {
-        if (value == choice) {
-            return name;
-        }
-    }
-    return {};
-}
-
 } // namespace merovane::option_names

@@ -106,6 +106,11 @@ void EntryList::SetStatusText(const std::wstring& text)
     status_.SetStatusText(text);
 }
 
+int EntryList::RowCount() const
+{
+    return list_.RowCount();
+}
+
 void EntryList::ImagesReady()
 {
     iconsPosted_ = false;

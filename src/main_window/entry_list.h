@@ -76,6 +76,7 @@ public:
 
     void SetStatusText(const std::wstring& text);
     void SetStatusCount(int count);
+    [[nodiscard]] int RowCount() const;
     void AttachIconImages(bool large);
     // The icon worker has images for rows that waited for them.
     void ImagesReady();

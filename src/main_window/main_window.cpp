@@ -133,7 +133,7 @@ void MainWindow::Initialize()
     // beside a normal start, so the request is let through.
     ::ChangeWindowMessageFilterEx(Handle(), ActivationMessage(), MSGFLT_ALLOW, nullptr);
     MarkAsMainWindow(Handle());
-    entries_->SetStatusCount(Get(kList).RowCount());
+    entries_->SetStatusCount(entries_->RowCount());
     LowerProcessPriority();
     // A run that ended while every icon was shown left the values behind.
     everyIcon_->PutBackReporting(false);
