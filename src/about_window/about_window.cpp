@@ -10,19 +10,21 @@
 
 namespace merovane {
 
+using namespace about_window;
+
 namespace {
 
 struct Link {
-    std::wstring_view label;
+    ui::Named<ui::Label> label;
     std::wstring_view target;
 };
 
 // Contact points of the project; none leads to a person.
 constexpr Link kLinks[] = {
-    {L"LabelTelegram", L"https://example.com/merovane/chat"},
-    {L"LabelGMail", L"mailto:merovane@example.com"},
-    {L"LabelYaMail", L"mailto:merovane.support@example.org"},
-    {L"LabelMainWebSite", L"http://example.com/merovane"},
+    {kLabelTelegram, L"https://example.com/merovane/chat"},
+    {kLabelGMail, L"mailto:merovane@example.com"},
+    {kLabelYaMail, L"mailto:merovane.support@example.org"},
+    {kLabelMainWebSite, L"http://example.com/merovane"},
 };
 
 } // namespace
@@ -35,7 +37,7 @@ AboutWindow::AboutWindow(std::function<std::wstring()> versionLine)
 std::wstring_view AboutWindow::LinkTarget(std::wstring_view label)
 {
     for (const Link& link : kLinks) {
-        if (link.label == label) {
+        if (link.label.name == label) {
             return link.target;
         }
     }
@@ -47,19 +49,19 @@ void AboutWindow::Initialize()
     HICON icon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), L"MAINICON", IMAGE_ICON, Scale(32),
                                                  Scale(32), LR_DEFAULTCOLOR));
     if (icon != nullptr) {
-        Get<ui::Image>(L"Image1").SetIcon(icon);
+        Get(kImage1).SetIcon(icon);
     }
-    Get<ui::Label>(L"LabelCopyright").SetCaption(GetLegalCopyright(OwnExecutablePath()));
+    Get(kLabelCopyright).SetCaption(GetLegalCopyright(OwnExecutablePath()));
     for (const Link& link : kLinks) {
-        Get<ui::Label>(link.label).onClick = [this, target = std::wstring(link.target)] {
+        Get(link.label).onClick = [this, target = std::wstring(link.target)] {
             ::ShellExecuteW(Handle(), L"open", target.c_str(), nullptr, nullptr, SW_SHOW);
             ui::application::ProcessMessages();
         };
     }
-    Get<ui::Button>(L"Button1").onClick = [this] { Close(); };
+    Get(kButton1).onClick = [this] { Close(); };
     onShow = [this] {
         if (versionLine_) {
-            Get<ui::Label>(L"LabelVersion").SetCaption(versionLine_());
+            Get(kLabelVersion).SetCaption(versionLine_());
         }
     };
 }

@@ -5,6 +5,7 @@ namespace merovane {
 namespace {
 
 using namespace ui;
+using namespace about_window;
 
 // The body is not docked: it comes first so that the tab order ends on the
 // button, and keeps its size by its anchors instead.
@@ -13,25 +14,25 @@ static constexpr ui::ComponentDef kComponents[] = {
      .anchors = AnchorLeft | AnchorTop | AnchorRight | AnchorBottom, .flags = Framed},
     // Version and copyright come from the executable when the window is
     // created and shown.
-    {.kind = Kind::Label, .name = L"LabelVersion", .parent = L"TabControlBody",
+    {.kind = Kind::Label, .name = kLabelVersion.name, .parent = L"TabControlBody",
      .bounds = {0, 12, 334, 20}, .flags = CenterText},
-    {.kind = Kind::Label, .name = L"LabelCopyright", .parent = L"TabControlBody",
+    {.kind = Kind::Label, .name = kLabelCopyright.name, .parent = L"TabControlBody",
      .bounds = {0, 32, 334, 17}, .flags = CenterText},
     // The link labels open a messenger link, "mailto:" links to the two
     // addresses shown, and the web site; the targets live with the window.
-    {.kind = Kind::Label, .name = L"LabelTelegram", .parent = L"TabControlBody",
+    {.kind = Kind::Label, .name = kLabelTelegram.name, .parent = L"TabControlBody",
      .caption = L"Telegram", .bounds = {0, 49, 334, 17}, .flags = Link | CenterText},
-    {.kind = Kind::Label, .name = L"LabelGMail", .parent = L"TabControlBody",
+    {.kind = Kind::Label, .name = kLabelGMail.name, .parent = L"TabControlBody",
      .caption = L"merovane@example.com", .bounds = {0, 66, 334, 17}, .flags = Link | CenterText},
-    {.kind = Kind::Label, .name = L"LabelYaMail", .parent = L"TabControlBody",
+    {.kind = Kind::Label, .name = kLabelYaMail.name, .parent = L"TabControlBody",
      .caption = L"merovane.support@example.org", .bounds = {0, 83, 334, 17},
      .flags = Link | CenterText},
-    {.kind = Kind::Label, .name = L"LabelMainWebSite", .parent = L"TabControlBody",
+    {.kind = Kind::Label, .name = kLabelMainWebSite.name, .parent = L"TabControlBody",
      .caption = L"Сайт основной", .bounds = {0, 100, 334, 17}, .flags = Link | CenterText},
-    {.kind = Kind::Image, .name = L"Image1", .parent = L"TabControlBody", .bounds = {8, 8, 32, 32}},
+    {.kind = Kind::Image, .name = kImage1.name, .parent = L"TabControlBody", .bounds = {8, 8, 32, 32}},
     {.kind = Kind::TabControl, .name = L"TabControlButtons", .bounds = {0, 126, 334, 35},
      .align = Align::Bottom, .flags = Framed},
-    {.kind = Kind::Button, .name = L"Button1", .parent = L"TabControlButtons", .caption = L"Ok",
+    {.kind = Kind::Button, .name = kButton1.name, .parent = L"TabControlButtons", .caption = L"Ok",
      .bounds = {0, 0, 334, 35}, .align = Align::Client, .flags = Bold},
 };
 

@@ -1,6 +1,7 @@
 #include "base/options.h"
 
 #include "base/ini_file.h"
+#include "base/option_names.h"
 #include "base/settings_file.h"
 
 #include <utility>
@@ -29,21 +30,9 @@ void WriteChoice(IniFile& settings, Choice choice, const std::pair<std::wstring_
     }
 }
 
-constexpr std::pair<std::wstring_view, ThemeChoice> kThemeKeys[] = {
-    {option_key::ThemeAuto, ThemeChoice::System},
-    {option_key::ThemeLight, ThemeChoice::Light},
-    {option_key::ThemeDark, ThemeChoice::Dark},
-};
-constexpr std::pair<std::wstring_view, IconSize> kIconSizeKeys[] = {
-    {option_key::IconSmallMenu, IconSize::Small},
-    {option_key::IconBigMenu, IconSize::Large},
-};
-constexpr std::pair<std::wstring_view, NewIconPolicy> kPolicyKeys[] = {
-    {option_key::RadioButtonSystem, NewIconPolicy::LeaveToSystem},
-    {option_key::RadioButtonViewNew, NewIconPolicy::ShowAll},
-    {option_key::RadioButtonHideNew, NewIconPolicy::HideAll},
-    {option_key::RadioButtonViewNewOnly, NewIconPolicy::ShowNew},
-};
+constexpr auto& kThemeKeys = option_names::kThemes;
+constexpr auto& kIconSizeKeys = option_names::kIconSizes;
+constexpr auto& kPolicyKeys = option_names::kNewIconPolicies;
 
 } // namespace
 

@@ -1,35 +1,33 @@
 #pragma once
 
-// The main window: the list of notification-area entries with a check box
-// each, the general menu behind the "≡" button, the list's own menu, the
-// notification-area icon, and what minimising and closing mean for a program
-// that lives in the notification area. It knows no other window: what it needs
-// of the rest of the program comes in as Services.
+// The main window: the general menu behind the "≡" button, themes, the
+// show-every-icon key, Restart Explorer, and what minimising, closing and the
+// end of the session mean for a program that lives in the notification area.
+// Its parts are the list of entries (EntryList), the notification-area icon
+// (TrayPresence), what keeps the entries at the rules and policies
+// (RuleKeeper) and "show every icon for now" with its key (EveryIconToggle);
+// each is given only the controls and callbacks it needs. It
+// knows no other window: what it needs of the rest of the program comes in as
+// Services.
 
-#include "base/folder_watch.h"
-#include "base/handles.h"
 #include "i18n/language.h"
 #include "base/locale_paths.h"
 #include "base/options.h"
 #include "base/policies.h"
-#include "core/app_rules.h"
-#include "core/organisation_rules.h"
-#include "core/icon_images.h"
 #include "core/promotion_watcher.h"
+#include "main_window/entry_list.h"
+#include "main_window/every_icon_toggle.h"
+#include "main_window/rule_keeper.h"
+#include "main_window/tray_presence.h"
 #include "ui/form.h"
 
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 
 namespace merovane::ui {
-class ListView;
-class SpeedButton;
 class StatusBar;
-class TrayIcon;
 } // namespace merovane::ui
 
 namespace merovane {
@@ -72,14 +70,14 @@ public:
     // the options now say. The rules count whatever the refresh option says.
     void ApplyRefreshPolicy();
     // The organisation's policies as last read (Group Policy, Intune).
-    [[nodiscard]] const Policies& CurrentPolicies() const noexcept { return policies_; }
+    [[nodiscard]] const Policies& CurrentPolicies() const noexcept { return keeper_.CurrentPolicies(); }
     // The worker that keeps the entries at the policy.
-    [[nodiscard]] PromotionWatcher& Refresh() noexcept { return refresh_; }
+    [[nodiscard]] PromotionWatcher& Refresh() noexcept { return keeper_.Worker(); }
     // Picks the icon image from the colour option and the taskbar's light or
     // dark setting; errors leave the image as it is.
     void UpdateTrayImage();
     // The image shown: 0 dark grey, 1 light grey, 2 colour.
-    [[nodiscard]] int TrayImage() const noexcept { return trayImage_; }
+    [[nodiscard]] int TrayImage() const noexcept { return tray_ ? tray_->Image() : 0; }
 
     // Registers the options' key for showing every icon for now (none: the
     // key is let go). False when another program holds the combination; the
@@ -106,30 +104,13 @@ protected:
     bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
 private:
+    struct Bound;
+
     void WireHandlers();
     // For the workers' threads: posts to the window while it exists.
     void PostFromWorker(UINT message) const noexcept;
     void ApplyOptions();
     void LowerProcessPriority();
-    void SetStatusCount(int count);
-    void SetTrayImage(int index);
-
-    // The list.
-    void LoadEntries();
-    void SortList();
-    // Load, then sort when there are rows: after every showing, cleanup and
-    // language choice.
-    void ReloadList();
-    // Reloads once the current notification is over.
-    void PostReload();
-    void OnEntryChecked(int row);
-    // A tick against the row's rule changes the rule to match.
-    void FollowTickWithRule(int row, bool checked);
-    // Show all / Hide all: rows under a rule keep it.
-    void CheckAll(bool checked);
-    // The entry key a row carries ("" for none), and the row carrying a key (-1).
-    [[nodiscard]] std::wstring RowKey(int row) const;
-    [[nodiscard]] int FindRowByKey(std::wstring_view key) const;
 
     // Menus and commands.
     void OpenGeneralMenuFromButton();
@@ -137,63 +118,17 @@ private:
     // Sets the general menu's items for the opening from the button (true) or
     // from the notification-area icon (false).
     void SetGeneralMenuOpening(bool fromButton);
-    void PrepareEntryMenu();
-
-    // Per-app rules.
-    [[nodiscard]] std::wstring RulesPath() const;
-    // Reads Rules.ini again when it changed since the last look; true when
-    // the rules differ.
-    bool RefreshRules();
-    // Rules.ini's folder changed, or a read that failed is due again: a
-    // changed file counts at once, in the rows' marks and for the entries.
-    void FollowRulesFile();
-    // The rule of a row's app: the organisation's, else Rules.ini's at the
-    // last look.
-    [[nodiscard]] std::optional<RuleAction> RuleOfRow(int row) const;
-    // The organisation's rule of a row's app.
-    [[nodiscard]] std::optional<RuleAction> OrganisationRuleOfRow(int row) const;
-    // Reads the policy keys again; true when what they say changed.
-    bool RefreshPolicies();
-    // Checks the rule items (the list's or the general menu's) for the
-    // selected row; without a row or an app they are disabled.
-    void PrepareRuleItems(bool generalMenu);
-    // Gives the selected row's app the rule (nullopt: none), saves Rules.ini
-    // and shows the app's rows as the rule says.
-    void SetRuleOfSelected(std::optional<RuleAction> action);
-    // Saves the rule for the app and applies it at once: rows, their entries
-    // and the refresh worker.
-    void SetAppRule(const AppIdentity& app, std::optional<RuleAction> action);
-    // The rows' names with their rule's mark; rows of an app with a rule get
-    // its state.
-    void ShowRules();
-    void DeleteSelectedEntry();
-    void RevealSelectedEntry();
     void SetIconSize(IconSize size);
-    void AttachIconImages(bool large);
-    void DeleteDuplicateEntries();
-    void DeleteEntriesOfMissingPrograms();
-    // After entries were deleted: Windows' own settings list them until
-    // Explorer restarts, which the status line says.
-    void SayDeletedUntilExplorerRestarts();
     void RestartExplorer();
-    // Moves the selected row's icon one place towards the front (-1) or the
-    // back (+1) of the taskbar's order and says where it is now.
-    void MoveSelectedInOrder(int delta);
-    [[nodiscard]] std::wstring FileBesideSettings(std::wstring_view name) const;
     void OpenDialog(const std::function<void()>& open);
     void SetTheme(ThemeChoice theme);
     void ApplyTheme();
 
-    // Puts the icons back as they were before "show every icon": at exit
-    // and at the start after a run that could not.
-    void PutBackEveryIconReporting(bool quietly);
+    // Rules.ini's folder changed, or a read that failed is due again: a
+    // changed file counts at once, in the rows' marks and for the entries.
+    void FollowRulesFile();
 
-    // The notification-area icon.
-    void UpdateTrayHint();
-    void ToggleFromTray();
-    void OpenTrayMenu(POINT screenPoint);
-
-    // A pass of the refresh worker failed; its error waits in refreshError_.
+    // A pass of the refresh worker failed; the keeper holds its error.
     void ReportRefreshFailure();
 
     // Closing and exiting.
@@ -208,38 +143,20 @@ private:
     Options& options_;
     Services services_;
     std::unique_ptr<LanguageMenu> languages_;
-    ui::ListView* list_ = nullptr;
+    // Found once the window is created.
+    std::unique_ptr<Bound> bound_;
     ui::StatusBar* status_ = nullptr;
-    ui::SpeedButton* menuButton_ = nullptr;
-    ui::TrayIcon* tray_ = nullptr;
-    bool loading_ = false;
-    bool applyingRules_ = false; // ticks made by a rule change no rule
-    RulesFileFollower rules_{L""}; // the user-interface thread's
-    Policies policies_;
-    std::shared_ptr<const OrganisationPolicy> organisation_ = std::make_shared<OrganisationPolicy>();
-    UINT rulesRetryMs_ = 0; // while Rules.ini can't be read
-    bool reloadPosted_ = false;
     bool menuMarked_ = false;
-    // Started in the tray with a maximised window that was never shown yet.
-    bool pendingMaximize_ = false;
     bool prioritySet_ = false;
-    bool hotKeyRegistered_ = false;
-    unique_hicon trayImages_[3];
-    int trayImage_ = 0;
-    std::mutex refreshErrorMutex_;
-    std::optional<Error> refreshError_; // guarded by refreshErrorMutex_
     // Last, so the workers end before anything they report to goes.
     // The window the workers post to, from Initialize until WM_DESTROY: read
     // on their threads, so never through Handle().
     std::atomic<HWND> workerTarget_{nullptr};
-    std::atomic<bool> iconsPosted_{false};
-    std::atomic<bool> rulesChangePosted_{false};
-    // Rules written by the command line or by hand count at once, whether
-    // or not the refresh worker runs.
-    FolderWatch rulesFolder_;
-    PolicyWatch policyWatch_;
-    IconImageCache icons_;
-    PromotionWatcher refresh_;
+    RuleKeeper keeper_;
+    std::unique_ptr<TrayPresence> tray_;
+    std::unique_ptr<EveryIconToggle> everyIcon_;
+    // The icon worker within ends first.
+    std::unique_ptr<EntryList> entries_;
 };
 
 } // namespace merovane

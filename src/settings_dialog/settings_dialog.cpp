@@ -1,6 +1,7 @@
 #include "settings_dialog/settings_dialog.h"
 
 #include "base/error.h"
+#include "base/option_names.h"
 #include "base/file_info.h"
 #include "settings_dialog/settings_dialog_definition.h"
 #include "base/autostart.h"
@@ -10,18 +11,12 @@
 
 namespace merovane {
 
+using namespace settings_dialog;
+
 namespace {
 
-struct PolicyButton {
-    std::wstring_view name;
-    NewIconPolicy policy;
-};
-constexpr PolicyButton kPolicyButtons[] = {
-    {L"RadioButtonSystem", NewIconPolicy::LeaveToSystem},
-    {L"RadioButtonViewNew", NewIconPolicy::ShowAll},
-    {L"RadioButtonHideNew", NewIconPolicy::HideAll},
-    {L"RadioButtonViewNewOnly", NewIconPolicy::ShowNew},
-};
+// The radio buttons are named by the policies' settings keys.
+constexpr auto& kPolicyButtons = option_names::kNewIconPolicies;
 
 } // namespace
 
@@ -35,18 +30,18 @@ void SettingsDialog::Initialize()
     if (services_.applyLanguage) {
         services_.applyLanguage();
     }
-    Get<ui::CheckBox>(L"CheckBoxColorTrayIcon").onClick = [this] { ColourTrayIconChanged(); };
-    Get<ui::CheckBox>(L"CheckBoxHiddenIcons").onClick = [this] { HiddenIconsChanged(); };
-    Get<ui::CheckBox>(L"CheckBoxAutoUpdateList").onClick = [this] { RefreshListChanged(); };
-    Get<ui::CheckBox>(L"CheckBoxAutostart").onClick = [this] { AutostartChanged(); };
-    Get<ui::CheckBox>(L"CheckBoxToTray").onClick = [this] {
-        options_.closeToTray = Get<ui::CheckBox>(L"CheckBoxToTray").Checked();
+    Get(kCheckBoxColorTrayIcon).onClick = [this] { ColourTrayIconChanged(); };
+    Get(kCheckBoxHiddenIcons).onClick = [this] { HiddenIconsChanged(); };
+    Get(kCheckBoxAutoUpdateList).onClick = [this] { RefreshListChanged(); };
+    Get(kCheckBoxAutostart).onClick = [this] { AutostartChanged(); };
+    Get(kCheckBoxToTray).onClick = [this] {
+        options_.closeToTray = Get(kCheckBoxToTray).Checked();
     };
-    Get<ui::CheckBox>(L"CheckBoxAutostartToTray").onClick = [this] {
-        options_.startToTray = Get<ui::CheckBox>(L"CheckBoxAutostartToTray").Checked();
+    Get(kCheckBoxAutostartToTray).onClick = [this] {
+        options_.startToTray = Get(kCheckBoxAutostartToTray).Checked();
     };
-    for (const PolicyButton& button : kPolicyButtons) {
-        Get<ui::RadioButton>(button.name).onClick = [this, policy = button.policy] {
+    for (const auto& [name, buttonPolicy] : kPolicyButtons) {
+        Get<ui::RadioButton>(name).onClick = [this, policy = buttonPolicy] {
             if (showingPolicy_ || forcedNewIconPolicy_) {
                 return;
             }
@@ -56,8 +51,8 @@ void SettingsDialog::Initialize()
             }
         };
     }
-    Get<ui::HotKey>(L"HotKeyShowEveryIcon").onChange = [this] { HotKeyChanged(); };
-    Get<ui::Button>(L"ButtonSave").onClick = [this] { SaveAndClose(); };
+    Get(kHotKeyShowEveryIcon).onChange = [this] { HotKeyChanged(); };
+    Get(kButtonSave).onClick = [this] { SaveAndClose(); };
     onClose = [this](bool&) { SaveOptionsReporting(); };
 
     // 1 ticks the box (and so writes 1 where nothing was stored), 0 clears
@@ -65,7 +60,7 @@ void SettingsDialog::Initialize()
     const std::int32_t chevron = GetChevronVisibility();
     if (chevron == 1 || chevron == 0) {
         ui::application::ReportingErrors(
-            [&] { Get<ui::CheckBox>(L"CheckBoxHiddenIcons").SetChecked(chevron == 1); });
+            [&] { Get(kCheckBoxHiddenIcons).SetChecked(chevron == 1); });
     }
 }
 
@@ -73,22 +68,22 @@ void SettingsDialog::ApplyOptions()
 {
     // A Run value an administrator locked is reported; the start-up goes on.
     ui::application::ReportingErrors(
-        [&] { Get<ui::CheckBox>(L"CheckBoxAutostart").SetChecked(CheckAutoStart(OwnExecutablePath())); });
+        [&] { Get(kCheckBoxAutostart).SetChecked(CheckAutoStart(OwnExecutablePath())); });
     // The boxes' handlers write back what they are set to; the options stay
     // as they are.
     const Options options = options_;
-    Get<ui::CheckBox>(L"CheckBoxAutoUpdateList").SetChecked(options.refreshList);
+    Get(kCheckBoxAutoUpdateList).SetChecked(options.refreshList);
     RefreshListChanged(); // whether or not the box changed
-    for (const PolicyButton& button : kPolicyButtons) {
-        if (options.newIconPolicy == button.policy) {
-            Get<ui::RadioButton>(button.name).SetChecked(true);
+    for (const auto& [name, buttonPolicy] : kPolicyButtons) {
+        if (options.newIconPolicy == buttonPolicy) {
+            Get<ui::RadioButton>(name).SetChecked(true);
         }
     }
-    Get<ui::CheckBox>(L"CheckBoxToTray").SetChecked(options.closeToTray);
-    Get<ui::CheckBox>(L"CheckBoxAutostartToTray").SetChecked(options.startToTray);
-    Get<ui::CheckBox>(L"CheckBoxColorTrayIcon").SetChecked(options.colourTrayIcon);
+    Get(kCheckBoxToTray).SetChecked(options.closeToTray);
+    Get(kCheckBoxAutostartToTray).SetChecked(options.startToTray);
+    Get(kCheckBoxColorTrayIcon).SetChecked(options.colourTrayIcon);
     ColourTrayIconChanged();
-    Get<ui::HotKey>(L"HotKeyShowEveryIcon").SetValue(options.showEveryIconHotKey);
+    Get(kHotKeyShowEveryIcon).SetValue(options.showEveryIconHotKey);
 }
 
 void SettingsDialog::ShowPolicies(const Policies& policies)
@@ -101,7 +96,7 @@ void SettingsDialog::ShowPolicies(const Policies& policies)
     try {
         // A forced policy applies whether or not the box is ticked, so it
         // shows ticked.
-        auto& refresh = Get<ui::CheckBox>(L"CheckBoxAutoUpdateList");
+        auto& refresh = Get(kCheckBoxAutoUpdateList);
         if (forcedNewIconPolicy_) {
             refresh.SetChecked(true);
         } else if (hadPolicy) {
@@ -109,23 +104,23 @@ void SettingsDialog::ShowPolicies(const Policies& policies)
         }
         const bool showChoice = forcedNewIconPolicy_.has_value() || hadPolicy;
         const NewIconPolicy shown = forcedNewIconPolicy_.value_or(options_.newIconPolicy);
-        for (const PolicyButton& button : kPolicyButtons) {
-            auto& radio = Get<ui::RadioButton>(button.name);
+        for (const auto& [name, buttonPolicy] : kPolicyButtons) {
+            auto& radio = Get<ui::RadioButton>(name);
             if (showChoice) {
-                radio.SetChecked(shown == button.policy);
+                radio.SetChecked(shown == buttonPolicy);
             }
             ::EnableWindow(radio.Handle(), !forcedNewIconPolicy_);
         }
         ::EnableWindow(refresh.Handle(), !forcedNewIconPolicy_);
 
-        auto& autostart = Get<ui::CheckBox>(L"CheckBoxAutostart");
+        auto& autostart = Get(kCheckBoxAutostart);
         if (forcedAutostart_) {
             autostart.SetChecked(*forcedAutostart_);
         } else if (hadAutostart) {
             ui::application::ReportingErrors([&] { autostart.SetChecked(CheckAutoStart(OwnExecutablePath())); });
         }
         ::EnableWindow(autostart.Handle(), !forcedAutostart_);
-        ::ShowWindow(Get<ui::Label>(L"LabelSetByOrganisation").Handle(),
+        ::ShowWindow(Get(kLabelSetByOrganisation).Handle(),
                      forcedNewIconPolicy_ || forcedAutostart_ ? SW_SHOWNA : SW_HIDE);
     } catch (...) {
         showingPolicy_ = false;
@@ -150,7 +145,7 @@ void SettingsDialog::ShowOptions()
 
 void SettingsDialog::ColourTrayIconChanged()
 {
-    options_.colourTrayIcon = Get<ui::CheckBox>(L"CheckBoxColorTrayIcon").Checked();
+    options_.colourTrayIcon = Get(kCheckBoxColorTrayIcon).Checked();
     if (services_.updateTrayImage) {
         services_.updateTrayImage();
     }
@@ -159,7 +154,7 @@ void SettingsDialog::ColourTrayIconChanged()
 void SettingsDialog::HiddenIconsChanged()
 {
     try {
-        SetChevronVisibility(Get<ui::CheckBox>(L"CheckBoxHiddenIcons").Checked());
+        SetChevronVisibility(Get(kCheckBoxHiddenIcons).Checked());
     } catch (const Error& error) {
         throw InContext(Message(L"LangChevronNotChanged"), error);
     }
@@ -170,7 +165,7 @@ void SettingsDialog::RefreshListChanged()
     if (showingPolicy_ || forcedNewIconPolicy_) {
         return;
     }
-    options_.refreshList = Get<ui::CheckBox>(L"CheckBoxAutoUpdateList").Checked();
+    options_.refreshList = Get(kCheckBoxAutoUpdateList).Checked();
     if (services_.applyRefreshPolicy) {
         services_.applyRefreshPolicy();
     }
@@ -183,7 +178,7 @@ void SettingsDialog::AutostartChanged()
     }
     const std::wstring executable = OwnExecutablePath();
     try {
-        ApplyAutoStart(Get<ui::CheckBox>(L"CheckBoxAutostart").Checked(), executable, GetFileDescription(executable));
+        ApplyAutoStart(Get(kCheckBoxAutostart).Checked(), executable, GetFileDescription(executable));
     } catch (const Error& error) {
         throw InContext(Message(L"LangAutostartNotChanged"), error);
     }
@@ -191,7 +186,7 @@ void SettingsDialog::AutostartChanged()
 
 void SettingsDialog::HotKeyChanged()
 {
-    ui::HotKey& control = Get<ui::HotKey>(L"HotKeyShowEveryIcon");
+    ui::HotKey& control = Get(kHotKeyShowEveryIcon);
     const WORD value = control.Value();
     // Modifiers alone are no combination yet.
     if (value != 0 && LOBYTE(value) == 0) {

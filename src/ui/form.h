@@ -48,6 +48,7 @@ public:
     // A message text: the caption of the hidden Lang* item of that name, as
     // the language made it; "" when there is none.
     [[nodiscard]] std::wstring Message(std::wstring_view item) const;
+    [[nodiscard]] std::wstring Message(Named<MenuItem> item) const { return Message(item.name); }
     // By name and kind; throws std::logic_error when missing, since a window
     // definition and its code must agree.
     template <typename T>
@@ -57,6 +58,11 @@ public:
             return *found;
         }
         throw std::logic_error("component missing from the window definition");
+    }
+    template <typename T>
+    [[nodiscard]] T& Get(Named<T> component) const
+    {
+        return Get<T>(component.name);
     }
 
     void Show();

@@ -97,6 +97,14 @@ struct ComponentDef {
     int fontHeight = 0;              // overrides the window's font height, in pixels at 96 DPI
 };
 
+// A component's name with the class the code uses it as. Each window spells
+// the names its code uses once, as constants beside its definition, and both
+// the table and the code use those: a misspelt name does not compile.
+template <typename T>
+struct Named {
+    std::wstring_view name;
+};
+
 enum class Border : std::uint8_t {
     Sizeable,    // normal resizable window
     Dialog,      // fixed dialog frame

@@ -17,6 +17,8 @@
 
 namespace merovane {
 
+using namespace update_dialog;
+
 namespace {
 
 // Lets go of a package held open since its check, and removes its folder.
@@ -83,9 +85,9 @@ std::wstring UpdateDialog::Message(std::wstring_view item) const
 
 void UpdateDialog::Initialize()
 {
-    auto& quick = Get<ui::CheckBox>(L"CheckBoxQuickUpdate");
-    auto& force = Get<ui::CheckBox>(L"CheckBoxForceUpdate");
-    auto& check = Get<ui::CheckBox>(L"CheckBoxAutoCheck");
+    auto& quick = Get(kCheckBoxQuickUpdate);
+    auto& force = Get(kCheckBoxForceUpdate);
+    auto& check = Get(kCheckBoxAutoCheck);
     // Quick and Forced start as designed in every run; the check at start is
     // what the settings say.
     options_.quickUpdate = quick.Checked();
@@ -99,35 +101,35 @@ void UpdateDialog::Initialize()
         SetDownloadEnabled(force.Checked() && CanInstallUpdates());
     };
     check.onClick = [this, &check] { options_.checkForUpdatesAtStart = check.Checked(); };
-    Get<ui::Button>(L"ButtonDownload").onClick = [this] { StartDownload(); };
-    Get<ui::Button>(L"ButtonClose").onClick = [this] { Close(); };
+    Get(kButtonDownload).onClick = [this] { StartDownload(); };
+    Get(kButtonClose).onClick = [this] { Close(); };
     onShow = [this] { OnShow(); };
     onClose = [this](bool&) { OnClose(); };
 }
 
 void UpdateDialog::SetStatus(std::wstring_view text)
 {
-    Get<ui::Label>(L"LabelUpDate").SetCaption(text);
+    Get(kLabelUpDate).SetCaption(text);
 }
 
 void UpdateDialog::SetVersions(std::wstring_view local, std::wstring_view server)
 {
-    Get<ui::Label>(L"LabelLocalVersion").SetCaption(local);
-    Get<ui::Label>(L"LabelServerVersion").SetCaption(server);
+    Get(kLabelLocalVersion).SetCaption(local);
+    Get(kLabelServerVersion).SetCaption(server);
 }
 
 void UpdateDialog::SetOptionsEnabled(bool enabled)
 {
     const BOOL state = enabled ? TRUE : FALSE;
-    ::EnableWindow(Get<ui::Control>(L"GroupBoxOption").Handle(), state);
-    for (const wchar_t* box : {L"CheckBoxQuickUpdate", L"CheckBoxForceUpdate", L"CheckBoxAutoCheck"}) {
-        ::EnableWindow(Get<ui::Control>(box).Handle(), state);
+    ::EnableWindow(Get(kGroupBoxOption).Handle(), state);
+    for (const ui::Named<ui::CheckBox> box : {kCheckBoxQuickUpdate, kCheckBoxForceUpdate, kCheckBoxAutoCheck}) {
+        ::EnableWindow(Get(box).Handle(), state);
     }
 }
 
 void UpdateDialog::SetDownloadEnabled(bool enabled)
 {
-    ::EnableWindow(Get<ui::Control>(L"ButtonDownload").Handle(), enabled ? TRUE : FALSE);
+    ::EnableWindow(Get(kButtonDownload).Handle(), enabled ? TRUE : FALSE);
 }
 
 bool UpdateDialog::CanInstallUpdates() const
@@ -151,7 +153,7 @@ void UpdateDialog::OnShow()
     localVersion_ = services_.localVersion ? services_.localVersion() : std::wstring();
     SetVersions(localVersion_, L"");
     SetStatus(Message(L"LangCheckUpdate"));
-    Get<ui::CheckBox>(L"CheckBoxForceUpdate").SetChecked(false);
+    Get(kCheckBoxForceUpdate).SetChecked(false);
     if (std::exchange(quickStartPending_, false)) {
         QuickStart();
     } else {
@@ -184,17 +186,17 @@ void UpdateDialog::DialogCheckFinished()
         SetStatus(compareResult_ == 1
                       ? Message(L"LangUpdateAvailable") + L" " + localVersion_ + L" ---> " + serverVersion_
                       : Message(L"LangNoUpdate"));
-        Get<ui::Label>(L"LabelServerVersion").SetCaption(serverVersion_);
+        Get(kLabelServerVersion).SetCaption(serverVersion_);
     } else {
         SetStatus(Message(L"LangFailedCheckUpdates"));
-        Get<ui::Label>(L"LabelServerVersion").SetCaption(Message(L"LangConnectionError"));
+        Get(kLabelServerVersion).SetCaption(Message(L"LangConnectionError"));
         compareResult_ = 0;
         downloadUrl_.clear();
         serverVersion_.clear();
     }
     // Said before a download is tried, not after it failed at the end.
     if (!CanInstallUpdates()) {
-        SetStatus(Get<ui::Label>(L"LabelUpDate").Caption() + L"\r\n" + Message(L"LangCannotInstallUpdates"));
+        SetStatus(Get(kLabelUpDate).Caption() + L"\r\n" + Message(L"LangCannotInstallUpdates"));
     }
     ShowIdleState();
 }
@@ -260,10 +262,10 @@ void UpdateDialog::QuickStart()
 
 void UpdateDialog::SetDownloadingState(bool downloading)
 {
-    auto& button = Get<ui::Button>(L"ButtonDownload");
+    auto& button = Get(kButtonDownload);
     button.SetCaption(Message(downloading ? L"LangCancel" : L"LangDownload"));
-    ::EnableWindow(Get<ui::Control>(L"ButtonClose").Handle(), downloading ? FALSE : TRUE);
-    auto& bar = Get<ui::ProgressBar>(L"ProgressBarUpdate");
+    ::EnableWindow(Get(kButtonClose).Handle(), downloading ? FALSE : TRUE);
+    auto& bar = Get(kProgressBarUpdate);
     bar.SetMaximum(100);
     bar.SetPosition(0);
     // Visible from the dialog's creation until the first download ends, then
@@ -369,7 +371,7 @@ void UpdateDialog::DownloadProgressed(std::uint64_t received, std::uint64_t tota
         return;
     }
     const auto percent = static_cast<int>(std::min<std::uint64_t>(received, total) * 100 / total);
-    Get<ui::ProgressBar>(L"ProgressBarUpdate").SetPosition(percent);
+    Get(kProgressBarUpdate).SetPosition(percent);
     ShowTaskbarProgress(received, total);
 }
 

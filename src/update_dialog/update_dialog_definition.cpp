@@ -5,39 +5,40 @@ namespace merovane {
 namespace {
 
 using namespace ui;
+using namespace update_dialog;
 
 // The frame comes first and is not docked, so the status and version lines
 // lead the tab order and the buttons end it.
 static constexpr ui::ComponentDef kComponents[] = {
     {.kind = Kind::GroupBox, .name = L"GroupBox1", .bounds = {8, 4, 418, 94},
      .anchors = AnchorLeft | AnchorTop | AnchorRight | AnchorBottom},
-    {.kind = Kind::Label, .name = L"LabelUpDate", .parent = L"GroupBox1",
+    {.kind = Kind::Label, .name = kLabelUpDate.name, .parent = L"GroupBox1",
      .caption = L"Проверка обновления...", .bounds = {8, 16, 402, 32}, .flags = Bold | CenterText},
     {.kind = Kind::Label, .name = L"LabelLocalTitle", .parent = L"GroupBox1",
      .caption = L"Версия на компьютере:", .bounds = {8, 52, 195, 17}, .flags = RightText},
     // The two version values are filled in by each check.
-    {.kind = Kind::Label, .name = L"LabelLocalVersion", .parent = L"GroupBox1",
+    {.kind = Kind::Label, .name = kLabelLocalVersion.name, .parent = L"GroupBox1",
      .bounds = {209, 52, 201, 17}},
     {.kind = Kind::Label, .name = L"LabelServerTitle", .parent = L"GroupBox1",
      .caption = L"Версия на сервере:", .bounds = {8, 71, 195, 17}, .flags = RightText},
-    {.kind = Kind::Label, .name = L"LabelServerVersion", .parent = L"GroupBox1",
+    {.kind = Kind::Label, .name = kLabelServerVersion.name, .parent = L"GroupBox1",
      .bounds = {209, 71, 201, 17}, .flags = Bold},
     // Shown at 0 until the first download ends; the window code works in
     // per cent of the package.
-    {.kind = Kind::ProgressBar, .name = L"ProgressBarUpdate", .bounds = {8, 104, 418, 16},
+    {.kind = Kind::ProgressBar, .name = kProgressBarUpdate.name, .bounds = {8, 104, 418, 16},
      .anchors = AnchorLeft | AnchorRight | AnchorBottom, .value = 100},
-    {.kind = Kind::GroupBox, .name = L"GroupBoxOption", .caption = L"Опции",
+    {.kind = Kind::GroupBox, .name = kGroupBoxOption.name, .caption = L"Опции",
      .bounds = {8, 124, 418, 42}, .anchors = AnchorLeft | AnchorRight | AnchorBottom},
-    {.kind = Kind::CheckBox, .name = L"CheckBoxQuickUpdate", .parent = L"GroupBoxOption",
+    {.kind = Kind::CheckBox, .name = kCheckBoxQuickUpdate.name, .parent = L"GroupBoxOption",
      .caption = L"Быстрое", .bounds = {12, 17, 100, 17}, .flags = Checked},
-    {.kind = Kind::CheckBox, .name = L"CheckBoxForceUpdate", .parent = L"GroupBoxOption",
+    {.kind = Kind::CheckBox, .name = kCheckBoxForceUpdate.name, .parent = L"GroupBoxOption",
      .caption = L"Принудительное", .bounds = {120, 17, 130, 17}},
-    {.kind = Kind::CheckBox, .name = L"CheckBoxAutoCheck", .parent = L"GroupBoxOption",
+    {.kind = Kind::CheckBox, .name = kCheckBoxAutoCheck.name, .parent = L"GroupBoxOption",
      .caption = L"Проверять при запуске", .bounds = {258, 17, 152, 17}, .flags = Checked},
-    {.kind = Kind::Button, .name = L"ButtonDownload", .caption = L"Скачать",
+    {.kind = Kind::Button, .name = kButtonDownload.name, .caption = L"Скачать",
      .bounds = {226, 172, 96, 26}, .anchors = AnchorRight | AnchorBottom,
      .flags = DefaultButton},
-    {.kind = Kind::Button, .name = L"ButtonClose", .caption = L"Закрыть",
+    {.kind = Kind::Button, .name = kButtonClose.name, .caption = L"Закрыть",
      .bounds = {330, 172, 96, 26}, .anchors = AnchorRight | AnchorBottom},
 
     // Message texts: captions, so that a language file translates them.
