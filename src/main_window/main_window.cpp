@@ -1,12 +1,12 @@
 #include "main_window/main_window.h"
 
-#include "core/cleanup.h"
 #include "base/error.h"
 #include "base/file_info.h"
 #include "core/icon_list.h"
 #include "core/icon_order.h"
 #include "core/icon_store.h"
 #include "core/show_every_icon.h"
+#include "core/tray_actions.h"
 #include "main_window/main_window_definition.h"
 #include "base/ini_file.h"
 #include "base/settings_file.h"
@@ -410,13 +410,11 @@ void MainWindow::OnEntryChecked(int row)
     if (!applyingRules_) {
         FollowTickWithRule(row, checked);
     }
-    bool written = false;
-    try {
-        written = WriteIsPromoted(key, checked);
-    } catch (const Error& error) {
-        throw InContext(FormatText(Message(L"LangIconNotChanged"), caption), error);
+    const ShownChange change = SetShownWhereDifferent({EntryOf(list_->Row(row)), 1}, checked);
+    if (change.failure) {
+        throw InContext(FormatText(Message(L"LangIconNotChanged"), caption), *change.failure);
     }
-    if (!written) {
+    if (!change.gone.empty()) {
         // Explorer or the user removed the entry: nothing is written, and the
         // list is read again once this notification is over.
         PostReload();
@@ -584,9 +582,7 @@ void MainWindow::SetAppRule(const AppIdentity& app, std::optional<RuleAction> ac
     const std::wstring path = RulesPath();
     try {
         AppRules rules = LoadRules(path);
-        if (rules.Set(app, action)) {
-            SaveRules(rules, path);
-        }
+        SetRuleForApps(rules, {&app, 1}, action, path);
     } catch (const Error& error) {
         throw InContext(FormatText(Message(L"LangRulesNotSaved"), path), error);
     }
@@ -749,7 +745,7 @@ void MainWindow::SetIconSize(IconSize size)
 void MainWindow::DeleteDuplicateEntries()
 {
     ReleaseMenuButton();
-    if (CleanupNotifyIconSettingsDuplicates()) {
+    if (!CleanUpDuplicates().empty()) {
         ReloadList();
         SayDeletedUntilExplorerRestarts();
     }
@@ -765,7 +761,7 @@ void MainWindow::DeleteEntriesOfMissingPrograms()
             entries.push_back(*entry);
         }
     }
-    if (CleanupNotifyIconSettingsNonExistentFiles(entries)) {
+    if (!CleanUpMissingPrograms(entries).empty()) {
         ReloadList();
         SayDeletedUntilExplorerRestarts();
     }
