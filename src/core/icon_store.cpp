@@ -5,6 +5,7 @@
 #include "core/promotion_pass.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -32,7 +33,7 @@ public:
     explicit ValueName(std::wstring_view name)
     {
         if (name.size() < std::size(small_)) {
-            name.copy(small_, name.size());
+            std::wmemcpy(small_, name.data(), name.size());
             small_[name.size()] = L'\0';
         } else {
             large_.assign(name);
@@ -105,7 +106,8 @@ std::vector<EntrySubkey> EnumerateEntries(HKEY notifyIconSettings)
         if (status != ERROR_SUCCESS) {
             break;
         }
-        subkeys.push_back({name.substr(0, length), (std::uint64_t{written.dwHighDateTime} << 32) | written.dwLowDateTime});
+        const std::uint64_t ticks = (std::uint64_t{written.dwHighDateTime} << 32) | written.dwLowDateTime;
+        subkeys.push_back({name.substr(0, length), ticks});
     }
     return subkeys;
 }

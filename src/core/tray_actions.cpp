@@ -96,7 +96,8 @@ ShownChange ApplyRuleToEntries(std::span<const IconEntry> entries, std::span<con
     ShownChange result;
     for (const IconEntry& entry : entries) {
         const std::optional<AppIdentity> app = AppOf(entry);
-        if (!app || std::none_of(apps.begin(), apps.end(), [&](const AppIdentity& named) { return SameApp(named, *app); })) {
+        if (!app ||
+            std::none_of(apps.begin(), apps.end(), [&](const AppIdentity& named) { return SameApp(named, *app); })) {
             continue;
         }
         if (const std::optional<bool> target = TargetIsPromoted(NewIconPolicy::None, action, entry.promoted)) {
@@ -129,7 +130,9 @@ std::vector<std::wstring> CleanUpDuplicates()
         const std::optional<std::wstring> guid = ReadEntryString(entry.get(), kIconGuidValue, &guidExists);
         const bool hasGuid = guid ? !guid->empty() : guidExists;
         if (!path.empty() && !hasGuid) {
-            candidates.push_back({DuplicateKey(path), subkey.name, static_cast<KeyWriteTime>(subkey.lastWrite / 10'000)});
+            // FILETIME ticks to milliseconds, as KeyWriteTime counts.
+            const auto written = static_cast<KeyWriteTime>(subkey.lastWrite / 10'000);
+            candidates.push_back({DuplicateKey(path), subkey.name, written});
         }
     }
 
