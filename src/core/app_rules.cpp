@@ -1,10 +1,8 @@
 #include "core/app_rules.h"
 
 #include "base/handles.h"
-#include "base/registry.h"
 #include "base/text_case.h"
 #include "core/icon_list.h"
-#include "core/icon_store.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -477,22 +475,6 @@ std::optional<bool> TargetIsPromoted(NewIconPolicy policy, std::optional<RuleAct
         return std::nullopt;
     }
     return target;
-}
-
-std::wstring ReadEntryIconGuid(std::wstring_view keyName)
-{
-    if (keyName.empty() || keyName.find(L'\\') != std::wstring_view::npos) {
-        return {};
-    }
-    try {
-        RegistryAccessor registry(HKEY_CURRENT_USER, KEY_QUERY_VALUE);
-        if (!registry.OpenKey(std::wstring(kNotifyIconSettingsKey) + L"\\" + std::wstring(keyName), false)) {
-            return {};
-        }
-        return registry.TryReadString(L"IconGuid").value_or(L"");
-    } catch (const Error&) {
-        return {};
-    }
 }
 
 std::wstring_view RuleActionName(RuleAction action)

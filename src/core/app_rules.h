@@ -180,10 +180,6 @@ private:
 std::optional<bool> TargetIsPromoted(NewIconPolicy policy, std::optional<RuleAction> rule,
                                      std::optional<bool> isPromoted);
 
-// The IconGuid value of an entry, "" when it has none (or one of another
-// type, or the entry is gone).
-std::wstring ReadEntryIconGuid(std::wstring_view keyName);
-
 // "Show" / "Hide", as Rules.ini writes them.
 std::wstring_view RuleActionName(RuleAction action);
 std::optional<RuleAction> ParseRuleAction(std::wstring_view text);

@@ -1,7 +1,7 @@
 #pragma once
 
-// The two cleanups of HKCU\Control Panel\NotifyIconSettings: entries that
-// repeat another entry's executable, and entries whose executable is gone.
+// What makes two notification-area entries duplicates, and which of them the
+// duplicate cleanup (CleanUpDuplicates) deletes.
 
 #include "core/icon_list.h"
 #include "core/icon_store.h"
@@ -27,15 +27,5 @@ struct DuplicateCandidate {
 // enumeration order: of each group with the same key the one written last
 // survives, the first enumerated among equal times.
 std::vector<std::wstring> PlanDuplicateDeletions(const std::vector<DuplicateCandidate>& candidates);
-
-// Deletes all but the most recently written entry of each executable. Entries
-// with an icon GUID (of any type) or without a path (a path of the wrong type
-// is none) are left alone. True when something was deleted.
-bool CleanupNotifyIconSettingsDuplicates();
-
-// Works on the entries as last loaded: deletes those whose path names no
-// existing file; entries without a path are kept. True when something was
-// deleted.
-bool CleanupNotifyIconSettingsNonExistentFiles(const std::vector<IconEntry>& entries);
 
 } // namespace merovane

@@ -149,34 +149,12 @@ std::vector<std::uint8_t> ReadIconSnapshot(std::wstring_view keyName)
     if (keyName.empty()) {
         return {};
     }
-    const std::wstring path = std::wstring(kNotifyIconSettingsKey) + L"\\" + std::wstring(keyName);
     unique_hkey key;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, EntryKeyPath(keyName).c_str(), 0, KEY_QUERY_VALUE, key.put()) !=
+        ERROR_SUCCESS) {
         return {};
     }
-    // Asked twice at most: the value may change between the two questions.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        DWORD type = REG_NONE;
-        DWORD size = 0;
-        if (::RegQueryValueExW(key.get(), L"IconSnapshot", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-            type != REG_BINARY || size == 0 || size > kMaxIconSnapshotBytes) {
-            return {};
-        }
-        std::vector<std::uint8_t> bytes(size);
-        const LSTATUS status =
-            ::RegQueryValueExW(key.get(), L"IconSnapshot", nullptr, &type, bytes.data(), &size);
-        if (status == ERROR_SUCCESS) {
-            if (type != REG_BINARY || size == 0) {
-                return {};
-            }
-            bytes.resize(size);
-            return bytes;
-        }
-        if (status != ERROR_MORE_DATA) {
-            return {};
-        }
-    }
-    return {};
+    return ReadEntryBinary(key.get(), kIconSnapshotValue, kMaxIconSnapshotBytes);
 }
 
 std::optional<PngDimensions> ReadPngDimensions(const std::uint8_t* data, std::size_t size)

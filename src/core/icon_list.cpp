@@ -4,7 +4,6 @@
 #include "base/file_info.h"
 #include "base/handles.h"
 #include "core/icon_store.h"
-#include "base/registry.h"
 #include "base/ini_file.h"
 
 #include <windows.h>
@@ -117,57 +116,6 @@ std::wstring_view FileNameOf(std::wstring_view path) noexcept
     return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
 }
 
-// A string value of the open entry; nothing when it is missing or of
-// another type (which counts as absent). One query for the usual short value.
-std::optional<std::wstring> QueryString(HKEY key, const wchar_t* name)
-{
-    wchar_t buffer[256];
-    DWORD size = sizeof(buffer);
-    DWORD type = REG_NONE;
-    LSTATUS status = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
-    if (status == ERROR_SUCCESS) {
-        if (type != REG_SZ && type != REG_EXPAND_SZ) {
-            return std::nullopt;
-        }
-        const std::wstring_view text(buffer, size / sizeof(wchar_t));
-        return std::wstring(text.substr(0, text.find(L'\0')));
-    }
-    if (status != ERROR_MORE_DATA || (type != REG_SZ && type != REG_EXPAND_SZ)) {
-        return std::nullopt;
-    }
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
-        size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-        status = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
-        if (status == ERROR_SUCCESS) {
-            if (type != REG_SZ && type != REG_EXPAND_SZ) {
-                return std::nullopt;
-            }
-            value.resize(size / sizeof(wchar_t));
-            value.resize(std::wstring_view(value).find(L'\0') == std::wstring_view::npos
-                             ? value.size()
-                             : std::wstring_view(value).find(L'\0'));
-            return value;
-        }
-        if (status != ERROR_MORE_DATA) {
-            break; // the value grew meanwhile: ask again
-        }
-    }
-    return std::nullopt;
-}
-
-std::optional<std::uint32_t> QueryDword(HKEY key, const wchar_t* name)
-{
-    DWORD value = 0;
-    DWORD size = sizeof(value);
-    DWORD type = REG_NONE;
-    if (::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
-        type != REG_DWORD || size != sizeof(value)) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 // What one load looks up once, however many entries ask: known folders, the
 // program files folder, whether a file exists, version texts.
 class LoadLookups {
@@ -275,8 +223,8 @@ IconEntry ReadEntry(HKEY key, const std::wstring& keyName, const IniFile& langua
     IconEntry entry;
     entry.keyName = keyName;
 
-    const std::wstring guid = QueryString(key, L"IconGuid").value_or(std::wstring());
-    entry.executablePath = QueryString(key, L"ExecutablePath").value_or(std::wstring());
+    const std::wstring guid = ReadEntryString(key, kIconGuidValue).value_or(std::wstring());
+    entry.executablePath = ReadEntryString(key, kExecutablePathValue).value_or(std::wstring());
     if (!entry.executablePath.empty()) {
         entry.executablePath = NormalizeExecutablePath(entry.executablePath, lookups, entry.fileExists);
     }
@@ -284,13 +232,13 @@ IconEntry ReadEntry(HKEY key, const std::wstring& keyName, const IniFile& langua
     // The file itself, past the 32-bit program's view of System32.
     const std::wstring file = entry.fileExists ? UnredirectedPath(entry.executablePath) : std::wstring();
 
-    if (std::optional<std::wstring> publisher = QueryString(key, L"Publisher")) {
+    if (std::optional<std::wstring> publisher = ReadEntryString(key, kPublisherValue)) {
         entry.company = std::move(*publisher);
     } else if (entry.fileExists) {
         entry.company = lookups.VersionTexts(file).company;
     }
 
-    const std::optional<std::uint32_t> isPromoted = QueryDword(key, kIsPromotedValue.data());
+    const std::optional<std::uint32_t> isPromoted = ReadEntryDword(key, kIsPromotedValue);
     entry.promoted = isPromoted.value_or(0) != 0;
     entry.hasIsPromoted = isPromoted.has_value();
     entry.iconGuid = guid;
@@ -315,7 +263,7 @@ IconEntry ReadEntry(HKEY key, const std::wstring& keyName, const IniFile& langua
     }
     if (entry.displayName.empty()) {
         // The program's own words for its icon, before a bare file name.
-        entry.displayName = FirstTooltipLine(QueryString(key, L"InitialTooltip").value_or(std::wstring()));
+        entry.displayName = FirstTooltipLine(ReadEntryString(key, kInitialTooltipValue).value_or(std::wstring()));
     }
     if (entry.displayName.empty()) {
         entry.displayName = fileName.empty() ? keyName : std::wstring(fileName);
@@ -503,32 +451,11 @@ IconListLoad ReadNotifyIconEntries(const IniFile& language)
     IconListLoad load;
     // Reading asks for nothing more: an entry the user may read but not
     // change or delete is still listed.
-    unique_hkey base;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, std::wstring(kNotifyIconSettingsKey).c_str(), 0, KEY_READ, base.put()) !=
-        ERROR_SUCCESS) {
+    const unique_hkey base = OpenNotifyIconSettings(KEY_READ);
+    if (!base) {
         return load;
     }
-    DWORD count = 0;
-    DWORD longest = 0;
-    ::RegQueryInfoKeyW(base.get(), nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr, nullptr, nullptr,
-                       nullptr, nullptr);
-    std::vector<std::wstring> names;
-    names.reserve(count);
-    std::wstring name(std::max<DWORD>(longest + 1, 256), L'\0');
-    for (DWORD index = 0;; ++index) {
-        DWORD length = static_cast<DWORD>(name.size());
-        const LSTATUS status = ::RegEnumKeyExW(base.get(), index, name.data(), &length, nullptr, nullptr, nullptr,
-                                               nullptr);
-        if (status == ERROR_MORE_DATA) {
-            name.resize(name.size() * 2);
-            --index;
-            continue;
-        }
-        if (status != ERROR_SUCCESS) {
-            break;
-        }
-        names.emplace_back(name.data(), length);
-    }
+    const std::vector<EntrySubkey> names = EnumerateEntries(base.get());
     if (names.empty()) {
         return load;
     }
@@ -537,12 +464,12 @@ IconListLoad ReadNotifyIconEntries(const IniFile& language)
     load.entries.reserve(names.size());
     LoadLookups lookups;
     try {
-        for (const std::wstring& keyName : names) {
+        for (const EntrySubkey& subkey : names) {
             unique_hkey entry;
-            if (::RegOpenKeyExW(base.get(), keyName.c_str(), 0, KEY_QUERY_VALUE, entry.put()) != ERROR_SUCCESS) {
+            if (::RegOpenKeyExW(base.get(), subkey.name.c_str(), 0, KEY_QUERY_VALUE, entry.put()) != ERROR_SUCCESS) {
                 continue;
             }
-            load.entries.push_back(ReadEntry(entry.get(), keyName, language, lookups));
+            load.entries.push_back(ReadEntry(entry.get(), subkey.name, language, lookups));
         }
     } catch (const std::exception&) {
         load.stoppedByError = true;

@@ -17,9 +17,8 @@ constexpr std::size_t kIdSize = sizeof(IconId);
 
 unique_hkey OpenOrderKey(REGSAM access)
 {
-    unique_hkey key;
-    const LSTATUS status = ::RegOpenKeyExW(HKEY_CURRENT_USER, std::wstring(kNotifyIconSettingsKey).c_str(), 0,
-                                           access, key.put());
+    LSTATUS status = ERROR_SUCCESS;
+    unique_hkey key = OpenNotifyIconSettings(access, &status);
     if (status == ERROR_FILE_NOT_FOUND) {
         return {};
     }
@@ -149,40 +148,15 @@ StoredIconOrder ReadIconOrder()
     if (!key) {
         return {};
     }
-    const std::wstring name(kIconOrderValue);
-    for (;;) {
-        StoredIconOrder stored;
-        DWORD type = 0;
-        DWORD size = 0;
-        LSTATUS status = ::RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, nullptr, &size);
-        if (status == ERROR_FILE_NOT_FOUND) {
-            return {};
-        }
-        CheckWin32(status);
-        stored.present = true;
-        if (type != REG_BINARY) {
-            return stored;
-        }
-        stored.bytes.resize(size);
-        status = ::RegQueryValueExW(key.get(), name.c_str(), nullptr, &type,
-                                    reinterpret_cast<BYTE*>(stored.bytes.data()), &size);
-        if (status == ERROR_MORE_DATA) {
-            // Explorer wrote a longer value between the two calls.
-            continue;
-        }
-        if (status == ERROR_FILE_NOT_FOUND) {
-            return {};
-        }
-        CheckWin32(status);
-        if (type != REG_BINARY) {
-            stored.bytes.clear();
-            return stored;
-        }
+    const StoredValue value = ReadValueAsStored(key.get(), kIconOrderValue);
+    StoredIconOrder stored;
+    stored.present = value.present;
+    if (value.present && value.type == REG_BINARY) {
         stored.binary = true;
-        stored.bytes.resize(size);
+        stored.bytes = value.bytes;
         stored.ids = ParseIconOrder(stored.bytes);
-        return stored;
     }
+    return stored;
 }
 
 void WriteIconOrder(std::string_view bytes)

@@ -17,8 +17,6 @@
 
 namespace merovane {
 
-inline constexpr std::wstring_view kIconOrderValue = L"UIOrderList";
-
 using IconId = std::uint64_t;
 
 // The ids of the value's bytes; nothing unless they are a whole number of ids.

@@ -18,45 +18,6 @@ namespace merovane {
 
 namespace {
 
-std::uint64_t Ticks(const FILETIME& time) noexcept
-{
-    return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
-}
-
-struct Subkey {
-    std::wstring name;
-    std::uint64_t lastWrite;
-};
-
-// Names and last-write times in one call per subkey.
-std::vector<Subkey> Subkeys(HKEY base)
-{
-    std::vector<Subkey> subkeys;
-    DWORD count = 0;
-    DWORD longest = 0;
-    if (::RegQueryInfoKeyW(base, nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr, nullptr, nullptr,
-                           nullptr, nullptr) == ERROR_SUCCESS) {
-        subkeys.reserve(count);
-    }
-    std::wstring name(std::max<DWORD>(longest + 1, 256), L'\0');
-    for (DWORD index = 0;; ++index) {
-        DWORD length = static_cast<DWORD>(name.size());
-        FILETIME written{};
-        const LSTATUS status =
-            ::RegEnumKeyExW(base, index, name.data(), &length, nullptr, nullptr, nullptr, &written);
-        if (status == ERROR_MORE_DATA) {
-            name.resize(name.size() * 2); // a subkey added meanwhile with a longer name
-            --index;
-            continue;
-        }
-        if (status != ERROR_SUCCESS) {
-            break;
-        }
-        subkeys.push_back({name.substr(0, length), Ticks(written)});
-    }
-    return subkeys;
-}
-
 // An entry's IsPromoted as stored: there at all, and its DWORD when it is one.
 struct StoredPromotion {
     bool exists = false;
@@ -66,15 +27,12 @@ struct StoredPromotion {
     [[nodiscard]] bool promoted() const noexcept { return isDword && value != 0; }
 };
 
-StoredPromotion ReadStoredPromotion(HKEY entry) noexcept
+StoredPromotion ReadStoredPromotion(HKEY entry)
 {
     StoredPromotion stored;
-    DWORD size = sizeof(stored.value);
-    DWORD type = REG_NONE;
-    const LSTATUS read = ::RegQueryValueExW(entry, kIsPromotedValue.data(), nullptr, &type,
-                                            reinterpret_cast<BYTE*>(&stored.value), &size);
-    stored.exists = read == ERROR_SUCCESS || read == ERROR_MORE_DATA;
-    stored.isDword = read == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(DWORD);
+    const std::optional<std::uint32_t> value = ReadEntryDword(entry, kIsPromotedValue, &stored.exists);
+    stored.isDword = value.has_value();
+    stored.value = value.value_or(0);
     return stored;
 }
 
@@ -88,7 +46,7 @@ using TimesAtTarget = std::map<std::wstring, std::uint64_t, std::less<>>;
 
 // Whether the entry's time has not moved since the memory saw it; then it
 // goes over into `remembered` without a copy.
-bool Unchanged(TimesAtTarget& memory, TimesAtTarget& remembered, const Subkey& subkey)
+bool Unchanged(TimesAtTarget& memory, TimesAtTarget& remembered, const EntrySubkey& subkey)
 {
     const auto known = memory.find(subkey.name);
     if (known == memory.end() || known->second != subkey.lastWrite) {
@@ -202,38 +160,27 @@ EntryOutcome ApplyToEntry(const PromotionRule& rule, HKEY base, const std::wstri
 
 } // namespace
 
-const std::wstring& PromotionCandidate::Text(const wchar_t* name, std::optional<std::wstring>& cache) const
+const std::wstring& PromotionCandidate::Text(std::wstring_view name, std::optional<std::wstring>& cache) const
 {
     if (!cache) {
-        cache.emplace();
-        DWORD type = 0;
-        DWORD size = 0;
-        if (::RegQueryValueExW(entry_, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-            (type == REG_SZ || type == REG_EXPAND_SZ) && size >= sizeof(wchar_t)) {
-            std::wstring value(size / sizeof(wchar_t), L'\0');
-            if (::RegQueryValueExW(entry_, name, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) ==
-                ERROR_SUCCESS) {
-                value.resize(std::wcslen(value.c_str()));
-                *cache = std::move(value);
-            }
-        }
+        cache = ReadEntryString(entry_, name).value_or(std::wstring());
     }
     return *cache;
 }
 
 const std::wstring& PromotionCandidate::ExecutablePath() const
 {
-    return Text(L"ExecutablePath", path_);
+    return Text(kExecutablePathValue, path_);
 }
 
 const std::wstring& PromotionCandidate::IconGuid() const
 {
-    return Text(L"IconGuid", iconGuid_);
+    return Text(kIconGuidValue, iconGuid_);
 }
 
 const std::wstring& PromotionCandidate::Publisher() const
 {
-    return Text(L"Publisher", publisher_);
+    return Text(kPublisherValue, publisher_);
 }
 
 PromotionRule RuleForPolicyAndAppRules(NewIconPolicy policy, std::shared_ptr<const RulesFileFollower> rules,
@@ -321,9 +268,8 @@ PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemor
     if (!rule) {
         return result;
     }
-    unique_hkey base;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, std::wstring(kNotifyIconSettingsKey).c_str(), 0, KEY_READ, base.put()) !=
-        ERROR_SUCCESS) {
+    const unique_hkey base = OpenNotifyIconSettings(KEY_READ);
+    if (!base) {
         if (memory != nullptr) {
             memory->clear();
         }
@@ -347,10 +293,10 @@ PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemor
         result.examined += outcome.read ? 1 : 0;
         result.written += outcome.written ? 1 : 0;
     }
-    std::vector<Subkey> subkeys = Subkeys(base.get());
+    std::vector<EntrySubkey> subkeys = EnumerateEntries(base.get());
     result.entries = static_cast<int>(subkeys.size());
     TimesAtTarget remembered;
-    for (const Subkey& subkey : subkeys) {
+    for (const EntrySubkey& subkey : subkeys) {
         if (memory != nullptr && Unchanged(memory->atTarget, remembered, subkey)) {
             continue;
         }
@@ -375,7 +321,7 @@ PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemor
         memory->atTarget = std::move(remembered);
         memory->listed.clear();
         memory->listed.reserve(subkeys.size());
-        for (Subkey& subkey : subkeys) {
+        for (EntrySubkey& subkey : subkeys) {
             memory->listed.push_back(std::move(subkey.name));
         }
     }
@@ -385,12 +331,11 @@ PromotionPassResult ApplyPromotionPass(const PromotionRule& rule, PromotionMemor
 std::vector<std::wstring> EntriesOffRule(const PromotionRule& rule)
 {
     std::vector<std::wstring> off;
-    unique_hkey base;
-    if (!rule || ::RegOpenKeyExW(HKEY_CURRENT_USER, std::wstring(kNotifyIconSettingsKey).c_str(), 0, KEY_READ,
-                                 base.put()) != ERROR_SUCCESS) {
+    const unique_hkey base = rule ? OpenNotifyIconSettings(KEY_READ) : unique_hkey();
+    if (!base) {
         return off;
     }
-    for (const Subkey& subkey : Subkeys(base.get())) {
+    for (const EntrySubkey& subkey : EnumerateEntries(base.get())) {
         unique_hkey entry;
         if (::RegOpenKeyExW(base.get(), subkey.name.c_str(), 0, KEY_QUERY_VALUE, entry.put()) != ERROR_SUCCESS) {
             continue;

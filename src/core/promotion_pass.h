@@ -44,7 +44,7 @@ public:
     [[nodiscard]] const std::wstring& Publisher() const;
 
 private:
-    const std::wstring& Text(const wchar_t* value, std::optional<std::wstring>& cache) const;
+    const std::wstring& Text(std::wstring_view name, std::optional<std::wstring>& cache) const;
 
     HKEY entry_;
     std::wstring_view keyName_;

@@ -2,7 +2,6 @@
 
 #include "base/error.h"
 #include "base/handles.h"
-#include "base/registry.h"
 #include "base/text_file.h"
 #include "core/icon_store.h"
 
@@ -59,37 +58,10 @@ std::vector<std::string_view> Split(std::string_view text, char separator)
     }
 }
 
-// The value as stored, whatever its type.
 RememberedPromotion ReadPromotion(HKEY entry, std::wstring keyName)
 {
-    RememberedPromotion remembered;
-    remembered.keyName = std::move(keyName);
-    DWORD type = REG_NONE;
-    DWORD size = 0;
-    LSTATUS status = ::RegQueryValueExW(entry, kIsPromotedValue.data(), nullptr, &type, nullptr, &size);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        return remembered;
-    }
-    CheckWin32(status);
-    std::string bytes(size, '\0');
-    for (;;) {
-        size = static_cast<DWORD>(bytes.size());
-        status = ::RegQueryValueExW(entry, kIsPromotedValue.data(), nullptr, &type,
-                                    reinterpret_cast<BYTE*>(bytes.data()), &size);
-        if (status != ERROR_MORE_DATA) {
-            break;
-        }
-        bytes.resize(size);
-    }
-    if (status == ERROR_FILE_NOT_FOUND) {
-        return remembered;
-    }
-    CheckWin32(status);
-    bytes.resize(size);
-    remembered.present = true;
-    remembered.type = type;
-    remembered.bytes = std::move(bytes);
-    return remembered;
+    StoredValue stored = ReadValueAsStored(entry, kIsPromotedValue);
+    return {std::move(keyName), stored.present, stored.type, std::move(stored.bytes)};
 }
 
 bool HoldsShown(const RememberedPromotion& value)
@@ -185,18 +157,13 @@ std::optional<std::vector<RememberedPromotion>> ParseRememberedPromotions(std::s
 ShowEveryIconResult ShowEveryIcon(const std::wstring& stateFile)
 {
     ShowEveryIconResult result;
-    unique_hkey base;
-    const LSTATUS opened = ::RegOpenKeyExW(HKEY_CURRENT_USER, std::wstring(kNotifyIconSettingsKey).c_str(), 0,
-                                           KEY_READ, base.put());
+    LSTATUS opened = ERROR_SUCCESS;
+    const unique_hkey base = OpenNotifyIconSettings(KEY_READ, &opened);
     if (opened == ERROR_FILE_NOT_FOUND) {
         return result;
     }
     CheckWin32(opened);
-    RegistryAccessor names(HKEY_CURRENT_USER, KEY_READ);
-    std::vector<std::wstring> keys;
-    if (names.OpenKey(kNotifyIconSettingsKey, false)) {
-        keys = names.GetKeyNames();
-    }
+    std::vector<EntrySubkey> keys = EnumerateEntries(base.get());
 
     // A file already there holds the values from before the first showing:
     // the entries hold 1 now, and remembering that would lose them.
@@ -211,15 +178,15 @@ ShowEveryIconResult ShowEveryIcon(const std::wstring& stateFile)
     }
     const size_t keptCount = remembered.size();
     std::vector<RememberedPromotion> current;
-    for (std::wstring& key : keys) {
-        if (!StorableName(key)) {
+    for (EntrySubkey& key : keys) {
+        if (!StorableName(key.name)) {
             continue;
         }
         unique_hkey entry;
-        if (::RegOpenKeyExW(base.get(), key.c_str(), 0, KEY_QUERY_VALUE, entry.put()) != ERROR_SUCCESS) {
+        if (::RegOpenKeyExW(base.get(), key.name.c_str(), 0, KEY_QUERY_VALUE, entry.put()) != ERROR_SUCCESS) {
             continue; // deleted since the enumeration, or not ours to read
         }
-        RememberedPromotion value = ReadPromotion(entry.get(), std::move(key));
+        RememberedPromotion value = ReadPromotion(entry.get(), std::move(key.name));
         bool known = false;
         for (size_t i = 0; i < keptCount && !known; ++i) {
             known = remembered[i].keyName == value.keyName;
@@ -261,9 +228,8 @@ PutBackResult PutBackEveryIcon(const std::wstring& stateFile)
     if (!remembered) {
         ThrowWin32(ERROR_INVALID_DATA);
     }
-    unique_hkey base;
-    const LSTATUS opened = ::RegOpenKeyExW(HKEY_CURRENT_USER, std::wstring(kNotifyIconSettingsKey).c_str(), 0,
-                                           KEY_READ, base.put());
+    LSTATUS opened = ERROR_SUCCESS;
+    const unique_hkey base = OpenNotifyIconSettings(KEY_READ, &opened);
     if (opened != ERROR_SUCCESS && opened != ERROR_FILE_NOT_FOUND) {
         ThrowWin32(static_cast<DWORD>(opened));
     }

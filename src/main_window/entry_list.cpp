@@ -4,11 +4,11 @@
 #include "base/error.h"
 #include "base/file_info.h"
 #include "base/ini_file.h"
-#include "core/cleanup.h"
 #include "core/icon_list.h"
 #include "core/icon_order.h"
 #include "core/icon_store.h"
 #include "core/show_every_icon.h"
+#include "core/tray_actions.h"
 #include "main_window/main_window_definition.h"
 #include "ui/application.h"
 #include "ui/component.h"
@@ -265,13 +265,11 @@ void EntryList::OnEntryChecked(int row)
     if (!applyingRules_) {
         FollowTickWithRule(row, checked);
     }
-    bool written = false;
-    try {
-        written = WriteIsPromoted(key, checked);
-    } catch (const Error& error) {
-        throw InContext(FormatText(Message(kLangIconNotChanged), caption), error);
+    const ShownChange change = SetShownWhereDifferent({EntryOf(list_.Row(row)), 1}, checked);
+    if (change.failure) {
+        throw InContext(FormatText(Message(kLangIconNotChanged), caption), *change.failure);
     }
-    if (!written) {
+    if (!change.gone.empty()) {
         // Explorer or the user removed the entry: nothing is written, and the
         // list is read again once this notification is over.
         PostReload();
@@ -408,9 +406,7 @@ void EntryList::SetAppRule(const AppIdentity& app, std::optional<RuleAction> act
     const std::wstring path = RulesPath();
     try {
         AppRules rules = LoadRules(path);
-        if (rules.Set(app, action)) {
-            SaveRules(rules, path);
-        }
+        SetRuleForApps(rules, {&app, 1}, action, path);
     } catch (const Error& error) {
         throw InContext(FormatText(Message(kLangRulesNotSaved), path), error);
     }
@@ -519,7 +515,7 @@ void EntryList::RevealSelectedEntry()
 
 void EntryList::DeleteDuplicateEntries()
 {
-    if (CleanupNotifyIconSettingsDuplicates()) {
+    if (!CleanUpDuplicates().empty()) {
         ReloadList();
         SayDeletedUntilExplorerRestarts();
     }
@@ -534,7 +530,7 @@ void EntryList::DeleteEntriesOfMissingPrograms()
             entries.push_back(*entry);
         }
     }
-    if (CleanupNotifyIconSettingsNonExistentFiles(entries)) {
+    if (!CleanUpMissingPrograms(entries).empty()) {
         ReloadList();
         SayDeletedUntilExplorerRestarts();
     }

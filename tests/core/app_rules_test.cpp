@@ -1,7 +1,6 @@
 #include "core/app_rules.h"
 
 #include "base/error.h"
-#include "core/icon_store.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
@@ -263,20 +262,6 @@ TEST(AppRules, TargetIsPromotedLetsARuleWinAndShowNewTouchOnlyUndecidedEntries)
             << static_cast<int>(c.policy) << " " << (c.rule ? static_cast<int>(*c.rule) : -1) << " "
             << (c.current ? static_cast<int>(*c.current) : -1);
     }
-}
-
-TEST(AppRules, AnEntrysIconGuidIsReadWhenItIsAString)
-{
-    test::RegistrySandbox sandbox;
-    const std::wstring base(kNotifyIconSettingsKey);
-    test::SetRegString(base + L"\\guid", L"IconGuid", L"{11111111-2222-3333-4444-555555555555}");
-    test::SetRegDword(base + L"\\number", L"IconGuid", 7);
-    test::CreateRegKey(base + L"\\plain");
-    EXPECT_EQ(ReadEntryIconGuid(L"guid"), L"{11111111-2222-3333-4444-555555555555}");
-    EXPECT_EQ(ReadEntryIconGuid(L"number"), L"");
-    EXPECT_EQ(ReadEntryIconGuid(L"plain"), L"");
-    EXPECT_EQ(ReadEntryIconGuid(L"gone"), L"");
-    EXPECT_EQ(ReadEntryIconGuid(L"guid\\..\\guid"), L"");
 }
 
 } // namespace

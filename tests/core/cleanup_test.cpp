@@ -1,6 +1,7 @@
 #include "core/cleanup.h"
 #include "base/error.h"
 #include "core/icon_list.h"
+#include "core/tray_actions.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
@@ -99,10 +100,10 @@ TEST_F(DuplicateCleanupTest, TheLastWrittenEntrySurvives)
     ASSERT_LT(GetRegistryKeyLastWriteTime(Entry(L"a")), GetRegistryKeyLastWriteTime(Entry(L"c")));
     ASSERT_LT(GetRegistryKeyLastWriteTime(Entry(L"c")), GetRegistryKeyLastWriteTime(Entry(L"b")));
 
-    EXPECT_TRUE(CleanupNotifyIconSettingsDuplicates());
+    EXPECT_EQ(CleanUpDuplicates(), (std::vector<std::wstring>{L"a", L"c"}));
     EXPECT_EQ(test::RegSubkeys(kBase), std::vector<std::wstring>{L"b"});
 
-    EXPECT_FALSE(CleanupNotifyIconSettingsDuplicates());
+    EXPECT_TRUE(CleanUpDuplicates().empty());
     EXPECT_EQ(test::RegSubkeys(kBase), std::vector<std::wstring>{L"b"});
 }
 
@@ -134,18 +135,18 @@ TEST_F(DuplicateCleanupTest, OnlyPathEntriesWithoutGuidTakePart)
         LetTimePass();
     }
 
-    EXPECT_TRUE(CleanupNotifyIconSettingsDuplicates());
+    EXPECT_EQ(CleanUpDuplicates(), (std::vector<std::wstring>{L"a", L"b"}));
     EXPECT_EQ(test::RegSubkeys(kBase), (std::vector<std::wstring>{L"c", L"d", L"e", L"f", L"g", L"h", L"i"}));
 }
 
 TEST_F(DuplicateCleanupTest, NothingToDoReportsFalse)
 {
-    EXPECT_FALSE(CleanupNotifyIconSettingsDuplicates());
+    EXPECT_TRUE(CleanUpDuplicates().empty());
     EXPECT_FALSE(test::RegKeyExists(kBase));
 
     test::SetRegString(Entry(L"a"), L"ExecutablePath", L"C:\\Apps\\one.exe");
     test::SetRegString(Entry(L"b"), L"ExecutablePath", L"C:\\Apps\\two.exe");
-    EXPECT_FALSE(CleanupNotifyIconSettingsDuplicates());
+    EXPECT_TRUE(CleanUpDuplicates().empty());
     EXPECT_EQ(test::RegSubkeys(kBase), (std::vector<std::wstring>{L"a", L"b"}));
 }
 
@@ -181,9 +182,9 @@ TEST(DuplicateCleanup, AValueOfTheWrongTypeLeavesOnlyItsEntryOut)
         test::SetRegString(Entry(L"a"), L"ExecutablePath", L"C:\\Apps\\tool.exe");
         test::SetRegRaw(Entry(L"a"), c.value, c.type, c.data);
 
-        bool deleted = false;
-        EXPECT_NO_THROW(deleted = CleanupNotifyIconSettingsDuplicates());
-        EXPECT_TRUE(deleted);
+        std::vector<std::wstring> deleted;
+        EXPECT_NO_THROW(deleted = CleanUpDuplicates());
+        EXPECT_EQ(deleted, std::vector<std::wstring>{L"b"});
         EXPECT_EQ(test::RegSubkeys(kBase), (std::vector<std::wstring>{L"a", L"c"}));
     }
 }
@@ -213,13 +214,13 @@ TEST(NonExistentFilesCleanup, DeletesEntriesWhoseFileIsGone)
         entry(L"already deleted", gone),
         entry(L"", gone), // no name: must not reach the base key
     };
-    EXPECT_FALSE(CleanupNotifyIconSettingsNonExistentFiles(untouched));
+    EXPECT_TRUE(CleanUpMissingPrograms(untouched).empty());
     EXPECT_EQ(test::RegSubkeys(kBase), (std::vector<std::wstring>{L"folder", L"gone", L"kept", L"no path"}));
 
     std::vector<IconEntry> entries = untouched;
     entries.push_back(entry(L"gone", gone));
     entries.push_back(entry(L"folder", temp / L"folder.exe")); // a folder is no file
-    EXPECT_TRUE(CleanupNotifyIconSettingsNonExistentFiles(entries));
+    EXPECT_EQ(CleanUpMissingPrograms(entries), (std::vector<std::wstring>{L"gone", L"folder"}));
     EXPECT_EQ(test::RegSubkeys(kBase), (std::vector<std::wstring>{L"kept", L"no path"}));
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 
 namespace merovane {
 namespace {
@@ -186,6 +187,60 @@ TEST_F(IconStoreTest, LastWriteTimeOrdersWritesAndIsZeroWhenUnknown)
     EXPECT_NEAR(static_cast<double>(ToKeyWriteTime(now)), static_cast<double>(second), 60'000.0);
     const FILETIME invalid{0xFFFFFFFF, 0xFFFFFFFF};
     EXPECT_EQ(ToKeyWriteTime(invalid), 0);
+}
+
+// One table for the three readers: a value of another type, or outside the
+// binary reader's cap, is absent, while `exists` still sees it.
+TEST(EntryValueReaders, AValueOfAnotherTypeIsAbsent)
+{
+    const auto utf16 = [](std::wstring_view text) {
+        std::vector<BYTE> bytes;
+        for (const wchar_t c : text) {
+            bytes.push_back(static_cast<BYTE>(c & 0xFF));
+            bytes.push_back(static_cast<BYTE>(c >> 8));
+        }
+        return bytes;
+    };
+    const std::wstring longText(300, L'x'); // beyond the first query's buffer
+    struct Case {
+        const char* name;
+        DWORD type; // REG_NONE: no value
+        std::vector<BYTE> data;
+        std::optional<std::wstring> text;
+        std::optional<std::uint32_t> number;
+        std::vector<std::uint8_t> binary; // read with a cap of 4 bytes
+    } cases[] = {
+        {"string", REG_SZ, utf16(std::wstring(L"a.exe") + L'\0'), L"a.exe", {}, {}},
+        {"expandable string, not expanded", REG_EXPAND_SZ, utf16(std::wstring(L"%x%") + L'\0'), L"%x%", {}, {}},
+        {"string cut at its first NUL", REG_SZ, utf16(std::wstring(L"ab\0cd", 5)), L"ab", {}, {}},
+        {"string without NUL", REG_SZ, utf16(L"ab"), L"ab", {}, {}},
+        {"long string", REG_SZ, utf16(longText), longText, {}, {}},
+        {"multi-string", REG_MULTI_SZ, utf16(std::wstring(L"a\0\0", 3)), {}, {}, {}},
+        {"DWORD", REG_DWORD, {7, 0, 0, 0}, {}, 7u, {}},
+        {"QWORD", REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}, {}, {}, {}},
+        {"binary of four bytes", REG_BINARY, {1, 2, 3, 4}, {}, {}, {1, 2, 3, 4}},
+        {"binary over the cap", REG_BINARY, {1, 2, 3, 4, 5}, {}, {}, {}},
+        {"empty binary", REG_BINARY, {}, {}, {}, {}},
+        {"missing", REG_NONE, {}, {}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::RegistrySandbox sandbox;
+        test::CreateRegKey(Entry(L"e"));
+        if (c.type != REG_NONE) {
+            test::SetRegRaw(Entry(L"e"), L"V", c.type, c.data);
+        }
+        unique_hkey entry;
+        ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, Entry(L"e").c_str(), 0, KEY_QUERY_VALUE, entry.put()),
+                  ERROR_SUCCESS);
+        bool stringExists = false;
+        bool numberExists = false;
+        EXPECT_EQ(ReadEntryString(entry.get(), L"V", &stringExists), c.text);
+        EXPECT_EQ(ReadEntryDword(entry.get(), L"V", &numberExists), c.number);
+        EXPECT_EQ(ReadEntryBinary(entry.get(), L"V", 4), c.binary);
+        EXPECT_EQ(stringExists, c.type != REG_NONE);
+        EXPECT_EQ(numberExists, c.type != REG_NONE);
+    }
 }
 
 } // namespace
