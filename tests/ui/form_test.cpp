@@ -4,7 +4,6 @@
 #include "ui/list_view.h"
 #include "ui/menu.h"
 #include "ui/messages.h"
-#include "ui/tray_icon.h"
 
 #include "base/error.h"
 #include "support/dialogs.h"
