@@ -273,9 +273,6 @@ void MainWindow::WireHandlers()
     onShow = [this] { ReloadList(); };
     // Names in the list come from the language too.
     languages_->onLanguageChosen = [this] { ReloadList(); };
-    languages_->describeSaveFailure = [this](const std::wstring& file) {
-        return FormatText(Message(L"LangSettingsNotSaved"), file);
-    };
 }
 
 void MainWindow::ShowAtStart()
@@ -293,18 +290,7 @@ void MainWindow::LoadEntries()
 {
     status_->SetStatusText(L"");
     // The language file is read once for the whole load.
-    IniFile language;
-    try {
-        const LocalePaths paths = paths_();
-        const std::wstring active = paths.ActiveLanguage();
-        const std::wstring file = paths.LanguageFile(active);
-        const DWORD attributes = ::GetFileAttributesW(file.c_str());
-        if (!active.empty() && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            language = IniFile::Load(file);
-        }
-    } catch (const Error&) {
-        // An unreadable language file names nothing; the other sources answer.
-    }
+    const IniFile language = ReadActiveLanguageFile(paths_());
 
     const PromotionWatcher::Hold hold(refresh_); // a pass waits until the rows are read
     list_->BeginUpdate();

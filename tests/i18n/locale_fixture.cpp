@@ -88,8 +88,9 @@ std::wstring LocaleFixture::WriteLanguage(std::wstring_view fileName, std::strin
     return path;
 }
 
-void LocaleFixture::SetActive(std::wstring_view baseName) const
+void LocaleFixture::SetActive(std::wstring_view baseName)
 {
+    paths_.language = baseName;
     const std::string utf8 = ToUtf8(baseName);
     WriteFileBytes(paths_.settingsFile, "\xEF\xBB\xBF[Language]\r\nLanguage=" + utf8 + "\r\n");
 }
