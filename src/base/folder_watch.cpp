@@ -8,12 +8,7 @@ namespace merovane {
 
 namespace {
 
-struct ChangeNotificationTraits {
-    using pointer = HANDLE;
-    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(pointer value) noexcept { ::FindCloseChangeNotification(value); }
-};
-using unique_change_notification = unique_any<ChangeNotificationTraits>;
+using unique_change_notification = unique_any<HANDLE, &::FindCloseChangeNotification, kInvalidHandleValue>;
 
 // A save replaces the file by renaming a temporary one over it; a hand edit
 // writes in place.
