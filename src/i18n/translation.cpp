@@ -51,7 +51,6 @@ bool SkipTranslation(std::wstring_view text)
 bool ExcludedFromTranslation(const ui::Form& form, const ui::Component& component)
 {
     switch (component.GetKind()) {
-    case ui::Kind::ComboBox:
     case ui::Kind::StatusBar:
     case ui::Kind::TrayIcon:
         return true;

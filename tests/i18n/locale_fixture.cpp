@@ -38,7 +38,6 @@ constexpr ComponentDef kComponents[] = {
      .items = L"Имя\nКомпания\nПуть",
      .value = 90},
     {.kind = Kind::StatusBar, .name = L"StatusBar1", .caption = L"Строка", .bounds = {0, 0, 0, 20}, .align = ui::Align::Bottom},
-    {.kind = Kind::ComboBox, .name = L"ComboBoxNames", .bounds = {8, 250, 120, 200}},
     {.kind = Kind::TrayIcon, .name = L"TrayIcon1", .hint = L"Подсказка"},
     {.kind = Kind::PopupMenu, .name = L"PopupMenuLanguage"},
     {.kind = Kind::MenuItem, .name = L"LangError", .parent = L"PopupMenuLanguage", .caption = L"Ошибка"},
