@@ -9,7 +9,6 @@
 #include "base/settings_file.h"
 #include "base/startup.h"
 #include "support/dialogs.h"
-#include "support/option_keys.h"
 #include "support/pictures.h"
 #include "support/sandbox.h"
 #include "ui/application.h"

@@ -8,7 +8,6 @@
 #include "base/settings_file.h"
 #include "base/startup.h"
 #include "support/dialogs.h"
-#include "support/option_keys.h"
 #include "ui/menu.h"
 #include "ui/tray_icon.h"
 
