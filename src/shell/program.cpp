@@ -34,16 +34,18 @@ Program::Program(std::function<LocalePaths()> paths)
              .reportFailedUpdate = [this](DWORD code) { Update().ReportFailedUpdate(code); },
              .policiesChanged = [this] { ApplyPolicies(); }}),
       about_([this] { return main_.Caption(); }),
-      settings_(settingsStore_.Current(), {.applyLanguage = [this] { main_.Languages().ApplyToWindow(settings_); },
-                           .applyRefreshPolicy = [this] { main_.ApplyRefreshPolicy(); },
-                           .updateTrayImage = [this] { main_.UpdateTrayImage(); },
-                           .saveOptions = [this] { SaveOptions(kSaveOnClose); },
-                           .applyHotKey = [this] { return main_.RegisterShowEveryIconHotKey(); }}),
-      update_(settingsStore_.Current(), {.saveCheckOption = [this] { SaveOptions(OptionGroup::UpdateCheck); },
-                         .query = [this] { return UpdateQuery(); },
-                         .localVersion = &ProgramVersionText,
-                         .languageName = [this] { return main_.Languages().ActiveLanguage(); },
-                         .exitProgram = [this] { main_.ExitSoon(); }})
+      settings_(settingsStore_.Current(),
+                {.applyLanguage = [this] { main_.Languages().ApplyToWindow(settings_); },
+                 .applyRefreshPolicy = [this] { main_.ApplyRefreshPolicy(); },
+                 .updateTrayImage = [this] { main_.UpdateTrayImage(); },
+                 .saveOptions = [this] { SaveOptions(kSaveOnClose); },
+                 .applyHotKey = [this] { return main_.RegisterShowEveryIconHotKey(); }}),
+      update_(settingsStore_.Current(),
+              {.saveCheckOption = [this] { SaveOptions(OptionGroup::UpdateCheck); },
+               .query = [this] { return UpdateQuery(); },
+               .localVersion = &ProgramVersionText,
+               .languageName = [this] { return main_.Languages().ActiveLanguage(); },
+               .exitProgram = [this] { main_.ExitSoon(); }})
 {
 }
 
