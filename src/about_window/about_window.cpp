@@ -34,16 +34,6 @@ AboutWindow::AboutWindow(std::function<std::wstring()> versionLine)
 {
 }
 
-std::wstring_view AboutWindow::LinkTarget(std::wstring_view label)
-{
-    for (const Link& link : kLinks) {
-        if (link.label.name == label) {
-            return link.target;
-        }
-    }
-    return {};
-}
-
 void AboutWindow::Initialize()
 {
     HICON icon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), L"MAINICON", IMAGE_ICON, Scale(32),

@@ -18,9 +18,6 @@ public:
     // Icon and copyright from the executable's own resources.
     void Initialize();
 
-    // Where each link label leads.
-    static std::wstring_view LinkTarget(std::wstring_view label);
-
 private:
     std::function<std::wstring()> versionLine_;
 };

@@ -2,7 +2,6 @@
 
 #include "base/handles.h"
 
-#include <commctrl.h>
 #include <shellapi.h>
 
 #include <cstddef>
@@ -86,21 +85,6 @@ public:
 private:
     std::vector<DWORD> data_;
 };
-
-HIMAGELIST SystemImageList(bool large)
-{
-    SHFILEINFOW info{};
-    const UINT flags = SHGFI_SYSICONINDEX | (large ? 0 : SHGFI_SMALLICON);
-    return reinterpret_cast<HIMAGELIST>(::SHGetFileInfoW(L"", 0, &info, sizeof(info), flags));
-}
-
-void ShareImageLists(HWND listView)
-{
-    const LONG_PTR style = ::GetWindowLongPtrW(listView, GWL_STYLE);
-    if ((style & LVS_SHAREIMAGELISTS) == 0) {
-        ::SetWindowLongPtrW(listView, GWL_STYLE, style | LVS_SHAREIMAGELISTS);
-    }
-}
 
 } // namespace
 
@@ -268,34 +252,6 @@ std::wstring GetFileVersionText(const std::wstring& file)
     return std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L'.' + std::to_wstring(LOWORD(fixed->dwFileVersionMS)) +
            L'.' + std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L'.' +
            std::to_wstring(LOWORD(fixed->dwFileVersionLS));
-}
-
-void AttachSystemImageLists(HWND listView)
-{
-    if (listView == nullptr) {
-        return;
-    }
-    ShareImageLists(listView);
-    if (HIMAGELIST large = SystemImageList(true)) {
-        ListView_SetImageList(listView, large, LVSIL_NORMAL);
-    }
-    if (HIMAGELIST small = SystemImageList(false)) {
-        ListView_SetImageList(listView, small, LVSIL_SMALL);
-    }
-}
-
-void SetSystemIconSize(HWND listView, bool large)
-{
-    if (listView == nullptr) {
-        return;
-    }
-    HIMAGELIST list = SystemImageList(large);
-    if (list == nullptr) {
-        return;
-    }
-    ShareImageLists(listView);
-    ListView_SetImageList(listView, list, LVSIL_NORMAL);
-    ListView_SetImageList(listView, list, LVSIL_SMALL);
 }
 
 ShellCommand RevealInExplorerCommand(std::wstring_view path, std::wstring_view windowsDirectory)

@@ -1,7 +1,6 @@
 #pragma once
 
-// Texts from an executable's version resource, and two shell helpers for files:
-// the system image lists of a list view and showing a file in Explorer.
+// Texts from an executable's version resource, and showing a file in Explorer.
 // Nothing is cached; every call reads the file anew. A file without a version
 // resource, or one that can't be read, gives "" from every text function.
 
@@ -38,12 +37,6 @@ std::wstring CleanFileVersionText(std::wstring_view text);
 // The string-table name of a translation pair ("040904B0"); "040904E4" when the
 // pair is 0, 0.
 std::wstring TranslationName(WORD language, WORD codePage);
-
-// Shares the shell's system image lists with a list view: large icons for the
-// icon view, small icons for the others. The view never destroys them.
-void AttachSystemImageLists(HWND listView);
-// Gives both of the view's image lists the system list of large or small icons.
-void SetSystemIconSize(HWND listView, bool large);
 
 // What RevealInExplorer starts.
 struct ShellCommand {

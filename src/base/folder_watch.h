@@ -32,11 +32,7 @@ public:
     [[nodiscard]] const std::wstring& Folder() const noexcept { return folder_; }
 
 private:
-    struct ChangeNotificationTraits {
-        using pointer = HANDLE;
-        static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
-        static void close(pointer value) noexcept { ::FindCloseChangeNotification(value); }
-    };
+    using unique_change_notification = unique_any<HANDLE, &::FindCloseChangeNotification, kInvalidHandleValue>;
 
     SharedWait::Wanted Arm() noexcept override;
     void Signalled(int index) noexcept override;
@@ -45,7 +41,7 @@ private:
     std::function<void()> onChange_;
     bool running_ = false;
     // The waiting thread's own from Start to Stop:
-    unique_any<ChangeNotificationTraits> change_;
+    unique_change_notification change_;
     bool waitingForFolder_ = false; // change_ watches the folder above
     bool cameLater_ = false;
 };

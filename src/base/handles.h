@@ -9,14 +9,17 @@
 #include <objbase.h>
 #include <winhttp.h>
 
+#include <cstdint>
 #include <utility>
 
 namespace merovane {
 
-template <typename Traits>
+// Owns one handle and hands it to Close at the end. Invalid is the value that
+// holds nothing: 0 for most handles, -1 for INVALID_HANDLE_VALUE.
+template <typename Pointer, auto Close, std::intptr_t Invalid = 0>
 class unique_any {
 public:
-    using pointer = typename Traits::pointer;
+    using pointer = Pointer;
 
     unique_any() noexcept = default;
     explicit unique_any(pointer value) noexcept : value_(value) {}
@@ -35,15 +38,15 @@ public:
     }
 
     [[nodiscard]] pointer get() const noexcept { return value_; }
-    explicit operator bool() const noexcept { return value_ != Traits::invalid(); }
+    explicit operator bool() const noexcept { return value_ != invalid(); }
 
-    pointer release() noexcept { return std::exchange(value_, Traits::invalid()); }
+    pointer release() noexcept { return std::exchange(value_, invalid()); }
 
-    void reset(pointer value = Traits::invalid()) noexcept
+    void reset(pointer value = invalid()) noexcept
     {
         pointer old = std::exchange(value_, value);
-        if (old != Traits::invalid()) {
-            Traits::close(old);
+        if (old != invalid()) {
+            static_cast<void>(Close(old));
         }
     }
 
@@ -55,150 +58,50 @@ public:
     }
 
 private:
-    pointer value_ = Traits::invalid();
+    static pointer invalid() noexcept
+    {
+        if constexpr (Invalid == 0) {
+            return nullptr;
+        } else {
+            return reinterpret_cast<pointer>(Invalid);
+        }
+    }
+
+    pointer value_ = invalid();
 };
 
-namespace handle_traits {
+namespace handle_close {
+inline void BcryptAlgorithm(BCRYPT_ALG_HANDLE algorithm) noexcept
+{
+    ::BCryptCloseAlgorithmProvider(algorithm, 0);
+}
+} // namespace handle_close
 
-struct hkey {
-    using pointer = HKEY;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::RegCloseKey(value); }
-};
+inline constexpr std::intptr_t kInvalidHandleValue = -1; // INVALID_HANDLE_VALUE
 
-struct kernel {
-    using pointer = HANDLE;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::CloseHandle(value); }
-};
-
-struct file {
-    using pointer = HANDLE;
-    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(pointer value) noexcept { ::CloseHandle(value); }
-};
-
-struct find_file {
-    using pointer = HANDLE;
-    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(pointer value) noexcept { ::FindClose(value); }
-};
-
-struct hicon {
-    using pointer = HICON;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::DestroyIcon(value); }
-};
-
-struct hmenu {
-    using pointer = HMENU;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::DestroyMenu(value); }
-};
-
-struct hwnd {
-    using pointer = HWND;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::DestroyWindow(value); }
-};
-
-struct gdi_brush {
-    using pointer = HBRUSH;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::DeleteObject(value); }
-};
-
-struct gdi_font {
-    using pointer = HFONT;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::DeleteObject(value); }
-};
-
-struct gdi_pen {
-    using pointer = HPEN;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::DeleteObject(value); }
-};
-
-struct gdi_bitmap {
-    using pointer = HBITMAP;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::DeleteObject(value); }
-};
-
+using unique_hkey = unique_any<HKEY, &::RegCloseKey>;
+using unique_handle = unique_any<HANDLE, &::CloseHandle>;
+using unique_file = unique_any<HANDLE, &::CloseHandle, kInvalidHandleValue>;
+using unique_find = unique_any<HANDLE, &::FindClose, kInvalidHandleValue>;
+using unique_hicon = unique_any<HICON, &::DestroyIcon>;
+using unique_hmenu = unique_any<HMENU, &::DestroyMenu>;
+using unique_hwnd = unique_any<HWND, &::DestroyWindow>;
+using unique_hbrush = unique_any<HBRUSH, &::DeleteObject>;
+using unique_hfont = unique_any<HFONT, &::DeleteObject>;
+using unique_hpen = unique_any<HPEN, &::DeleteObject>;
+using unique_hbitmap = unique_any<HBITMAP, &::DeleteObject>;
 // A device context made with CreateCompatibleDC or CreateDC; one from GetDC
 // is released to its window instead (ui/gdi.h).
-struct gdi_dc {
-    using pointer = HDC;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::DeleteDC(value); }
-};
-
+using unique_hdc = unique_any<HDC, &::DeleteDC>;
 // Sessions, connections and requests alike; closing a request from another
 // thread ends a call waiting on it.
-struct hinternet {
-    using pointer = HINTERNET;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::WinHttpCloseHandle(value); }
-};
-
-struct cotaskmem {
-    using pointer = void*;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::CoTaskMemFree(value); }
-};
-
-struct localmem {
-    using pointer = HLOCAL;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::LocalFree(value); }
-};
-
+using unique_hinternet = unique_any<HINTERNET, &::WinHttpCloseHandle>;
+using unique_cotaskmem = unique_any<void*, &::CoTaskMemFree>;
+using unique_hlocal = unique_any<HLOCAL, &::LocalFree>;
 // Strings WinHTTP hands over for GlobalFree.
-struct globalmem {
-    using pointer = void*;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::GlobalFree(value); }
-};
-
-struct bcrypt_alg {
-    using pointer = BCRYPT_ALG_HANDLE;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::BCryptCloseAlgorithmProvider(value, 0); }
-};
-
-struct bcrypt_key {
-    using pointer = BCRYPT_KEY_HANDLE;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::BCryptDestroyKey(value); }
-};
-
-struct bcrypt_hash {
-    using pointer = BCRYPT_HASH_HANDLE;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::BCryptDestroyHash(value); }
-};
-
-} // namespace handle_traits
-
-using unique_hkey = unique_any<handle_traits::hkey>;
-using unique_handle = unique_any<handle_traits::kernel>;
-using unique_file = unique_any<handle_traits::file>;
-using unique_find = unique_any<handle_traits::find_file>;
-using unique_hicon = unique_any<handle_traits::hicon>;
-using unique_hmenu = unique_any<handle_traits::hmenu>;
-using unique_hwnd = unique_any<handle_traits::hwnd>;
-using unique_hbrush = unique_any<handle_traits::gdi_brush>;
-using unique_hfont = unique_any<handle_traits::gdi_font>;
-using unique_hpen = unique_any<handle_traits::gdi_pen>;
-using unique_hbitmap = unique_any<handle_traits::gdi_bitmap>;
-using unique_hdc = unique_any<handle_traits::gdi_dc>;
-using unique_hinternet = unique_any<handle_traits::hinternet>;
-using unique_cotaskmem = unique_any<handle_traits::cotaskmem>;
-using unique_hlocal = unique_any<handle_traits::localmem>;
-using unique_hglobal = unique_any<handle_traits::globalmem>;
-using unique_bcrypt_alg = unique_any<handle_traits::bcrypt_alg>;
-using unique_bcrypt_key = unique_any<handle_traits::bcrypt_key>;
-using unique_bcrypt_hash = unique_any<handle_traits::bcrypt_hash>;
+using unique_hglobal = unique_any<void*, &::GlobalFree>;
+using unique_bcrypt_alg = unique_any<BCRYPT_ALG_HANDLE, &handle_close::BcryptAlgorithm>;
+using unique_bcrypt_key = unique_any<BCRYPT_KEY_HANDLE, &::BCryptDestroyKey>;
+using unique_bcrypt_hash = unique_any<BCRYPT_HASH_HANDLE, &::BCryptDestroyHash>;
 
 } // namespace merovane

@@ -1,7 +1,10 @@
 #include "base/locale_paths.h"
 
+#include "base/error.h"
 #include "base/ini_file.h"
 #include "base/settings_file.h"
+
+#include <windows.h>
 
 #include <algorithm>
 #include <array>
@@ -49,8 +52,7 @@ LocalePaths LocalePaths::ForProgram()
 
 std::wstring LocalePaths::ActiveLanguage() const
 {
-    // An unreadable settings file means no language chosen, as a missing one does.
-    return ActiveLanguageName(ReadSettings(settingsFile));
+    return IsPlainLanguageName(language) ? language : std::wstring();
 }
 
 std::wstring LocalePaths::LanguageFile(std::wstring_view baseName) const
@@ -59,6 +61,20 @@ std::wstring LocalePaths::LanguageFile(std::wstring_view baseName) const
         return {};
     }
     return languageDirectory + std::wstring(baseName) + L".ini";
+}
+
+IniFile ReadActiveLanguageFile(const LocalePaths& paths)
+{
+    const std::wstring file = paths.LanguageFile(paths.ActiveLanguage());
+    const DWORD attributes = file.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(file.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return {};
+    }
+    try {
+        return IniFile::Load(file);
+    } catch (const Error&) {
+        return {};
+    }
 }
 
 } // namespace merovane

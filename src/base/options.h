@@ -3,9 +3,11 @@
 // The program's options as types, and their place in the settings file. The
 // program holds one Options; windows show it and report changes, and a save
 // writes it back with the keys in the order they have always been written.
+// Where each option lives in the file is said once, in base/option_fields.h.
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace merovane {
 
@@ -45,6 +47,12 @@ struct Options {
     bool forceUpdate = false;
     bool checkForUpdatesAtStart = true;
     WindowPlacement window;
+    // The chosen language file's base name; "" for none and for a name that
+    // is no plain file name (IsPlainLanguageName).
+    std::wstring language;
+    // Update mirrors entered by hand; "" leaves the built-in server.
+    std::wstring primaryUpdateServer;
+    std::wstring fallbackUpdateServer;
 
     friend bool operator==(const Options&, const Options&) = default;
 };
@@ -59,7 +67,9 @@ enum class OptionGroup : unsigned {
     SettingsDialog = 2,   // policy, tray and list options
     UpdateFlags = 4,      // quick and forced update
     UpdateCheck = 8,      // check for updates at start
-    All = 15,
+    Language = 16,        // the chosen language
+    UpdateServers = 32,   // the mirrors, which only a hand edit changes
+    All = 63,
 };
 constexpr OptionGroup operator|(OptionGroup a, OptionGroup b) noexcept
 {
@@ -79,8 +89,7 @@ Options MergeChangedOptions(const Options& ours, const Options& base, const Opti
 // The options of the groups given, copied from `from`.
 void CopyOptionGroups(Options& to, const Options& from, OptionGroup groups);
 
-// Writes the groups asked for into section "Option", keys in their settled
-// order. A maximised window writes "Window" alone and leaves the stored size to
+// Writes the groups asked for, keys in their settled order. A maximised window writes "Window" alone and leaves the stored size to
 // restore to; a size it does not know is not written.
 void WriteOptions(IniFile& settings, const Options& options, OptionGroup groups = OptionGroup::All);
 

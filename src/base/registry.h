@@ -31,7 +31,6 @@ public:
     RegistryAccessor& operator=(const RegistryAccessor&) = delete;
 
     [[nodiscard]] HKEY Root() const noexcept { return root_; }
-    [[nodiscard]] REGSAM Access() const noexcept { return access_; }
     // The open key, or nullptr when none is open.
     [[nodiscard]] HKEY CurrentKey() const noexcept { return current_.get(); }
     // Path of the open key below the root, without leading or trailing "\".

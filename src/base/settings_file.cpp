@@ -1,7 +1,6 @@
 #include "base/settings_file.h"
 
 #include "base/file_info.h"
-#include "base/locale_paths.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -112,24 +111,10 @@ IniFile LoadSettings(const std::wstring& path)
     return settings;
 }
 
-IniFile LoadSettings()
-{
-    return LoadSettings(PortablePath());
-}
-
 IniFile ReadSettings(const std::wstring& path) noexcept
 {
     try {
         return IniFile::Load(path);
-    } catch (...) {
-        return {};
-    }
-}
-
-IniFile ReadSettings() noexcept
-{
-    try {
-        return ReadSettings(PortablePath());
     } catch (...) {
         return {};
     }
@@ -156,56 +141,6 @@ SettingsRead ReadSettingsAtStart(const std::wstring& path) noexcept
 void SaveSettings(const IniFile& settings, const std::wstring& path)
 {
     settings.Save(path);
-}
-
-void SaveSettings(const IniFile& settings)
-{
-    SaveSettings(settings, PortablePath());
-}
-
-bool OptionDefault(std::wstring_view key)
-{
-    return IniNamesEqual(key, option_key::CheckBoxAutoCheck);
-}
-
-bool ReadOption(const IniFile& settings, std::wstring_view key)
-{
-    return settings.ReadBool(kOptionSection, key, OptionDefault(key));
-}
-
-void WriteOption(IniFile& settings, std::wstring_view key, bool value)
-{
-    settings.WriteBool(kOptionSection, key, value);
-}
-
-std::optional<std::int32_t> ReadOptionInteger(const IniFile& settings, std::wstring_view key)
-{
-    const std::optional<std::wstring> value = settings.ReadString(kOptionSection, key);
-    return value ? ParseIniInteger(*value) : std::nullopt;
-}
-
-bool ReadWindowMaximized(const IniFile& settings)
-{
-    return settings.ReadString(kOptionSection, option_key::Window, L"") == kWindowMaximized;
-}
-
-std::wstring ActiveLanguageName(const IniFile& settings)
-{
-    std::wstring name = settings.ReadString(kLanguageSection, language_key::Language, L"");
-    return IsPlainLanguageName(name) ? name : std::wstring();
-}
-
-std::wstring ActiveLanguageName()
-{
-    return ActiveLanguageName(ReadSettings());
-}
-
-std::wstring LanguageFilePath(std::wstring_view baseName)
-{
-    if (!IsPlainLanguageName(baseName)) {
-        return {};
-    }
-    return ExecutableDirectory() + L"Language\\" + std::wstring(baseName) + L".ini";
 }
 
 } // namespace merovane

@@ -1,14 +1,13 @@
 #pragma once
 
-// The settings file Option.ini: where it lives, its keys and their defaults.
-// Every access opens the file anew, so each one sees what the last save wrote,
-// and a save re-reads the file first so keys written by another window survive.
+// The settings file Option.ini: where it lives, how it is read and written,
+// its stored names. The running program reads and writes it only through its
+// SettingsStore (base/settings_store.h).
 
 #include "base/application_title.h"
 #include "base/error.h"
 #include "base/ini_file.h"
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -41,10 +40,8 @@ std::wstring PortablePath();
 // not decode cleanly (invalid UTF-8, a stray NUL) throw too: writing the text
 // back would lose them.
 IniFile LoadSettings(const std::wstring& path);
-IniFile LoadSettings();
 // For reads that fall back to defaults: any failure gives an empty file.
 IniFile ReadSettings(const std::wstring& path) noexcept;
-IniFile ReadSettings() noexcept;
 // The start-up read. A file that exists but can't be read (locked by a backup
 // or sync tool, a folder of that name, no access) gives an empty file and the
 // reason, so the program can start with defaults and knows not to write its
@@ -57,7 +54,6 @@ struct SettingsRead {
 SettingsRead ReadSettingsAtStart(const std::wstring& path) noexcept;
 // Throws merovane::Error when the file cannot be written.
 void SaveSettings(const IniFile& settings, const std::wstring& path);
-void SaveSettings(const IniFile& settings);
 
 inline constexpr std::wstring_view kOptionSection = L"Option";
 inline constexpr std::wstring_view kLanguageSection = L"Language";
@@ -91,39 +87,16 @@ namespace language_key {
 inline constexpr std::wstring_view Language = L"Language";
 } // namespace language_key
 
-// In the order the main window writes them (new keys are appended in this
-// order), then the update dialog's key.
-inline constexpr std::array<std::wstring_view, 20> kOptionKeys = {
-    option_key::CheckBoxQuickUpdate, option_key::CheckBoxForceUpdate, option_key::ThemeAuto,
-    option_key::ThemeLight, option_key::ThemeDark, option_key::IconSmallMenu,
-    option_key::IconBigMenu, option_key::CheckBoxColorTrayIcon, option_key::CheckBoxAutoUpdateList,
-    option_key::RadioButtonSystem, option_key::RadioButtonViewNew, option_key::RadioButtonHideNew,
-    option_key::RadioButtonViewNewOnly, option_key::CheckBoxToTray, option_key::CheckBoxAutostartToTray, option_key::Window,
-    option_key::Height, option_key::Width, option_key::CheckBoxAutoCheck, option_key::HotKeyShowEveryIcon,
-};
+// Section "Update": mirrors entered by hand, each an http:// or https:// base
+// URL such as "http://mirror.example.org/download/".
+inline constexpr std::wstring_view kUpdateSection = L"Update";
+namespace update_key {
+inline constexpr std::wstring_view PrimaryServer = L"PrimaryServer";
+inline constexpr std::wstring_view FallbackServer = L"FallbackServer";
+} // namespace update_key
 
 // Values of key "Window".
 inline constexpr std::wstring_view kWindowMaximized = L"wsMaximized";
 inline constexpr std::wstring_view kWindowNormal = L"wsNormal";
-
-// The default of a boolean key of section "Option": true for
-// CheckBoxAutoCheck, false for the others.
-bool OptionDefault(std::wstring_view key);
-// A boolean key of section "Option", its default when missing or no integer.
-bool ReadOption(const IniFile& settings, std::wstring_view key);
-void WriteOption(IniFile& settings, std::wstring_view key, bool value);
-// An integer key of section "Option" (Height, Width); their default is the
-// window's current size, which only the caller knows.
-std::optional<std::int32_t> ReadOptionInteger(const IniFile& settings, std::wstring_view key);
-// True only for "wsMaximized" exactly, case included.
-bool ReadWindowMaximized(const IniFile& settings);
-
-// The chosen language's base name, "" when none or when it is no plain file
-// name (IsPlainLanguageName).
-std::wstring ActiveLanguageName(const IniFile& settings);
-std::wstring ActiveLanguageName();
-// ExecutableDirectory() + "Language\" + baseName + ".ini"; "" when baseName
-// is no plain file name.
-std::wstring LanguageFilePath(std::wstring_view baseName);
 
 } // namespace merovane

@@ -62,19 +62,11 @@ std::wstring JsonString(std::wstring_view text)
 
 IniFile ReadLanguage(const Files& files)
 {
-    try {
-        LocalePaths paths;
-        paths.languageDirectory = files.languageDirectory;
-        paths.settingsFile = files.settingsFile;
-        const std::wstring file = paths.LanguageFile(paths.ActiveLanguage());
-        const DWORD attributes = ::GetFileAttributesW(file.c_str());
-        if (!file.empty() && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            return IniFile::Load(file);
-        }
-    } catch (const Error&) {
-        // An unreadable language file names nothing; the other sources answer.
-    }
-    return {};
+    LocalePaths paths;
+    paths.languageDirectory = files.languageDirectory;
+    // An unreadable settings file chooses no language, as a missing one does.
+    paths.language = ReadOptions(ReadSettings(files.settingsFile)).language;
+    return ReadActiveLanguageFile(paths);
 }
 
 bool EntryMatches(std::wstring_view pattern, const IconEntry& entry)

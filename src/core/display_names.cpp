@@ -3,7 +3,6 @@
 #include "core/builtin_guid_names.h"
 #include "base/registry.h"
 #include "base/ini_file.h"
-#include "base/locale_paths.h"
 
 #include <windows.h>
 
@@ -52,17 +51,6 @@ std::wstring DisplayNameForIconGuid(std::wstring_view guid, const IniFile& langu
         name = GetDisplayNameFromRegistry(guid);
     }
     return name;
-}
-
-std::wstring DisplayNameForIconGuid(std::wstring_view guid, const LocalePaths& paths)
-{
-    IniFile language;
-    const std::wstring file = paths.LanguageFile(paths.ActiveLanguage());
-    const DWORD attributes = ::GetFileAttributesW(file.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        language = IniFile::Load(file);
-    }
-    return DisplayNameForIconGuid(guid, language);
 }
 
 } // namespace merovane

@@ -10,13 +10,10 @@
 namespace merovane {
 
 class IniFile;
-struct LocalePaths;
 
 // The name for an icon GUID, "" when no source knows it or the GUID is empty.
-// Reads the settings and the language file anew on every call.
-std::wstring DisplayNameForIconGuid(std::wstring_view guid, const LocalePaths& paths);
-// The same with the active language file already read (empty when none), for
-// a load that names many entries at once.
+// `language` is the active language file (ReadActiveLanguageFile; empty when
+// none), read once for a load that names many entries.
 std::wstring DisplayNameForIconGuid(std::wstring_view guid, const IniFile& language);
 
 // The built-in name of a GUID: exact, case-sensitive match; "" when unknown.

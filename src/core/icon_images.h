@@ -31,13 +31,7 @@ namespace merovane {
 
 struct IconEntry;
 
-namespace handle_traits {
-struct owned_image_list {
-    using pointer = HIMAGELIST;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::ImageList_Destroy(value); }
-};
-} // namespace handle_traits
+using unique_owned_image_list = unique_any<HIMAGELIST, &::ImageList_Destroy>;
 
 // Snapshots larger than this are not read, and pictures larger than this on
 // a side are not decoded: the notification area stores 32 x 32 to 128 x 128.
@@ -112,8 +106,8 @@ private:
 
     std::function<void()> onResolved_;
     // The list view's thread only.
-    unique_any<handle_traits::owned_image_list> small_;
-    unique_any<handle_traits::owned_image_list> large_;
+    unique_owned_image_list small_;
+    unique_owned_image_list large_;
     int smallSide_ = 16;
     int largeSide_ = 32;
     static constexpr int kAskedFor = -1;

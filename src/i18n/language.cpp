@@ -227,17 +227,8 @@ void LanguageMenu::ChooseLanguage(ui::MenuItem* sender)
             item->SetChecked(false);
         }
         sender->SetChecked(true);
-        const LocalePaths paths = paths_();
-        // A failure ends the handling here, naming the file.
-        try {
-            IniFile settings = LoadSettings(paths.settingsFile);
-            settings.WriteString(kLanguageSection, language_key::Language, baseName);
-            SaveSettings(settings, paths.settingsFile);
-        } catch (const Error& error) {
-            if (!describeSaveFailure) {
-                throw;
-            }
-            throw InContext(describeSaveFailure(paths.settingsFile), error);
+        if (storeChoice) {
+            storeChoice(baseName); // a failure ends the handling here
         }
         active_ = baseName;
         RebuildMenu(); // destroys `sender`
@@ -289,11 +280,7 @@ void LanguageMenu::TranslateWindow(ui::Form& form)
 {
     try {
         const LocalePaths paths = paths_();
-        const std::wstring baseName = paths.ActiveLanguage();
-        if (baseName.empty()) {
-            return;
-        }
-        if (IniFile::Load(paths.LanguageFile(baseName)).SectionExists(kApplicationTitle)) {
+        if (ReadActiveLanguageFile(paths).SectionExists(kApplicationTitle)) {
             engine_.TranslateForm(form, kApplicationTitle, paths);
             ui::application::ProcessMessages();
         }

@@ -69,9 +69,9 @@ public:
 
     // Reload and sort the icon list: its names come from the language too.
     std::function<void()> onLanguageChosen;
-    // The first line of the error shown when the choice can't be stored in
-    // the settings file given.
-    std::function<std::wstring(const std::wstring& settingsFile)> describeSaveFailure;
+    // Stores the chosen base name in the options; an error it throws ends
+    // the choice.
+    std::function<void(const std::wstring& baseName)> storeChoice;
 
 private:
     void TranslateWindow(ui::Form& form);

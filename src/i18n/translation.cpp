@@ -51,7 +51,6 @@ bool SkipTranslation(std::wstring_view text)
 bool ExcludedFromTranslation(const ui::Form& form, const ui::Component& component)
 {
     switch (component.GetKind()) {
-    case ui::Kind::ComboBox:
     case ui::Kind::StatusBar:
     case ui::Kind::TrayIcon:
         return true;
@@ -157,15 +156,9 @@ bool Translator::TranslateForm(ui::Form& form, std::wstring_view section, const 
     if (running_) {
         return false;
     }
-    std::wstring languageFile;
-    try {
-        const std::wstring baseName = paths.ActiveLanguage();
-        if (baseName.empty()) {
-            return false;
-        }
-        languageFile = paths.LanguageFile(baseName);
-    } catch (...) {
-        return false; // an unreadable settings file names no language
+    const std::wstring languageFile = paths.LanguageFile(paths.ActiveLanguage());
+    if (languageFile.empty()) {
+        return false; // no language chosen
     }
     const DWORD attributes = ::GetFileAttributesW(languageFile.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {

@@ -25,7 +25,7 @@ bool ExcludedFromTranslation(const ui::Form& form, const ui::Component& componen
 
 class Translator {
 public:
-    // Translates one window with the language that the settings file names,
+    // Translates one window with the language that `paths` names,
     // taking the entries of `section`. Returns false when nothing was applied:
     // no language, no file, or a pass of this engine already running (a window
     // is never translated by two interleaved passes).

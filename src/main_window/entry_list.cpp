@@ -148,18 +148,7 @@ void EntryList::LoadEntries()
 {
     status_.SetStatusText(L"");
     // The language file is read once for the whole load.
-    IniFile language;
-    try {
-        const LocalePaths paths = host_.paths();
-        const std::wstring active = paths.ActiveLanguage();
-        const std::wstring file = paths.LanguageFile(active);
-        const DWORD attributes = ::GetFileAttributesW(file.c_str());
-        if (!active.empty() && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            language = IniFile::Load(file);
-        }
-    } catch (const Error&) {
-        // An unreadable language file names nothing; the other sources answer.
-    }
+    const IniFile language = ReadActiveLanguageFile(host_.paths());
 
     const PromotionWatcher::Hold hold(refresh_); // a pass waits until the rows are read
     list_.BeginUpdate();

@@ -193,9 +193,6 @@ void MainWindow::WireHandlers()
     onShow = [&entries] { entries.ReloadList(); };
     // Names in the list come from the language too.
     languages_->onLanguageChosen = [&entries] { entries.ReloadList(); };
-    languages_->describeSaveFailure = [this](const std::wstring& file) {
-        return FormatText(Message(kLangSettingsNotSaved), file);
-    };
 }
 
 void MainWindow::ShowAtStart()

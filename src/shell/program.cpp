@@ -14,12 +14,14 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 namespace merovane {
 
 Program::Program(std::function<LocalePaths()> paths)
-    : paths_(paths),
-      main_(paths, options_,
+    : paths_(std::move(paths)),
+      settingsStore_([this] { return paths_().settingsFile; }),
+      main_([this] { return Paths(); }, settingsStore_.Current(),
             {.openSettings = [this] { Settings().ShowModal(); },
              .openUpdate =
                  [this] {
@@ -32,24 +34,33 @@ Program::Program(std::function<LocalePaths()> paths)
              .reportFailedUpdate = [this](DWORD code) { Update().ReportFailedUpdate(code); },
              .policiesChanged = [this] { ApplyPolicies(); }}),
       about_([this] { return main_.Caption(); }),
-      settings_(options_, {.applyLanguage = [this] { main_.Languages().ApplyToWindow(settings_); },
-                           .applyRefreshPolicy = [this] { main_.ApplyRefreshPolicy(); },
-                           .updateTrayImage = [this] { main_.UpdateTrayImage(); },
-                           .saveOptions = [this] { SaveOptions(kSaveOnClose); },
-                           .applyHotKey = [this] { return main_.RegisterShowEveryIconHotKey(); }}),
-      update_(options_, {.saveCheckOption = [this] { SaveOptions(OptionGroup::UpdateCheck); },
-                         .query = [this] { return UpdateQuery(); },
-                         .localVersion = &ProgramVersionText,
-                         .languageName = [this] { return main_.Languages().ActiveLanguage(); },
-                         .exitProgram = [this] { main_.ExitSoon(); }})
+      settings_(settingsStore_.Current(),
+                {.applyLanguage = [this] { main_.Languages().ApplyToWindow(settings_); },
+                 .applyRefreshPolicy = [this] { main_.ApplyRefreshPolicy(); },
+                 .updateTrayImage = [this] { main_.UpdateTrayImage(); },
+                 .saveOptions = [this] { SaveOptions(kSaveOnClose); },
+                 .applyHotKey = [this] { return main_.RegisterShowEveryIconHotKey(); }}),
+      update_(settingsStore_.Current(),
+              {.saveCheckOption = [this] { SaveOptions(OptionGroup::UpdateCheck); },
+               .query = [this] { return UpdateQuery(); },
+               .localVersion = &ProgramVersionText,
+               .languageName = [this] { return main_.Languages().ActiveLanguage(); },
+               .exitProgram = [this] { main_.ExitSoon(); }})
 {
 }
 
-VersionQuery Program::UpdateQuery() const
+LocalePaths Program::Paths()
 {
-    // Read at every check, so a mirror entered in the settings file counts
-    // from the next check on; the organisation's servers come before both.
-    std::vector<std::wstring> servers = UpdateServerList(ReadSettings(paths_().settingsFile), BuiltInUpdateServers());
+    LocalePaths paths = paths_();
+    paths.language = settingsStore_.InForce().language;
+    return paths;
+}
+
+VersionQuery Program::UpdateQuery()
+{
+    // A mirror entered in the settings file counts from the next check on;
+    // the organisation's servers come before both.
+    std::vector<std::wstring> servers = UpdateServerList(settingsStore_.InForce(), BuiltInUpdateServers());
     const Policies policies = ReadPolicies();
     const std::optional<std::wstring>* forced[] = {&policies.primaryUpdateServer, &policies.fallbackUpdateServer};
     for (size_t index = 0; index < std::size(forced) && index < servers.size(); ++index) {
@@ -89,18 +100,6 @@ void Program::ApplyPolicies()
     }
 }
 
-void Program::ReadOptionsAtStart()
-{
-    const std::wstring path = paths_().settingsFile;
-    SettingsRead read = ReadSettingsAtStart(path);
-    options_ = ReadOptions(read.settings);
-    savedOptions_ = options_;
-    optionsRead_ = true;
-    if (read.failure) {
-        settingsReadFailure_ = std::move(read.failure);
-    }
-}
-
 void Program::Start()
 {
     // A save killed midway leaves its temporary file; no later save would
@@ -108,15 +107,25 @@ void Program::Start()
     const std::wstring settingsFile = paths_().settingsFile;
     RemoveStaleTemporaryFiles(settingsFile);
     RemoveStaleTemporaryFiles(RulesPathBeside(settingsFile));
-    ReadOptionsAtStart();
+    settingsStore_.ReadAtStart();
     main_.Create();
     main_.Initialize();
+    main_.Languages().storeChoice = [this](const std::wstring& baseName) {
+        std::wstring& language = settingsStore_.Current().language;
+        const std::wstring previous = std::exchange(language, baseName);
+        try {
+            SaveOptions(OptionGroup::Language);
+        } catch (...) {
+            language = previous; // a choice not stored is no choice
+            throw;
+        }
+    };
     // Where the file gave no size (or one below the minimum) the window chose
     // its own: keeping that is no change made in the window, and a save
     // leaves the file's size as it finds it.
     const WindowPlacement applied = main_.Placement();
-    savedOptions_.window.width = applied.width;
-    savedOptions_.window.height = applied.height;
+    settingsStore_.Saved().window.width = applied.width;
+    settingsStore_.Saved().window.height = applied.height;
     // The other windows are made when first shown; what the settings
     // dialog's options change elsewhere takes effect now.
     main_.ApplyRefreshPolicy();
@@ -130,15 +139,15 @@ void Program::Start()
     }
     ApplyPolicies();
     // Told once, in the chosen language.
-    if (settingsReadFailure_) {
+    if (const std::optional<Error>& failure = settingsStore_.ReadFailure()) {
         const std::wstring path = paths_().settingsFile;
         ui::application::ShowError(
-            InContext(FormatText(main_.Message(L"LangSettingsNotRead"), path), *settingsReadFailure_).message());
+            InContext(FormatText(main_.Message(L"LangSettingsNotRead"), path), *failure).message());
     }
     // Last, so that an offer it makes speaks the chosen language. The check
     // answers to the update dialog's window, made only when it runs: once the
     // main window has painted (a timer comes after the painting).
-    if (options_.checkForUpdatesAtStart && !main_.CurrentPolicies().disableSelfUpdate) {
+    if (settingsStore_.Current().checkForUpdatesAtStart && !main_.CurrentPolicies().disableSelfUpdate) {
         ::SetTimer(main_.Handle(), reinterpret_cast<UINT_PTR>(this), 0, &Program::CheckAtStartTimer);
     }
 }
@@ -195,22 +204,13 @@ int Program::Run()
 
 void Program::SaveOptions(OptionGroup groups)
 {
-    if (!optionsRead_ || settingsReadFailure_) {
-        return;
-    }
     if (Contains(groups, OptionGroup::MainWindow) && main_.Handle() != nullptr) {
-        options_.window = main_.Placement();
+        settingsStore_.Current().window = main_.Placement();
     }
-    const std::wstring path = paths_().settingsFile;
     try {
-        // The file may have changed since it was read (an import, a hand
-        // edit): what this program did not change stays as the file says.
-        IniFile settings = LoadSettings(path);
-        WriteOptions(settings, MergeChangedOptions(options_, savedOptions_, ReadOptions(settings)), groups);
-        SaveSettings(settings, path);
-        CopyOptionGroups(savedOptions_, options_, groups);
+        settingsStore_.Save(groups);
     } catch (const Error& error) {
-        throw InContext(FormatText(main_.Message(L"LangSettingsNotSaved"), path), error);
+        throw InContext(FormatText(main_.Message(L"LangSettingsNotSaved"), paths_().settingsFile), error);
     }
 }
 

@@ -11,6 +11,7 @@
 #include "settings_dialog/settings_dialog.h"
 #include "main_window/main_window.h"
 #include "base/options.h"
+#include "base/settings_store.h"
 #include "update_dialog/update_dialog.h"
 
 #include <functional>
@@ -39,7 +40,7 @@ public:
     // options were read, nor over a settings file that could not be read at
     // start: it holds the user's options as far as anyone knows. Throws merovane::Error naming the file.
     void SaveOptions(OptionGroup groups);
-    [[nodiscard]] const Options& CurrentOptions() const noexcept { return options_; }
+    [[nodiscard]] const Options& CurrentOptions() noexcept { return settingsStore_.Current(); }
 
     [[nodiscard]] MainWindow& Main() noexcept { return main_; }
     // The other windows, made (translated, with the options set) the first
@@ -50,22 +51,18 @@ public:
     [[nodiscard]] UpdateDialog& Update();
 
 private:
-    void ReadOptionsAtStart();
+    // The program's paths with the language in force.
+    [[nodiscard]] LocalePaths Paths();
     // Shows and applies what the organisation's policies set: the settings
     // dialog's controls (once it is made), starting with Windows.
     void ApplyPolicies();
     static void CALLBACK CheckAtStartTimer(HWND window, UINT message, UINT_PTR id, DWORD time) noexcept;
     // The update servers (built in, or a mirror from the settings file) and
     // the package kind of this copy.
-    [[nodiscard]] VersionQuery UpdateQuery() const;
+    [[nodiscard]] VersionQuery UpdateQuery();
 
     std::function<LocalePaths()> paths_;
-    Options options_;
-    // The options as last read or saved, group by group: what differs from
-    // them is what the program changed since.
-    Options savedOptions_;
-    bool optionsRead_ = false;
-    std::optional<Error> settingsReadFailure_;
+    SettingsStore settingsStore_;
     std::vector<std::wstring> policyProblemsTold_;
     MainWindow main_;
     AboutWindow about_;

@@ -158,11 +158,6 @@ void ShowError(std::wstring_view text)
     g_errorBoxOpen = false;
 }
 
-bool ErrorBoxOpen()
-{
-    return g_errorBoxOpen;
-}
-
 namespace {
 
 thread_local HHOOK g_centreHook = nullptr;

@@ -38,8 +38,6 @@ void SetStyle(Style style);
 // The program's standard error message box: error icon, the error's text.
 // While one is open another error is not shown.
 void ShowError(std::wstring_view text);
-// Whether that box is open now; timers do not tick meanwhile.
-[[nodiscard]] bool ErrorBoxOpen();
 
 // Runs `call`; a merovane::Error it throws is shown in the error box instead
 // of passed on. For work whose failure must not stop what comes next (a save

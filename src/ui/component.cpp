@@ -439,43 +439,6 @@ void StatusBar::ApplyStyle()
     ::InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
-// ComboBox
-
-std::optional<std::wstring> ComboBox::GetText(std::wstring_view property) const
-{
-    if (Is(property, L"Text")) {
-        return text_;
-    }
-    if (Is(property, L"TextHint")) {
-        return textHint_;
-    }
-    return Control::GetText(property);
-}
-
-bool ComboBox::SetText(std::wstring_view property, std::wstring_view value)
-{
-    if (Is(property, L"Text")) {
-        text_ = value;
-        if (hwnd_ != nullptr) {
-            ::SetWindowTextW(hwnd_, text_.c_str());
-        }
-        return true;
-    }
-    if (Is(property, L"TextHint")) {
-        textHint_ = value;
-        if (hwnd_ != nullptr) {
-            ::SendMessageW(hwnd_, CB_SETCUEBANNER, 0, reinterpret_cast<LPARAM>(textHint_.c_str()));
-        }
-        return true;
-    }
-    return Control::SetText(property, value);
-}
-
-void ComboBox::CreateWindowIn(HWND parent)
-{
-    CreateChild(parent, WC_COMBOBOXW, CBS_DROPDOWNLIST | WS_TABSTOP | WS_VSCROLL, 0, text_);
-}
-
 // HotKey
 
 WORD HotKey::Value() const noexcept
@@ -591,40 +554,6 @@ void Image::SetIcon(HICON icon)
     }
     if (hwnd_ != nullptr) {
         ::SendMessageW(hwnd_, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
-    }
-}
-
-// Timer
-
-Timer::Timer(Form& owner, const ComponentDef& def, UINT_PTR id)
-    : Component(owner, def), id_(id), interval_(def.value > 0 ? static_cast<UINT>(def.value) : 1000),
-      enabled_((def.flags & Disabled) == 0)
-{
-}
-
-Timer::~Timer()
-{
-    if (Owner().Handle() != nullptr) {
-        ::KillTimer(Owner().Handle(), id_);
-    }
-}
-
-void Timer::SetEnabled(bool enabled)
-{
-    enabled_ = enabled;
-    Arm();
-}
-
-void Timer::Arm()
-{
-    HWND window = Owner().Handle();
-    if (window == nullptr) {
-        return;
-    }
-    if (enabled_ && interval_ > 0) {
-        ::SetTimer(window, id_, interval_, nullptr);
-    } else {
-        ::KillTimer(window, id_);
     }
 }
 

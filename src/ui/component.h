@@ -231,21 +231,6 @@ private:
     std::wstring text_;
 };
 
-class ComboBox : public Control {
-public:
-    using Control::Control;
-    [[nodiscard]] std::optional<std::wstring> GetText(std::wstring_view property) const override;
-    bool SetText(std::wstring_view property, std::wstring_view value) override;
-    [[nodiscard]] bool HasCaption() const override { return false; }
-
-protected:
-    void CreateWindowIn(HWND parent) override;
-
-private:
-    std::wstring text_;
-    std::wstring textHint_;
-};
-
 // The system's hot-key control: the value is HKM_GETHOTKEY's (virtual key in
 // the low byte, HOTKEYF_* in the high byte), 0 for none.
 class HotKey : public Control {
@@ -295,25 +280,6 @@ protected:
 
 private:
     unique_hicon icon_;
-};
-
-// A timer of the form's window; onTimer runs on the user-interface thread.
-class Timer : public Component {
-public:
-    Timer(Form& owner, const ComponentDef& def, UINT_PTR id);
-    ~Timer() override;
-    [[nodiscard]] bool Enabled() const noexcept { return enabled_; }
-    void SetEnabled(bool enabled);
-    [[nodiscard]] UINT_PTR Id() const noexcept { return id_; }
-
-    std::function<void()> onTimer;
-
-private:
-    friend class Form;
-    void Arm(); // (re)starts or stops the system timer to match the state
-    UINT_PTR id_;
-    UINT interval_;
-    bool enabled_;
 };
 
 } // namespace merovane::ui

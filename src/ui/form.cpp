@@ -158,9 +158,6 @@ void Form::CreateComponents()
         case Kind::StatusBar:
             component = std::make_unique<StatusBar>(*this, def);
             break;
-        case Kind::ComboBox:
-            component = std::make_unique<ComboBox>(*this, def);
-            break;
         case Kind::ProgressBar:
             component = std::make_unique<ProgressBar>(*this, def);
             break;
@@ -175,9 +172,6 @@ void Form::CreateComponents()
             break;
         case Kind::TrayIcon:
             component = std::make_unique<TrayIcon>(*this, def);
-            break;
-        case Kind::Timer:
-            component = std::make_unique<Timer>(*this, def, NextCommandId());
             break;
         case Kind::HotKey:
             component = std::make_unique<HotKey>(*this, def);
@@ -194,9 +188,6 @@ void Form::CreateComponents()
         if (auto* control = dynamic_cast<Control*>(component.get())) {
             auto* container = dynamic_cast<Container*>(parent);
             control->CreateWindowIn(container != nullptr ? container->Handle() : hwnd_);
-        }
-        if (auto* timer = dynamic_cast<Timer*>(component.get())) {
-            timer->Arm();
         }
         components_.push_back(std::move(component));
     }
@@ -498,18 +489,6 @@ LRESULT Form::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
         }
         break;
     }
-    case WM_TIMER:
-        for (const auto& component : components_) {
-            if (auto* timer = dynamic_cast<Timer*>(component.get()); timer != nullptr && timer->Id() == wParam) {
-                // Ticks wait while the error box is open: a tick that failed
-                // would fail again under it, every interval.
-                if (timer->Enabled() && timer->onTimer && !application::ErrorBoxOpen()) {
-                    timer->onTimer();
-                }
-                return 0;
-            }
-        }
-        break;
     case WM_SETCURSOR:
         if (LOWORD(lParam) == HTCLIENT) {
             if (Control* control = ControlFromHandle(reinterpret_cast<HWND>(wParam));
@@ -587,13 +566,6 @@ LRESULT Form::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
         }
         return 0;
     }
-    case WM_DESTROY:
-        for (const auto& component : components_) {
-            if (auto* timer = dynamic_cast<Timer*>(component.get())) {
-                ::KillTimer(hwnd_, timer->Id());
-            }
-        }
-        break;
     case WM_NCDESTROY:
         hwnd_ = nullptr;
         break;

@@ -73,7 +73,6 @@ public:
     int ShowModal();
     // Asks the window to close, as the caption's close button does.
     void Close();
-    void SetModalResult(int result) noexcept { modalResult_ = result; }
 
     // 96-DPI units to pixels for this window's monitor.
     [[nodiscard]] int Scale(int units) const;

@@ -21,13 +21,11 @@ enum class Kind {
     TabControl, // also used without tabs, as a framed panel
     ListView,
     StatusBar,
-    ComboBox,
     ProgressBar,
     Image,
     PopupMenu, // never a window of its own; holds menu items
     MenuItem,
     TrayIcon,
-    Timer,
     HotKey, // a key combination chosen by pressing it
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // Owners for the drawing resources whose release needs more than the handle
-// (core/handles.h has the plain ones: fonts, brushes, pens, bitmaps, memory
+// (base/handles.h has the plain ones: fonts, brushes, pens, bitmaps, memory
 // device contexts): image lists, themes, a window's device context, a paint
 // cycle, and an object selected into a device context for a while.
 
@@ -13,24 +13,8 @@
 
 namespace merovane::ui {
 
-namespace handle_traits {
-
-struct image_list {
-    using pointer = HIMAGELIST;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::ImageList_Destroy(value); }
-};
-
-struct theme {
-    using pointer = HTHEME;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ::CloseThemeData(value); }
-};
-
-} // namespace handle_traits
-
-using unique_himagelist = unique_any<handle_traits::image_list>;
-using unique_htheme = unique_any<handle_traits::theme>;
+using unique_himagelist = unique_any<HIMAGELIST, &::ImageList_Destroy>;
+using unique_htheme = unique_any<HTHEME, &::CloseThemeData>;
 
 // The device context of a window (of the screen for nullptr), from GetDC.
 class WindowDC {

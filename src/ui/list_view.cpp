@@ -416,16 +416,6 @@ void ListView::SetChecked(int row, bool checked)
     }
 }
 
-void ListView::SetSubItem(int row, size_t index, std::wstring_view text)
-{
-    ListRow& data = rows_.at(row);
-    if (data.subItems.size() <= index) {
-        data.subItems.resize(index + 1);
-    }
-    data.subItems[index] = text;
-    RedrawRow(row);
-}
-
 void ListView::SetCaption(int row, std::wstring_view caption)
 {
     rows_.at(row).caption = caption;

@@ -49,7 +49,6 @@ public:
     void Clear();
     // Changes the check box; a change runs onItemChecked.
     void SetChecked(int row, bool checked);
-    void SetSubItem(int row, size_t index, std::wstring_view text);
     void SetCaption(int row, std::wstring_view caption);
     // The owner's data of a row, to change in place.
     [[nodiscard]] std::any& Data(int row) { return rows_.at(row).data; }

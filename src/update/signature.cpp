@@ -443,16 +443,6 @@ Sha256Digest Sha256Of(std::string_view bytes)
     return hash.Finish();
 }
 
-std::optional<FileDigest> Sha256OfFile(const std::wstring& path, std::uint64_t maxBytes)
-{
-    const unique_file file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) {
-        ThrowLastError();
-    }
-    return Sha256OfOpenFile(file.get(), maxBytes);
-}
-
 std::optional<FileDigest> Sha256OfOpenFile(HANDLE file, std::uint64_t maxBytes)
 {
     LARGE_INTEGER start{};

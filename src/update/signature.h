@@ -130,11 +130,9 @@ struct FileDigest {
     Sha256Digest sha256{};
 };
 
-// Size and SHA-256 of a file, read in pieces; nothing when the file holds more
-// than `maxBytes` (the rest is not read). Throws merovane::Error when the file
-// can't be read.
-std::optional<FileDigest> Sha256OfFile(const std::wstring& path, std::uint64_t maxBytes);
-// The same for a file already open for reading, read from its start.
+// Size and SHA-256 of a file open for reading, read in pieces from its start;
+// nothing when the file holds more than `maxBytes` (the rest is not read).
+// Throws merovane::Error when the file can't be read.
 std::optional<FileDigest> Sha256OfOpenFile(HANDLE file, std::uint64_t maxBytes);
 
 // Lowercase hex, as the .sig writes digests.

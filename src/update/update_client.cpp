@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "base/ini_file.h"
+#include "base/options.h"
 #include "base/registry.h"
 
 #include <charconv>
@@ -190,16 +191,14 @@ std::optional<std::wstring> NormalizeServerUrl(std::wstring_view url)
     return std::nullopt;
 }
 
-std::vector<std::wstring> UpdateServerList(const IniFile& settings, const std::vector<std::wstring>& builtIn)
+std::vector<std::wstring> UpdateServerList(const Options& options, const std::vector<std::wstring>& builtIn)
 {
     std::vector<std::wstring> servers;
-    const std::wstring_view keys[] = {kPrimaryServerKey, kFallbackServerKey};
+    const std::wstring* mirrors[] = {&options.primaryUpdateServer, &options.fallbackUpdateServer};
     for (size_t i = 0; i < builtIn.size(); ++i) {
         std::optional<std::wstring> chosen;
-        if (i < std::size(keys)) {
-            if (auto configured = settings.ReadString(kUpdateSection, keys[i])) {
-                chosen = NormalizeServerUrl(*configured);
-            }
+        if (i < std::size(mirrors)) {
+            chosen = NormalizeServerUrl(*mirrors[i]);
         }
         if (!chosen) {
             chosen = NormalizeServerUrl(builtIn[i]);

@@ -14,7 +14,7 @@
 
 namespace merovane {
 
-class IniFile;
+struct Options;
 
 // "Merovane", "Merovane-setup.exe" (installed copies), and the portable
 // package of the running build's bitness.
@@ -25,20 +25,13 @@ std::wstring GetZipFileName();
 // a portable copy stays the build it is.
 std::wstring ZipFileNameFor(bool sixtyFourBit);
 
-// Where a copy looks for updates: the built-in servers unless the settings
-// file names others. Section "Update" of Option.ini, keys "PrimaryServer" and
-// "FallbackServer", each an http:// or https:// base URL such as
-// "http://mirror.example.org/download/".
-inline constexpr std::wstring_view kUpdateSection = L"Update";
-inline constexpr std::wstring_view kPrimaryServerKey = L"PrimaryServer";
-inline constexpr std::wstring_view kFallbackServerKey = L"FallbackServer";
-
 // The base URLs this build was configured with, primary first.
 std::vector<std::wstring> BuiltInUpdateServers();
-// Primary first, then fallback. A key that is missing, empty or holds no
+// Where a copy looks for updates: primary first, then fallback, the built-in
+// servers unless the options name mirrors. A mirror that is empty or no
 // http(s) URL leaves the built-in server in its place. Every base URL ends in
 // "/".
-std::vector<std::wstring> UpdateServerList(const IniFile& settings, const std::vector<std::wstring>& builtIn);
+std::vector<std::wstring> UpdateServerList(const Options& options, const std::vector<std::wstring>& builtIn);
 
 // An http:// or https:// URL (scheme in any case) with a trailing "/" added
 // when missing; nothing for anything else.

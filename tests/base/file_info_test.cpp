@@ -83,68 +83,6 @@ TEST(VersionResource, TextsOfRealExecutables)
     EXPECT_EQ(GetVersionInfoString(test::FixturePath(L"full.exe"), L"FileVersion"), L"1, 9, 26, 312");
 }
 
-class ListViewTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        INITCOMMONCONTROLSEX init{sizeof(init), ICC_LISTVIEW_CLASSES};
-        ::InitCommonControlsEx(&init);
-        view = ::CreateWindowExW(0, WC_LISTVIEWW, L"", WS_OVERLAPPEDWINDOW | LVS_REPORT, 0, 0, 300, 200, nullptr,
-                                 nullptr, ::GetModuleHandleW(nullptr), nullptr);
-        ASSERT_NE(view, nullptr) << "no window: is a display available?";
-    }
-    void TearDown() override
-    {
-        if (view != nullptr) {
-            ::DestroyWindow(view);
-        }
-    }
-
-    static HIMAGELIST SystemList(bool large)
-    {
-        SHFILEINFOW info{};
-        return reinterpret_cast<HIMAGELIST>(
-            ::SHGetFileInfoW(L"", 0, &info, sizeof(info), SHGFI_SYSICONINDEX | (large ? 0 : SHGFI_SMALLICON)));
-    }
-
-    HWND view = nullptr;
-};
-
-TEST_F(ListViewTest, AttachSharesBothSystemListsWithTheView)
-{
-    HIMAGELIST large = SystemList(true);
-    HIMAGELIST small = SystemList(false);
-    ASSERT_NE(large, nullptr);
-    ASSERT_NE(small, nullptr);
-
-    AttachSystemImageLists(view);
-    EXPECT_EQ(ListView_GetImageList(view, LVSIL_NORMAL), large);
-    EXPECT_EQ(ListView_GetImageList(view, LVSIL_SMALL), small);
-    EXPECT_NE(::GetWindowLongPtrW(view, GWL_STYLE) & LVS_SHAREIMAGELISTS, 0);
-
-    // Destroying the view must leave the system's lists alive.
-    ::DestroyWindow(view);
-    view = nullptr;
-    int cx = 0;
-    int cy = 0;
-    EXPECT_TRUE(ImageList_GetIconSize(small, &cx, &cy));
-    EXPECT_GT(cx, 0);
-    EXPECT_TRUE(ImageList_GetIconSize(large, &cx, &cy));
-
-    AttachSystemImageLists(nullptr);
-    SetSystemIconSize(nullptr, true);
-}
-
-TEST_F(ListViewTest, SetSystemIconSizeGivesBothSlotsTheSameList)
-{
-    for (const bool large : {true, false, true}) {
-        SetSystemIconSize(view, large);
-        EXPECT_EQ(ListView_GetImageList(view, LVSIL_SMALL), SystemList(large)) << large;
-        EXPECT_EQ(ListView_GetImageList(view, LVSIL_NORMAL), SystemList(large)) << large;
-        EXPECT_NE(::GetWindowLongPtrW(view, GWL_STYLE) & LVS_SHAREIMAGELISTS, 0);
-    }
-}
-
 TEST(RevealInExplorer, CommandSelectsTheQuotedPathInItsFolder)
 {
     struct Case {

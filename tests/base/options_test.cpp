@@ -1,5 +1,6 @@
 #include "base/error.h"
 #include "base/ini_file.h"
+#include "base/option_fields.h"
 #include "base/options.h"
 
 #include <gtest/gtest.h>
@@ -100,6 +101,87 @@ TEST(Options, WriteKeepsTheKeyOrderAndTheGroupsAskedFor)
             EXPECT_EQ(back, options);
         }
     }
+}
+
+// Every option away from its default, as an import might set them.
+Options Changed()
+{
+    Options options;
+    options.theme = ThemeChoice::Dark;
+    options.iconSize = IconSize::Large;
+    options.newIconPolicy = NewIconPolicy::ShowNew;
+    options.closeToTray = true;
+    options.startToTray = true;
+    options.colourTrayIcon = true;
+    options.refreshList = true;
+    options.showEveryIconHotKey = 0x0648;
+    options.quickUpdate = false;
+    options.forceUpdate = true;
+    options.checkForUpdatesAtStart = false;
+    options.window = {.maximized = true, .width = 900, .height = 700};
+    options.language = L"English";
+    options.primaryUpdateServer = L"https://a.example/";
+    options.fallbackUpdateServer = L"https://b.example/";
+    return options;
+}
+
+// Row by row: a change on disk made while the program holds its options (an
+// import) survives the program's save of its own changes, and a change made
+// in the program survives a disk that changed everything else. An option
+// that a save or merge left out would be lost in one direction or the other.
+TEST(Options, ASaveKeepsEachOptionChangedOnDiskAndEachChangedInTheProgram)
+{
+    const Options held;
+    const Options changed = Changed();
+    int row = 0;
+    option_fields::ForEach([&](const auto& field) {
+        SCOPED_TRACE(testing::Message() << "row " << row++);
+        ASSERT_NE(field.member(changed), field.member(held)) << "Changed() leaves this option at its default";
+
+        // The disk changed this option, the program every other one.
+        Options ours = changed;
+        field.member(ours) = field.member(held);
+        Options disk = held;
+        field.member(disk) = field.member(changed);
+        EXPECT_EQ(MergeChangedOptions(ours, held, disk), changed);
+        if (field.readBack) {
+            IniFile settings;
+            WriteOptions(settings, disk);
+            WriteOptions(settings, MergeChangedOptions(ours, held, ReadOptions(settings)), field.group);
+            const Options back = ReadOptions(settings);
+            EXPECT_EQ(field.member(back), field.member(changed));
+        }
+
+        // The program changed this option, the disk every other one.
+        ours = held;
+        field.member(ours) = field.member(changed);
+        disk = changed;
+        field.member(disk) = field.member(held);
+        EXPECT_EQ(MergeChangedOptions(ours, held, disk), changed);
+
+        Options copy;
+        CopyOptionGroups(copy, changed, field.group);
+        EXPECT_EQ(field.member(copy), field.member(changed));
+    });
+    Options copy;
+    CopyOptionGroups(copy, changed, OptionGroup::All);
+    EXPECT_EQ(copy, changed);
+}
+
+// The language and the mirrors: a name that is no plain file name reads as
+// none, and what is not set is not written.
+TEST(Options, LanguageAndMirrorsAreReadAndWrittenWithTheOthers)
+{
+    const Options read = ReadOptions(IniFile::FromText(L"[Language]\r\nLanguage=English\r\n"
+                                                       L"[Update]\r\nFallbackServer=https://m.example/\r\n"));
+    EXPECT_EQ(read.language, L"English");
+    EXPECT_EQ(read.primaryUpdateServer, L"");
+    EXPECT_EQ(read.fallbackUpdateServer, L"https://m.example/");
+    EXPECT_EQ(ReadOptions(IniFile::FromText(L"[Language]\r\nLanguage=..\\Evil\r\n")).language, L"");
+
+    IniFile settings;
+    WriteOptions(settings, read, OptionGroup::Language | OptionGroup::UpdateServers);
+    EXPECT_EQ(settings.ToText(), L"[Language]\r\nLanguage=English\r\n\r\n[Update]\r\nFallbackServer=https://m.example/\r\n\r\n");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "base/error.h"
 #include "base/file_info.h"
+#include "base/options.h"
 #include "base/settings_file.h"
 #include "support/sandbox.h"
 
@@ -54,7 +55,6 @@ TEST(SettingsPath, ProgramPathsAreBesideTheExecutableOrInTheRoamingProfile)
 {
     const std::wstring exeDir = ExecutableDirectory();
     EXPECT_EQ(std::filesystem::path(exeDir), test::TestBinaryDir() / L"");
-    EXPECT_EQ(LanguageFilePath(L"English"), exeDir + L"Language\\English.ini");
 
     wchar_t appData[MAX_PATH] = {};
     ASSERT_TRUE(SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData)));
@@ -103,22 +103,16 @@ TEST(SettingsPath, MissingFoldersAreCreatedAndAFailureOnlyMeansDefaults)
     CreateSettingsFolder(blocked);
     const IniFile settings = ReadSettings(blocked);
     EXPECT_TRUE(settings.Sections().empty());
-    EXPECT_TRUE(ReadOption(settings, option_key::CheckBoxAutoCheck));
-    EXPECT_FALSE(ReadOption(settings, option_key::CheckBoxToTray));
-    EXPECT_EQ(ActiveLanguageName(settings), L"");
+    EXPECT_EQ(ReadOptions(settings), Options{});
 
     IniFile changed;
-    WriteOption(changed, option_key::CheckBoxToTray, true);
+    changed.WriteBool(kOptionSection, option_key::CheckBoxToTray, true);
     EXPECT_THROW(SaveSettings(changed, blocked), Error);
     EXPECT_EQ(std::filesystem::file_size(dir.path() / L"blocked"), 0u);
 }
 
 TEST(SettingsValues, MissingOrUnparsableValuesGiveTheDefaults)
 {
-    for (const std::wstring_view key : kOptionKeys) {
-        EXPECT_EQ(ReadOption(IniFile(), key), key == option_key::CheckBoxAutoCheck) << ToUtf8(key);
-    }
-
     TempDir dir;
     const std::wstring path = dir / L"Option.ini";
     test::WriteFileBytes(path, "[option]\r\n"
@@ -132,19 +126,18 @@ TEST(SettingsValues, MissingOrUnparsableValuesGiveTheDefaults)
                                "Width=wide\r\n"
                                "[LANGUAGE]\r\n"
                                "language=English\r\n");
-    const IniFile settings = LoadSettings(path);
-    EXPECT_TRUE(ReadOption(settings, option_key::CheckBoxToTray));
-    EXPECT_FALSE(ReadOption(settings, option_key::ThemeDark));
-    EXPECT_TRUE(ReadOption(settings, option_key::CheckBoxAutoCheck));
-    EXPECT_TRUE(ReadOption(settings, option_key::CheckBoxColorTrayIcon));
-    EXPECT_FALSE(ReadOption(settings, option_key::IconBigMenu));
-    EXPECT_FALSE(ReadOption(settings, option_key::ThemeAuto));
-    EXPECT_FALSE(ReadWindowMaximized(settings)); // compared as written, case included
-    EXPECT_EQ(ReadOptionInteger(settings, option_key::Height), 512);
-    EXPECT_EQ(ReadOptionInteger(settings, option_key::Width), std::nullopt);
-    EXPECT_EQ(ActiveLanguageName(settings), L"English");
+    const Options options = ReadOptions(LoadSettings(path));
+    EXPECT_TRUE(options.closeToTray);
+    EXPECT_EQ(options.theme, ThemeChoice::None);
+    EXPECT_TRUE(options.checkForUpdatesAtStart);
+    EXPECT_TRUE(options.colourTrayIcon);
+    EXPECT_EQ(options.iconSize, IconSize::None);
+    EXPECT_FALSE(options.window.maximized); // compared as written, case included
+    EXPECT_EQ(options.window.height, 512);
+    EXPECT_EQ(options.window.width, std::nullopt);
+    EXPECT_EQ(options.language, L"English");
 
-    EXPECT_TRUE(ReadWindowMaximized(IniFile::FromText(L"[Option]\r\nWindow=wsMaximized")));
+    EXPECT_TRUE(ReadOptions(IniFile::FromText(L"[Option]\r\nWindow=wsMaximized")).window.maximized);
 }
 
 TEST(SettingsValues, SaveKeepsWhatThisProgramDoesNotUse)
@@ -164,13 +157,11 @@ TEST(SettingsValues, SaveKeepsWhatThisProgramDoesNotUse)
 
     // What the main window's save does for a maximised window.
     IniFile settings = LoadSettings(path);
-    for (const std::wstring_view key : kOptionKeys) {
-        if (key == option_key::Window) {
-            settings.WriteString(kOptionSection, key, kWindowMaximized);
-            break;
-        }
-        WriteOption(settings, key, key == option_key::ThemeLight);
-    }
+    Options options;
+    options.quickUpdate = false;
+    options.theme = ThemeChoice::Light;
+    options.window.maximized = true;
+    WriteOptions(settings, options, OptionGroup::UpdateFlags | OptionGroup::MainWindow | OptionGroup::SettingsDialog);
     SaveSettings(settings, path);
 
     EXPECT_EQ(ReadBytes(path), "[Option]\r\n"
@@ -193,6 +184,7 @@ TEST(SettingsValues, SaveKeepsWhatThisProgramDoesNotUse)
                                "CheckBoxToTray=0\r\n"
                                "CheckBoxAutostartToTray=0\r\n"
                                "Window=wsMaximized\r\n"
+                               "HotKeyShowEveryIcon=0\r\n"
                                "\r\n"
                                "[Language]\r\n"
                                "Language=English\r\n"
@@ -207,7 +199,7 @@ TEST(SettingsValues, SaveKeepsWhatThisProgramDoesNotUse)
     settings.WriteString(kLanguageSection, language_key::Language, L"Deutsch");
     EXPECT_THROW(SaveSettings(settings, path), Error);
     EXPECT_EQ(ReadBytes(path), saved);
-    EXPECT_EQ(ActiveLanguageName(ReadSettings(path)), L"English");
+    EXPECT_EQ(ReadOptions(ReadSettings(path)).language, L"English");
 }
 
 } // namespace

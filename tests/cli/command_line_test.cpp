@@ -386,7 +386,7 @@ TEST_F(CommandLineTest, ExportThenImportRestoresTheOptionsAndTheRules)
     EXPECT_EQ(Run({L"--import", exported}), cli::kExitDone) << ToUtf8(err.text);
     EXPECT_EQ(ReadOptions(IniFile::Load(files.settingsFile)), options);
     EXPECT_EQ(IniFile::Load(files.settingsFile).ReadString(L"Local", L"kept"), L"1");
-    EXPECT_EQ(ActiveLanguageName(IniFile::Load(files.settingsFile)), L"English");
+    EXPECT_EQ(ReadOptions(IniFile::Load(files.settingsFile)).language, L"English");
     EXPECT_EQ(LoadRules(files.rulesFile), rules);
 
     // Files that are no export, or are not there: a message, nothing changed.

@@ -491,7 +491,7 @@ private:
 // The middle pixel of an icon drawn onto white.
 test::Rgba IconPixel(HICON icon, int side)
 {
-    unique_any<handle_traits::owned_image_list> list(::ImageList_Create(side, side, ILC_COLOR32 | ILC_MASK, 1, 0));
+    unique_owned_image_list list(::ImageList_Create(side, side, ILC_COLOR32 | ILC_MASK, 1, 0));
     const int index = ::ImageList_ReplaceIcon(list.get(), -1, icon);
     return test::ImageListPixel(list.get(), index);
 }

@@ -2,6 +2,7 @@
 
 #include "core/display_names.h"
 #include "base/error.h"
+#include "base/ini_file.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
@@ -64,17 +65,17 @@ TEST_F(DisplayNamesTest, SourcesAreAskedInOrder)
         {L"", L""}, // not "ClassMoniker", the default value of CLSID itself
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(DisplayNameForIconGuid(c.guid, locale.Paths()), c.expected) << ToUtf8(c.guid);
+        EXPECT_EQ(DisplayNameForIconGuid(c.guid, ReadActiveLanguageFile(locale.Paths())), c.expected) << ToUtf8(c.guid);
     }
 }
 
 TEST_F(DisplayNamesTest, WithoutALanguageFileTheTableAndRegistryAnswer)
 {
     locale.SetActive(L"Missing");
-    EXPECT_EQ(DisplayNameForIconGuid(L"{AAAAAAAA-0000-0000-0000-00000000000A}", locale.Paths()), L"");
-    EXPECT_EQ(DisplayNameForIconGuid(L"{7820AE78-23E3-4229-82C1-E41CB67D5B9C}", locale.Paths()),
+    EXPECT_EQ(DisplayNameForIconGuid(L"{AAAAAAAA-0000-0000-0000-00000000000A}", ReadActiveLanguageFile(locale.Paths())), L"");
+    EXPECT_EQ(DisplayNameForIconGuid(L"{7820AE78-23E3-4229-82C1-E41CB67D5B9C}", ReadActiveLanguageFile(locale.Paths())),
               L"Безопасное извлечение устройств и дисков");
-    EXPECT_EQ(DisplayNameForIconGuid(L"{BBBBBBBB-0000-0000-0000-00000000000B}", locale.Paths()),
+    EXPECT_EQ(DisplayNameForIconGuid(L"{BBBBBBBB-0000-0000-0000-00000000000B}", ReadActiveLanguageFile(locale.Paths())),
               L"Registered class");
 }
 

@@ -5,7 +5,9 @@
 #include "i18n/language.h"
 #include "i18n/translation.h"
 #include "support/language_file.h"
+#include "base/options.h"
 #include "base/settings_file.h"
+#include "base/settings_store.h"
 #include "ui/application.h"
 #include "ui/component.h"
 #include "ui/menu.h"
@@ -32,7 +34,19 @@ constexpr ui::FormDef kMenuForm{.name = L"Form1",
 
 class LanguageTest : public ::testing::Test {
 protected:
-    LanguageTest() { menu.onLanguageChosen = [this] { ++reloads; }; }
+    LanguageTest()
+    {
+        store.ReadAtStart();
+        menu.onLanguageChosen = [this] { ++reloads; };
+        menu.storeChoice = [this](const std::wstring& baseName) { Store(store, baseName); };
+    }
+
+    // What the program does with a choice.
+    static void Store(SettingsStore& into, const std::wstring& baseName)
+    {
+        into.Current().language = baseName;
+        into.Save(OptionGroup::Language);
+    }
 
     std::vector<std::wstring> Captions() const
     {
@@ -48,7 +62,12 @@ protected:
     ui::Form settings{test::kSmallForm2};
     bool created = (main.Create(), settings.Create(), true); // components exist from here on
     ui::MenuItem& languageMenu = main.Get<ui::MenuItem>(L"LanguageMenu");
-    LanguageMenu menu{languageMenu, [this] { return locale.Paths(); }};
+    SettingsStore store{[this] { return locale.Paths().settingsFile; }};
+    LanguageMenu menu{languageMenu, [this] {
+                          LocalePaths paths = locale.Paths();
+                          paths.language = store.InForce().language;
+                          return paths;
+                      }};
     int reloads = 0;
 };
 
@@ -110,8 +129,7 @@ TEST(LanguageNames, OnlyAPlainFileNameInTheLanguageFolderIsUsed)
         const LocalePaths& paths = locale.Paths();
         EXPECT_EQ(paths.ActiveLanguage(), c.plain ? name : L"");
         EXPECT_EQ(paths.LanguageFile(name), c.plain ? paths.languageDirectory + name + L".ini" : L"");
-        EXPECT_EQ(ActiveLanguageName(IniFile::Load(paths.settingsFile)), c.plain ? name : L"");
-        EXPECT_EQ(LanguageFilePath(name), c.plain ? ExecutableDirectory() + L"Language\\" + name + L".ini" : L"");
+        EXPECT_EQ(ReadOptions(IniFile::Load(paths.settingsFile)).language, c.plain ? name : L"");
     }
 }
 
@@ -181,12 +199,15 @@ TEST_F(LanguageTest, AFailedSettingsWriteEndsTheChoice)
 {
     locale.WriteLanguage(L"English.ini", "[Merovane]\r\nForm2.Caption=Settings\r\n");
     // The settings file stands in a folder that does not exist.
+    SettingsStore missing{[this] { return locale.Dir() / L"missing\\Option.ini"; }};
+    missing.ReadAtStart();
     LanguageMenu failing(languageMenu, [this] {
         LocalePaths paths = locale.Paths();
         paths.settingsFile = locale.Dir() / L"missing\\Option.ini";
         return paths;
     });
     failing.onLanguageChosen = [this] { ++reloads; };
+    failing.storeChoice = [&missing](const std::wstring& baseName) { Store(missing, baseName); };
     failing.RebuildMenu();
     EXPECT_THROW(languageMenu.Items()[0]->Click(), Error);
     EXPECT_EQ(settings.Caption(), L"Настройки");

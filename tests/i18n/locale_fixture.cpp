@@ -38,7 +38,6 @@ constexpr ComponentDef kComponents[] = {
      .items = L"Имя\nКомпания\nПуть",
      .value = 90},
     {.kind = Kind::StatusBar, .name = L"StatusBar1", .caption = L"Строка", .bounds = {0, 0, 0, 20}, .align = ui::Align::Bottom},
-    {.kind = Kind::ComboBox, .name = L"ComboBoxNames", .bounds = {8, 250, 120, 200}},
     {.kind = Kind::TrayIcon, .name = L"TrayIcon1", .hint = L"Подсказка"},
     {.kind = Kind::PopupMenu, .name = L"PopupMenuLanguage"},
     {.kind = Kind::MenuItem, .name = L"LangError", .parent = L"PopupMenuLanguage", .caption = L"Ошибка"},
@@ -88,8 +87,9 @@ std::wstring LocaleFixture::WriteLanguage(std::wstring_view fileName, std::strin
     return path;
 }
 
-void LocaleFixture::SetActive(std::wstring_view baseName) const
+void LocaleFixture::SetActive(std::wstring_view baseName)
 {
+    paths_.language = baseName;
     const std::string utf8 = ToUtf8(baseName);
     WriteFileBytes(paths_.settingsFile, "\xEF\xBB\xBF[Language]\r\nLanguage=" + utf8 + "\r\n");
 }

@@ -21,8 +21,8 @@ public:
 
     // Writes Language\<name> as UTF-8 with a byte-order mark.
     std::wstring WriteLanguage(std::wstring_view fileName, std::string_view utf8Text) const;
-    // Names the active language in the settings file.
-    void SetActive(std::wstring_view baseName) const;
+    // Names the active language in the settings file and in Paths().
+    void SetActive(std::wstring_view baseName);
     // Creates the missing-keys log, empty.
     void CreateLog() const;
     // The log's lines, decoded from UTF-16 LE; also checks its byte-order mark.

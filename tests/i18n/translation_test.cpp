@@ -110,10 +110,8 @@ TEST_F(TranslationTest, ExcludedKindsKeepTheirTexts)
 {
     auto form = Translated(test::kSmallForm2, "[Merovane]\r\n"
                                               "Form2.StatusBar1.Caption=Status\r\n"
-                                              "Form2.TrayIcon1.Hint=Tip\r\n"
-                                              "Form2.ComboBoxNames.Text=Text\r\n");
+                                              "Form2.TrayIcon1.Hint=Tip\r\n");
     EXPECT_EQ(Text(*form, L"TrayIcon1", L"Hint"), L"Подсказка");
-    EXPECT_EQ(Text(*form, L"ComboBoxNames", L"Text"), L"");
 }
 
 TEST_F(TranslationTest, MissingKeysGoToAnExistingLogInVisitingOrder)

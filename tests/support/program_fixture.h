@@ -7,6 +7,7 @@
 #include "core/icon_list.h"
 #include "core/icon_store.h"
 #include "shell/program.h"
+#include "support/option_keys.h"
 #include "support/sandbox.h"
 #include "ui/application.h"
 #include "ui/component.h"

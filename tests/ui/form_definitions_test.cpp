@@ -55,7 +55,7 @@ bool IsMenu(Kind kind)
 
 bool HasWindow(Kind kind)
 {
-    return !IsMenu(kind) && kind != Kind::TrayIcon && kind != Kind::Timer;
+    return !IsMenu(kind) && kind != Kind::TrayIcon;
 }
 
 struct FormCase {
@@ -209,8 +209,7 @@ bool IsLookedUp(std::wstring_view text)
 // Texts the program sets itself, which the engine never looks up.
 bool IsExcluded(const FormDef& form, const ComponentDef& component)
 {
-    if (component.kind == Kind::ComboBox || component.kind == Kind::StatusBar ||
-        component.kind == Kind::TrayIcon) {
+    if (component.kind == Kind::StatusBar || component.kind == Kind::TrayIcon) {
         return true;
     }
     const std::wstring key = std::wstring(form.name) + L"." + std::wstring(component.name);

@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "base/ini_file.h"
+#include "base/options.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
@@ -133,7 +134,7 @@ TEST(UpdateServerList, TheSettingsFileMayNameAMirror)
         {"[Update]\r\nPrimaryServer=m.example.org/download/\r\nFallbackServer=http://\r\n", builtIn},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(UpdateServerList(IniFile::FromBytes(c.settings), builtIn), c.servers) << c.settings;
+        EXPECT_EQ(UpdateServerList(ReadOptions(IniFile::FromBytes(c.settings)), builtIn), c.servers) << c.settings;
     }
 }
 
