@@ -214,34 +214,6 @@ TEST_F(MainWindowAccessTest, MoveUpAndDownReorderTheTaskbarAndSayWhereTheIconIsN
     EXPECT_EQ(test::GetRegRaw(test::kBase, kIconOrderValue).data, (std::vector<BYTE>{1, 2, 3}));
 }
 
-// Presses keys as the user does, through the program's message loop.
-void PressKeys(std::initializer_list<WORD> keys)
-{
-    std::vector<INPUT> input;
-    for (const WORD key : keys) {
-        INPUT down{};
-        down.type = INPUT_KEYBOARD;
-        down.ki.wVk = key;
-        input.push_back(down);
-    }
-    for (auto key = std::rbegin(keys); key != std::rend(keys); ++key) {
-        INPUT up{};
-        up.type = INPUT_KEYBOARD;
-        up.ki.wVk = *key;
-        up.ki.dwFlags = KEYEVENTF_KEYUP;
-        input.push_back(up);
-    }
-    ::SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
-}
-
-std::thread PressEscapeSoon()
-{
-    return std::thread([] {
-        ::Sleep(300);
-        PressKeys({VK_ESCAPE});
-    });
-}
-
 TEST_F(MainWindowAccessTest, TheKeyboardReachesTheMenusAndReloads)
 {
     test::CreateRegKey(Entry(L"100"));
@@ -270,7 +242,7 @@ TEST_F(MainWindowAccessTest, TheKeyboardReachesTheMenusAndReloads)
     };
     p.Main().Get<ui::PopupMenu>(L"PopupMenu_General").onPopup = [&] { ++generalMenus; };
     const auto opening = [](auto&& open) {
-        std::thread escape = PressEscapeSoon();
+        std::thread escape = test::PressEscapeSoon();
         open();
         escape.join();
         ui::application::ProcessMessages();

@@ -121,4 +121,16 @@ bool WindowCloser::Closed(DWORD timeoutMs)
     return WaitFor(done_, timeoutMs);
 }
 
+std::thread PressEscapeSoon()
+{
+    return std::thread([] {
+        ::Sleep(300);
+        INPUT keys[2]{};
+        keys[0].type = keys[1].type = INPUT_KEYBOARD;
+        keys[0].ki.wVk = keys[1].ki.wVk = VK_ESCAPE;
+        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        ::SendInput(2, keys, sizeof(INPUT));
+    });
+}
+
 } // namespace merovane::test

@@ -55,4 +55,8 @@ private:
     std::thread worker_;
 };
 
+// Presses Escape in 300 ms, to dismiss the menu that is about to open; the
+// caller joins the thread.
+std::thread PressEscapeSoon();
+
 } // namespace merovane::test
