@@ -19,6 +19,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace merovane {
 
@@ -27,6 +28,9 @@ using namespace main_window;
 namespace {
 
 constexpr int kMinimumColumnWidth = 200;
+// From this many rows that need their files, the files are read on a worker
+// after the rows are on screen.
+constexpr size_t kFilesInBackground = 100;
 
 // The entry a row of the list stands for.
 const IconEntry* EntryOf(const ui::ListRow& row)
@@ -63,6 +67,7 @@ EntryList::EntryList(HWND window, Controls controls, Host host, PromotionWatcher
 
 EntryList::~EntryList()
 {
+    StopFileTexts();
     // The image lists go with the icon cache, before the list view.
     if (list_.Handle() != nullptr) {
         ListView_SetImageList(list_.Handle(), nullptr, LVSIL_NORMAL);
@@ -75,8 +80,8 @@ void EntryList::WireHandlers()
     list_.onItemChecked = [this](int row) { OnEntryChecked(row); };
     list_.onImageNeeded = [this](const ui::ListRow& row) {
         const IconEntry* entry = EntryOf(row);
-        if (entry == nullptr) {
-            return -1;
+        if (entry == nullptr || entry->textsPending) {
+            return -1; // the path may still change
         }
         try {
             return icons_.Find(*entry).value_or(-1);
@@ -161,13 +166,20 @@ void EntryList::LoadEntries()
         // An unreadable language file names nothing; the other sources answer.
     }
 
+    StopFileTexts();
+    pending_.reset();
     const PromotionWatcher::Hold hold(refresh_); // a pass waits until the rows are read
     list_.BeginUpdate();
     loading_ = true;
     IconListLoad load;
     try {
         list_.Clear();
-        load = ReadNotifyIconEntries(language);
+        load = ReadNotifyIconEntriesFromRegistry(language);
+        // A few files are read sooner than a worker starts, and the rows
+        // then never change their names under the pointer.
+        if (load.pending.size() < kFilesInBackground) {
+            FinishPendingEntries(load);
+        }
         for (IconEntry& entry : load.entries) {
             ui::ListRow row{entry.displayName, ui::ListRow::kImageOnDemand, {entry.company, entry.executablePath},
                             entry.promoted};
@@ -191,6 +203,139 @@ void EntryList::LoadEntries()
         list_.AutoSizeColumns(kMinimumColumnWidth);
     }
     SetStatusCount(list_.RowCount());
+    StartFileTexts(std::move(load.pending));
+}
+
+void EntryList::StopFileTexts()
+{
+    ++fileTextsGeneration_;
+    if (fileTexts_.joinable()) {
+        fileTexts_.join();
+    }
+}
+
+void EntryList::StartFileTexts(std::vector<EntryNameSources> pending)
+{
+    if (pending.empty()) {
+        return;
+    }
+    pending_ = std::make_shared<const std::vector<EntryNameSources>>(std::move(pending));
+    const unsigned generation = fileTextsGeneration_.load();
+    fileTexts_ = std::thread([this, generation, sources = pending_] {
+        const auto stale = [this, generation] { return fileTextsGeneration_.load() != generation; };
+        std::vector<IconEntry> finished;
+        try {
+            finished = FinishPendingEntries(*sources, stale);
+        } catch (...) {
+            // The rows it did not finish are finished when the rest arrive.
+        }
+        if (stale()) {
+            return;
+        }
+        {
+            const std::lock_guard lock(fileTextsMutex_);
+            finished_ = std::move(finished);
+            finishedGeneration_ = generation;
+        }
+        host_.postFromWorker(ui::WM_APP_ENTRYTEXTS);
+    });
+}
+
+void EntryList::FileTextsReady()
+{
+    std::vector<IconEntry> finished;
+    {
+        const std::lock_guard lock(fileTextsMutex_);
+        if (finishedGeneration_ != fileTextsGeneration_.load()) {
+            return; // from a load replaced since
+        }
+        finished.swap(finished_);
+        finishedGeneration_ = 0;
+    }
+    if (fileTexts_.joinable()) {
+        fileTexts_.join(); // it has posted: it is ending
+    }
+    ApplyFileTexts(std::move(finished));
+}
+
+void EntryList::FinishFileTexts()
+{
+    if (pending_) {
+        StopFileTexts();
+        ApplyFileTexts({});
+    }
+}
+
+void EntryList::TakeFileTextsIntoRow(int row, IconEntry&& finished)
+{
+    auto* entry = std::any_cast<IconEntry>(&list_.Data(row));
+    if (entry == nullptr) {
+        return;
+    }
+    TakeFileTexts(*entry, std::move(finished));
+    list_.SetSubItem(row, 0, entry->company);
+    list_.SetSubItem(row, 1, entry->executablePath);
+}
+
+void EntryList::ApplyFileTexts(std::vector<IconEntry> finished)
+{
+    if (!pending_) {
+        return;
+    }
+    const std::shared_ptr<const std::vector<EntryNameSources>> pending = std::move(pending_);
+    std::unordered_map<std::wstring, int> waiting;
+    for (int row = 0; row < list_.RowCount(); ++row) {
+        if (const IconEntry* entry = EntryOf(list_.Row(row)); entry != nullptr && entry->textsPending) {
+            waiting.emplace(entry->keyName, row);
+        }
+    }
+    list_.BeginUpdate();
+    try {
+        for (IconEntry& entry : finished) {
+            if (const auto found = waiting.find(entry.keyName); found != waiting.end()) {
+                TakeFileTextsIntoRow(found->second, std::move(entry));
+                waiting.erase(found);
+            }
+        }
+        if (!waiting.empty()) {
+            std::vector<EntryNameSources> rest;
+            for (const EntryNameSources& sources : *pending) {
+                if (waiting.count(sources.keyName) != 0) {
+                    rest.push_back(sources);
+                }
+            }
+            for (IconEntry& entry : FinishPendingEntries(rest)) {
+                TakeFileTextsIntoRow(waiting.at(entry.keyName), std::move(entry));
+            }
+        }
+        // The names are final: marks and ticks by rule, then one sort that
+        // keeps the view where it is.
+        ShowRules();
+        SortList();
+        list_.AutoSizeColumns(kMinimumColumnWidth);
+    } catch (...) {
+        list_.EndUpdate();
+        throw;
+    }
+    list_.EndUpdate();
+}
+
+void EntryList::FinishRow(int row)
+{
+    const IconEntry* entry = row >= 0 && row < list_.RowCount() ? EntryOf(list_.Row(row)) : nullptr;
+    if (entry == nullptr || !entry->textsPending || !pending_) {
+        return;
+    }
+    for (const EntryNameSources& sources : *pending_) {
+        if (sources.keyName == entry->keyName) {
+            std::vector<IconEntry> finished = FinishPendingEntries({sources});
+            if (!finished.empty()) {
+                TakeFileTextsIntoRow(row, std::move(finished.front()));
+                list_.SetCaption(row, CaptionOfRow(row, RuleOfRow(row)));
+            }
+            return;
+        }
+    }
 }
 
 void EntryList::ReloadList()
@@ -248,6 +393,7 @@ void EntryList::OnEntryChecked(int row)
     if (loading_) {
         return;
     }
+    FinishRow(row); // the tick's rule is that of the app the file names
     const std::wstring key = RowKey(row);
     if (key.empty()) {
         return;
@@ -313,6 +459,7 @@ void EntryList::FollowTickWithRule(int row, bool checked)
 
 void EntryList::CheckAll(bool checked)
 {
+    FinishFileTexts(); // a row's rule needs its file
     RefreshRules();
     for (int row = 0; row < list_.RowCount(); ++row) {
         if (!RuleOfRow(row)) {
@@ -375,6 +522,7 @@ void EntryList::PrepareRuleItems(bool generalMenu)
     ui::MenuItem& none = items.none;
     RefreshRules();
     const int row = list_.Selected();
+    FinishRow(row);
     const IconEntry* entry = row >= 0 ? EntryOf(list_.Row(row)) : nullptr;
     const bool hasApp = entry != nullptr && AppOf(*entry).has_value();
     const std::optional<RuleAction> rule = hasApp ? RuleOfRow(row) : std::nullopt;
@@ -390,6 +538,7 @@ void EntryList::PrepareRuleItems(bool generalMenu)
 void EntryList::SetRuleOfSelected(std::optional<RuleAction> action)
 {
     const int row = list_.Selected();
+    FinishRow(row);
     const IconEntry* entry = row >= 0 ? EntryOf(list_.Row(row)) : nullptr;
     if (entry == nullptr) {
         return;
@@ -401,6 +550,7 @@ void EntryList::SetRuleOfSelected(std::optional<RuleAction> action)
 
 void EntryList::SetAppRule(const AppIdentity& app, std::optional<RuleAction> action)
 {
+    FinishFileTexts(); // every row of the app is known by its file
     // Read, changed and written at once, so rules the command line set
     // meanwhile stay.
     const std::wstring path = RulesPath();
@@ -415,6 +565,23 @@ void EntryList::SetAppRule(const AppIdentity& app, std::optional<RuleAction> act
     host_.rulesChanged();
 }
 
+std::wstring EntryList::CaptionOfRow(int row, std::optional<RuleAction> rule) const
+{
+    const IconEntry* entry = EntryOf(list_.Row(row));
+    if (entry == nullptr) {
+        return list_.Row(row).caption;
+    }
+    if (OrganisationRuleOfRow(row)) {
+        return FormatText(Message(*rule == RuleAction::Show ? kLangPolicyShowMark : kLangPolicyHideMark),
+                          entry->displayName);
+    }
+    if (rule) {
+        return FormatText(Message(*rule == RuleAction::Show ? kLangRuleShowMark : kLangRuleHideMark),
+                          entry->displayName);
+    }
+    return entry->displayName;
+}
+
 void EntryList::ShowRules()
 {
     RefreshRules();
@@ -426,15 +593,11 @@ void EntryList::ShowRules()
             if (entry == nullptr) {
                 continue;
             }
-            const std::optional<RuleAction> rule = RuleOfRow(row);
-            std::wstring caption = entry->displayName;
-            if (OrganisationRuleOfRow(row)) {
-                caption = FormatText(
-                    Message(*rule == RuleAction::Show ? kLangPolicyShowMark : kLangPolicyHideMark), caption);
-            } else if (rule) {
-                caption = FormatText(Message(*rule == RuleAction::Show ? kLangRuleShowMark : kLangRuleHideMark),
-                                     caption);
+            if (entry->textsPending) {
+                continue; // its rule is known once its file is
             }
+            const std::optional<RuleAction> rule = RuleOfRow(row);
+            const std::wstring caption = CaptionOfRow(row, rule);
             if (caption != list_.Row(row).caption) {
                 list_.SetCaption(row, caption);
             }
@@ -478,6 +641,7 @@ void EntryList::DeleteSelectedEntry()
     if (row < 0) {
         return;
     }
+    FinishRow(row);
     // The question runs a message loop in which the list may be reloaded: keep
     // what names the entry, not the row.
     const std::wstring caption = list_.Row(row).caption;
@@ -507,6 +671,7 @@ void EntryList::RevealSelectedEntry()
     if (row < 0) {
         return;
     }
+    FinishRow(row); // the path may lose its (x86)
     if (const IconEntry* entry = EntryOf(list_.Row(row))) {
         RevealInExplorer(entry->executablePath);
     }
@@ -523,6 +688,7 @@ void EntryList::DeleteDuplicateEntries()
 
 void EntryList::DeleteEntriesOfMissingPrograms()
 {
+    FinishFileTexts(); // which programs are missing is known then
     std::vector<IconEntry> entries;
     entries.reserve(static_cast<size_t>(list_.RowCount()));
     for (int row = 0; row < list_.RowCount(); ++row) {

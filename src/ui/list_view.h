@@ -61,9 +61,14 @@ public:
     void BeginUpdate();
     void EndUpdate();
 
-    // Stable sort of the rows by a three-way comparison.
+    // Stable sort of the rows by a three-way comparison. The selected and
+    // the focused row stay so, and the selected row (while on screen, else
+    // the top row) keeps its place on screen.
     void Sort(const std::function<int(const ListRow&, const ListRow&)>& compare);
-    // Sizes every column to fit its texts and its header, but no narrower than
+    // The first row on screen, and scrolling so that `row` is.
+    [[nodiscard]] int TopRow() const;
+    void ScrollToTop(int row);
+    // Sizes every column to fit its longest texts and its header, but no narrower than
     // `minimumWidth` (96-DPI units); the last column fills the rest. From then
     // on no column is made narrower than that, by the user's dragging either.
     void AutoSizeColumns(int minimumWidth = 0);
@@ -120,6 +125,10 @@ private:
     int updateDepth_ = 0;
     bool countPending_ = false;
     bool settingCheck_ = false;
+    // While AutoSizeColumns measures: per column, the fewest characters of a
+    // text that is measured.
+    bool sizing_ = false;
+    std::vector<size_t> sizingLengths_;
 };
 
 } // namespace merovane::ui

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <tuple>
 
 namespace merovane {
 namespace {
@@ -114,32 +115,35 @@ TEST(ReadNotifyIconEntries, RowsShowWhatEachSourceGives)
     EXPECT_FALSE(load.stoppedByError);
     EXPECT_EQ(KeyNames(load), test::RegSubkeys(kBase)); // enumeration order
 
+    // The registry alone names each row at once; the files then give what
+    // the full load gives.
     struct Row {
         const wchar_t* keyName;
         const wchar_t* displayName;
         const wchar_t* company;
         std::wstring path;
         bool promoted;
+        const wchar_t* registryName;
     } rows[] = {
-        {L"system", L"Питание/Батарея", L"", L"", true},
-        {L"language", L"From the language file", L"", L"", false},
-        {L"publisher", L"Fixture Tool", L"Acme Publisher", fixture, true},
-        {L"file", L"Fixture Tool", L"Fixture Company", fixture, false},
-        {L"publisher dword", L"Fixture Tool", L"Fixture Company", fixture, false}, // as if there were none
-        {L"gone, publisher", L"Gone Inc", L"Gone Inc", gone, false},
-        {L"gone", L"Tool.exe", L"", gone, false},
-        {L"no values", L"no values", L"", L"", false},
-        {L"nvidia", L"NVIDIA", L"", nvidia, false},
-        {L"nvidia, no guid", L"nvcontainer.exe", L"", nvidia, false},
-        {L"nvidia, lower-case guid", L"nvcontainer.exe", L"", nvidia, false},
-        {L"network", L"Сеть", L"", L"", false},
-        {L"tooltip, no version", L"Bare Sync", L"", bare, false},
-        {L"tooltip, lines", L"Backup: idle", L"", gone, false},
-        {L"tooltip, blanks", L"tooltip, blanks", L"", L"", false},
-        {L"tooltip, dword", L"tooltip, dword", L"", L"", false},
-        {L"tooltip, below a description", L"Fixture Tool", L"Fixture Company", fixture, false},
-        {L"tooltip, below a publisher", L"Gone Inc", L"Gone Inc", gone, false},
-        {L"tooltip, below a GUID name", L"Питание/Батарея", L"", L"", false},
+        {L"system", L"Питание/Батарея", L"", L"", true, L"Питание/Батарея"},
+        {L"language", L"From the language file", L"", L"", false, L"From the language file"},
+        {L"publisher", L"Fixture Tool", L"Acme Publisher", fixture, true, L"Acme Publisher"},
+        {L"file", L"Fixture Tool", L"Fixture Company", fixture, false, L"full.exe"},
+        {L"publisher dword", L"Fixture Tool", L"Fixture Company", fixture, false, L"full.exe"}, // as if there were none
+        {L"gone, publisher", L"Gone Inc", L"Gone Inc", gone, false, L"Gone Inc"},
+        {L"gone", L"Tool.exe", L"", gone, false, L"Tool.exe"},
+        {L"no values", L"no values", L"", L"", false, L"no values"},
+        {L"nvidia", L"NVIDIA", L"", nvidia, false, L"NVIDIA"},
+        {L"nvidia, no guid", L"nvcontainer.exe", L"", nvidia, false, L"nvcontainer.exe"},
+        {L"nvidia, lower-case guid", L"nvcontainer.exe", L"", nvidia, false, L"nvcontainer.exe"},
+        {L"network", L"Сеть", L"", L"", false, L"Сеть"},
+        {L"tooltip, no version", L"Bare Sync", L"", bare, false, L"Bare Sync"},
+        {L"tooltip, lines", L"Backup: idle", L"", gone, false, L"Backup: idle"},
+        {L"tooltip, blanks", L"tooltip, blanks", L"", L"", false, L"tooltip, blanks"},
+        {L"tooltip, dword", L"tooltip, dword", L"", L"", false, L"tooltip, dword"},
+        {L"tooltip, below a description", L"Fixture Tool", L"Fixture Company", fixture, false, L"Not this"},
+        {L"tooltip, below a publisher", L"Gone Inc", L"Gone Inc", gone, false, L"Gone Inc"},
+        {L"tooltip, below a GUID name", L"Питание/Батарея", L"", L"", false, L"Питание/Батарея"},
     };
     ASSERT_EQ(load.entries.size(), std::size(rows));
     for (const Row& row : rows) {
@@ -152,6 +156,33 @@ TEST(ReadNotifyIconEntries, RowsShowWhatEachSourceGives)
         EXPECT_EQ(entry->executablePath, row.path);
         EXPECT_EQ(entry->promoted, row.promoted);
         EXPECT_EQ(entry->fileExists, row.path == fixture || row.path == bare);
+        EXPECT_FALSE(entry->textsPending);
+    }
+
+    IconListLoad registry = ReadNotifyIconEntriesFromRegistry(language);
+    ASSERT_EQ(registry.entries.size(), std::size(rows));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(ToUtf8(row.keyName));
+        const auto entry = std::find_if(registry.entries.begin(), registry.entries.end(),
+                                        [&](const IconEntry& e) { return e.keyName == row.keyName; });
+        ASSERT_NE(entry, registry.entries.end());
+        EXPECT_EQ(entry->displayName, row.registryName);
+        EXPECT_EQ(entry->textsPending, !row.path.empty());
+        EXPECT_FALSE(entry->fileExists);
+    }
+    FinishPendingEntries(registry);
+    EXPECT_TRUE(registry.pending.empty());
+    ASSERT_EQ(registry.entries.size(), load.entries.size());
+    for (size_t i = 0; i < load.entries.size(); ++i) {
+        const IconEntry& full = load.entries[i];
+        const IconEntry& finished = registry.entries[i];
+        SCOPED_TRACE(ToUtf8(full.keyName));
+        EXPECT_EQ(std::tie(finished.keyName, finished.displayName, finished.company, finished.executablePath,
+                           finished.iconGuid),
+                  std::tie(full.keyName, full.displayName, full.company, full.executablePath, full.iconGuid));
+        EXPECT_EQ(std::tie(finished.promoted, finished.hasIsPromoted, finished.fileExists, finished.systemEntry,
+                           finished.textsPending),
+                  std::tie(full.promoted, full.hasIsPromoted, full.fileExists, full.systemEntry, full.textsPending));
     }
 }
 
