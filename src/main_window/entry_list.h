@@ -69,6 +69,12 @@ public:
     // Outside the range of the form's own command and timer ids: the window
     // passes it back to FollowRulesFile's caller.
     static constexpr UINT_PTR kRulesRetryTimer = 0x7E01;
+    // 96-DPI units.
+    static constexpr int kMinimumColumnWidth = 200;
+    // From this many rows that need their files, the files are read on a
+    // worker after the rows are on screen; fewer are read sooner than a
+    // worker starts, and their rows never change names under the pointer.
+    static constexpr size_t kFilesInBackground = 100;
 
     // `window` carries the timers and owns the boxes; `organisation` is the
     // keeper's copy of the organisation's rules, replaced when they change;
