@@ -198,76 +198,108 @@ std::wstring ExpandKnownFolderPath(std::wstring_view path, LoadLookups* lookups)
     return *folder;
 }
 
-std::wstring NormalizeExecutablePath(std::wstring_view path, LoadLookups& lookups, bool& exists)
+// Known folders and the program files id: what the registry's text alone says.
+std::wstring ExpandedExecutablePath(std::wstring_view path, LoadLookups& lookups)
 {
     std::wstring result = ExpandKnownFolderPath(path, &lookups);
     if (result.find(L'{') != std::wstring::npos) {
         result = ReplaceIgnoringCase(result, kProgramFilesFolderId, lookups.ProgramFiles());
     }
-    exists = lookups.FileExists(result);
-    if (!exists) {
-        std::wstring other = ReplaceIgnoringCase(result, L"Program Files (x86)", L"Program Files");
-        if (other != result) {
-            result = std::move(other);
-            exists = lookups.FileExists(result);
-        }
-    }
     return result;
 }
 
-// The subkey is open for reading. A value of the wrong type counts as
-// absent, so one odd entry never hides the others; an unreadable class name,
-// company or file description only loses its own text.
-IconEntry ReadEntry(HKEY key, const std::wstring& keyName, const IniFile& language, LoadLookups& lookups)
+// The expanded path as it is listed: "Program Files (x86)" becomes "Program
+// Files" when no file is at the first.
+std::wstring ExistingPath(std::wstring path, LoadLookups& lookups, bool& exists)
 {
-    IconEntry entry;
-    entry.keyName = keyName;
-
-    const std::wstring guid = ReadEntryString(key, kIconGuidValue).value_or(std::wstring());
-    entry.executablePath = ReadEntryString(key, kExecutablePathValue).value_or(std::wstring());
-    if (!entry.executablePath.empty()) {
-        entry.executablePath = NormalizeExecutablePath(entry.executablePath, lookups, entry.fileExists);
+    exists = lookups.FileExists(path);
+    if (!exists) {
+        std::wstring other = ReplaceIgnoringCase(path, L"Program Files (x86)", L"Program Files");
+        if (other != path) {
+            path = std::move(other);
+            exists = lookups.FileExists(path);
+        }
     }
+    return path;
+}
+
+std::wstring NormalizeExecutablePath(std::wstring_view path, LoadLookups& lookups, bool& exists)
+{
+    return ExistingPath(ExpandedExecutablePath(path, lookups), lookups, exists);
+}
+
+// The entry's path, company and name from its sources; without `files`, as
+// the registry alone names it, and textsPending when a file could say more.
+void ComposeEntry(IconEntry& entry, const EntryNameSources& sources, LoadLookups* files)
+{
+    entry.fileExists = false;
+    entry.executablePath = sources.path;
+    if (files != nullptr && !sources.path.empty()) {
+        entry.executablePath = ExistingPath(sources.path, *files, entry.fileExists);
+    }
+    entry.textsPending = files == nullptr && !sources.path.empty();
     const std::wstring_view fileName = FileNameOf(entry.executablePath);
     // The file itself, past the 32-bit program's view of System32.
     const std::wstring file = entry.fileExists ? UnredirectedPath(entry.executablePath) : std::wstring();
 
-    if (std::optional<std::wstring> publisher = ReadEntryString(key, kPublisherValue)) {
-        entry.company = std::move(*publisher);
-    } else if (entry.fileExists) {
-        entry.company = lookups.VersionTexts(file).company;
+    if (sources.publisher) {
+        entry.company = *sources.publisher;
+    } else {
+        entry.company = entry.fileExists ? files->VersionTexts(file).company : std::wstring();
     }
+    entry.systemEntry = !sources.iconGuid.empty() || AsciiEqualIgnoringCase(fileName, L"explorer.exe");
 
-    const std::optional<std::uint32_t> isPromoted = ReadEntryDword(key, kIsPromotedValue);
-    entry.promoted = isPromoted.value_or(0) != 0;
-    entry.hasIsPromoted = isPromoted.has_value();
-    entry.iconGuid = guid;
-
-    entry.systemEntry = !guid.empty() || AsciiEqualIgnoringCase(fileName, L"explorer.exe");
-
-    if (guid == kDriverHelperGuid && !entry.executablePath.empty()) {
-        entry.displayName = VendorDisplayName(entry.executablePath);
-    }
-    if (entry.displayName.empty()) {
-        try {
-            entry.displayName = DisplayNameForIconGuid(guid, language);
-        } catch (const std::exception&) {
-            entry.displayName.clear();
-        }
-    }
+    entry.displayName = sources.guidName;
     if (entry.displayName.empty() && entry.fileExists) {
-        entry.displayName = lookups.VersionTexts(file).description;
+        entry.displayName = files->VersionTexts(file).description;
     }
     if (entry.displayName.empty()) {
         entry.displayName = entry.company;
     }
     if (entry.displayName.empty()) {
         // The program's own words for its icon, before a bare file name.
-        entry.displayName = FirstTooltipLine(ReadEntryString(key, kInitialTooltipValue).value_or(std::wstring()));
+        entry.displayName = sources.tooltipLine;
     }
     if (entry.displayName.empty()) {
-        entry.displayName = fileName.empty() ? keyName : std::wstring(fileName);
+        entry.displayName = fileName.empty() ? sources.keyName : std::wstring(fileName);
     }
+}
+
+// The subkey is open for reading. A value of the wrong type counts as
+// absent, so one odd entry never hides the others; an unreadable class name
+// only loses its own text. Only the registry is read.
+IconEntry ReadEntry(HKEY key, EntryNameSources& sources, const IniFile& language, LoadLookups& lookups)
+{
+    IconEntry entry;
+    entry.keyName = sources.keyName;
+    sources.iconGuid = ReadEntryString(key, kIconGuidValue).value_or(std::wstring());
+    sources.path = ReadEntryString(key, kExecutablePathValue).value_or(std::wstring());
+    if (!sources.path.empty()) {
+        sources.path = ExpandedExecutablePath(sources.path, lookups);
+    }
+    sources.publisher = ReadEntryString(key, kPublisherValue);
+
+    const std::optional<std::uint32_t> isPromoted = ReadEntryDword(key, kIsPromotedValue);
+    entry.promoted = isPromoted.value_or(0) != 0;
+    entry.hasIsPromoted = isPromoted.has_value();
+    entry.iconGuid = sources.iconGuid;
+
+    // The (x86) the file test may drop names no vendor.
+    if (sources.iconGuid == kDriverHelperGuid && !sources.path.empty()) {
+        sources.guidName = VendorDisplayName(sources.path);
+    }
+    if (sources.guidName.empty()) {
+        try {
+            sources.guidName = DisplayNameForIconGuid(sources.iconGuid, language);
+        } catch (const std::exception&) {
+            sources.guidName.clear();
+        }
+    }
+    if (sources.guidName.empty() && (!sources.publisher || sources.publisher->empty())) {
+        sources.tooltipLine =
+            FirstTooltipLine(ReadEntryString(key, kInitialTooltipValue).value_or(std::wstring()));
+    }
+    ComposeEntry(entry, sources, nullptr);
     return entry;
 }
 
@@ -446,7 +478,7 @@ int CompareIconEntries(const IconEntry& a, const IconEntry& b) noexcept
     return captionA.size() < captionB.size() ? -1 : 1;
 }
 
-IconListLoad ReadNotifyIconEntries(const IniFile& language)
+IconListLoad ReadNotifyIconEntriesFromRegistry(const IniFile& language)
 {
     IconListLoad load;
     // Reading asks for nothing more: an entry the user may read but not
@@ -469,11 +501,65 @@ IconListLoad ReadNotifyIconEntries(const IniFile& language)
             if (::RegOpenKeyExW(base.get(), subkey.name.c_str(), 0, KEY_QUERY_VALUE, entry.put()) != ERROR_SUCCESS) {
                 continue;
             }
-            load.entries.push_back(ReadEntry(entry.get(), subkey.name, language, lookups));
+            EntryNameSources sources;
+            sources.keyName = subkey.name;
+            load.entries.push_back(ReadEntry(entry.get(), sources, language, lookups));
+            if (load.entries.back().textsPending) {
+                load.pending.push_back(std::move(sources));
+            }
         }
     } catch (const std::exception&) {
         load.stoppedByError = true;
     }
+    return load;
+}
+
+std::vector<IconEntry> FinishPendingEntries(const std::vector<EntryNameSources>& pending,
+                                            const std::function<bool()>& cancelled)
+{
+    std::vector<IconEntry> finished;
+    finished.reserve(pending.size());
+    LoadLookups lookups;
+    for (const EntryNameSources& sources : pending) {
+        if (cancelled && cancelled()) {
+            break;
+        }
+        IconEntry entry;
+        entry.keyName = sources.keyName;
+        entry.iconGuid = sources.iconGuid;
+        ComposeEntry(entry, sources, &lookups);
+        finished.push_back(std::move(entry));
+    }
+    return finished;
+}
+
+void TakeFileTexts(IconEntry& entry, IconEntry&& finished)
+{
+    entry.executablePath = std::move(finished.executablePath);
+    entry.fileExists = finished.fileExists;
+    entry.company = std::move(finished.company);
+    entry.displayName = std::move(finished.displayName);
+    entry.systemEntry = finished.systemEntry;
+    entry.textsPending = false;
+}
+
+void FinishPendingEntries(IconListLoad& load)
+{
+    std::vector<IconEntry> finished = FinishPendingEntries(load.pending);
+    // Both lists keep the load's order.
+    size_t next = 0;
+    for (IconEntry& entry : load.entries) {
+        if (entry.textsPending && next < finished.size()) {
+            TakeFileTexts(entry, std::move(finished[next++]));
+        }
+    }
+    load.pending.clear();
+}
+
+IconListLoad ReadNotifyIconEntries(const IniFile& language)
+{
+    IconListLoad load = ReadNotifyIconEntriesFromRegistry(language);
+    FinishPendingEntries(load);
     return load;
 }
 

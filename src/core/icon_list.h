@@ -6,6 +6,8 @@
 // only place the rows are kept.
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +35,21 @@ struct IconEntry {
     // by an IconGuid) keep only a placeholder glyph in IconSnapshot; the
     // others' snapshot is looked for when the row shows.
     bool systemEntry = false;
+    // Read from the registry alone: the file tests and the version texts
+    // (company, description) are still to come, and the path may still lose
+    // its " (x86)".
+    bool textsPending = false;
+};
+
+// What names an entry besides its file, read from the registry; kept until
+// the file has been looked at.
+struct EntryNameSources {
+    std::wstring keyName;
+    std::wstring iconGuid;
+    std::wstring path;     // ExecutablePath with its folder ids expanded, before any file test
+    std::wstring guidName; // the vendor's or the GUID's name, "" for none
+    std::optional<std::wstring> publisher;
+    std::wstring tooltipLine; // read only when it may become the name
 };
 
 struct IconListLoad {
@@ -45,6 +62,9 @@ struct IconListLoad {
     // A failure other than a value of the wrong type (which counts as absent)
     // ended the reading; `entries` holds the ones read before it.
     bool stoppedByError = false;
+    // From ReadNotifyIconEntriesFromRegistry: what the entries with
+    // textsPending are finished from.
+    std::vector<EntryNameSources> pending;
 };
 
 // Reads every entry under HKCU\Control Panel\NotifyIconSettings in enumeration
@@ -53,6 +73,18 @@ struct IconListLoad {
 // only read; known folders, file tests and version resources are looked up
 // once per load, however many entries share them.
 IconListLoad ReadNotifyIconEntries(const IniFile& language);
+// The same entries from the registry alone, at once: an entry with a path
+// has textsPending and its sources in `pending`, in the same order.
+IconListLoad ReadNotifyIconEntriesFromRegistry(const IniFile& language);
+// The pending entries finished with their files: key name, IconGuid and what
+// the files decide (path, fileExists, company, name, systemEntry). Stops
+// early, with what it has, once `cancelled` says so.
+std::vector<IconEntry> FinishPendingEntries(const std::vector<EntryNameSources>& pending,
+                                            const std::function<bool()>& cancelled = {});
+// Every pending entry of `load` finished in place.
+void FinishPendingEntries(IconListLoad& load);
+// Copies what the files decided from `finished` into `entry`.
+void TakeFileTexts(IconEntry& entry, IconEntry&& finished);
 
 // Replaces a known-folder GUID in braces by that folder. Text before the brace
 // is dropped; a malformed or unknown GUID leaves the path as it is.

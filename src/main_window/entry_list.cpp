@@ -26,7 +26,6 @@ using namespace main_window;
 
 namespace {
 
-constexpr int kMinimumColumnWidth = 200;
 
 // The entry a row of the list stands for.
 const IconEntry* EntryOf(const ui::ListRow& row)
@@ -63,6 +62,7 @@ EntryList::EntryList(HWND window, Controls controls, Host host, PromotionWatcher
 
 EntryList::~EntryList()
 {
+    StopFileTexts();
     // The image lists go with the icon cache, before the list view.
     if (list_.Handle() != nullptr) {
         ListView_SetImageList(list_.Handle(), nullptr, LVSIL_NORMAL);
@@ -75,8 +75,8 @@ void EntryList::WireHandlers()
     list_.onItemChecked = [this](int row) { OnEntryChecked(row); };
     list_.onImageNeeded = [this](const ui::ListRow& row) {
         const IconEntry* entry = EntryOf(row);
-        if (entry == nullptr) {
-            return -1;
+        if (entry == nullptr || entry->textsPending) {
+            return -1; // the path may still change
         }
         try {
             return icons_.Find(*entry).value_or(-1);
@@ -150,13 +150,20 @@ void EntryList::LoadEntries()
     // The language file is read once for the whole load.
     const IniFile language = ReadActiveLanguageFile(host_.paths());
 
+    StopFileTexts();
+    pending_.reset();
     const PromotionWatcher::Hold hold(refresh_); // a pass waits until the rows are read
     list_.BeginUpdate();
     loading_ = true;
     IconListLoad load;
     try {
         list_.Clear();
-        load = ReadNotifyIconEntries(language);
+        load = ReadNotifyIconEntriesFromRegistry(language);
+        // A few files are read sooner than a worker starts, and the rows
+        // then never change their names under the pointer.
+        if (load.pending.size() < kFilesInBackground) {
+            FinishPendingEntries(load);
+        }
         for (IconEntry& entry : load.entries) {
             ui::ListRow row{entry.displayName, ui::ListRow::kImageOnDemand, {entry.company, entry.executablePath},
                             entry.promoted};
@@ -180,6 +187,7 @@ void EntryList::LoadEntries()
         list_.AutoSizeColumns(kMinimumColumnWidth);
     }
     SetStatusCount(list_.RowCount());
+    StartFileTexts(std::move(load.pending));
 }
 
 void EntryList::ReloadList()
@@ -237,6 +245,7 @@ void EntryList::OnEntryChecked(int row)
     if (loading_) {
         return;
     }
+    FinishRow(row); // the tick's rule is that of the app the file names
     const std::wstring key = RowKey(row);
     if (key.empty()) {
         return;
@@ -302,6 +311,7 @@ void EntryList::FollowTickWithRule(int row, bool checked)
 
 void EntryList::CheckAll(bool checked)
 {
+    FinishFileTexts(); // a row's rule needs its file
     RefreshRules();
     for (int row = 0; row < list_.RowCount(); ++row) {
         if (!RuleOfRow(row)) {
@@ -364,6 +374,7 @@ void EntryList::PrepareRuleItems(bool generalMenu)
     ui::MenuItem& none = items.none;
     RefreshRules();
     const int row = list_.Selected();
+    FinishRow(row);
     const IconEntry* entry = row >= 0 ? EntryOf(list_.Row(row)) : nullptr;
     const bool hasApp = entry != nullptr && AppOf(*entry).has_value();
     const std::optional<RuleAction> rule = hasApp ? RuleOfRow(row) : std::nullopt;
@@ -379,6 +390,7 @@ void EntryList::PrepareRuleItems(bool generalMenu)
 void EntryList::SetRuleOfSelected(std::optional<RuleAction> action)
 {
     const int row = list_.Selected();
+    FinishRow(row);
     const IconEntry* entry = row >= 0 ? EntryOf(list_.Row(row)) : nullptr;
     if (entry == nullptr) {
         return;
@@ -390,6 +402,7 @@ void EntryList::SetRuleOfSelected(std::optional<RuleAction> action)
 
 void EntryList::SetAppRule(const AppIdentity& app, std::optional<RuleAction> action)
 {
+    FinishFileTexts(); // every row of the app is known by its file
     // Read, changed and written at once, so rules the command line set
     // meanwhile stay.
     const std::wstring path = RulesPath();
@@ -404,6 +417,23 @@ void EntryList::SetAppRule(const AppIdentity& app, std::optional<RuleAction> act
     host_.rulesChanged();
 }
 
+std::wstring EntryList::CaptionOfRow(int row, std::optional<RuleAction> rule) const
+{
+    const IconEntry* entry = EntryOf(list_.Row(row));
+    if (entry == nullptr) {
+        return list_.Row(row).caption;
+    }
+    if (OrganisationRuleOfRow(row)) {
+        return FormatText(Message(*rule == RuleAction::Show ? kLangPolicyShowMark : kLangPolicyHideMark),
+                          entry->displayName);
+    }
+    if (rule) {
+        return FormatText(Message(*rule == RuleAction::Show ? kLangRuleShowMark : kLangRuleHideMark),
+                          entry->displayName);
+    }
+    return entry->displayName;
+}
+
 void EntryList::ShowRules()
 {
     RefreshRules();
@@ -415,15 +445,11 @@ void EntryList::ShowRules()
             if (entry == nullptr) {
                 continue;
             }
-            const std::optional<RuleAction> rule = RuleOfRow(row);
-            std::wstring caption = entry->displayName;
-            if (OrganisationRuleOfRow(row)) {
-                caption = FormatText(
-                    Message(*rule == RuleAction::Show ? kLangPolicyShowMark : kLangPolicyHideMark), caption);
-            } else if (rule) {
-                caption = FormatText(Message(*rule == RuleAction::Show ? kLangRuleShowMark : kLangRuleHideMark),
-                                     caption);
+            if (entry->textsPending) {
+                continue; // its rule is known once its file is
             }
+            const std::optional<RuleAction> rule = RuleOfRow(row);
+            const std::wstring caption = CaptionOfRow(row, rule);
             if (caption != list_.Row(row).caption) {
                 list_.SetCaption(row, caption);
             }
@@ -467,6 +493,7 @@ void EntryList::DeleteSelectedEntry()
     if (row < 0) {
         return;
     }
+    FinishRow(row);
     // The question runs a message loop in which the list may be reloaded: keep
     // what names the entry, not the row.
     const std::wstring caption = list_.Row(row).caption;
@@ -496,6 +523,7 @@ void EntryList::RevealSelectedEntry()
     if (row < 0) {
         return;
     }
+    FinishRow(row); // the path may lose its (x86)
     if (const IconEntry* entry = EntryOf(list_.Row(row))) {
         RevealInExplorer(entry->executablePath);
     }
@@ -512,6 +540,7 @@ void EntryList::DeleteDuplicateEntries()
 
 void EntryList::DeleteEntriesOfMissingPrograms()
 {
+    FinishFileTexts(); // which programs are missing is known then
     std::vector<IconEntry> entries;
     entries.reserve(static_cast<size_t>(list_.RowCount()));
     for (int row = 0; row < list_.RowCount(); ++row) {

@@ -8,6 +8,7 @@
 #include "base/locale_paths.h"
 #include "core/app_rules.h"
 #include "core/icon_images.h"
+#include "core/icon_list.h"
 #include "core/organisation_rules.h"
 #include "core/promotion_watcher.h"
 #include "ui/form_definition.h"
@@ -17,9 +18,12 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 namespace merovane::ui {
 class ListView;
@@ -42,7 +46,8 @@ public:
         // A rule was saved, or rules turned up while nothing kept to them:
         // the refresh worker follows.
         std::function<void()> rulesChanged;
-        // For the icon worker's thread: posts to the window while it exists.
+        // For the icon and text workers' threads: posts to the window while
+        // it exists.
         std::function<void(UINT)> postFromWorker;
     };
     // The rule items of a menu: the list's own or the general menu.
@@ -64,6 +69,12 @@ public:
     // Outside the range of the form's own command and timer ids: the window
     // passes it back to FollowRulesFile's caller.
     static constexpr UINT_PTR kRulesRetryTimer = 0x7E01;
+    // 96-DPI units.
+    static constexpr int kMinimumColumnWidth = 200;
+    // From this many rows that need their files, the files are read on a
+    // worker after the rows are on screen; fewer are read sooner than a
+    // worker starts, and their rows never change names under the pointer.
+    static constexpr size_t kFilesInBackground = 100;
 
     // `window` carries the timers and owns the boxes; `organisation` is the
     // keeper's copy of the organisation's rules, replaced when they change;
@@ -81,7 +92,11 @@ public:
     // The icon worker has images for rows that waited for them.
     void ImagesReady();
 
+    // The rows as the registry names them, at once; what their files say
+    // (descriptions, companies, paths) follows from a worker.
     void LoadEntries();
+    // The file texts' worker has finished.
+    void FileTextsReady();
     void SortList();
     // Load, then sort when there are rows: after every showing, cleanup and
     // language choice.
@@ -138,6 +153,19 @@ private:
     void SayDeletedUntilExplorerRestarts();
     [[nodiscard]] std::wstring Message(ui::Named<ui::MenuItem> item) const { return host_.message(item); }
     void WireHandlers();
+    // Ends the file texts' worker; what it still reports is ignored.
+    void StopFileTexts();
+    void StartFileTexts(std::vector<EntryNameSources> pending);
+    // The finished rows' texts, and the rows the worker did not finish
+    // finished here; then names with marks, one sort and the columns sized.
+    void ApplyFileTexts(std::vector<IconEntry> finished);
+    void TakeFileTextsIntoRow(int row, IconEntry&& finished);
+    // A row the user acts on while the rest are read gets its texts now.
+    void FinishRow(int row);
+    // Every row gets its texts now.
+    void FinishFileTexts();
+    // The row's name with its rule's mark.
+    [[nodiscard]] std::wstring CaptionOfRow(int row, std::optional<RuleAction> rule) const;
 
     HWND window_;
     ui::ListView& list_;
@@ -151,6 +179,13 @@ private:
     bool reloadPosted_ = false;
     RulesFileFollower rules_{L""}; // the user-interface thread's
     UINT rulesRetryMs_ = 0;        // while Rules.ini can't be read
+    // What the rows with textsPending are finished from; null when none are.
+    std::shared_ptr<const std::vector<EntryNameSources>> pending_;
+    std::thread fileTexts_;
+    std::atomic<unsigned> fileTextsGeneration_{0}; // one per load
+    std::mutex fileTextsMutex_;
+    std::vector<IconEntry> finished_; // under the mutex, as is:
+    unsigned finishedGeneration_ = 0;
     // Last, so the worker ends before anything it reports to goes.
     std::atomic<bool> iconsPosted_{false};
     IconImageCache icons_;

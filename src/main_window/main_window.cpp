@@ -439,6 +439,10 @@ bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
         entries_->ImagesReady();
         result = 0;
         return true;
+    case ui::WM_APP_ENTRYTEXTS:
+        entries_->FileTextsReady();
+        result = 0;
+        return true;
     case ui::WM_APP_RULESFOLDERCHANGED:
         FollowRulesFile();
         result = 0;

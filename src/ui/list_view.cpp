@@ -344,7 +344,11 @@ LRESULT ListView::FillDisplayInfo(NMLVDISPINFOW& info)
         } else if (static_cast<size_t>(item.iSubItem - 1) < row.subItems.size()) {
             text = &row.subItems[static_cast<size_t>(item.iSubItem - 1)];
         }
-        const size_t length = text == nullptr ? 0 : std::min(text->size(), static_cast<size_t>(item.cchTextMax - 1));
+        size_t length = text == nullptr ? 0 : std::min(text->size(), static_cast<size_t>(item.cchTextMax - 1));
+        if (sizing_ && text != nullptr && static_cast<size_t>(item.iSubItem) < sizingLengths_.size() &&
+            text->size() < sizingLengths_[static_cast<size_t>(item.iSubItem)]) {
+            length = 0;
+        }
         if (length > 0) {
             std::copy_n(text->data(), length, item.pszText);
         }
@@ -416,6 +420,16 @@ void ListView::SetChecked(int row, bool checked)
     }
 }
 
+void ListView::SetSubItem(int row, size_t index, std::wstring_view text)
+{
+    ListRow& data = rows_.at(row);
+    if (data.subItems.size() <= index) {
+        data.subItems.resize(index + 1);
+    }
+    data.subItems[index] = text;
+    RedrawRow(row);
+}
+
 void ListView::SetCaption(int row, std::wstring_view caption)
 {
     rows_.at(row).caption = caption;
@@ -459,8 +473,14 @@ void ListView::EndUpdate()
 
 void ListView::Sort(const std::function<int(const ListRow&, const ListRow&)>& compare)
 {
+    // The selected and the focused row stay so; the row the view is anchored
+    // on (the selected one while on screen, else the top one) keeps its place
+    // on screen, so the rows don't jump under the pointer.
     const int selected = Selected();
-    const ListRow* selectedRow = selected >= 0 ? &rows_[selected] : nullptr;
+    const int focused = hwnd_ == nullptr ? -1 : ListView_GetNextItem(hwnd_, -1, LVNI_FOCUSED);
+    const int top = hwnd_ == nullptr ? 0 : ListView_GetTopIndex(hwnd_);
+    const int perPage = hwnd_ == nullptr ? 0 : ListView_GetCountPerPage(hwnd_);
+    const int anchor = selected >= top && selected < top + perPage ? selected : top;
     std::vector<size_t> order(rows_.size());
     for (size_t i = 0; i < order.size(); ++i) {
         order[i] = i;
@@ -470,16 +490,50 @@ void ListView::Sort(const std::function<int(const ListRow&, const ListRow&)>& co
     std::vector<ListRow> sorted;
     sorted.reserve(rows_.size());
     int newSelected = -1;
+    int newFocused = -1;
+    int newAnchor = -1;
     for (size_t i = 0; i < order.size(); ++i) {
-        if (selectedRow == &rows_[order[i]]) {
-            newSelected = static_cast<int>(i);
-        }
+        const int from = static_cast<int>(order[i]);
+        newSelected = from == selected ? static_cast<int>(i) : newSelected;
+        newFocused = from == focused ? static_cast<int>(i) : newFocused;
+        newAnchor = from == anchor ? static_cast<int>(i) : newAnchor;
         sorted.push_back(std::move(rows_[order[i]]));
     }
     rows_ = std::move(sorted);
+    if (hwnd_ == nullptr) {
+        return;
+    }
     BeginUpdate();
-    Select(newSelected);
+    ListView_SetItemState(hwnd_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    if (newSelected >= 0) {
+        ListView_SetItemState(hwnd_, newSelected, LVIS_SELECTED, LVIS_SELECTED);
+    }
+    if (newFocused >= 0) {
+        ListView_SetItemState(hwnd_, newFocused, LVIS_FOCUSED, LVIS_FOCUSED);
+    }
+    if (newAnchor >= 0) {
+        ScrollToTop(std::max(0, newAnchor - (anchor - top)));
+    }
     EndUpdate();
+}
+
+int ListView::TopRow() const
+{
+    return hwnd_ == nullptr ? 0 : ListView_GetTopIndex(hwnd_);
+}
+
+void ListView::ScrollToTop(int row)
+{
+    if (hwnd_ == nullptr || RowCount() == 0) {
+        return;
+    }
+    RECT bounds{};
+    ListView_GetItemRect(hwnd_, 0, &bounds, LVIR_BOUNDS);
+    const int height = bounds.bottom - bounds.top;
+    const int rows = std::clamp(row, 0, RowCount() - 1) - ListView_GetTopIndex(hwnd_);
+    if (height > 0 && rows != 0) {
+        ListView_Scroll(hwnd_, 0, rows * height);
+    }
 }
 
 void ListView::AutoSizeColumns(int minimumWidth)
@@ -488,6 +542,22 @@ void ListView::AutoSizeColumns(int minimumWidth)
     if (hwnd_ == nullptr) {
         return;
     }
+    // Only the longest texts by characters can be the widest: while the
+    // control measures, the others answer "" and cost next to nothing.
+    constexpr size_t kMeasured = 12;
+    sizingLengths_.assign(static_cast<size_t>(ColumnCount()), 0);
+    std::vector<size_t> lengths(rows_.size());
+    for (size_t column = 0; column < sizingLengths_.size() && rows_.size() > kMeasured; ++column) {
+        for (size_t row = 0; row < rows_.size(); ++row) {
+            const std::wstring* text = column == 0 ? &rows_[row].caption
+                                       : column - 1 < rows_[row].subItems.size() ? &rows_[row].subItems[column - 1]
+                                                                                 : nullptr;
+            lengths[row] = text == nullptr ? 0 : text->size();
+        }
+        std::nth_element(lengths.begin(), lengths.begin() + (kMeasured - 1), lengths.end(), std::greater<>());
+        sizingLengths_[column] = lengths[kMeasured - 1];
+    }
+    sizing_ = true;
     // Column by column: the last one fills what the others leave, so each has
     // its final width before the next is sized.
     const int minimum = Owner().Scale(minimumWidth);
@@ -497,6 +567,7 @@ void ListView::AutoSizeColumns(int minimumWidth)
             ListView_SetColumnWidth(hwnd_, column, minimum);
         }
     }
+    sizing_ = false;
 }
 
 LRESULT ListView::OnNotify(NMHDR& header, bool& handled)

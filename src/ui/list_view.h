@@ -49,6 +49,8 @@ public:
     void Clear();
     // Changes the check box; a change runs onItemChecked.
     void SetChecked(int row, bool checked);
+    // One sub-item's text (columns after the first); missing ones are added.
+    void SetSubItem(int row, size_t index, std::wstring_view text);
     void SetCaption(int row, std::wstring_view caption);
     // The owner's data of a row, to change in place.
     [[nodiscard]] std::any& Data(int row) { return rows_.at(row).data; }
@@ -60,9 +62,14 @@ public:
     void BeginUpdate();
     void EndUpdate();
 
-    // Stable sort of the rows by a three-way comparison.
+    // Stable sort of the rows by a three-way comparison. The selected and
+    // the focused row stay so, and the selected row (while on screen, else
+    // the top row) keeps its place on screen.
     void Sort(const std::function<int(const ListRow&, const ListRow&)>& compare);
-    // Sizes every column to fit its texts and its header, but no narrower than
+    // The first row on screen, and scrolling so that `row` is.
+    [[nodiscard]] int TopRow() const;
+    void ScrollToTop(int row);
+    // Sizes every column to fit its longest texts and its header, but no narrower than
     // `minimumWidth` (96-DPI units); the last column fills the rest. From then
     // on no column is made narrower than that, by the user's dragging either.
     void AutoSizeColumns(int minimumWidth = 0);
@@ -119,6 +126,10 @@ private:
     int updateDepth_ = 0;
     bool countPending_ = false;
     bool settingCheck_ = false;
+    // While AutoSizeColumns measures: per column, the fewest characters of a
+    // text that is measured.
+    bool sizing_ = false;
+    std::vector<size_t> sizingLengths_;
 };
 
 } // namespace merovane::ui

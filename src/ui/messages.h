@@ -25,6 +25,8 @@ inline constexpr UINT WM_APP_REFRESHFAILED = WM_APP + 7;
 inline constexpr UINT WM_APP_ICONSREADY = WM_APP + 8;
 // Something in the settings folder changed: Rules.ini may say something new.
 inline constexpr UINT WM_APP_RULESFOLDERCHANGED = WM_APP + 9;
+// The rows' texts from their files have arrived from their worker.
+inline constexpr UINT WM_APP_ENTRYTEXTS = WM_APP + 10;
 // The main window saves the options and ends the program, once the handler
 // that asked for it has returned.
 inline constexpr UINT WM_APP_EXITPROGRAM = WM_APP + 16;
