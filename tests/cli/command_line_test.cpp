@@ -8,6 +8,7 @@
 #include "core/app_rules.h"
 #include "core/icon_order.h"
 #include "core/icon_store.h"
+#include "support/entries.h"
 #include "support/machine_policies.h"
 #include "support/sandbox.h"
 
@@ -24,12 +25,9 @@
 namespace merovane {
 namespace {
 
-const std::wstring kBase(kNotifyIconSettingsKey);
+using test::kBase;
 
-std::wstring Entry(std::wstring_view name)
-{
-    return kBase + L"\\" + std::wstring(name);
-}
+using test::Entry;
 
 struct StringSink : cli::TextSink {
     std::wstring text;

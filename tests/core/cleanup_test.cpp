@@ -2,6 +2,7 @@
 #include "base/error.h"
 #include "core/icon_list.h"
 #include "core/tray_actions.h"
+#include "support/entries.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
@@ -12,13 +13,10 @@
 namespace merovane {
 namespace {
 
-const std::wstring kBase(kNotifyIconSettingsKey);
+using test::kBase;
 constexpr wchar_t kWindowsFolderId[] = L"{F38BF404-1D43-42F2-9305-67DE0B28FC23}";
 
-std::wstring Entry(std::wstring_view name)
-{
-    return kBase + L"\\" + std::wstring(name);
-}
+using test::Entry;
 
 // Lets the registry clock move on, so the next entry is written later.
 void LetTimePass()

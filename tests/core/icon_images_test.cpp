@@ -3,6 +3,7 @@
 #include "core/icon_store.h"
 #include "base/handles.h"
 #include "base/ini_file.h"
+#include "support/entries.h"
 #include "support/pictures.h"
 #include "support/sandbox.h"
 
@@ -18,13 +19,10 @@
 namespace merovane {
 namespace {
 
-const std::wstring kBase(kNotifyIconSettingsKey);
+using test::kBase;
 constexpr wchar_t kBattery[] = L"{7820AE73-23E3-4229-82C1-E41CB67D5B9C}";
 
-std::wstring Entry(std::wstring_view name)
-{
-    return kBase + L"\\" + std::wstring(name);
-}
+using test::Entry;
 
 std::wstring WindowsDirectory()
 {

@@ -3,6 +3,7 @@
 #include "core/icon_list.h"
 #include "core/icon_store.h"
 #include "base/ini_file.h"
+#include "support/entries.h"
 #include "support/pictures.h"
 #include "support/sandbox.h"
 
@@ -22,15 +23,12 @@
 namespace merovane {
 namespace {
 
-const std::wstring kBase(kNotifyIconSettingsKey);
+using test::kBase;
 constexpr wchar_t kBattery[] = L"{7820AE73-23E3-4229-82C1-E41CB67D5B9C}";
 constexpr wchar_t kDriverHelperGuid[] = L"{D36B22A6-995E-4340-8339-3DE08C6840DF}";
 constexpr wchar_t kWindowsFolderId[] = L"{F38BF404-1D43-42F2-9305-67DE0B28FC23}";
 
-std::wstring Entry(std::wstring_view name)
-{
-    return kBase + L"\\" + std::wstring(name);
-}
+using test::Entry;
 
 std::wstring WindowsDirectory()
 {

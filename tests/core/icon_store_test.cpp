@@ -1,5 +1,6 @@
 #include "base/error.h"
 #include "core/icon_store.h"
+#include "support/entries.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
@@ -12,12 +13,9 @@ namespace {
 
 using test::RegistrySandbox;
 
-const std::wstring kBase(kNotifyIconSettingsKey);
+using test::kBase;
 
-std::wstring Entry(std::wstring_view name)
-{
-    return kBase + L"\\" + std::wstring(name);
-}
+using test::Entry;
 
 std::uint64_t Ticks(const FILETIME& time)
 {

@@ -4,6 +4,7 @@
 #include "core/icon_store.h"
 #include "core/promotion_pass.h"
 #include "core/promotion_watcher.h"
+#include "support/entries.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
@@ -17,12 +18,9 @@
 namespace merovane {
 namespace {
 
-const std::wstring kBase(kNotifyIconSettingsKey);
+using test::kBase;
 
-std::wstring Entry(std::wstring_view name)
-{
-    return kBase + L"\\" + std::wstring(name);
-}
+using test::Entry;
 
 // Waits for something the worker does; fails the test after ten seconds
 // rather than hanging it.

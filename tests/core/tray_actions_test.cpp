@@ -2,6 +2,7 @@
 
 #include "base/ini_file.h"
 #include "core/icon_store.h"
+#include "support/entries.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
@@ -12,12 +13,9 @@
 namespace merovane {
 namespace {
 
-const std::wstring kBase(kNotifyIconSettingsKey);
+using test::kBase;
 
-std::wstring Entry(std::wstring_view name)
-{
-    return kBase + L"\\" + std::wstring(name);
-}
+using test::Entry;
 
 std::vector<std::wstring> KeysOf(const std::vector<IconEntry>& entries)
 {

@@ -7,6 +7,7 @@
 #include "core/icon_list.h"
 #include "core/icon_store.h"
 #include "shell/program.h"
+#include "support/entries.h"
 #include "support/option_keys.h"
 #include "support/sandbox.h"
 #include "ui/application.h"
@@ -44,13 +45,6 @@ inline bool HandleMessagesUntil(const std::function<bool()>& condition,
     return true;
 }
 
-
-inline const std::wstring kBase(kNotifyIconSettingsKey);
-
-inline std::wstring Entry(std::wstring_view name)
-{
-    return kBase + L"\\" + std::wstring(name);
-}
 
 inline void DrainQuit()
 {
