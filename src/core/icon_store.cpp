@@ -112,6 +112,22 @@ std::vector<EntrySubkey> EnumerateEntries(HKEY notifyIconSettings)
     return subkeys;
 }
 
+std::wstring EntryNameAt(HKEY notifyIconSettings, DWORD index)
+{
+    std::wstring name(256, L'\0');
+    for (;;) {
+        DWORD length = static_cast<DWORD>(name.size());
+        const LSTATUS status =
+            ::RegEnumKeyExW(notifyIconSettings, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA) {
+            name.resize(name.size() * 2);
+            continue;
+        }
+        name.resize(status == ERROR_SUCCESS ? length : 0);
+        return name;
+    }
+}
+
 unique_hkey OpenEntry(HKEY notifyIconSettings, const std::wstring& keyName, REGSAM access)
 {
     unique_hkey entry;

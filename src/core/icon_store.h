@@ -54,6 +54,10 @@ struct EntrySubkey {
 // and last-write times in one call per subkey.
 std::vector<EntrySubkey> EnumerateEntries(HKEY notifyIconSettings);
 
+// The name of the subkey at `index` in enumeration order; "" when there is
+// none (the list got shorter meanwhile).
+std::wstring EntryNameAt(HKEY notifyIconSettings, DWORD index);
+
 // One entry of the open NotifyIconSettings key, opened with `access`; empty
 // when it is gone or can't be opened so.
 unique_hkey OpenEntry(HKEY notifyIconSettings, const std::wstring& keyName, REGSAM access);

@@ -56,22 +56,6 @@ bool Unchanged(TimesAtTarget& memory, TimesAtTarget& remembered, const EntrySubk
     return true;
 }
 
-// The name at `index` in the registry's list, "" when there is none.
-std::wstring SubkeyName(HKEY base, DWORD index)
-{
-    std::wstring name(256, L'\0');
-    for (;;) {
-        DWORD length = static_cast<DWORD>(name.size());
-        const LSTATUS status = ::RegEnumKeyExW(base, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_MORE_DATA) {
-            name.resize(name.size() * 2);
-            continue;
-        }
-        name.resize(status == ERROR_SUCCESS ? length : 0);
-        return name;
-    }
-}
-
 // The entries added since `listed` was taken, when that is all that changed
 // in the list: an added name moves the ones after it by one place, so each is
 // found by bisection, a few dozen lookups instead of one per entry. Any other
@@ -103,7 +87,7 @@ std::vector<std::wstring> AddedSince(HKEY base, const std::vector<std::wstring>&
         std::wstring found;
         while (low < high) {
             const size_t middle = low + (high - low) / 2;
-            std::wstring name = SubkeyName(base, static_cast<DWORD>(middle));
+            std::wstring name = EntryNameAt(base, static_cast<DWORD>(middle));
             if (name.empty()) {
                 return added; // deleted meanwhile
             }
@@ -136,8 +120,8 @@ struct EntryOutcome {
 EntryOutcome ApplyToEntry(const PromotionRule& rule, HKEY base, const std::wstring& name)
 {
     EntryOutcome outcome;
-    unique_hkey entry;
-    if (::RegOpenKeyExW(base, name.c_str(), 0, KEY_QUERY_VALUE, entry.put()) != ERROR_SUCCESS) {
+    const unique_hkey entry = OpenEntry(base, name, KEY_QUERY_VALUE);
+    if (!entry) {
         return outcome; // deleted since the enumeration, or not ours to read
     }
     const StoredPromotion stored = ReadStoredPromotion(entry.get());
@@ -147,8 +131,8 @@ EntryOutcome ApplyToEntry(const PromotionRule& rule, HKEY base, const std::wstri
         outcome.atTarget = true;
         return outcome;
     }
-    unique_hkey writable;
-    if (::RegOpenKeyExW(base, name.c_str(), 0, KEY_SET_VALUE, writable.put()) != ERROR_SUCCESS) {
+    const unique_hkey writable = OpenEntry(base, name, KEY_SET_VALUE);
+    if (!writable) {
         return outcome; // deleted meanwhile, or not ours to change: never re-created
     }
     const DWORD wanted = *target ? 1 : 0;
@@ -336,8 +320,8 @@ std::vector<std::wstring> EntriesOffRule(const PromotionRule& rule)
         return off;
     }
     for (const EntrySubkey& subkey : EnumerateEntries(base.get())) {
-        unique_hkey entry;
-        if (::RegOpenKeyExW(base.get(), subkey.name.c_str(), 0, KEY_QUERY_VALUE, entry.put()) != ERROR_SUCCESS) {
+        const unique_hkey entry = OpenEntry(base.get(), subkey.name, KEY_QUERY_VALUE);
+        if (!entry) {
             continue;
         }
         const StoredPromotion stored = ReadStoredPromotion(entry.get());
